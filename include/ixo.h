@@ -5,26 +5,26 @@
 
 #include "memutil.h"
 
-#if __has_include("ixo/ixoapi.h")
-#include "ixo/ixoapi.h"
+#if __has_include("ixo_api.h")
+#include "ixo_api.h"
 #endif
-#if __has_include("ixo/ixoresults.h")
-#include "ixo/ixoresults.h"
+#if __has_include("ixo_results.h")
+#include "ixo_results.h"
 #endif
-#if __has_include("ixo/ixotext.h")
-#include "ixo/ixotext.h"
+#if __has_include("ixo_text.h")
+#include "ixo_text.h"
 #endif
-#if __has_include("ixo/ixocache.h")
-#include "ixo/ixocache.h"
+#if __has_include("ixo_cache.h")
+#include "ixo_cache.h"
 #endif
-#if __has_include("ixo/ixoquery.h")
-#include "ixo/ixoquery.h"
+#if __has_include("ixo_query.h")
+#include "ixo_query.h"
 #endif
-#if __has_include("ixo/ixoindex.h")
-#include "ixo/ixoindex.h"
+#if __has_include("ixo_index.h")
+#include "ixo_index.h"
 #endif
-#if __has_include("ixo/ixoinfo.h")
-#include "ixo/ixoinfo.h"
+#if __has_include("ixo_info.h")
+#include "ixo_info.h"
 #endif
 
 #endif

@@ -25,6 +25,20 @@ SAPIOLUX_EXPORT void diagLogWithCopy(FILE* copy, const char* format, va_list arg
 /* Writes text followed by a line feed. */
 SAPIOLUX_EXPORT void diagLogText(const char* text);
 
+/* The in-memory copy of the latest entries. diagLogRingCount gives the number of
+ * entries held (at most the ring capacity); diagLogRingGet copies entry index (0 is the
+ * oldest held) into message and stamp (each cut to fit its size, always terminated;
+ * either may be null) and returns 1, or 0 when there is no such entry. */
+SAPIOLUX_EXPORT int32_t diagLogRingCount(void);
+SAPIOLUX_EXPORT int diagLogRingGet(int32_t index, char* message, int32_t messageSize, char* stamp,
+                                   int32_t stampSize);
+
+struct tm;
+/* Prints the time stamp of an entry for the broken-down time t into buf (size bytes):
+ * "day/month/year  hh:mm:ss", the year being tm_year + 1900 above 99, tm_year + 2000
+ * below 50 and tm_year itself otherwise. Returns buf. */
+SAPIOLUX_EXPORT char* diagLogFormatStamp(const struct tm* t, char* buf, size_t size);
+
 #ifdef __cplusplus
 }
 #endif

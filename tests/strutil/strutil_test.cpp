@@ -215,7 +215,8 @@ TEST(Small, DelimiterHashAndEntities) {
     for (char c : std::string("aZ09_/&?[]<>")) EXPECT_FALSE(strIsDelimiter(c)) << c;
 
     uint32_t h = 0;
-    for (const char* p = "Ab\xe9"; *p; ++p) h = h * 131u + static_cast<uint32_t>(static_cast<int>(static_cast<signed char>(*p)));
+    for (const char* p = "Ab\xe9"; *p; ++p)
+        h = h * 131u + static_cast<uint32_t>(static_cast<int>(static_cast<signed char>(*p)));
     EXPECT_EQ(strHash("Ab\xe9", 1000003u), h % 1000003u);
     EXPECT_EQ(strHash("\xe9", 0), static_cast<uint32_t>(-23));  // signed byte, no division
     EXPECT_EQ(strHash("", 7), 0u);
@@ -243,7 +244,7 @@ TEST(Base64, GroupsPaddingAndLineBlocks) {
     EXPECT_EQ(lines[68], '\n');
     EXPECT_EQ(lines.substr(69), "/w==\n");
     EXPECT_EQ(encode(b52, 0), std::string(68, '/') + "/w==");  // one line without the flag
-    EXPECT_EQ(encode(std::string(51, 'A'), 1).size(), 69u);   // a full block: one line
+    EXPECT_EQ(encode(std::string(51, 'A'), 1).size(), 69u);    // a full block: one line
 
     // The buffer is 4 * length + 1024 zeroed bytes.
     char* p = strBase64Encode(reinterpret_cast<const unsigned char*>("x"), 1, 0);

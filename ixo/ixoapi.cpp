@@ -1,0 +1,419 @@
+#include "ixo/ixoapi.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "ixo/ixocache_hook.h"
+#include "support/httprequest.h"
+#include "support/strutil.h"
+
+namespace {
+
+// Bounded copy into a fixed text field; always terminated.
+template <std::size_t N>
+void setField(char (&field)[N], const char* text) {
+    std::size_t n = text ? strnlen(text, N - 1) : 0;
+    if (n) std::memcpy(field, text, n);
+    field[n] = '\0';
+}
+
+template <std::size_t N>
+std::size_t fieldLength(const char (&field)[N]) {
+    return strnlen(field, N - 1);
+}
+
+bool isEmpty(const char* text) {
+    return text == nullptr || *text == '\0';
+}
+
+// Case-blind search over a text of known length.
+std::size_t findCaseBlind(std::string_view hay, std::string_view needle) {
+    auto it = std::search(hay.begin(), hay.end(), needle.begin(), needle.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    });
+    return it == hay.end() ? std::string_view::npos : static_cast<std::size_t>(it - hay.begin());
+}
+
+// Reads an integer like atoi from at most n bytes (blanks, sign, digits); saturates.
+long long readInteger(const char* text, std::size_t n) {
+    std::size_t i = 0;
+    while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < n && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    long long value = 0;
+    while (i < n && text[i] >= '0' && text[i] <= '9') {
+        value = value * 10 + (text[i++] - '0');
+        if (value > 0x7fffffff) value = 0x7fffffff;
+    }
+    return negative ? -value : value;
+}
+
+// "major.minor" from text; a missing part gives 0.
+void readVersion(const char* text, int32_t* major, int32_t* minor) {
+    int32_t a = 0;
+    int32_t b = 0;
+    if (text != nullptr) {
+        std::size_t n = std::strlen(text);
+        a = static_cast<int32_t>(readInteger(text, n));
+        const char* dot = std::strchr(text, '.');
+        if (dot != nullptr) b = static_cast<int32_t>(readInteger(dot + 1, std::strlen(dot + 1)));
+    }
+    if (major) *major = a;
+    if (minor) *minor = b;
+}
+
+// Inflates a "binary/compressed" body: eight decimal digits of the inflated length,
+// then a zlib stream of claimed - 8 bytes. -3 on any zlib error.
+int32_t inflateBody(const char* body, int32_t claimed, char** out) {
+    long long expected = readInteger(body, 8);
+    if (expected < 0) return -3;
+    uLong sourceLength = static_cast<uLong>(claimed - 8);
+    // zlib cannot expand by more than about 1032:1; a larger claim only wastes memory,
+    // so the buffer never needs to exceed what the stream can produce.
+    unsigned long long possible = static_cast<unsigned long long>(sourceLength) * 1032ULL + 64;
+    unsigned long long room =
+        std::min<unsigned long long>(static_cast<unsigned long long>(expected) + 4, possible);
+    char* buffer = static_cast<char*>(memAlloc(static_cast<size_t>(room) + 100));
+    if (buffer == nullptr) return -7;
+    uLongf produced = static_cast<uLongf>(room);
+    int z = uncompress(reinterpret_cast<Bytef*>(buffer), &produced,
+                       reinterpret_cast<const Bytef*>(body + 8), sourceLength);
+    if (z != Z_OK) {
+        memFree(buffer);
+        return -3;
+    }
+    buffer[produced] = '\0';
+    *out = buffer;
+    return 1;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t ixoCreateIxo(IXO* ixo, const char* hostName, const char* ipAddress, int32_t queryPort,
+                     int32_t indexPort) {
+    if (ixo == nullptr || (isEmpty(hostName) && isEmpty(ipAddress))) return IXO_ERR_PARAMETER;
+    std::memset(ixo, 0, sizeof *ixo);
+    setField(ixo->host, isEmpty(hostName) ? ipAddress : hostName);
+    setField(ixo->address, isEmpty(ipAddress) ? hostName : ipAddress);
+    ixo->queryPort = queryPort;
+    ixo->indexPort = indexPort;
+    ixo->timeout = 60;
+    ixo->secondTimeout = 1000;
+    return IXO_OK;
+}
+
+int32_t ixoAddProxySettings(IXO* ixo, const char* proxyHost, int32_t proxyPort,
+                            const char* proxyUser, const char* proxyPassword) {
+    if (ixo == nullptr) return IXO_ERR_PARAMETER;
+    // An unusable proxy name is ignored and the previous proxy stays in force.
+    if (proxyHost == nullptr || std::strlen(proxyHost) >= IXO_PROXY_SIZE) return IXO_OK;
+    setField(ixo->proxyHost, proxyHost);
+    ixo->proxyPort = proxyPort;
+    auto fits = [](const char* t) {
+        return t != nullptr && *t != '\0' && std::strlen(t) < IXO_PROXY_SIZE;
+    };
+    setField(ixo->proxyUser, fits(proxyUser) ? proxyUser : nullptr);
+    setField(ixo->proxyPassword, fits(proxyPassword) ? proxyPassword : nullptr);
+    return IXO_OK;
+}
+
+int32_t ixoSetHTTPTimeOut(IXO* ixo, int32_t timeout, int32_t secondTimeout) {
+    if (ixo == nullptr || timeout == 0 || secondTimeout == 0) return IXO_ERR_PARAMETER;
+    ixo->timeout = timeout;
+    ixo->secondTimeout = secondTimeout;
+    return IXO_OK;
+}
+
+int32_t ixoSetEncryption(IXO* ixo, int32_t mode, const char* text) {
+    (void)text;  // accepted for callers; the scrambling needs no phrase
+    if (ixo == nullptr) return IXO_ERR_PARAMETER;
+    auto* fresh = static_cast<int32_t*>(memAlloc(sizeof(int32_t)));
+    if (fresh == nullptr) return IXO_ERR_MEMORY;
+    *fresh = mode;
+    if (ixo->encryption) memFree(ixo->encryption);
+    ixo->encryption = fresh;
+    return IXO_OK;
+}
+
+int32_t ixoSetUserParameters(IXO* ixo, const char* user, const char* password, const char* group,
+                             const char* domain) {
+    if (ixo == nullptr) return IXO_ERR_PARAMETER;
+    if (user) setField(ixo->user, user);
+    if (password) setField(ixo->password, password);
+    if (group) setField(ixo->group, group);
+    if (domain) setField(ixo->domain, domain);
+    return IXO_OK;
+}
+
+int32_t ixoGetUserParameterLength(const IXO* ixo) {
+    if (ixo == nullptr) return 30;
+    return static_cast<int32_t>(30 + fieldLength(ixo->user) + fieldLength(ixo->password) +
+                                fieldLength(ixo->group) + fieldLength(ixo->domain));
+}
+
+int32_t ixoDoUserParameters(const IXO* ixo, char* request) {
+    if (ixo == nullptr || request == nullptr) return IXO_ERR_PARAMETER;
+    // The names take 27 bytes and the terminator one: always within the 30 bytes of
+    // room that ixoGetUserParameterLength adds, as the field lengths are bounded too.
+    char* end = request + std::strlen(request);
+    auto append = [&end](const char* name, const char* value, std::size_t valueLength) {
+        if (valueLength == 0) return;
+        std::size_t nameLength = std::strlen(name);
+        std::memcpy(end, name, nameLength);
+        end += nameLength;
+        std::memcpy(end, value, valueLength);
+        end += valueLength;
+        *end = '\0';
+    };
+    append("&user=", ixo->user, fieldLength(ixo->user));
+    append("&pass=", ixo->password, fieldLength(ixo->password));
+    append("&group=", ixo->group, fieldLength(ixo->group));
+    append("&domain=", ixo->domain, fieldLength(ixo->domain));
+    return IXO_OK;
+}
+
+int32_t ixoDestroyIxo(IXO* ixo) {
+    if (ixo == nullptr) return IXO_ERR_PARAMETER;
+    ixo->host[0] = '\0';
+    ixo->address[0] = '\0';
+    ixo->queryPort = 0;
+    ixo->indexPort = 0;
+    ixo->user[0] = '\0';
+    ixo->password[0] = '\0';
+    ixo->group[0] = '\0';
+    ixo->domain[0] = '\0';
+    ixo->requestMethod = 0;
+    ixo->proxyHost[0] = '\0';
+    ixo->proxyPort = 0;
+    ixo->proxyUser[0] = '\0';
+    ixo->proxyPassword[0] = '\0';
+    if (ixo->encryption) memFree(ixo->encryption);
+    if (ixo->clientCache != nullptr) ixoCacheDestroyForHandle(ixo);
+    return IXO_OK;
+}
+
+int32_t ixoGetVersion(const char* version, const char* version2, int32_t* major, int32_t* minor,
+                      int32_t* major2, int32_t* minor2) {
+    if (version == nullptr) return IXO_ERR_PARAMETER;
+    readVersion(version, major, minor);
+    if (version2 != nullptr)
+        while (*version2 == ':') ++version2;
+    readVersion(version2, major2, minor2);
+    return IXO_OK;
+}
+
+const char* ixoGetError(int32_t code) {
+    switch (code) {
+        case 1:
+            return "No Error.";
+        case -3:
+            return "Couldn't retrieve results.";
+        case -4:
+            return "Couldn't initialize sockets.";
+        case -5:
+            return "Bad parameter passed.";
+        case -6:
+            return "File not found.";
+        case -7:
+            return "Ran out of memory.";
+        case -8:
+            return "Not implemented.";
+        case -9:
+            return "Field not found.";
+        case -10:
+            return "Wrong port. Check Query/Index ports.";
+        case -11:
+            return "Unknown IXO instruction. Check IXO version.";
+        default:
+            return "Unknown Error.";
+    }
+}
+
+char* ixoScrambleText(const char* text) {
+    if (text == nullptr) return nullptr;
+    std::string_view t(text);
+    // The segment: from the first '/' (after a "//" on the first line, when there is
+    // one) up to the next blank.
+    std::size_t searchFrom = 0;
+    std::size_t firstBreak = t.find_first_of("\r\n");
+    std::size_t slashes = t.find("//");
+    if (slashes != std::string_view::npos && slashes < firstBreak) searchFrom = slashes + 2;
+    std::size_t begin = t.find('/', searchFrom);
+    if (begin == std::string_view::npos) begin = searchFrom;
+    std::size_t end = t.find(' ', begin);
+    if (end == std::string_view::npos) end = t.size();
+    std::string_view segment = t.substr(begin, end - begin);
+
+    int32_t checksum = 0;
+    for (char c : segment) checksum = (checksum + static_cast<int8_t>(c)) % 999999;
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%06d", static_cast<int>(checksum));
+    // The block has room for six checksum characters; a wider (negative) checksum
+    // keeps its first six, as the XORed bytes follow right after them.
+    std::string block(digits, 6);
+    block.reserve(segment.size() + 6);
+    for (char c : segment) block.push_back(static_cast<char>(c ^ IXO_REQUEST_KEY));
+    char* encoded = strBase64Encode(reinterpret_cast<const unsigned char*>(block.data()),
+                                    static_cast<int32_t>(block.size()), 0);
+    if (encoded == nullptr) return nullptr;
+    std::string out;
+    out.reserve(t.size() + std::strlen(encoded) + 8);
+    out.append(t.substr(0, begin));
+    out.append("/HLVN");
+    out.append(encoded);
+    out.append(t.substr(end));
+    memFree(encoded);
+    return memStrNDup(out.data(), out.size());
+}
+
+char* ixoScrambleRequest(const IXO* ixo, const char* request) {
+    if (ixo == nullptr || request == nullptr) return nullptr;
+    if (ixo->encryption != nullptr && *ixo->encryption == 1) return ixoScrambleText(request);
+    return memStrDup(request);
+}
+
+int32_t ixoProcessReply(const char* headers, const char* body, int32_t bodyLength, char** reply) {
+    if (reply == nullptr) return IXO_ERR_PARAMETER;
+    *reply = nullptr;
+    if (body == nullptr || bodyLength <= 0) return IXO_ERR_RETRIEVE;
+
+    char* text = nullptr;
+    bool compressed = false;
+    if (headers != nullptr) {
+        std::string_view h(headers);
+        std::size_t lengthAt = findCaseBlind(h, "Content-length: ");
+        if (findCaseBlind(h, "binary/compressed") != std::string_view::npos &&
+            lengthAt != std::string_view::npos) {
+            std::string_view value = h.substr(lengthAt + 16);
+            long long claimed = readInteger(value.data(), value.size());
+            // Only a claim that the received body covers is inflated; anything else
+            // passes through as plain text.
+            if (claimed >= 9 && claimed <= bodyLength) {
+                int32_t rc = inflateBody(body, static_cast<int32_t>(claimed), &text);
+                if (rc != IXO_OK) return rc;
+                compressed = true;
+            }
+        }
+    }
+    if (!compressed) {
+        text = memStrNDup(body, static_cast<size_t>(bodyLength));
+        if (text == nullptr) return IXO_ERR_MEMORY;
+    }
+    if (char* marker = std::strstr(text, IXO_ORIGINAL_QUERY_MARKER)) *marker = '\0';
+    if (std::strstr(text, IXO_INVALID_INSTRUCTION) != nullptr) {
+        memFree(text);
+        return IXO_ERR_INSTRUCTION;
+    }
+    *reply = text;
+    return IXO_OK;
+}
+
+int32_t ixoRequestToDynBuffer2(IXO* ixo, int32_t portSelector, const char* request,
+                               const char* postData, char** reply) {
+    if (reply != nullptr) *reply = nullptr;
+    if (ixo == nullptr || request == nullptr || reply == nullptr) return IXO_ERR_PARAMETER;
+    int32_t port = portSelector == IXO_INDEX_PORT_SELECTOR ? ixo->indexPort : ixo->queryPort;
+    if (port < 0) return IXO_ERR_PARAMETER;
+
+    char* url = ixoScrambleRequest(ixo, request);
+    if (url == nullptr) return IXO_ERR_MEMORY;
+    HttpRequest* http = nullptr;
+    if (httpRequestCreate(&http) != 0) {
+        memFree(url);
+        return IXO_ERR_MEMORY;
+    }
+    bool hasBody = !isEmpty(postData);
+    httpRequestSetUrl(http, url);
+    memFree(url);
+    httpRequestSetMethod(http, (ixo->requestMethod != 0 || hasBody) ? "POST" : "GET");
+    if (hasBody) httpRequestSetPostData(http, postData);
+    httpRequestSetHost(http, ixo->host, port);
+    if (ixo->proxyHost[0] != '\0')
+        httpRequestSetProxy(http, ixo->proxyHost, ixo->proxyPort, ixo->proxyUser,
+                            ixo->proxyPassword);
+    httpRequestSetTimeouts(http, ixo->timeout, ixo->secondTimeout);
+
+    int32_t status = 0;
+    char* headers = nullptr;
+    char* body = nullptr;
+    int32_t bodyLength = 0;
+    int32_t rc = httpRequestSend(http, &status, &headers, &body, &bodyLength);
+    httpRequestDestroy(&http);
+    if (rc != 0 || body == nullptr || bodyLength <= 0) {
+        if (headers) memFree(headers);
+        if (body) memFree(body);
+        return IXO_ERR_RETRIEVE;
+    }
+    rc = ixoProcessReply(headers, body, bodyLength, reply);
+    memFree(headers);
+    memFree(body);
+    return rc;
+}
+
+int32_t ixoRequestToFile(IXO* ixo, int32_t port, const char* request, const char* postData,
+                         const char* fileName) {
+    if (ixo == nullptr || request == nullptr || isEmpty(fileName)) return IXO_ERR_PARAMETER;
+    std::remove(fileName);
+    int32_t selector;
+    if (port == ixo->indexPort)
+        selector = IXO_INDEX_PORT_SELECTOR;
+    else if (port == ixo->queryPort)
+        selector = IXO_QUERY_PORT_SELECTOR;
+    else
+        return IXO_ERR_PORT;
+    char* reply = nullptr;
+    int32_t rc = ixoRequestToDynBuffer2(ixo, selector, request, postData, &reply);
+    if (rc != IXO_OK) return rc;
+    std::string_view text(reply);
+    // The file ends before the first line that holds the echo marker.
+    std::size_t marker = text.find(IXO_ORIGINAL_QUERY_MARKER);
+    if (marker != std::string_view::npos) {
+        std::size_t lineStart = text.rfind('\n', marker);
+        text = text.substr(0, lineStart == std::string_view::npos ? 0 : lineStart + 1);
+    }
+    if (!text.empty()) {
+        FILE* f = std::fopen(fileName, "wb+");
+        if (f == nullptr) {
+            memFree(reply);
+            return IXO_ERR_FILE;
+        }
+        bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+        ok = std::fclose(f) == 0 && ok;
+        if (!ok) {
+            std::remove(fileName);
+            memFree(reply);
+            return IXO_ERR_FILE;
+        }
+    }
+    memFree(reply);
+    return IXO_OK;
+}
+
+int32_t ixoRequestToBuffer(IXO* ixo, int32_t portSelector, const char* request,
+                           const char* postData, char* buffer, int32_t size) {
+    if (buffer == nullptr || size < 1) return IXO_ERR_PARAMETER;
+    buffer[0] = '\0';
+    char* reply = nullptr;
+    int32_t rc = ixoRequestToDynBuffer2(ixo, portSelector, request, postData, &reply);
+    if (rc == IXO_OK && reply != nullptr) {
+        std::size_t length = std::strlen(reply);
+        std::size_t room = static_cast<std::size_t>(size);
+        std::size_t copied = std::min(length, room);
+        std::memcpy(buffer, reply, copied);
+        if (copied < room) buffer[copied] = '\0';
+        buffer[room - 1] = '\0';
+    }
+    if (reply) memFree(reply);
+    return rc;
+}
+
+}  // extern "C"

@@ -1,0 +1,506 @@
+// HTTP/1.0 exchanges over sockets: the request bytes on the wire, proxies, response
+// splitting, and how exchanges end with peers that misbehave.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "support/httprequest.h"
+#include "support/strutil.h"
+#include "tests/common/loopback_server.h"
+#include "tests/common/tempdir.h"
+
+extern char** environ;
+
+using testing_support::LoopbackServer;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Owns one request; sends it and keeps what came back.
+struct Exchange {
+    HttpRequest* request = nullptr;
+    int32_t status = -99;
+    char* headers = nullptr;
+    char* body = nullptr;
+    int32_t bodyLength = -1;
+    int32_t rc = -99;
+
+    Exchange() { EXPECT_EQ(httpRequestCreate(&request), 0); }
+    ~Exchange() {
+        if (headers) memFree(headers);
+        if (body) memFree(body);
+        httpRequestDestroy(&request);
+    }
+    int32_t send() {
+        rc = httpRequestSend(request, &status, &headers, &body, &bodyLength);
+        return rc;
+    }
+    std::string bodyText() const {
+        return body ? std::string(body, static_cast<size_t>(bodyLength)) : "";
+    }
+};
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A port nobody listens on (bound and released at once).
+int unusedPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+std::string base64(const std::string& text) {
+    char* encoded = strBase64Encode(reinterpret_cast<const unsigned char*>(text.data()),
+                                    static_cast<int32_t>(text.size()), 0);
+    std::string out = encoded ? encoded : "";
+    if (encoded) memFree(encoded);
+    return out;
+}
+
+}  // namespace
+
+TEST(HttpRequestWire, GetAndPostCarryExactlyTheSpecifiedHeaders) {
+    LoopbackServer server;
+    server.setReply(LoopbackServer::httpReply("pong"));
+    {
+        Exchange x;
+        httpRequestSetHost(x.request, "127.0.0.1", server.port());
+        httpRequestSetUrl(x.request, "/qmethod=V");
+        ASSERT_EQ(x.send(), 0);
+        EXPECT_EQ(server.lastRequest(), "GET /qmethod=V HTTP/1.0\r\nPragma: No-Cache\r\n\r\n");
+        EXPECT_EQ(x.status, 200);
+        EXPECT_EQ(x.bodyText(), "pong");
+        EXPECT_EQ(std::string(x.headers),
+                  "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 4\r\n\r\n");
+    }
+    {
+        Exchange x;
+        httpRequestSetHost(x.request, "127.0.0.1", server.port());
+        httpRequestSetMethod(x.request, "POST");
+        httpRequestSetUrl(x.request, "/IXOADD?db=1");
+        httpRequestSetPostData(x.request, "body with \xe9 bytes\n");
+        ASSERT_EQ(x.send(), 0);
+        EXPECT_EQ(server.lastRequest(),
+                  "POST /IXOADD?db=1 HTTP/1.0\r\nPragma: No-Cache\r\nContent-Length: 18\r\n\r\n"
+                  "body with \xe9 bytes\n");
+    }
+    {
+        // A whole request line may be given as the URL.
+        Exchange x;
+        httpRequestSetHost(x.request, "localhost", server.port());
+        httpRequestSetUrl(x.request, "GET /a?b=c HTTP/1.1");
+        ASSERT_EQ(x.send(), 0);
+        EXPECT_EQ(server.lastRequest(), "GET /a?b=c HTTP/1.0\r\nPragma: No-Cache\r\n\r\n");
+    }
+}
+
+TEST(HttpRequestWire, ProxyGetsAbsoluteUrlAndBasicCredentials) {
+    LoopbackServer proxy;
+    proxy.setReply(LoopbackServer::httpReply("via proxy"));
+    {
+        // The socket goes to the proxy; the server name is never resolved.
+        Exchange x;
+        httpRequestSetHost(x.request, "retrieval.invalid", 4711);
+        httpRequestSetUrl(x.request, "/qmethod=E&querytext=A+");
+        httpRequestSetProxy(x.request, "127.0.0.1", proxy.port(), "user", "secret");
+        ASSERT_EQ(x.send(), 0);
+        EXPECT_EQ(x.bodyText(), "via proxy");
+        EXPECT_EQ(proxy.lastRequest(),
+                  "GET http://retrieval.invalid:4711/qmethod=E&querytext=A+ HTTP/1.0\r\n"
+                  "Pragma: No-Cache\r\nProxy-Authorization: Basic " +
+                      base64("user:secret") + "\r\n\r\n");
+    }
+    {
+        // User without password keeps its colon; an absolute URL in any case is kept.
+        Exchange x;
+        httpRequestSetHost(x.request, "retrieval.invalid", 4711);
+        httpRequestSetUrl(x.request, "hTtP://other.invalid/x");
+        httpRequestSetProxy(x.request, "127.0.0.1", proxy.port(), "user", "");
+        ASSERT_EQ(x.send(), 0);
+        EXPECT_EQ(proxy.lastRequest(),
+                  "GET hTtP://other.invalid/x HTTP/1.0\r\nPragma: No-Cache\r\n"
+                  "Proxy-Authorization: Basic " +
+                      base64("user:") + "\r\n\r\n");
+        EXPECT_EQ(base64("user:"), "dXNlcjo=");
+    }
+    {
+        // Proxy port 0: the proxy host at the server's port.
+        Exchange x;
+        httpRequestSetHost(x.request, "retrieval.invalid", proxy.port());
+        httpRequestSetUrl(x.request, "/p");
+        httpRequestSetProxy(x.request, "127.0.0.1", 0, nullptr, nullptr);
+        ASSERT_EQ(x.send(), 0);
+        EXPECT_EQ(proxy.lastRequest(),
+                  "GET http://retrieval.invalid:" + std::to_string(proxy.port()) +
+                      "/p HTTP/1.0\r\nPragma: No-Cache\r\n\r\n");
+    }
+}
+
+TEST(HttpRequestWire, SpecialProxyNamesAndIncompleteRequestsSendNothing) {
+    LoopbackServer server;
+    server.setReply(LoopbackServer::httpReply("x"));
+    for (const char* name : {"ORVIQ_AUTOPROXY", "ORVIQ_CERNPROXYproxy.invalid"}) {
+        Exchange x;
+        httpRequestSetHost(x.request, "127.0.0.1", server.port());
+        httpRequestSetUrl(x.request, "/x");
+        ASSERT_EQ(httpRequestSetProxy(x.request, name, 8080, nullptr, nullptr), 0);
+        EXPECT_EQ(x.request->useInet, 1) << name;
+        EXPECT_EQ(x.send(), -1) << name;
+        EXPECT_EQ(x.body, nullptr);
+    }
+    {
+        // Case matters for the special names: this one is an ordinary (unreachable) proxy.
+        Exchange x;
+        httpRequestSetProxy(x.request, "orviq_autoproxy", 1, nullptr, nullptr);
+        EXPECT_EQ(x.request->useInet, 0);
+    }
+    {
+        Exchange x;  // no URL
+        httpRequestSetHost(x.request, "127.0.0.1", server.port());
+        EXPECT_EQ(x.send(), 0);
+        EXPECT_EQ(x.body, nullptr);
+        EXPECT_EQ(x.bodyLength, 0);
+    }
+    EXPECT_EQ(server.connectionCount(), 0u);
+}
+
+TEST(HttpRequestSetters, RejectNullAndEmptyAndCutLongTexts) {
+    Exchange x;
+    HttpRequest* r = x.request;
+    EXPECT_EQ(std::string(r->method), "GET");
+    EXPECT_EQ(std::string(r->version), "HTTP/1.0");
+    EXPECT_EQ(r->timeout, 60);
+    EXPECT_EQ(r->secondTimeout, 600);
+    EXPECT_EQ(httpRequestSetHost(nullptr, "h", 1), -2);
+    EXPECT_EQ(httpRequestSetHost(r, "", 1), -2);
+    EXPECT_EQ(httpRequestSetMethod(r, nullptr), -2);
+    EXPECT_EQ(httpRequestSetUrl(r, ""), -2);
+    EXPECT_EQ(httpRequestSetPostData(r, nullptr), -2);
+    EXPECT_EQ(httpRequestSetProxy(r, "", 1, "u", "p"), -2);
+    EXPECT_EQ(r->proxyUser, nullptr);
+    EXPECT_EQ(httpRequestSetTimeouts(r, 0, 5), -2);
+    EXPECT_EQ(httpRequestSetTimeouts(r, 5, 0), -2);
+    EXPECT_EQ(r->timeout, 60);
+    EXPECT_EQ(httpRequestSetTimeouts(r, 5, 7), 0);
+    EXPECT_EQ(r->timeout, 5);
+
+    std::string longHost(600, 'h');
+    EXPECT_EQ(httpRequestSetHost(r, longHost.c_str(), 80), 0);
+    EXPECT_EQ(std::strlen(r->host), 511u);
+    std::string longMethod(300, 'M');
+    EXPECT_EQ(httpRequestSetMethod(r, longMethod.c_str()), 0);
+    EXPECT_EQ(std::strlen(r->method), 255u);
+    std::string longProxy(700, 'p');
+    EXPECT_EQ(httpRequestSetProxy(r, longProxy.c_str(), 1, "u", nullptr), 0);
+    EXPECT_EQ(std::strlen(r->proxyHost), 511u);
+    EXPECT_EQ(std::string(r->proxyUser), "u");
+    EXPECT_EQ(r->proxyPassword, nullptr);
+    EXPECT_EQ(httpRequestDestroy(&x.request), 0);
+    EXPECT_EQ(x.request, nullptr);
+}
+
+TEST(HttpResponseSplit, BlankLineRulesAndStatusCode) {
+    struct Case {
+        std::string response;
+        std::string headers;
+        std::string body;
+        int32_t status;
+    };
+    const Case cases[] = {
+        {"HTTP/1.0 200 OK\r\nA: b\r\n\r\nbody\r\n\r\nmore", "HTTP/1.0 200 OK\r\nA: b\r\n\r\n",
+         "body\r\n\r\nmore", 200},
+        // A bare "\n\n" before a later "\r\n\r\n" wins.
+        {"HTTP/1.0 404 NF\nA: b\n\nbody\r\n\r\nx", "HTTP/1.0 404 NF\nA: b\n\n", "body\r\n\r\nx",
+         404},
+        // "\r\n\r\n" before a later "\n\n".
+        {"HTTP/1.1 500 E\r\n\r\nx\n\ny", "HTTP/1.1 500 E\r\n\r\n", "x\n\ny", 500},
+        // No blank line: everything is the body; the status is still read.
+        {"HTTP/1.0 302 Found\r\nLocation: x\r\n", "", "HTTP/1.0 302 Found\r\nLocation: x\r\n", 302},
+        // No "HTTP/": the status stays as it was.
+        {"hello\n\nworld", "hello\n\n", "world", -7},
+        // A truncated status line never reads past the end.
+        {"HTTP/1.0", "", "HTTP/1.0", 0},
+        {"", "", "", -7},
+    };
+    for (const auto& c : cases) {
+        int32_t status = -7;
+        char* headers = nullptr;
+        char* body = nullptr;
+        int32_t length = -1;
+        ASSERT_EQ(httpSplitResponse(c.response.data(), static_cast<int32_t>(c.response.size()),
+                                    &status, &headers, &body, &length),
+                  0);
+        EXPECT_EQ(std::string(headers), c.headers) << c.response;
+        EXPECT_EQ(std::string(body, static_cast<size_t>(length)), c.body) << c.response;
+        EXPECT_EQ(status, c.status) << c.response;
+        for (int i = 0; i < 20; ++i) EXPECT_EQ(body[length + i], '\0');
+        memFree(headers);
+        memFree(body);
+    }
+    // Zero bytes in the body are kept.
+    const char binary[] = "HTTP/1.0 200 OK\r\n\r\na\0b\0c";
+    char* body = nullptr;
+    int32_t length = 0;
+    ASSERT_EQ(httpSplitResponse(binary, sizeof binary - 1, nullptr, nullptr, &body, &length), 0);
+    EXPECT_EQ(std::string(body, static_cast<size_t>(length)), std::string("a\0b\0c", 5));
+    memFree(body);
+}
+
+TEST(HttpRequestPeers, SlowDripAndLargeRepliesArriveWhole) {
+    LoopbackServer server;
+    std::string big;
+    for (int i = 0; big.size() < 300000; ++i) big += "line " + std::to_string(i) + "\n";
+    server.queueReply(LoopbackServer::httpReply(big));
+    Exchange large;
+    httpRequestSetHost(large.request, "127.0.0.1", server.port());
+    httpRequestSetUrl(large.request, "/big");
+    ASSERT_EQ(large.send(), 0);
+    EXPECT_EQ(large.bodyText(), big);
+
+    server.setMode(LoopbackServer::Mode::SlowDrip);
+    server.setDrip(7, std::chrono::milliseconds(15));
+    server.setReply(LoopbackServer::httpReply("a reply sent in many small pieces"));
+    Exchange drip;
+    httpRequestSetHost(drip.request, "127.0.0.1", server.port());
+    httpRequestSetUrl(drip.request, "/drip");
+    httpRequestSetTimeouts(drip.request, 2, 1);
+    ASSERT_EQ(drip.send(), 0);
+    EXPECT_EQ(drip.bodyText(), "a reply sent in many small pieces");
+}
+
+TEST(HttpRequestPeers, SilentClosingAndAbsentPeersEndPromptly) {
+    {
+        // Accepts, reads, never answers: ends after the wait, not later.
+        LoopbackServer server;
+        server.setMode(LoopbackServer::Mode::NeverAnswer);
+        Exchange x;
+        httpRequestSetHost(x.request, "127.0.0.1", server.port());
+        httpRequestSetUrl(x.request, "/silent");
+        httpRequestSetTimeouts(x.request, 1, 1);
+        auto start = Clock::now();
+        EXPECT_EQ(x.send(), -1);
+        double took = secondsSince(start);
+        EXPECT_GE(took, 0.9);
+        EXPECT_LT(took, 3.0);
+        EXPECT_EQ(x.body, nullptr);
+        EXPECT_TRUE(server.waitForRequests(1, std::chrono::milliseconds(1000)));
+    }
+    {
+        // Reads the request and closes: a clean close, no body, no waiting.
+        LoopbackServer server;
+        server.setMode(LoopbackServer::Mode::CloseAfterRequest);
+        Exchange x;
+        httpRequestSetHost(x.request, "127.0.0.1", server.port());
+        httpRequestSetUrl(x.request, "/close");
+        httpRequestSetTimeouts(x.request, 10, 1);
+        auto start = Clock::now();
+        EXPECT_EQ(x.send(), 0);
+        EXPECT_LT(secondsSince(start), 2.0);
+        EXPECT_EQ(x.bodyLength, 0);
+    }
+    {
+        // Closes before reading anything: whatever the kernel reports, nothing comes back.
+        LoopbackServer server;
+        server.setMode(LoopbackServer::Mode::CloseAtOnce);
+        Exchange x;
+        httpRequestSetHost(x.request, "127.0.0.1", server.port());
+        httpRequestSetUrl(x.request, "/close");
+        httpRequestSetTimeouts(x.request, 10, 1);
+        auto start = Clock::now();
+        x.send();
+        EXPECT_LT(secondsSince(start), 2.0);
+        EXPECT_EQ(x.bodyLength, 0);
+    }
+    {
+        Exchange x;
+        httpRequestSetHost(x.request, "127.0.0.1", unusedPort());
+        httpRequestSetUrl(x.request, "/refused");
+        auto start = Clock::now();
+        EXPECT_EQ(x.send(), -1);
+        EXPECT_LT(secondsSince(start), 2.0);
+    }
+    {
+        Exchange x;
+        httpRequestSetHost(x.request, "no-such-host.invalid", 80);
+        httpRequestSetUrl(x.request, "/x");
+        EXPECT_EQ(x.send(), -1);
+    }
+}
+
+TEST(HttpRequestPeers, ReceiveStopRulesOfTheSocketLayer) {
+    LoopbackServer server;
+    server.setMode(LoopbackServer::Mode::SlowDrip);
+    server.setDrip(4, std::chrono::milliseconds(30));
+    server.setReply("abc\ndefghijkl\n");
+    auto receive = [&](int32_t stopAtLineFeed, int32_t maxLength) {
+        int32_t sock = sockOpen(15);
+        EXPECT_GE(sock, 0);
+        EXPECT_EQ(sockConnect(sock, "127.0.0.1", server.port()), 0);
+        const char request[] = "GET / HTTP/1.0\r\n\r\n";
+        EXPECT_EQ(sockSendAll(sock, request, sizeof request - 1, 2), 0);
+        char* buffer = nullptr;
+        int32_t length = 0;
+        EXPECT_EQ(sockReceiveAll(sock, &buffer, &length, 2, 1, stopAtLineFeed, maxLength), 0);
+        sockClose(&sock);
+        EXPECT_EQ(sock, -1);
+        std::string got(buffer, static_cast<size_t>(length));
+        EXPECT_EQ(buffer[length], '\0');
+        memFree(buffer);
+        return got;
+    };
+    EXPECT_EQ(receive(1, 0), "abc\n");
+    EXPECT_EQ(receive(0, 8), "abc\ndefg");
+    EXPECT_EQ(receive(0, 0), "abc\ndefghijkl\n");
+}
+
+TEST(HttpSplitUrl, HostPortAndPath) {
+    struct Case {
+        const char* url;
+        int32_t ok;
+        const char* host;
+        int32_t port;
+        const char* path;
+    };
+    const Case cases[] = {
+        {"https://secure.example/a/b?c", 1, "secure.example", 443, "a/b?c"},
+        {"HTTPS://secure.example:8443/x", 1, "secure.example", 8443, "x"},
+        {"http://www.example:8080/path/file.html", 1, "www.example", 8080, "path/file.html"},
+        {"http://www.example/", 1, "www.example", 80, ""},
+        {"http://www.example", 1, "www.example", 80, ""},
+        {"see http://h.example/z", 1, "h.example", 80, "z"},
+        {"http:/", 0, nullptr, 0, nullptr},
+        {"ftp://files.example/x", 0, nullptr, 0, nullptr},
+        {"http:///nohost", 0, nullptr, 0, nullptr},
+        {"http://h.example:99999/x", 0, nullptr, 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        char* host = nullptr;
+        char* path = nullptr;
+        int32_t port = -1;
+        EXPECT_EQ(httpSplitUrl(c.url, &host, &port, &path), c.ok) << c.url;
+        if (c.ok) {
+            EXPECT_STREQ(host, c.host) << c.url;
+            EXPECT_EQ(port, c.port) << c.url;
+            EXPECT_STREQ(path, c.path) << c.url;
+            memFree(host);
+            memFree(path);
+        } else {
+            EXPECT_EQ(host, nullptr);
+            EXPECT_EQ(path, nullptr);
+        }
+    }
+    EXPECT_EQ(httpSplitUrl(nullptr, nullptr, nullptr, nullptr), 0);
+}
+
+// Requests through a real proxy program to the loopback server.
+class RealProxy : public ::testing::Test {
+  protected:
+    static constexpr const char* kProgram = "/usr/bin/tinyproxy";
+
+    void start(bool withAuth) {
+        if (access(kProgram, X_OK) != 0)
+            GTEST_SKIP() << kProgram << " is not installed; proxy tests skipped";
+        port_ = unusedPort();
+        std::string conf =
+            "Port " + std::to_string(port_) +
+            "\nListen 127.0.0.1\nTimeout 10\nAllow 127.0.0.1\nMaxClients 10\nLogLevel Critical\n";
+        if (withAuth) conf += "BasicAuth user pass\n";
+        std::string confPath = dir_.file("proxy.conf");
+        testing_support::writeWholeFile(confPath, conf);
+        const char* argv[] = {kProgram, "-d", "-c", confPath.c_str(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        int rc = posix_spawn(&pid_, kProgram, &actions, nullptr, const_cast<char**>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ASSERT_EQ(rc, 0);
+        // Ready once it accepts connections.
+        for (int i = 0; i < 100; ++i) {
+            int fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            addr.sin_port = htons(static_cast<uint16_t>(port_));
+            bool up = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+            close(fd);
+            if (up) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        FAIL() << "proxy did not start";
+    }
+    void TearDown() override {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    testing_support::TempDir dir_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+TEST_F(RealProxy, ForwardsRequestToTheServer) {
+    start(false);
+    if (IsSkipped()) return;
+    LoopbackServer server;
+    server.setReply(LoopbackServer::httpReply("numhits=0\n"));
+    Exchange x;
+    httpRequestSetHost(x.request, "127.0.0.1", server.port());
+    httpRequestSetUrl(x.request, "/qmethod=V");
+    httpRequestSetProxy(x.request, "127.0.0.1", port_, nullptr, nullptr);
+    httpRequestSetTimeouts(x.request, 10, 1);
+    ASSERT_EQ(x.send(), 0);
+    EXPECT_EQ(x.status, 200);
+    EXPECT_EQ(x.bodyText(), "numhits=0\n");
+    ASSERT_EQ(server.requestCount(), 1u);
+    EXPECT_EQ(server.lastRequest().rfind("GET /qmethod=V HTTP/1.", 0), 0u) << server.lastRequest();
+}
+
+TEST_F(RealProxy, BasicAuthenticationIsRequiredAndAccepted) {
+    start(true);
+    if (IsSkipped()) return;
+    LoopbackServer server;
+    server.setReply(LoopbackServer::httpReply("authorised"));
+    {
+        Exchange x;
+        httpRequestSetHost(x.request, "127.0.0.1", server.port());
+        httpRequestSetUrl(x.request, "/a");
+        httpRequestSetProxy(x.request, "127.0.0.1", port_, nullptr, nullptr);
+        httpRequestSetTimeouts(x.request, 10, 1);
+        ASSERT_EQ(x.send(), 0);  // an error status is not a transport failure
+        EXPECT_EQ(x.status, 407);
+        EXPECT_EQ(server.requestCount(), 0u);
+    }
+    {
+        Exchange x;
+        httpRequestSetHost(x.request, "127.0.0.1", server.port());
+        httpRequestSetUrl(x.request, "/b");
+        httpRequestSetProxy(x.request, "127.0.0.1", port_, "user", "pass");
+        httpRequestSetTimeouts(x.request, 10, 1);
+        ASSERT_EQ(x.send(), 0);
+        EXPECT_EQ(x.status, 200);
+        EXPECT_EQ(x.bodyText(), "authorised");
+        EXPECT_EQ(server.requestCount(), 1u);
+    }
+}

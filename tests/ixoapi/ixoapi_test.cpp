@@ -1,0 +1,493 @@
+// The client handle's set-up and tear-down, and requests through it on the wire:
+// methods, ports, scrambling, compressed replies, cuts and failures.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "ixo/ixoapi.h"
+#include "support/strutil.h"
+#include "tests/common/loopback_server.h"
+#include "tests/common/tempdir.h"
+
+using testing_support::LoopbackServer;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A handle set up for one loopback server (query port) and released at the end.
+struct Handle {
+    IXO ixo{};
+    explicit Handle(int queryPort, int indexPort = 0) {
+        EXPECT_EQ(ixoCreateIxo(&ixo, "127.0.0.1", nullptr, queryPort, indexPort), IXO_OK);
+        ixoSetHTTPTimeOut(&ixo, 5, 1000);
+    }
+    ~Handle() { ixoDestroyIxo(&ixo); }
+};
+
+// Sends request and returns (code, reply text).
+std::pair<int32_t, std::string> request(IXO* ixo, const char* text, const char* post = nullptr,
+                                        int32_t selector = IXO_QUERY_PORT_SELECTOR) {
+    char* reply = reinterpret_cast<char*>(1);
+    int32_t rc = ixoRequestToDynBuffer2(ixo, selector, text, post, &reply);
+    std::string out;
+    if (rc == IXO_OK) {
+        EXPECT_NE(reply, nullptr);
+        out = reply;
+        memFree(reply);
+    } else {
+        EXPECT_EQ(reply, nullptr);
+    }
+    return {rc, out};
+}
+
+// "%08d" of the plain length followed by the zlib stream of plain.
+std::string compressedBody(const std::string& plain, long prefixLength = -1) {
+    uLongf size = compressBound(plain.size());
+    std::string packed(size, '\0');
+    EXPECT_EQ(compress(reinterpret_cast<Bytef*>(packed.data()), &size,
+                       reinterpret_cast<const Bytef*>(plain.data()), plain.size()),
+              Z_OK);
+    packed.resize(size);
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "%08ld",
+                  prefixLength < 0 ? static_cast<long>(plain.size()) : prefixLength);
+    return std::string(prefix, 8) + packed;
+}
+
+std::string compressedReply(const std::string& body, long claimed) {
+    return "HTTP/1.0 200 OK\r\nContent-Type: Binary/Compressed\r\nContent-length: " +
+           std::to_string(claimed) + "\r\n\r\n" + body;
+}
+
+// Decodes a scrambled segment "/HLVN<base64>" back to (checksum text, plain segment).
+std::pair<std::string, std::string> unscramble(const std::string& encoded) {
+    int32_t length = 0;
+    unsigned char* bytes = strBase64Decode(encoded.c_str(), &length);
+    EXPECT_NE(bytes, nullptr);
+    if (bytes == nullptr || length < 6) return {};
+    std::string checksum(reinterpret_cast<char*>(bytes), 6);
+    std::string plain;
+    for (int32_t i = 6; i < length; ++i) plain.push_back(static_cast<char>(bytes[i] ^ 0x5A));
+    memFree(bytes);
+    return {checksum, plain};
+}
+
+int expectedChecksum(const std::string& segment) {
+    int c = 0;
+    for (char ch : segment) c = (c + static_cast<signed char>(ch)) % 999999;
+    return c;
+}
+
+}  // namespace
+
+TEST(IxoHandle, CreateFillsBothNamesAndDefaults) {
+    IXO ixo;
+    std::memset(&ixo, 0x7f, sizeof ixo);
+    ASSERT_EQ(ixoCreateIxo(&ixo, nullptr, "10.1.2.3", 8000, 8001), IXO_OK);
+    EXPECT_STREQ(ixo.host, "10.1.2.3");
+    EXPECT_STREQ(ixo.address, "10.1.2.3");
+    EXPECT_EQ(ixo.queryPort, 8000);
+    EXPECT_EQ(ixo.indexPort, 8001);
+    EXPECT_EQ(ixo.timeout, 60);
+    EXPECT_EQ(ixo.secondTimeout, 1000);
+    EXPECT_STREQ(ixo.user, "");
+    EXPECT_EQ(ixo.requestMethod, 0);
+    EXPECT_STREQ(ixo.proxyHost, "");
+    EXPECT_EQ(ixo.encryption, nullptr);
+    EXPECT_EQ(ixo.clientCache, nullptr);
+    EXPECT_EQ(ixo.cacheLock, nullptr);
+
+    ASSERT_EQ(ixoCreateIxo(&ixo, "search.example", "", 1, 2), IXO_OK);
+    EXPECT_STREQ(ixo.host, "search.example");
+    EXPECT_STREQ(ixo.address, "search.example");
+    ASSERT_EQ(ixoCreateIxo(&ixo, "search.example", "10.0.0.1", 1, 2), IXO_OK);
+    EXPECT_STREQ(ixo.host, "search.example");
+    EXPECT_STREQ(ixo.address, "10.0.0.1");
+
+    EXPECT_EQ(ixoCreateIxo(&ixo, nullptr, nullptr, 1, 2), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoCreateIxo(&ixo, "", "", 1, 2), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoCreateIxo(nullptr, "h", "a", 1, 2), IXO_ERR_PARAMETER);
+
+    std::string longName(80, 'n');
+    ASSERT_EQ(ixoCreateIxo(&ixo, longName.c_str(), nullptr, 1, 2), IXO_OK);
+    EXPECT_EQ(std::string(ixo.host), longName.substr(0, 49));
+    EXPECT_EQ(std::string(ixo.address), longName.substr(0, 49));
+    ixoDestroyIxo(&ixo);
+}
+
+TEST(IxoHandle, ProxySettingsKeepOrIgnoreByLength) {
+    IXO ixo{};
+    ASSERT_EQ(ixoCreateIxo(&ixo, "h", nullptr, 1, 2), IXO_OK);
+    std::string host49(49, 'p');
+    std::string host50(50, 'q');
+    ASSERT_EQ(ixoAddProxySettings(&ixo, host49.c_str(), 3128, "user", "pw"), IXO_OK);
+    EXPECT_EQ(std::string(ixo.proxyHost), host49);
+    EXPECT_EQ(ixo.proxyPort, 3128);
+    EXPECT_STREQ(ixo.proxyUser, "user");
+    EXPECT_STREQ(ixo.proxyPassword, "pw");
+    // Too long or null: ignored with success; the previous proxy stays.
+    EXPECT_EQ(ixoAddProxySettings(&ixo, host50.c_str(), 1, "x", "y"), IXO_OK);
+    EXPECT_EQ(ixoAddProxySettings(&ixo, nullptr, 1, "x", "y"), IXO_OK);
+    EXPECT_EQ(std::string(ixo.proxyHost), host49);
+    EXPECT_EQ(ixo.proxyPort, 3128);
+    EXPECT_STREQ(ixo.proxyUser, "user");
+    // User and password outside 1..49 characters are cleared.
+    std::string user50(50, 'u');
+    ASSERT_EQ(ixoAddProxySettings(&ixo, "proxy", 8080, user50.c_str(), ""), IXO_OK);
+    EXPECT_STREQ(ixo.proxyUser, "");
+    EXPECT_STREQ(ixo.proxyPassword, "");
+    EXPECT_EQ(ixoAddProxySettings(nullptr, "proxy", 1, nullptr, nullptr), IXO_ERR_PARAMETER);
+
+    EXPECT_EQ(ixoSetHTTPTimeOut(&ixo, 0, 5), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoSetHTTPTimeOut(&ixo, 5, 0), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixo.timeout, 60);
+    EXPECT_EQ(ixoSetHTTPTimeOut(&ixo, 7, 9), IXO_OK);
+    EXPECT_EQ(ixo.timeout, 7);
+    EXPECT_EQ(ixo.secondTimeout, 9);
+
+    // Replacing the scrambling mode releases the old one (checked by the leak checker).
+    EXPECT_EQ(ixoSetEncryption(&ixo, 1, "ignored"), IXO_OK);
+    EXPECT_EQ(ixoSetEncryption(&ixo, 2, nullptr), IXO_OK);
+    ASSERT_NE(ixo.encryption, nullptr);
+    EXPECT_EQ(*ixo.encryption, 2);
+    EXPECT_EQ(ixoSetEncryption(nullptr, 1, nullptr), IXO_ERR_PARAMETER);
+
+    ASSERT_EQ(ixoDestroyIxo(&ixo), IXO_OK);
+    EXPECT_STREQ(ixo.host, "");
+    EXPECT_STREQ(ixo.proxyHost, "");
+    EXPECT_EQ(ixo.queryPort, 0);
+    EXPECT_EQ(ixo.encryption, nullptr);
+    EXPECT_EQ(ixoDestroyIxo(nullptr), IXO_ERR_PARAMETER);
+}
+
+TEST(IxoHandle, UserParametersStayWithinTheirRoom) {
+    IXO ixo{};
+    ASSERT_EQ(ixoCreateIxo(&ixo, "h", nullptr, 1, 2), IXO_OK);
+    EXPECT_EQ(ixoGetUserParameterLength(nullptr), 30);
+    EXPECT_EQ(ixoGetUserParameterLength(&ixo), 30);
+    {
+        char request[64] = "/q";
+        ASSERT_EQ(ixoDoUserParameters(&ixo, request), IXO_OK);
+        EXPECT_STREQ(request, "/q");
+    }
+    ASSERT_EQ(ixoSetUserParameters(&ixo, "ann", nullptr, "", "dom"), IXO_OK);
+    ASSERT_EQ(ixoSetUserParameters(&ixo, nullptr, "pw", nullptr, nullptr), IXO_OK);
+    EXPECT_EQ(ixoGetUserParameterLength(&ixo), 30 + 3 + 2 + 3);
+    {
+        char request[64] = "/q";
+        ASSERT_EQ(ixoDoUserParameters(&ixo, request), IXO_OK);
+        EXPECT_STREQ(request, "/q&user=ann&pass=pw&domain=dom");
+    }
+    // Longest fields: the text and its terminator end inside the promised room.
+    std::string huge(150, 'x');
+    ASSERT_EQ(ixoSetUserParameters(&ixo, huge.c_str(), huge.c_str(), huge.c_str(), huge.c_str()),
+              IXO_OK);
+    EXPECT_EQ(std::strlen(ixo.user), 99u);
+    int32_t room = ixoGetUserParameterLength(&ixo);
+    EXPECT_EQ(room, 30 + 4 * 99);
+    std::string base = "/qmethod=V";
+    std::string buffer(base.size() + static_cast<size_t>(room) + 16, '#');
+    std::memcpy(buffer.data(), base.c_str(), base.size() + 1);
+    ASSERT_EQ(ixoDoUserParameters(&ixo, buffer.data()), IXO_OK);
+    std::string x99(99, 'x');
+    EXPECT_EQ(std::string(buffer.c_str()),
+              base + "&user=" + x99 + "&pass=" + x99 + "&group=" + x99 + "&domain=" + x99);
+    EXPECT_LE(std::strlen(buffer.c_str()) + 1, base.size() + static_cast<size_t>(room));
+    EXPECT_EQ(buffer.substr(base.size() + static_cast<size_t>(room)), std::string(16, '#'));
+    EXPECT_EQ(ixoDoUserParameters(nullptr, buffer.data()), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoSetUserParameters(nullptr, "a", "b", "c", "d"), IXO_ERR_PARAMETER);
+    ixoDestroyIxo(&ixo);
+}
+
+TEST(IxoHandle, VersionsAndErrorTexts) {
+    int32_t a = -1, b = -1, c = -1, d = -1;
+    ASSERT_EQ(ixoGetVersion("3.12", "::4.7", &a, &b, &c, &d), IXO_OK);
+    EXPECT_EQ(std::make_tuple(a, b, c, d), std::make_tuple(3, 12, 4, 7));
+    ASSERT_EQ(ixoGetVersion("5", nullptr, &a, &b, &c, &d), IXO_OK);
+    EXPECT_EQ(std::make_tuple(a, b, c, d), std::make_tuple(5, 0, 0, 0));
+    ASSERT_EQ(ixoGetVersion("", ":", &a, &b, &c, &d), IXO_OK);
+    EXPECT_EQ(std::make_tuple(a, b, c, d), std::make_tuple(0, 0, 0, 0));
+    EXPECT_EQ(ixoGetVersion(nullptr, "1.2", &a, &b, &c, &d), IXO_ERR_PARAMETER);
+
+    EXPECT_STREQ(ixoGetError(1), "No Error.");
+    EXPECT_STREQ(ixoGetError(-3), "Couldn't retrieve results.");
+    EXPECT_STREQ(ixoGetError(-10), "Wrong port. Check Query/Index ports.");
+    EXPECT_STREQ(ixoGetError(-11), "Unknown IXO instruction. Check IXO version.");
+    EXPECT_STREQ(ixoGetError(0), "Unknown Error.");
+    EXPECT_STREQ(ixoGetError(-2), "Unknown Error.");
+    EXPECT_STREQ(ixoGetError(2), "Unknown Error.");
+}
+
+TEST(IxoRequest, MethodsPortsAndBodiesOnTheWire) {
+    LoopbackServer queryServer;
+    LoopbackServer indexServer;
+    queryServer.setReply(LoopbackServer::httpReply("query reply"));
+    indexServer.setReply(LoopbackServer::httpReply("index reply"));
+    Handle h(queryServer.port(), indexServer.port());
+
+    EXPECT_EQ(request(&h.ixo, "/qmethod=V"), std::make_pair(IXO_OK, std::string("query reply")));
+    EXPECT_EQ(queryServer.lastRequest(), "GET /qmethod=V HTTP/1.0\r\nPragma: No-Cache\r\n\r\n");
+    EXPECT_EQ(request(&h.ixo, "/qmethod=V", "", 7).first,
+              IXO_OK);  // any other selector: query port
+    EXPECT_EQ(queryServer.requestCount(), 2u);
+
+    EXPECT_EQ(request(&h.ixo, "/IXOADD?db=2", "#IXOREFERENCE x\n", IXO_INDEX_PORT_SELECTOR),
+              std::make_pair(IXO_OK, std::string("index reply")));
+    EXPECT_EQ(indexServer.lastRequest(),
+              "POST /IXOADD?db=2 HTTP/1.0\r\nPragma: No-Cache\r\nContent-Length: "
+              "16\r\n\r\n#IXOREFERENCE x\n");
+
+    // The request-method field makes every request a POST, also without a body.
+    h.ixo.requestMethod = 1;
+    EXPECT_EQ(request(&h.ixo, "/qmethod=V").first, IXO_OK);
+    EXPECT_EQ(queryServer.lastRequest(), "POST /qmethod=V HTTP/1.0\r\nPragma: No-Cache\r\n\r\n");
+
+    // Bad arguments send nothing.
+    std::size_t before = queryServer.requestCount();
+    EXPECT_EQ(request(&h.ixo, nullptr).first, IXO_ERR_PARAMETER);
+    EXPECT_EQ(request(nullptr, "/x").first, IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoRequestToDynBuffer2(&h.ixo, 0, "/x", nullptr, nullptr), IXO_ERR_PARAMETER);
+    h.ixo.queryPort = -1;
+    EXPECT_EQ(request(&h.ixo, "/x").first, IXO_ERR_PARAMETER);
+    h.ixo.queryPort = 0;  // nothing to connect to
+    EXPECT_EQ(request(&h.ixo, "/x").first, IXO_ERR_RETRIEVE);
+    EXPECT_EQ(queryServer.requestCount(), before);
+}
+
+TEST(IxoRequest, ProxyCarriesAbsoluteUrlAndCredentials) {
+    LoopbackServer proxy;
+    proxy.setReply(LoopbackServer::httpReply("ok"));
+    IXO ixo{};
+    ASSERT_EQ(ixoCreateIxo(&ixo, "ixo.invalid", nullptr, 9000, 9001), IXO_OK);
+    ASSERT_EQ(ixoAddProxySettings(&ixo, "127.0.0.1", proxy.port(), "pu", "pp"), IXO_OK);
+    EXPECT_EQ(request(&ixo, "/qmethod=V", nullptr, IXO_INDEX_PORT_SELECTOR).first, IXO_OK);
+    EXPECT_EQ(proxy.lastRequest(),
+              "GET http://ixo.invalid:9001/qmethod=V HTTP/1.0\r\nPragma: No-Cache\r\n"
+              "Proxy-Authorization: Basic cHU6cHA=\r\n\r\n");
+    ixoDestroyIxo(&ixo);
+}
+
+TEST(IxoScramble, OnlyTheSegmentIsReplaced) {
+    {
+        char* out = ixoScrambleText("/qmethod=E&querytext=APPLE+PEAR+&qnum=6");
+        ASSERT_NE(out, nullptr);
+        std::string s(out);
+        memFree(out);
+        ASSERT_EQ(s.rfind("/HLVN", 0), 0u) << s;
+        auto [checksum, plain] = unscramble(s.substr(5));
+        EXPECT_EQ(plain, "/qmethod=E&querytext=APPLE+PEAR+&qnum=6");
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%06d", expectedChecksum(plain));
+        EXPECT_EQ(checksum, digits);
+        EXPECT_EQ(s.find_first_of("\n "), std::string::npos);
+    }
+    {
+        // Text before the segment's '/' and from the first blank on stays as it was.
+        char* out = ixoScrambleText("http://host:80/qmethod=V HTTP/1.0");
+        ASSERT_NE(out, nullptr);
+        std::string s(out);
+        memFree(out);
+        ASSERT_EQ(s.rfind("http://host:80/HLVN", 0), 0u) << s;
+        std::size_t blank = s.find(' ');
+        ASSERT_NE(blank, std::string::npos);
+        EXPECT_EQ(s.substr(blank), " HTTP/1.0");
+        EXPECT_EQ(unscramble(s.substr(19, blank - 19)).second, "/qmethod=V");
+    }
+    {
+        // High bytes count as negative: the checksum may print with a sign and is
+        // still exactly six characters.
+        std::string segment = "/" + std::string(1000, '\xe9');
+        char* out = ixoScrambleText(segment.c_str());
+        ASSERT_NE(out, nullptr);
+        auto [checksum, plain] = unscramble(std::string(out).substr(5));
+        memFree(out);
+        EXPECT_EQ(plain, segment);
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%06d", expectedChecksum(segment));
+        EXPECT_EQ(checksum, std::string(digits).substr(0, 6));
+        EXPECT_EQ(checksum[0], '-');
+    }
+}
+
+TEST(IxoScramble, ModeOneScramblesOnTheWireOtherModesDoNot) {
+    LoopbackServer server;
+    server.setReply(LoopbackServer::httpReply("r"));
+    Handle h(server.port());
+    ASSERT_EQ(ixoSetEncryption(&h.ixo, 2, nullptr), IXO_OK);
+    ASSERT_EQ(request(&h.ixo, "/qmethod=V").first, IXO_OK);
+    EXPECT_EQ(server.lastRequest(), "GET /qmethod=V HTTP/1.0\r\nPragma: No-Cache\r\n\r\n");
+
+    ASSERT_EQ(ixoSetEncryption(&h.ixo, 1, "phrase"), IXO_OK);
+    ASSERT_EQ(request(&h.ixo, "/qmethod=s&querytext=A+B+QNUM=5&qnum=5").first, IXO_OK);
+    std::string wire = server.lastRequest();
+    ASSERT_EQ(wire.rfind("GET /HLVN", 0), 0u) << wire;
+    std::size_t blank = wire.find(' ', 4);
+    EXPECT_EQ(wire.substr(blank), " HTTP/1.0\r\nPragma: No-Cache\r\n\r\n");
+    EXPECT_EQ(unscramble(wire.substr(9, blank - 9)).second,
+              "/qmethod=s&querytext=A+B+QNUM=5&qnum=5");
+}
+
+TEST(IxoReply, CompressedRepliesInflateOnlyWithAPlausibleLength) {
+    LoopbackServer server;
+    Handle h(server.port());
+    std::string plain = "numhits=2\nDoc_name=a\nURL_title=A\nDoc_weight=90\n";
+    for (int i = 0; i < 50; ++i) plain += "Doc_name=doc" + std::to_string(i) + "\n";
+    std::string body = compressedBody(plain);
+
+    server.queueReply(compressedReply(body, static_cast<long>(body.size())));
+    EXPECT_EQ(request(&h.ixo, "/q"), std::make_pair(IXO_OK, plain));
+
+    // Marked compressed, but a length of 8 or less, or more than arrived: passed through.
+    for (long claimed : {8L, static_cast<long>(body.size()) + 1}) {
+        std::string raw = "00000003plain text";
+        server.queueReply(compressedReply(raw, claimed));
+        EXPECT_EQ(request(&h.ixo, "/q"), std::make_pair(IXO_OK, raw)) << claimed;
+    }
+    // Without the marker the body is plain text whatever it holds.
+    server.queueReply("HTTP/1.0 200 OK\r\nContent-length: 12\r\n\r\n00000003abcd");
+    EXPECT_EQ(request(&h.ixo, "/q").second, "00000003abcd");
+
+    // A corrupt stream is a failed reply, not garbage.
+    std::string corrupt = body;
+    corrupt[12] ^= 0x55;
+    corrupt[13] ^= 0x55;
+    server.queueReply(compressedReply(corrupt, static_cast<long>(corrupt.size())));
+    EXPECT_EQ(request(&h.ixo, "/q").first, IXO_ERR_RETRIEVE);
+
+    // A prefix smaller than the real text: no room, a failed reply.
+    std::string tooSmall = compressedBody(plain, 10);
+    server.queueReply(compressedReply(tooSmall, static_cast<long>(tooSmall.size())));
+    EXPECT_EQ(request(&h.ixo, "/q").first, IXO_ERR_RETRIEVE);
+    // A prefix larger than the real text: the text as inflated, terminated after it.
+    std::string tooLarge = compressedBody(plain, 99999999);
+    server.queueReply(compressedReply(tooLarge, static_cast<long>(tooLarge.size())));
+    EXPECT_EQ(request(&h.ixo, "/q"), std::make_pair(IXO_OK, plain));
+    // A claimed length shorter than the body inflates only what it covers.
+    server.queueReply(compressedReply(body, 20));
+    EXPECT_EQ(request(&h.ixo, "/q").first, IXO_ERR_RETRIEVE);
+}
+
+TEST(IxoReply, EchoCutInvalidInstructionAndEmptyReplies) {
+    LoopbackServer server;
+    Handle h(server.port());
+    server.queueReply(LoopbackServer::httpReply("numhits=0\n***Original Query\n/qmethod=V\n"));
+    EXPECT_EQ(request(&h.ixo, "/q"), std::make_pair(IXO_OK, std::string("numhits=0\n")));
+
+    std::string plain = "numhits=1\nDoc_name=x\n***Original Query: /q\n";
+    std::string body = compressedBody(plain);
+    server.queueReply(compressedReply(body, static_cast<long>(body.size())));
+    EXPECT_EQ(request(&h.ixo, "/q"),
+              std::make_pair(IXO_OK, std::string("numhits=1\nDoc_name=x\n")));
+
+    server.queueReply(LoopbackServer::httpReply("Error: Invalid Instruction received\n"));
+    EXPECT_EQ(request(&h.ixo, "/q").first, IXO_ERR_INSTRUCTION);
+    // After the echo marker the words no longer count.
+    server.queueReply(
+        LoopbackServer::httpReply("numhits=0\n***Original Query Invalid Instruction"));
+    EXPECT_EQ(request(&h.ixo, "/q").first, IXO_OK);
+
+    server.queueReply(LoopbackServer::httpReply(""));
+    EXPECT_EQ(request(&h.ixo, "/q").first, IXO_ERR_RETRIEVE);
+    // No blank line: the whole response is the reply text.
+    server.queueReply("HTTP/1.0 200 OK\r\nnumhits=0\r\n");
+    EXPECT_EQ(request(&h.ixo, "/q").second, "HTTP/1.0 200 OK\r\nnumhits=0\r\n");
+    // Bare "\n\n" before "\r\n\r\n" ends the headers.
+    server.queueReply("HTTP/1.0 200 OK\n\nbody\r\n\r\ntail");
+    EXPECT_EQ(request(&h.ixo, "/q").second, "body\r\n\r\ntail");
+    // HTTP error statuses are not examined.
+    server.queueReply(LoopbackServer::httpReply("not here", "text/plain", 404));
+    EXPECT_EQ(request(&h.ixo, "/q"), std::make_pair(IXO_OK, std::string("not here")));
+}
+
+TEST(IxoReply, SilentAndClosingPeersGiveRetrieveFailure) {
+    {
+        LoopbackServer server;
+        server.setMode(LoopbackServer::Mode::NeverAnswer);
+        Handle h(server.port());
+        ixoSetHTTPTimeOut(&h.ixo, 1, 1000);
+        auto start = Clock::now();
+        EXPECT_EQ(request(&h.ixo, "/q").first, IXO_ERR_RETRIEVE);
+        double took = std::chrono::duration<double>(Clock::now() - start).count();
+        EXPECT_GE(took, 0.9);
+        EXPECT_LT(took, 3.0);
+    }
+    {
+        LoopbackServer server;
+        server.setMode(LoopbackServer::Mode::CloseAtOnce);
+        Handle h(server.port());
+        auto start = Clock::now();
+        EXPECT_EQ(request(&h.ixo, "/q").first, IXO_ERR_RETRIEVE);
+        EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 2.0);
+    }
+}
+
+TEST(IxoReplyVariants, ToFileCutsAndReportsFailures) {
+    LoopbackServer queryServer;
+    LoopbackServer indexServer;
+    Handle h(queryServer.port(), indexServer.port());
+    testing_support::TempDir dir;
+    std::string file = dir.file("reply.txt");
+
+    queryServer.queueReply(
+        LoopbackServer::httpReply("numhits=1\nDoc_name=a\n***Original Query\nx\n"));
+    ASSERT_EQ(ixoRequestToFile(&h.ixo, queryServer.port(), "/q", nullptr, file.c_str()), IXO_OK);
+    EXPECT_EQ(testing_support::readWholeFile(file), "numhits=1\nDoc_name=a\n");
+
+    indexServer.queueReply(LoopbackServer::httpReply("indexed\n"));
+    ASSERT_EQ(ixoRequestToFile(&h.ixo, indexServer.port(), "/IXORESET", "", file.c_str()), IXO_OK);
+    EXPECT_EQ(testing_support::readWholeFile(file), "indexed\n");
+
+    // A reply cut to nothing leaves no file (the old one is deleted first).
+    queryServer.queueReply(LoopbackServer::httpReply("***Original Query\n"));
+    ASSERT_EQ(ixoRequestToFile(&h.ixo, queryServer.port(), "/q", nullptr, file.c_str()), IXO_OK);
+    EXPECT_FALSE(std::filesystem::exists(file));
+
+    // A port that is neither of the handle's sends nothing.
+    testing_support::writeWholeFile(file, "old");
+    std::size_t before = queryServer.requestCount() + indexServer.requestCount();
+    EXPECT_EQ(ixoRequestToFile(&h.ixo, 1, "/q", nullptr, file.c_str()), IXO_ERR_PORT);
+    EXPECT_EQ(queryServer.requestCount() + indexServer.requestCount(), before);
+    EXPECT_FALSE(std::filesystem::exists(file));
+
+    // Failures are reported, not turned into success.
+    queryServer.queueReply(LoopbackServer::httpReply("Invalid Instruction"));
+    EXPECT_EQ(ixoRequestToFile(&h.ixo, queryServer.port(), "/q", nullptr, file.c_str()),
+              IXO_ERR_INSTRUCTION);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    queryServer.queueReply(LoopbackServer::httpReply(""));
+    EXPECT_EQ(ixoRequestToFile(&h.ixo, queryServer.port(), "/q", nullptr, file.c_str()),
+              IXO_ERR_RETRIEVE);
+    EXPECT_EQ(ixoRequestToFile(&h.ixo, queryServer.port(), "/q", nullptr, nullptr),
+              IXO_ERR_PARAMETER);
+}
+
+TEST(IxoReplyVariants, ToBufferCopiesAtMostSizeAndTerminates) {
+    LoopbackServer server;
+    Handle h(server.port());
+    std::string buffer(32, '#');
+
+    server.queueReply(LoopbackServer::httpReply("0123456789"));
+    ASSERT_EQ(ixoRequestToBuffer(&h.ixo, 0, "/q", nullptr, buffer.data(), 8), IXO_OK);
+    EXPECT_EQ(std::string(buffer.c_str()), "0123456");
+    EXPECT_EQ(buffer.substr(8), std::string(24, '#'));
+
+    server.queueReply(LoopbackServer::httpReply("0123456789"));
+    ASSERT_EQ(ixoRequestToBuffer(&h.ixo, 0, "/q", nullptr, buffer.data(), 11), IXO_OK);
+    EXPECT_EQ(std::string(buffer.c_str()), "0123456789");
+
+    server.queueReply(LoopbackServer::httpReply("abc"));
+    ASSERT_EQ(ixoRequestToBuffer(&h.ixo, 0, "/q", nullptr, buffer.data(), 20), IXO_OK);
+    EXPECT_EQ(std::string(buffer.c_str()), "abc");
+
+    server.queueReply(LoopbackServer::httpReply("Invalid Instruction"));
+    EXPECT_EQ(ixoRequestToBuffer(&h.ixo, 0, "/q", nullptr, buffer.data(), 20), IXO_ERR_INSTRUCTION);
+    EXPECT_EQ(buffer[0], '\0');
+
+    EXPECT_EQ(ixoRequestToBuffer(&h.ixo, 0, "/q", nullptr, buffer.data(), 0), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoRequestToBuffer(&h.ixo, 0, "/q", nullptr, nullptr, 10), IXO_ERR_PARAMETER);
+}

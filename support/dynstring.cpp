@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -14,6 +15,48 @@ bool grow(DynString* s, int64_t newCapacity) {
     std::memset(text + s->length, 0, static_cast<size_t>(newCapacity - s->length) + 1);
     s->text = text;
     s->capacity = static_cast<int32_t>(newCapacity);
+    return true;
+}
+
+// Grows by the doubling rule, (capacity + n) * 2 + 20; near the size limit, where
+// doubling is impossible, to just what is needed instead.
+bool growFor(DynString* s, int64_t n, int64_t needed) {
+    return grow(s, (static_cast<int64_t>(s->capacity) + n) * 2 + 20) || grow(s, needed);
+}
+
+// Appends n bytes. Text appends grow when length + n + 10 reaches the capacity, byte
+// appends when length + n exceeds it. The bytes may lie inside the string's own buffer
+// (appending a string to itself): they are located again after the buffer moved.
+int appendRaw(DynString* s, const char* bytes, int64_t n, bool textRule) {
+    int64_t needed = static_cast<int64_t>(s->length) + n;
+    if (needed > INT32_MAX - 1) return -1;
+    const char* base = s->text;
+    bool inside = base && bytes >= base && bytes <= base + s->capacity;
+    size_t offset = inside ? static_cast<size_t>(bytes - base) : 0;
+    bool full = textRule ? needed + 10 >= s->capacity : needed > s->capacity;
+    if (full && !growFor(s, n, needed)) return -1;
+    if (inside) bytes = s->text + offset;
+    if (n > 0) std::memmove(s->text + s->length, bytes, static_cast<size_t>(n));
+    s->length = static_cast<int32_t>(needed);
+    s->text[s->length] = '\0';
+    return 0;
+}
+
+// printf-style formatting into out; false when the format is unusable.
+bool formatInto(std::string& out, const char* format, va_list args) {
+    char small[1024];
+    va_list copy;
+    va_copy(copy, args);
+    int needed = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (needed < 0) return false;
+    if (static_cast<size_t>(needed) < sizeof small) {
+        out.assign(small, static_cast<size_t>(needed));
+        return true;
+    }
+    out.assign(static_cast<size_t>(needed) + 1, '\0');
+    std::vsnprintf(out.data(), out.size(), format, args);
+    out.resize(static_cast<size_t>(needed));
     return true;
 }
 
@@ -35,7 +78,9 @@ DynString* createEmpty(int32_t capacity) {
 
 extern "C" {
 
-DynString* dynStringCreate(const char* text) { return dynStringCreateWithCapacity(0, text); }
+DynString* dynStringCreate(const char* text) {
+    return dynStringCreateWithCapacity(0, text);
+}
 
 DynString* dynStringCreateWithCapacity(int32_t capacity, const char* text) {
     DynString* s = createEmpty(capacity);
@@ -44,60 +89,48 @@ DynString* dynStringCreateWithCapacity(int32_t capacity, const char* text) {
 }
 
 DynString* dynStringCreateFormatted(const char* format, ...) {
-    DynString* s = createEmpty(1024);
-    if (!s) return nullptr;
+    if (!format) return nullptr;
+    std::string text;
     va_list args;
     va_start(args, format);
-    int rc = dynStringAppendFormattedV(s, format, args);
+    bool ok = false;
+    try {
+        ok = formatInto(text, format, args);
+    } catch (...) {
+    }
     va_end(args);
-    if (rc != 0) dynStringDestroy(&s);
+    if (!ok || text.size() > static_cast<size_t>(INT32_MAX) - 2) return nullptr;
+    // Capacity 1024, or the needed length + 1 when the text does not fit in it.
+    auto n = static_cast<int32_t>(text.size());
+    DynString* s = createEmpty(n < 1024 ? 1024 : n + 1);
+    if (!s) return nullptr;
+    std::memcpy(s->text, text.data(), text.size());
+    s->length = n;
     return s;
 }
 
 int dynStringAppend(DynString* s, const char* text) {
     if (!s || !text) return -1;
-    size_t n = std::strlen(text);
-    if (n > INT32_MAX) return -1;
-    auto len = static_cast<int64_t>(n);
-    if (s->length + len + 10 >= s->capacity &&
-        !grow(s, (static_cast<int64_t>(s->capacity) + len) * 2 + 20))
-        return -1;
-    std::memcpy(s->text + s->length, text, n + 1);
-    s->length += static_cast<int32_t>(len);
-    return 0;
+    // Grows when length + text length + 10 reaches the capacity.
+    return appendRaw(s, text, static_cast<int64_t>(std::strlen(text)), true);
 }
 
 int dynStringAppendBytes(DynString* s, const void* bytes, int32_t n) {
     if (!s || n < 0 || (n > 0 && !bytes)) return -1;
-    if (static_cast<int64_t>(s->length) + n > s->capacity &&
-        !grow(s, (static_cast<int64_t>(s->capacity) + n) * 2 + 20))
-        return -1;
-    if (n > 0) std::memcpy(s->text + s->length, bytes, static_cast<size_t>(n));
-    s->length += n;
-    s->text[s->length] = '\0';
-    return 0;
+    // Grows when length + n exceeds the capacity.
+    return appendRaw(s, static_cast<const char*>(bytes), n, false);
 }
 
 int dynStringAppendFormattedV(DynString* s, const char* format, va_list args) {
     if (!s || !format) return -1;
-    // Format straight into the spare room; when it does not fit, grow to the needed
-    // length and format again.
-    va_list copy;
-    va_copy(copy, args);
-    int64_t room = static_cast<int64_t>(s->capacity) - s->length + 1;
-    int needed = std::vsnprintf(s->text + s->length, static_cast<size_t>(room), format, copy);
-    va_end(copy);
-    if (needed < 0) {
-        s->text[s->length] = '\0';
+    // Formatted apart first, so arguments may point into the string itself.
+    std::string text;
+    try {
+        if (!formatInto(text, format, args)) return -1;
+    } catch (...) {
         return -1;
     }
-    if (needed >= room) {
-        s->text[s->length] = '\0';
-        if (!grow(s, static_cast<int64_t>(s->length) + needed + 1)) return -1;
-        std::vsnprintf(s->text + s->length, static_cast<size_t>(needed) + 1, format, args);
-    }
-    s->length += needed;
-    return 0;
+    return appendRaw(s, text.data(), static_cast<int64_t>(text.size()), true);
 }
 
 int dynStringAppendFormatted(DynString* s, const char* format, ...) {

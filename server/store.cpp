@@ -1,0 +1,689 @@
+#include "server/store.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <sstream>
+
+#include "server/terms.h"
+
+namespace ixoserver {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kMaxTermBytes = 200;  // the index refuses terms over 245 bytes
+constexpr const char* kRegistryKey = "ixo.databases";
+
+uint64_t fnv1a(const std::string& s) {
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : s) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+std::string upper(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+void putVarint(std::string& out, uint64_t v) {
+    while (v >= 0x80) {
+        out += static_cast<char>((v & 0x7F) | 0x80);
+        v >>= 7;
+    }
+    out += static_cast<char>(v);
+}
+
+bool getVarint(const std::string& in, size_t& pos, uint64_t& v) {
+    v = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+        if (pos >= in.size()) return false;
+        auto b = static_cast<unsigned char>(in[pos++]);
+        v |= static_cast<uint64_t>(b & 0x7F) << shift;
+        if (!(b & 0x80)) return true;
+    }
+    return false;
+}
+
+void putItem(std::string& out, char key, const std::string& value) {
+    out += key;
+    putVarint(out, value.size());
+    out += value;
+}
+
+bool validDatabaseName(const std::string& name) {
+    if (name.empty() || name.size() > 100) return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || c == '\t' || c == '+' || c == '&' || c == ',' || c == '[' || c == ']')
+            return false;
+    return true;
+}
+
+bool validBackupName(const std::string& name) {
+    if (name.empty() || name.size() > 100 || name == "." || name == "..") return false;
+    return std::all_of(name.begin(), name.end(), [](unsigned char c) {
+        return std::isalnum(c) || c == '_' || c == '-' || c == '.';
+    });
+}
+
+}  // namespace
+
+std::string indexForm(std::string_view term) {
+    std::string out(term);
+    for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string displayForm(std::string_view term) {
+    std::string out(term);
+    for (auto& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string boundedTerm(const std::string& prefixText, const std::string& value) {
+    std::string t = prefixText + value;
+    if (t.size() <= kMaxTermBytes) return t;
+    char hash[24];
+    std::snprintf(hash, sizeof hash, "#%016llx", static_cast<unsigned long long>(fnv1a(value)));
+    return t.substr(0, kMaxTermBytes - 17) + hash;
+}
+
+std::string referenceTerm(const std::string& reference) {
+    return boundedTerm(prefix::kReference, reference);
+}
+
+std::string uniqueTerm(const std::string& reference, int section) {
+    return boundedTerm(prefix::kUnique, reference + '\x1f' + std::to_string(section));
+}
+
+std::string fieldValueTerm(const std::string& name, const std::string& value) {
+    return boundedTerm(std::string(prefix::kFieldValue) + upper(name).substr(0, 40) + ":", value);
+}
+
+std::string fieldWordPrefix(const std::string& name) {
+    return std::string(prefix::kFieldWord) + upper(name).substr(0, 40) + ":";
+}
+
+// Layout: items of one key byte, a varint length and the bytes. Fields are 'f' name
+// then 'v' value, in order.
+std::string encodeDocData(const IdxDocument& doc) {
+    std::string out;
+    out.reserve(doc.content.size() + doc.title.size() + doc.reference.size() + 64);
+    putItem(out, 'r', doc.reference);
+    putItem(out, 't', doc.title);
+    if (!doc.type.empty()) putItem(out, 'y', doc.type);
+    if (!doc.date.empty()) putItem(out, 'd', doc.date);
+    if (!doc.dbname.empty()) putItem(out, 'n', doc.dbname);
+    if (!doc.filename.empty()) putItem(out, 'l', doc.filename);
+    if (doc.section != -1) putItem(out, 's', std::to_string(doc.section));
+    putItem(out, 'k', doc.storeContent ? "1" : "0");
+    for (const auto& [n, v] : doc.fields) {
+        putItem(out, 'f', n);
+        putItem(out, 'v', v);
+    }
+    if (doc.storeContent) putItem(out, 'c', doc.content);
+    return out;
+}
+
+bool decodeDocData(const std::string& data, IdxDocument& doc) {
+    doc = IdxDocument{};
+    size_t pos = 0;
+    std::string pendingField;
+    bool havePending = false;
+    while (pos < data.size()) {
+        char key = data[pos++];
+        uint64_t len = 0;
+        if (!getVarint(data, pos, len) || len > data.size() - pos) return false;
+        std::string value = data.substr(pos, len);
+        pos += len;
+        switch (key) {
+            case 'r':
+                doc.reference = std::move(value);
+                break;
+            case 't':
+                doc.title = std::move(value);
+                break;
+            case 'y':
+                doc.type = std::move(value);
+                break;
+            case 'd':
+                doc.date = std::move(value);
+                break;
+            case 'n':
+                doc.dbname = std::move(value);
+                break;
+            case 'l':
+                doc.filename = std::move(value);
+                break;
+            case 's':
+                doc.section = std::atoi(value.c_str());
+                break;
+            case 'k':
+                doc.storeContent = value == "1";
+                break;
+            case 'c':
+                doc.content = std::move(value);
+                break;
+            case 'f':
+                pendingField = std::move(value);
+                havePending = true;
+                break;
+            case 'v':
+                if (!havePending) return false;
+                doc.fields.emplace_back(std::move(pendingField), std::move(value));
+                havePending = false;
+                break;
+            default:
+                return false;
+        }
+    }
+    return !havePending;
+}
+
+Store::Store(std::string dataPath, int commitIntervalMs)
+    : dataPath_(std::move(dataPath)), commitIntervalMs_(std::max(10, commitIntervalMs)) {}
+
+Store::~Store() {
+    close();
+}
+
+std::string Store::indexPath() const {
+    return (fs::path(dataPath_) / "xapian").string();
+}
+
+bool Store::open(std::string& error) {
+    try {
+        fs::create_directories(dataPath_);
+        std::lock_guard lock(writeMutex_);
+        writer_.emplace(indexPath(), Xapian::DB_CREATE_OR_OPEN);
+        loadRegistry();
+        if (registry_.empty()) {
+            registry_[0] = "default";
+            saveRegistryLocked();
+            commitLocked();
+        }
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    } catch (const Xapian::Error& e) {
+        error = e.get_description();
+        return false;
+    }
+    {
+        std::lock_guard lock(timerMutex_);
+        stopTimer_ = false;
+    }
+    timer_ = std::thread([this] { commitLoop(); });
+    return true;
+}
+
+void Store::close() {
+    {
+        std::lock_guard lock(timerMutex_);
+        stopTimer_ = true;
+    }
+    timerCv_.notify_all();
+    if (timer_.joinable()) timer_.join();
+    std::lock_guard lock(writeMutex_);
+    if (writer_) {
+        try {
+            commitLocked();
+            writer_->close();
+        } catch (const Xapian::Error&) {
+        }
+        writer_.reset();
+    }
+    std::lock_guard rlock(readerMutex_);
+    readers_.clear();
+    readerGenerations_.clear();
+}
+
+void Store::commitLoop() {
+    std::unique_lock lock(timerMutex_);
+    while (!stopTimer_) {
+        timerCv_.wait_for(lock, std::chrono::milliseconds(commitIntervalMs_));
+        if (stopTimer_) break;
+        lock.unlock();
+        commit();
+        lock.lock();
+    }
+}
+
+void Store::commitLocked() {
+    if (!writer_ || !dirty_) return;
+    writer_->commit();
+    dirty_ = false;
+    ++commits_;
+}
+
+void Store::commit() {
+    std::lock_guard lock(writeMutex_);
+    try {
+        commitLocked();
+    } catch (const Xapian::Error&) {
+        // Left dirty: the next round tries again.
+    }
+}
+
+void Store::loadRegistry() {
+    registry_.clear();
+    std::istringstream in(writer_->get_metadata(kRegistryKey));
+    std::string line;
+    while (std::getline(in, line)) {
+        auto tab = line.find('\t');
+        if (tab == std::string::npos) continue;
+        registry_[std::atoi(line.substr(0, tab).c_str())] = line.substr(tab + 1);
+    }
+}
+
+void Store::saveRegistryLocked() {
+    std::string text;
+    for (const auto& [n, name] : registry_) text += std::to_string(n) + "\t" + name + "\n";
+    writer_->set_metadata(kRegistryKey, text);
+    dirty_ = true;
+}
+
+int Store::ensureDatabaseLocked(const std::string& name) {
+    for (const auto& [n, existing] : registry_)
+        if (existing == name) return n;
+    if (!validDatabaseName(name)) return -1;
+    int number = registry_.empty() ? 0 : registry_.rbegin()->first + 1;
+    registry_[number] = name;
+    saveRegistryLocked();
+    return number;
+}
+
+int Store::createDatabase(const std::string& name) {
+    std::lock_guard lock(writeMutex_);
+    if (!writer_) return -1;
+    return ensureDatabaseLocked(name);
+}
+
+std::vector<DatabaseInfo> Store::databases() const {
+    std::lock_guard lock(writeMutex_);
+    std::vector<DatabaseInfo> out;
+    for (const auto& [n, name] : registry_) out.push_back({n, name});
+    return out;
+}
+
+std::optional<int> Store::databaseNumber(const std::string& nameOrNumber) const {
+    std::lock_guard lock(writeMutex_);
+    for (const auto& [n, name] : registry_)
+        if (name == nameOrNumber) return n;
+    if (!nameOrNumber.empty() &&
+        std::all_of(nameOrNumber.begin(), nameOrNumber.end(),
+                    [](unsigned char c) { return std::isdigit(c); }) &&
+        nameOrNumber.size() < 9) {
+        int n = std::atoi(nameOrNumber.c_str());
+        if (registry_.count(n)) return n;
+    }
+    return std::nullopt;
+}
+
+std::string Store::databaseName(int number) const {
+    std::lock_guard lock(writeMutex_);
+    auto it = registry_.find(number);
+    return it == registry_.end() ? std::string() : it->second;
+}
+
+Xapian::Document Store::buildDocument(const IdxDocument& doc, int db) {
+    Xapian::Document xd;
+    xd.set_data(encodeDocData(doc));
+    std::vector<std::string> terms;
+    textToTerms(doc.content, terms);
+    for (const auto& t : terms) xd.add_term(indexForm(t));
+    terms.clear();
+    textToTerms(doc.title, terms);
+    for (const auto& t : terms) {
+        xd.add_term(indexForm(t), 2);
+        xd.add_term(std::string(prefix::kTitle) + indexForm(t));
+    }
+    xd.add_boolean_term(uniqueTerm(doc.reference, doc.section));
+    xd.add_boolean_term(referenceTerm(doc.reference));
+    xd.add_boolean_term(std::string(prefix::kDatabase) + std::to_string(db));
+    if (!doc.type.empty()) xd.add_boolean_term(boundedTerm(prefix::kType, upper(doc.type)));
+    for (const auto& [name, value] : doc.fields) {
+        xd.add_boolean_term(fieldValueTerm(name, value));
+        terms.clear();
+        textToTerms(value, terms);
+        const std::string fp = fieldWordPrefix(name);
+        for (const auto& t : terms) xd.add_term(boundedTerm(fp, indexForm(t)));
+    }
+    int64_t seconds = parseIdxDate(doc.date);
+    if (seconds >= 0)
+        xd.add_value(kDateSlot, Xapian::sortable_serialise(static_cast<double>(seconds)));
+    return xd;
+}
+
+Store::AddOutcome Store::addDocuments(const std::vector<IdxDocument>& docs,
+                                      const std::string& dbOverride, bool killDuplicates) {
+    AddOutcome out;
+    std::lock_guard lock(writeMutex_);
+    if (!writer_) return out;
+    std::map<std::string, std::set<uint32_t>> written;  // reference -> ids of this batch
+    for (const auto& doc : docs) {
+        const std::string& dbName = !dbOverride.empty()   ? dbOverride
+                                    : !doc.dbname.empty() ? doc.dbname
+                                                          : registry_.begin()->second;
+        int db = ensureDatabaseLocked(dbName);
+        if (db < 0) db = registry_.begin()->first;
+        IdxDocument stored = doc;
+        stored.dbname = registry_[db];
+        if (stored.reference.empty()) stored.reference = stored.filename;
+        Xapian::docid id = writer_->replace_document(uniqueTerm(stored.reference, stored.section),
+                                                     buildDocument(stored, db));
+        written[stored.reference].insert(id);
+        out.ids.push_back(id);
+        ++out.added;
+        dirty_ = true;
+    }
+    if (killDuplicates) {
+        for (const auto& [ref, ids] : written) {
+            const std::string term = referenceTerm(ref);
+            std::vector<Xapian::docid> stale;
+            for (auto it = writer_->postlist_begin(term); it != writer_->postlist_end(term); ++it)
+                if (!ids.count(*it)) stale.push_back(*it);
+            for (auto id : stale) writer_->delete_document(id);
+        }
+    }
+    return out;
+}
+
+int Store::deleteIds(const std::vector<uint32_t>& ids) {
+    std::lock_guard lock(writeMutex_);
+    if (!writer_) return 0;
+    int n = 0;
+    for (auto id : ids) {
+        if (id == 0) continue;
+        try {
+            writer_->delete_document(id);
+            ++n;
+            dirty_ = true;
+        } catch (const Xapian::DocNotFoundError&) {
+        }
+    }
+    return n;
+}
+
+int Store::deleteReferences(const std::vector<std::string>& refs, int db) {
+    std::lock_guard lock(writeMutex_);
+    if (!writer_) return 0;
+    int n = 0;
+    const std::string dbTerm = std::string(prefix::kDatabase) + std::to_string(db);
+    for (const auto& ref : refs) {
+        const std::string term = referenceTerm(ref);
+        std::vector<Xapian::docid> ids;
+        for (auto it = writer_->postlist_begin(term); it != writer_->postlist_end(term); ++it)
+            ids.push_back(*it);
+        for (auto id : ids) {
+            if (db >= 0) {
+                Xapian::Document d = writer_->get_document(id);
+                auto t = d.termlist_begin();
+                t.skip_to(dbTerm);
+                if (t == d.termlist_end() || *t != dbTerm) continue;
+            }
+            writer_->delete_document(id);
+            ++n;
+            dirty_ = true;
+        }
+    }
+    return n;
+}
+
+int Store::deleteDatabase(const std::string& nameOrNumber, bool remove) {
+    auto number = databaseNumber(nameOrNumber);
+    if (!number) return -1;
+    std::lock_guard lock(writeMutex_);
+    if (!writer_) return -1;
+    const std::string term = std::string(prefix::kDatabase) + std::to_string(*number);
+    std::vector<Xapian::docid> ids;
+    for (auto it = writer_->postlist_begin(term); it != writer_->postlist_end(term); ++it)
+        ids.push_back(*it);
+    for (auto id : ids) writer_->delete_document(id);
+    dirty_ = dirty_ || !ids.empty();
+    // The first database stays: documents without a database name go there.
+    if (remove && *number != registry_.begin()->first) {
+        registry_.erase(*number);
+        saveRegistryLocked();
+    }
+    return static_cast<int>(ids.size());
+}
+
+std::optional<uint32_t> Store::findDocument(uint32_t id, const std::string& reference) {
+    if (!reference.empty()) {
+        const std::string term = referenceTerm(reference);
+        auto it = writer_->postlist_begin(term);
+        if (it == writer_->postlist_end(term)) return std::nullopt;
+        return *it;
+    }
+    if (id == 0) return std::nullopt;
+    try {
+        writer_->get_document(id);
+    } catch (const Xapian::DocNotFoundError&) {
+        return std::nullopt;
+    }
+    return id;
+}
+
+bool Store::replaceField(uint32_t id, const std::string& reference, const std::string& name,
+                         const std::string& value) {
+    std::lock_guard lock(writeMutex_);
+    if (!writer_ || name.empty()) return false;
+    auto found = findDocument(id, reference);
+    if (!found) return false;
+    Xapian::Document xd = writer_->get_document(*found);
+    IdxDocument doc;
+    if (!decodeDocData(xd.get_data(), doc)) return false;
+    const std::string key = upper(name);
+    std::string clean = value;
+    for (auto& c : clean)
+        if (c == '\r' || c == '\n' || c == '\t' || c == '"') c = ' ';
+    if (key == "IXOTITLE") {
+        doc.title = clean;
+    } else if (key == "IXOTYPE") {
+        for (auto t = xd.termlist_begin(); t != xd.termlist_end(); ++t) {
+            if ((*t).rfind(prefix::kType, 0) == 0) {
+                xd.remove_term(*t);
+                break;
+            }
+        }
+        doc.type = clean;
+        if (!clean.empty()) xd.add_boolean_term(boundedTerm(prefix::kType, upper(clean)));
+    } else if (key == "IXODATE") {
+        doc.date = clean;
+        int64_t seconds = parseIdxDate(clean);
+        if (seconds >= 0)
+            xd.add_value(kDateSlot, Xapian::sortable_serialise(static_cast<double>(seconds)));
+        else
+            xd.remove_value(kDateSlot);
+    } else {
+        auto it = std::find_if(doc.fields.begin(), doc.fields.end(),
+                               [&](const auto& f) { return f.first == name; });
+        if (it != doc.fields.end()) {
+            try {
+                xd.remove_term(fieldValueTerm(name, it->second));
+            } catch (const Xapian::InvalidArgumentError&) {
+            }
+            it->second = clean;
+        } else {
+            doc.fields.emplace_back(name, clean);
+        }
+        const std::string fp = fieldWordPrefix(name);
+        std::vector<std::string> stale;
+        auto t = xd.termlist_begin();
+        for (t.skip_to(fp); t != xd.termlist_end(); ++t) {
+            if ((*t).rfind(fp, 0) != 0) break;
+            stale.push_back(*t);
+        }
+        for (const auto& t : stale) xd.remove_term(t);
+        xd.add_boolean_term(fieldValueTerm(name, clean));
+        std::vector<std::string> terms;
+        textToTerms(clean, terms);
+        for (const auto& t : terms) xd.add_term(boundedTerm(fp, indexForm(t)));
+    }
+    xd.set_data(encodeDocData(doc));
+    writer_->replace_document(*found, xd);
+    dirty_ = true;
+    return true;
+}
+
+bool Store::changeTerm(uint32_t id, const std::string& reference, const std::string& term,
+                       bool add) {
+    std::lock_guard lock(writeMutex_);
+    if (!writer_ || term.empty()) return false;
+    auto found = findDocument(id, reference);
+    if (!found) return false;
+    Xapian::Document xd = writer_->get_document(*found);
+    if (add) {
+        xd.add_term(term);
+    } else {
+        try {
+            xd.remove_term(term);
+        } catch (const Xapian::InvalidArgumentError&) {
+            return true;  // the document did not have the term
+        }
+    }
+    writer_->replace_document(*found, xd);
+    dirty_ = true;
+    return true;
+}
+
+void Store::reset() {
+    std::lock_guard lock(writeMutex_);
+    if (!writer_) return;
+    std::vector<Xapian::docid> ids;
+    for (auto it = writer_->postlist_begin(""); it != writer_->postlist_end(""); ++it)
+        ids.push_back(*it);
+    for (auto id : ids) writer_->delete_document(id);
+    registry_.clear();
+    registry_[0] = "default";
+    saveRegistryLocked();
+    commitLocked();
+}
+
+bool Store::backup(const std::string& name, std::string& error) {
+    if (!validBackupName(name)) {
+        error = "invalid backup name";
+        return false;
+    }
+    std::lock_guard lock(writeMutex_);
+    if (!writer_) return false;
+    try {
+        commitLocked();
+        fs::path target = fs::path(dataPath_) / "backups" / name;
+        fs::path staging = target;
+        staging += ".partial";
+        fs::remove_all(staging);
+        fs::create_directories(staging.parent_path());
+        // The writer holds its lock and has nothing pending, so the files are stable.
+        fs::copy(indexPath(), staging, fs::copy_options::recursive);
+        fs::remove(staging / "flintlock");
+        fs::remove_all(target);
+        fs::rename(staging, target);
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    } catch (const Xapian::Error& e) {
+        error = e.get_description();
+        return false;
+    }
+    return true;
+}
+
+bool Store::restore(const std::string& name, std::string& error) {
+    if (!validBackupName(name)) {
+        error = "invalid backup name";
+        return false;
+    }
+    fs::path source = fs::path(dataPath_) / "backups" / name;
+    std::error_code ec;
+    if (!fs::is_directory(source, ec)) {
+        error = "no such backup";
+        return false;
+    }
+    std::lock_guard lock(writeMutex_);
+    try {
+        // Check the backup opens before the current index is given up.
+        { Xapian::Database check(source.string()); }
+        if (writer_) {
+            commitLocked();
+            writer_->close();
+            writer_.reset();
+        }
+        fs::path old = fs::path(indexPath());
+        fs::path aside = old;
+        aside += ".old";
+        fs::remove_all(aside);
+        fs::rename(old, aside);
+        fs::copy(source, old, fs::copy_options::recursive);
+        writer_.emplace(old.string(), Xapian::DB_CREATE_OR_OPEN);
+        fs::remove_all(aside);
+        loadRegistry();
+        if (registry_.empty()) registry_[0] = "default";
+    } catch (const std::exception& e) {
+        error = e.what();
+    } catch (const Xapian::Error& e) {
+        error = e.get_description();
+    }
+    if (!writer_) {
+        try {
+            writer_.emplace(indexPath(), Xapian::DB_CREATE_OR_OPEN);
+            loadRegistry();
+        } catch (const Xapian::Error&) {
+        }
+    }
+    ++generation_;
+    return error.empty();
+}
+
+void Store::withReader(const std::function<void(Xapian::Database&)>& fn) {
+    std::optional<Xapian::Database> db;
+    uint64_t gen = generation_.load();
+    {
+        std::lock_guard lock(readerMutex_);
+        while (!readers_.empty()) {
+            uint64_t g = readerGenerations_.back();
+            Xapian::Database candidate = std::move(readers_.back());
+            readers_.pop_back();
+            readerGenerations_.pop_back();
+            if (g == gen) {
+                db.emplace(std::move(candidate));
+                break;
+            }
+        }
+    }
+    if (!db) {
+        db.emplace(indexPath());
+    } else {
+        try {
+            db->reopen();
+        } catch (const Xapian::Error&) {
+            db.emplace(indexPath());
+        }
+    }
+    try {
+        fn(*db);
+    } catch (const Xapian::DatabaseModifiedError&) {
+        db->reopen();
+        fn(*db);
+    }
+    std::lock_guard lock(readerMutex_);
+    if (readers_.size() < 64) {
+        readers_.push_back(std::move(*db));
+        readerGenerations_.push_back(gen);
+    }
+}
+
+uint32_t Store::documentCount() {
+    uint32_t n = 0;
+    withReader([&](Xapian::Database& db) { n = db.get_doccount(); });
+    return n;
+}
+
+}  // namespace ixoserver

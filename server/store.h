@@ -1,0 +1,140 @@
+// Document storage on Xapian: one index under the data folder holding every named
+// database (a database is a tag on its documents), one writer with batched commits and
+// a pool of readers that see each commit.
+#pragma once
+
+#include <xapian.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server/idxdoc.h"
+
+namespace ixoserver {
+
+// Term prefixes of the index.
+namespace prefix {
+inline constexpr const char* kUnique = "Q";       // reference and section: one document
+inline constexpr const char* kReference = "R";    // reference: all sections
+inline constexpr const char* kDatabase = "XDB";   // database number
+inline constexpr const char* kTitle = "S";        // title words
+inline constexpr const char* kType = "XT";        // document type, upper case
+inline constexpr const char* kFieldValue = "XF";  // "XF" NAME ":" exact value
+inline constexpr const char* kFieldWord = "XW";   // "XW" NAME ":" word term
+}  // namespace prefix
+
+inline constexpr Xapian::valueno kDateSlot = 0;  // seconds since 1970, sortable
+
+// Word terms are stored in lower case, so that they never collide with the upper-case
+// prefixes above; the client's terms (upper case) are converted both ways.
+std::string indexForm(std::string_view term);
+std::string displayForm(std::string_view term);
+
+// Terms longer than the index allows are cut and given a hash, the same way each time.
+std::string boundedTerm(const std::string& prefixText, const std::string& value);
+std::string referenceTerm(const std::string& reference);
+std::string uniqueTerm(const std::string& reference, int section);
+std::string fieldValueTerm(const std::string& name, const std::string& value);
+std::string fieldWordPrefix(const std::string& name);
+
+// What is kept of a document in the index, as stored with it.
+std::string encodeDocData(const IdxDocument& doc);
+bool decodeDocData(const std::string& data, IdxDocument& doc);
+
+struct DatabaseInfo {
+    int number = 0;
+    std::string name;
+};
+
+class Store {
+  public:
+    Store(std::string dataPath, int commitIntervalMs);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // Opens (creating when needed) the index and starts the commit timer.
+    bool open(std::string& error);
+    // Commits pending work, stops the timer and closes the index.
+    void close();
+
+    // --- writing (all serialised on the one writer) ---
+    struct AddOutcome {
+        int added = 0;
+        std::vector<uint32_t> ids;
+    };
+    // Adds or replaces documents (same reference and section replace, keeping the
+    // id). dbOverride, when not empty, names the target database for all of them.
+    // killDuplicates removes other sections of each reference not in this batch.
+    AddOutcome addDocuments(const std::vector<IdxDocument>& docs, const std::string& dbOverride,
+                            bool killDuplicates);
+    int deleteIds(const std::vector<uint32_t>& ids);
+    // Deletes every document with one of the references, within database db when db >= 0.
+    int deleteReferences(const std::vector<std::string>& refs, int db);
+    // Creates a database, or finds it; returns its number. -1 for an invalid name.
+    int createDatabase(const std::string& name);
+    // Deletes the documents of a database (by name or number); with remove also its
+    // name. Returns the number of documents deleted, -1 when unknown.
+    int deleteDatabase(const std::string& nameOrNumber, bool remove);
+    // Sets a stored field (the title, type and date by their tag names IXOTITLE,
+    // IXOTYPE, IXODATE); the field's index terms follow. False when no such document.
+    bool replaceField(uint32_t id, const std::string& reference, const std::string& name,
+                      const std::string& value);
+    // Adds or removes one index term of a document. False when no such document.
+    bool changeTerm(uint32_t id, const std::string& reference, const std::string& term, bool add);
+    void commit();
+    // Removes every document and database name; ids are not reused.
+    void reset();
+    // Copies the committed index to data/backups/NAME; restores it from there.
+    bool backup(const std::string& name, std::string& error);
+    bool restore(const std::string& name, std::string& error);
+
+    // --- reading ---
+    // Runs fn with a reader that sees the latest commit. Exceptions of Xapian are
+    // passed on.
+    void withReader(const std::function<void(Xapian::Database&)>& fn);
+    std::vector<DatabaseInfo> databases() const;
+    std::optional<int> databaseNumber(const std::string& nameOrNumber) const;
+    std::string databaseName(int number) const;
+    uint32_t documentCount();
+    uint64_t commitCount() const { return commits_.load(); }
+    const std::string& dataPath() const { return dataPath_; }
+
+  private:
+    Xapian::Document buildDocument(const IdxDocument& doc, int db);
+    std::optional<uint32_t> findDocument(uint32_t id, const std::string& reference);
+    void loadRegistry();
+    void saveRegistryLocked();
+    int ensureDatabaseLocked(const std::string& name);
+    void commitLocked();
+    void commitLoop();
+    std::string indexPath() const;
+
+    std::string dataPath_;
+    int commitIntervalMs_;
+    mutable std::mutex writeMutex_;
+    std::optional<Xapian::WritableDatabase> writer_;
+    bool dirty_ = false;
+    std::map<int, std::string> registry_;  // number -> name (guarded by writeMutex_)
+
+    std::mutex readerMutex_;
+    std::vector<Xapian::Database> readers_;
+    std::atomic<uint64_t> generation_{0};
+    std::vector<uint64_t> readerGenerations_;
+
+    std::atomic<uint64_t> commits_{0};
+    std::mutex timerMutex_;
+    std::condition_variable timerCv_;
+    bool stopTimer_ = false;
+    std::thread timer_;
+};
+
+}  // namespace ixoserver

@@ -64,7 +64,7 @@ bool hasOperators(std::string_view query) {
 
 // True when the word starts with an optionally signed run of digits whose value is
 // not zero (the way a number reader would take it).
-bool readsAsNonZeroNumber(const std::string& word) {
+bool readsAsNonZeroNumber(std::string_view word) {
     size_t i = 0;
     if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
     for (; i < word.size() && word[i] >= '0' && word[i] <= '9'; ++i) {
@@ -73,50 +73,42 @@ bool readsAsNonZeroNumber(const std::string& word) {
     return false;
 }
 
-bool hasDigit(const std::string& word) {
+bool hasDigit(std::string_view word) {
     return std::any_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Stop words out, stemming in: the word filter of query building. False when the word
-// is rejected.
-bool applyWordFilter(std::string& word) {
-    std::vector<char> buffer(word.begin(), word.end());
-    buffer.push_back('\0');
-    if (ixoWordFilter(buffer.data()) != 1) return false;
-    word.assign(buffer.data());
-    return !word.empty();
-}
-
-// The normalised terms of a key, each followed by ':'.
+// The normalised terms of a key, each followed by ':'. The terms are upper-cased into
+// one buffer whose separators become zero bytes, so the word filter (stop words out,
+// stemming in; it never lengthens a word) can work on each term in place.
 std::string normaliseTerms(std::string_view terms, int32_t keyMode) {
-    std::vector<std::string> words;
-    std::string current;
-    auto flush = [&] {
-        bool keep = std::any_of(current.begin(), current.end(),
-                                [](char c) { return isAlnum(static_cast<unsigned char>(c)); });
-        if (keep && (keyMode & IXO_CACHE_WORDFILTER)) keep = applyWordFilter(current);
-        if (keep) words.push_back(std::move(current));
-        current.clear();
-    };
-    for (char c : terms) {
-        if (isTermSeparator(static_cast<unsigned char>(c))) {
-            flush();
-        } else {
-            current.push_back(upper(c));
-        }
+    std::string buffer(terms.size() + 1, '\0');
+    for (size_t i = 0; i < terms.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(terms[i]);
+        buffer[i] = isTermSeparator(c) ? '\0' : upper(static_cast<char>(c));
     }
-    flush();
+
+    std::vector<std::string_view> words;
+    for (size_t start = 0; start < terms.size();) {
+        char* piece = buffer.data() + start;
+        const size_t length = std::strlen(piece);
+        start += length + 1;
+        if (!std::any_of(piece, piece + length,
+                         [](char c) { return isAlnum(static_cast<unsigned char>(c)); })) {
+            continue;
+        }
+        if ((keyMode & IXO_CACHE_WORDFILTER) && ixoWordFilter(piece) != 1) continue;
+        std::string_view word(piece, std::strlen(piece));
+        if (!word.empty()) words.push_back(word);
+    }
 
     const bool sortUnique = keyMode & IXO_CACHE_SORT;
-    if (sortUnique) {
-        std::sort(words.begin(), words.end(), [](const std::string& a, const std::string& b) {
-            return std::strcmp(a.c_str(), b.c_str()) < 0;
-        });
-    }
+    if (sortUnique) std::sort(words.begin(), words.end());
     std::string out;
-    const std::string* previous = nullptr;
-    for (const std::string& word : words) {
-        if (sortUnique && previous && previous->compare(0, 20, word, 0, 20) == 0) continue;
+    out.reserve(terms.size() + words.size() + 1);
+    std::string_view previous;
+    bool havePrevious = false;
+    for (std::string_view word : words) {
+        if (sortUnique && havePrevious && previous.substr(0, 20) == word.substr(0, 20)) continue;
         if ((keyMode & IXO_CACHE_NO_SHORT) && word.size() == 1) continue;
         if (keyMode & IXO_CACHE_NO_NUMBERS) {
             if (readsAsNonZeroNumber(word)) continue;
@@ -125,7 +117,8 @@ std::string normaliseTerms(std::string_view terms, int32_t keyMode) {
         }
         out += word;
         out += ':';
-        previous = &word;
+        previous = word;
+        havePrevious = true;
     }
     return out;
 }

@@ -28,6 +28,11 @@ struct Options {
     bool index = false;
     std::string postDataFile;
     int32_t timeout = 60;
+    int32_t method = 0;
+    std::string fields;
+    std::string databases;
+    std::string dates;
+    int32_t num = 25;
     std::vector<std::string> words;  // the sub-command's arguments
 };
 
@@ -42,6 +47,14 @@ bool readPort(const char* text, int32_t* out) {
     char* end = nullptr;
     long value = std::strtol(text, &end, 10);
     if (end == text || *end != '\0' || value < 0 || value > 65535) return false;
+    *out = static_cast<int32_t>(value);
+    return true;
+}
+
+bool readNumber(const char* text, long low, long high, int32_t* out) {
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < low || value > high) return false;
     *out = static_cast<int32_t>(value);
     return true;
 }
@@ -76,6 +89,26 @@ const std::vector<Option> kOptions = {
          o.timeout = std::atoi(v);
          return o.timeout > 0;
      }},
+    {"--method", "N",
+     "query: 0 q, 1 F, 2 q with term pairs, 3 g, 4 G; add 8 boolean, 16 full, 32 sortdate",
+     [](Options& o, const char* v) { return readNumber(v, 0, 63, &o.method); }},
+    {"--fields", "TEXT", "query, suggest: field restrictions (e.g. \"+fieldTITLE=x\")",
+     [](Options& o, const char* v) {
+         o.fields = v;
+         return true;
+     }},
+    {"--databases", "TEXT", "query, suggest: \"numbers=1,2\" or \"names=web\" (default all)",
+     [](Options& o, const char* v) {
+         o.databases = v;
+         return true;
+     }},
+    {"--dates", "TEXT", "query, suggest: \"from=N to=M\" in days back, or day/month/year",
+     [](Options& o, const char* v) {
+         o.dates = v;
+         return true;
+     }},
+    {"--num", "N", "query, suggest: number of results (default 25)",
+     [](Options& o, const char* v) { return readNumber(v, 1, 1000000, &o.num); }},
 };
 
 struct Command {
@@ -119,9 +152,78 @@ int runRequest(IXO& ixo, const Options& options) {
     return 0;
 }
 
+// The sub-command's words joined by joiner; false (after a message) when there are none.
+bool joinedWords(const Options& options, const char* joiner, std::string* out) {
+    if (options.words.empty()) {
+        std::fprintf(stderr, "ixoclient: TEXT expected (see --help)\n");
+        return false;
+    }
+    out->clear();
+    for (const auto& word : options.words) {
+        if (!out->empty()) *out += joiner;
+        *out += word;
+    }
+    return true;
+}
+
+// One line per record: weight, tab, title, tab, reference.
+void printResult(const IxoQueryResult& result) {
+    for (int32_t i = 0; i < result.hitCount; ++i) {
+        const IxoResultRecord& record = result.records[i];
+        std::printf("%d\t%s\t%s\n", record.weight, record.title ? record.title : "",
+                    record.name ? record.name : "");
+    }
+}
+
+// Query terms (words joined with '+') through the query call.
+int runQuery(IXO& ixo, const Options& options) {
+    std::string text;
+    if (!joinedWords(options, "+", &text)) return 2;
+    IxoQueryResult result{};
+    int32_t rc = ixoDoQueryToStructure(&ixo, options.method, text.c_str(), options.fields.c_str(),
+                                       "", options.databases.c_str(), options.dates.c_str(),
+                                       options.num, 0, 0, 0, &result);
+    if (rc != IXO_OK) return fail(rc);
+    printResult(result);
+    ixoDestroyQueryResult(&result);
+    return 0;
+}
+
+// Free text through the suggestion call.
+int runSuggest(IXO& ixo, const Options& options) {
+    std::string text;
+    if (!joinedWords(options, " ", &text)) return 2;
+    IxoQueryResult result{};
+    int32_t rc = ixoSuggestOnTextToStructure(&ixo, text.c_str(), options.fields.c_str(), "",
+                                             options.databases.c_str(), options.dates.c_str(),
+                                             options.num, 0, 0, 0, &result);
+    if (rc != IXO_OK) return fail(rc);
+    printResult(result);
+    ixoDestroyQueryResult(&result);
+    return 0;
+}
+
+// Prints the weighted query terms made of free text; no server is asked.
+int runProcess(IXO&, const Options& options) {
+    std::string text;
+    if (!joinedWords(options, " ", &text)) return 2;
+    char* query = nullptr;
+    int32_t rc = ixoProcessContentToQuery(text.c_str(), &query);
+    if (rc != IXO_OK) return fail(rc);
+    std::printf("%s\n", query);
+    memFree(query);
+    return 0;
+}
+
 const std::vector<Command> kCommands = {
     {"", "PATH", "send PATH (e.g. \"/qmethod=V\") and print the reply text", runRequest},
     {"request", "PATH", "the same as the plain form", runRequest},
+    {"query", "TEXT...", "query for the words (--method, --fields, --databases, --dates, --num)",
+     runQuery},
+    {"suggest", "TEXT...", "suggestions for free text (--fields, --databases, --dates, --num)",
+     runSuggest},
+    {"process", "TEXT...", "print the query terms made of free text (no server needed)",
+     runProcess},
 };
 
 void usage(FILE* out) {
@@ -142,7 +244,9 @@ void usage(FILE* out) {
     }
     std::fprintf(out, "  %-24s %s\n", "--help", "show this text");
     std::fprintf(out,
-                 "\nErrors are printed on standard error; the exit status is then non-zero.\n");
+                 "\nquery and suggest print one line per result: weight, a tab, title, a tab,\n"
+                 "reference.\n"
+                 "Errors are printed on standard error; the exit status is then non-zero.\n");
 }
 
 }  // namespace

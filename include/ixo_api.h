@@ -75,6 +75,15 @@ SAPIOLUX_EXPORT int32_t ixoCreateIxo(IXO* ixo, const char* hostName, const char*
 SAPIOLUX_EXPORT int32_t ixoAddProxySettings(IXO* ixo, const char* proxyHost, int32_t proxyPort,
                                             const char* proxyUser, const char* proxyPassword);
 
+/* Sets the handle up from section of a configuration file: host from "IxoHost", else
+ * "Host", else "IPAddress" (passed to ixoCreateIxo as the host name); "QueryPort",
+ * "IndexPort", "IxoRequestMethod" (0 when absent); when "IxoProxyHost" is present,
+ * ixoAddProxySettings with it, "IxoProxyPort", "IxoProxyUser" and "IxoProxyPass".
+ * Keys missing from the section are taken from section "DEFAULT". Returns what
+ * ixoCreateIxo returns; -5 for null arguments, an unreadable file or no host. */
+SAPIOLUX_EXPORT int32_t ixoCreateIxoFromConfigFile(IXO* ixo, const char* configFile,
+                                                   const char* section);
+
 /* Both values must be non-zero, else -5. */
 SAPIOLUX_EXPORT int32_t ixoSetHTTPTimeOut(IXO* ixo, int32_t timeout, int32_t secondTimeout);
 

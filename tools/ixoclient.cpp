@@ -34,6 +34,8 @@ struct Options {
     std::string dates;
     int32_t num = 25;
     std::vector<std::string> words;  // the sub-command's arguments
+    std::string configFile;          // set the handle up from this file instead
+    std::string configSection = "Default";
 };
 
 struct Option {
@@ -106,6 +108,18 @@ const std::vector<Option> kOptions = {
      [](Options& o, const char* v) {
          o.dates = v;
          return true;
+     }},
+    {"--config", "FILE",
+     "set host, ports, method and proxy from a configuration file (--host and the port "
+     "options are then ignored)",
+     [](Options& o, const char* v) {
+         o.configFile = v;
+         return !o.configFile.empty();
+     }},
+    {"--section", "S", "section of the --config file (default \"Default\")",
+     [](Options& o, const char* v) {
+         o.configSection = v;
+         return !o.configSection.empty();
      }},
     {"--num", "N", "query, suggest: number of results (default 25)",
      [](Options& o, const char* v) { return readNumber(v, 1, 1000000, &o.num); }},
@@ -300,7 +314,11 @@ int main(int argc, char** argv) {
         }
 
     IXO ixo{};
-    int32_t rc = ixoCreateIxo(&ixo, options.host.c_str(), nullptr, options.port, options.indexPort);
+    int32_t rc =
+        options.configFile.empty()
+            ? ixoCreateIxo(&ixo, options.host.c_str(), nullptr, options.port, options.indexPort)
+            : ixoCreateIxoFromConfigFile(&ixo, options.configFile.c_str(),
+                                         options.configSection.c_str());
     if (rc != IXO_OK) return fail(rc);
     ixoSetHTTPTimeOut(&ixo, options.timeout, 1000);
     if (options.scramble) ixoSetEncryption(&ixo, 1, nullptr);

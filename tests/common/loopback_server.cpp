@@ -57,12 +57,12 @@ LoopbackServer::~LoopbackServer() {
     char c = 'x';
     [[maybe_unused]] auto n = write(wakePipe_[1], &c, 1);
     if (acceptThread_.joinable()) acceptThread_.join();
-    std::vector<std::thread> workers;
+    std::vector<Worker> workers;
     {
         std::lock_guard lock(mutex_);
         workers.swap(workers_);
     }
-    for (auto& t : workers) t.join();
+    for (auto& w : workers) w.thread.join();
     close(listenFd_);
     close(wakePipe_[0]);
     close(wakePipe_[1]);
@@ -179,10 +179,23 @@ void LoopbackServer::acceptLoop() {
         if (fd < 0) continue;
         std::lock_guard lock(mutex_);
         ++connections_;
-        workers_.emplace_back([this, fd] {
-            serve(fd);
-            close(fd);
-        });
+        // Join the threads of connections that are over, so long runs do not pile
+        // them up.
+        for (auto it = workers_.begin(); it != workers_.end();) {
+            if (it->done->load()) {
+                it->thread.join();
+                it = workers_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        workers_.push_back({std::thread([this, fd, done] {
+                                serve(fd);
+                                close(fd);
+                                done->store(true);
+                            }),
+                            done});
     }
 }
 

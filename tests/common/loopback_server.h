@@ -13,11 +13,13 @@
 // longer than connectionLimit (30 s by default), so a test cannot hang on it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -100,7 +102,12 @@ class LoopbackServer {
     std::chrono::milliseconds connectionLimit_{30000};
     std::vector<std::string> requests_;
     std::size_t connections_ = 0;
-    std::vector<std::thread> workers_;
+    // Connection threads; finished ones are joined as new connections arrive.
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::vector<Worker> workers_;
     std::thread acceptThread_;
 };
 

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libfmt-dev libexpat1-dev libxapian-dev
-  curl tinyproxy-bin wamerican
+  curl tinyproxy-bin wamerican python3
 )
 
 missing=()

@@ -85,7 +85,9 @@ TEST(FileUtil, CopyAppendsOrReplacesAndReportsFailures) {
     EXPECT_EQ(fileCopy(dir.file("missing").c_str(), dst.c_str(), "w"), 0);
     EXPECT_EQ(fileCopy(src.c_str(), dir.file("no/dir/x").c_str(), "w"), 0);
     // A full device is a failure, not a success because "something" was copied.
-    if (fs::exists("/dev/full")) EXPECT_EQ(fileCopy(src.c_str(), "/dev/full", "w"), 0);
+    if (fs::exists("/dev/full")) {
+        EXPECT_EQ(fileCopy(src.c_str(), "/dev/full", "w"), 0);
+    }
 }
 
 TEST(FileUtil, TouchExistsTimesDeleteMove) {

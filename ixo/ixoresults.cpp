@@ -180,7 +180,7 @@ size_t filterInPlace(char* text, size_t length) {
 
 char* copyToOwned(std::string_view s) {
     auto* p = static_cast<char*>(memAlloc(s.size() + 1));
-    if (p) std::memcpy(p, s.data(), s.size());
+    if (p && !s.empty()) std::memcpy(p, s.data(), s.size());
     return p;
 }
 

@@ -36,7 +36,8 @@ std::string_view trimView(std::string_view s) {
 size_t findVersionMarker(std::string_view data, size_t from) {
     for (size_t p = data.find("HTTP/", from); p != std::string_view::npos;
          p = data.find("HTTP/", p + 1)) {
-        if (p > from && (data[p - 1] == ' ' || data[p - 1] == '\t' || data[p - 1] == '\n'))
+        if (p >= from && p > 0 &&
+            (data[p - 1] == ' ' || data[p - 1] == '\t' || data[p - 1] == '\n'))
             return p;
     }
     return std::string_view::npos;
@@ -105,8 +106,7 @@ ParseStatus parseHttpRequest(std::string_view data, const ParseLimits& limits, b
         headersStart = eol + 1;
     }
     if (out.target.empty()) return ParseStatus::Bad;
-    if (out.target[0] != '/' && out.target.compare(0, 4, "http") != 0 &&
-        out.target.compare(0, 4, "HTTP") != 0)
+    if (out.target[0] != '/' && out.target.find("://") == std::string::npos)
         return ParseStatus::Bad;
 
     size_t headerEnd = findHeaderEnd(head, headersStart);

@@ -118,7 +118,11 @@ std::vector<IdxDocument> parseIdxXml(std::string_view text) {
                 continue;
             }
             std::string tag = std::string(name.substr(3)) + " " + std::string(value);
-            if (name == "IXOCONTENT") tag = "CONTENT\n" + std::string(value);
+            if (name == "IXOCONTENT") {
+                // The writer puts a line feed after the opening tag.
+                if (!value.empty() && value.front() == '\n') value.remove_prefix(1);
+                tag = "CONTENT\n" + std::string(value);
+            }
             bool seen = !doc.content.empty();
             applyTag(tag, doc, seen);
         }

@@ -1,0 +1,314 @@
+// The ixoserver program on free loopback ports in a temporary home: raw HTTP and curl,
+// malformed requests, the three ways to stop it, and a kill during indexing.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "server/httpreq.h"
+#include "tests/common/tempdir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string rawExchange(int port, const std::string& raw, bool halfClose = true) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return {};
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return {};
+    }
+    timeval tv{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    size_t off = 0;
+    while (off < raw.size()) {
+        ssize_t n = ::send(fd, raw.data() + off, raw.size() - off, MSG_NOSIGNAL);
+        if (n <= 0) break;  // the server may close early on an oversized request
+        off += static_cast<size_t>(n);
+    }
+    if (halfClose) ::shutdown(fd, SHUT_WR);
+    std::string reply;
+    char buf[65536];
+    ssize_t n;
+    while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) reply.append(buf, static_cast<size_t>(n));
+    ::close(fd);
+    return reply;
+}
+
+std::string bodyOf(const std::string& reply) {
+    size_t p = reply.find("\r\n\r\n");
+    return p == std::string::npos ? std::string() : reply.substr(p + 4);
+}
+
+std::string get(int port, const std::string& path) {
+    return bodyOf(rawExchange(port, "GET " + path + " HTTP/1.0\r\nPragma: No-Cache\r\n\r\n"));
+}
+
+std::string post(int port, const std::string& path, const std::string& body) {
+    return bodyOf(rawExchange(port, "POST " + path + " HTTP/1.0\r\nContent-Length: " +
+                                        std::to_string(body.size()) + "\r\n\r\n" + body));
+}
+
+std::string idxDoc(int i, const std::string& words) {
+    return "#IXOREFERENCE doc" + std::to_string(i) + "\n#IXOTITLE Document " + std::to_string(i) +
+           "\n#IXOCONTENT\n" + words + "\n#IXOENDDOC\n";
+}
+
+class ServerProcess {
+  public:
+    explicit ServerProcess(const std::filesystem::path& home, const std::string& extraIni = "")
+        : home_(home) {
+        std::filesystem::create_directories(home / "ixo");
+        if (!std::filesystem::exists(home / "ixo" / "ixo.ini"))
+            testing_support::writeWholeFile(
+                (home / "ixo" / "ixo.ini").string(),
+                "[SERVER]\nQUERYPORT=0\nINDEXPORT=0\nCOMMITINTERVALMS=100\n"
+                "MAXBODYBYTES=1000000\nMAXHEADERBYTES=8192\n" +
+                    extraIni);
+        start();
+    }
+    ~ServerProcess() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    void start() {
+        std::filesystem::remove(home_ / "ixo" / "ports");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            std::string home = home_.string();
+            ::execl(IXOSERVER_BIN, IXOSERVER_BIN, "-runhidden", "--home", home.c_str(),
+                    (char*)nullptr);
+            ::_exit(127);
+        }
+        auto until = std::chrono::steady_clock::now() + 30s;
+        while (std::chrono::steady_clock::now() < until) {
+            std::string ports;
+            if (std::filesystem::exists(home_ / "ixo" / "ports"))
+                ports = testing_support::readWholeFile((home_ / "ixo" / "ports").string());
+            if (std::sscanf(ports.c_str(), "QUERYPORT=%d\nINDEXPORT=%d", &queryPort, &indexPort) ==
+                2)
+                return;
+            std::this_thread::sleep_for(20ms);
+        }
+        ADD_FAILURE() << "server did not start";
+    }
+    // Waits for the process to end by itself; its exit code, or -1 after the timeout.
+    int waitExit(std::chrono::seconds limit = 30s) {
+        auto until = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < until) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return -1;
+    }
+    void signal(int sig) { ::kill(pid_, sig); }
+    void killHard() {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    bool alive() const { return pid_ > 0 && ::kill(pid_, 0) == 0; }
+
+    int queryPort = 0, indexPort = 0;
+
+  private:
+    std::filesystem::path home_;
+    pid_t pid_ = -1;
+};
+
+int hitCount(const std::string& reply) {
+    size_t p = reply.find("numhits=");
+    return p == std::string::npos ? -1 : std::atoi(reply.c_str() + p + 8);
+}
+
+// Queries until the documents show up (commits are batched) or a second has passed.
+int hitsWithin(int port, const std::string& path, int expected) {
+    int n = -1;
+    auto until = std::chrono::steady_clock::now() + 1s;
+    do {
+        n = hitCount(get(port, path));
+        if (n == expected) break;
+        std::this_thread::sleep_for(20ms);
+    } while (std::chrono::steady_clock::now() < until);
+    return n;
+}
+
+}  // namespace
+
+TEST(ServerProcess, IndexesQueriesAndStopsOnRequest) {
+    testing_support::TempDir dir;
+    ServerProcess server(dir.path());
+    ASSERT_GT(server.queryPort, 0);
+    std::string body = idxDoc(1, "kangaroos hop across the outback") +
+                       idxDoc(2, "penguins swim in cold water") + "#IXOENDDATA\n";
+    std::string reply = post(server.indexPort, "/IXOADDDATA? ", body);
+    ASSERT_NE(reply.find("INDEXID="), std::string::npos) << reply;
+    EXPECT_EQ(
+        hitsWithin(server.queryPort, "/qmethod=E&querytext=KANGAROO~+OUTBACK~+&qnum=6&idnum=0", 1),
+        1);
+
+    // Compressed reply: 8 digits of length and a zlib stream.
+    std::string raw = rawExchange(
+        server.queryPort, "GET /qmethod=q&querytext=penguins&xoptions=compress HTTP/1.0\r\n\r\n");
+    ASSERT_NE(raw.find("binary/compressed"), std::string::npos);
+    std::string z = bodyOf(raw);
+    ASSERT_GT(z.size(), 8u);
+    std::string text(static_cast<size_t>(std::atoi(z.substr(0, 8).c_str())) + 4, '\0');
+    uLongf len = text.size();
+    ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(text.data()), &len,
+                         reinterpret_cast<const Bytef*>(z.data() + 8), z.size() - 8),
+              Z_OK);
+    text.resize(len);
+    EXPECT_NE(text.find("Doc_name=doc2\n"), std::string::npos);
+
+    // Scrambled request paths, as the desktop agent sends them.
+    std::string scrambled = ixoserver::scrambleTarget("/qmethod=q&querytext=penguins&qnum=5");
+    EXPECT_NE(get(server.queryPort, scrambled).find("Doc_name=doc2\n"), std::string::npos);
+    std::string broken = scrambled;
+    broken[8] = broken[8] == 'x' ? 'y' : 'x';
+    EXPECT_NE(rawExchange(server.queryPort, "GET " + broken + " HTTP/1.0\r\n\r\n").find(" 400 "),
+              std::string::npos);
+
+    // A real HTTP client.
+    std::string cmd = "curl -s -m 20 'http://127.0.0.1:" + std::to_string(server.queryPort) +
+                      "/qmethod=q&querytext=kangaroos+QNUM=5&qnum=5'";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    ::pclose(p);
+    EXPECT_NE(out.find("Doc_name=doc1\n"), std::string::npos) << out;
+
+    EXPECT_EQ(get(server.queryPort, "/IXOSHUTDOWN"), "SHUTDOWN\n");
+    EXPECT_EQ(server.waitExit(), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "ixo" / "ports"));
+
+    // Started again, the documents are there.
+    server.start();
+    EXPECT_EQ(hitCount(get(server.queryPort, "/qmethod=q&querytext=penguins+kangaroos")), 2);
+}
+
+TEST(ServerProcess, MalformedRequestsNeverStopTheServer) {
+    testing_support::TempDir dir;
+    ServerProcess server(dir.path());
+    const int qp = server.queryPort, ip = server.indexPort;
+
+    EXPECT_NE(rawExchange(qp, "\x16\x03\x01garbage\xff\xfe\r\n\r\n").find(" 400 "),
+              std::string::npos);
+    EXPECT_NE(
+        rawExchange(qp, "GET /" + std::string(20000, 'a') + " HTTP/1.0\r\n\r\n").find(" 413 "),
+        std::string::npos);
+    EXPECT_NE(
+        rawExchange(qp, "GET /qmethod=V HTTP/1.0\r\nX: " + std::string(20000, 'h') + "\r\n\r\n")
+            .find(" 413 "),
+        std::string::npos);
+    EXPECT_NE(rawExchange(ip, "POST /IXOADDDATA? HTTP/1.0\r\nContent-Length: 2000000\r\n\r\nxx")
+                  .find(" 413 "),
+              std::string::npos);
+    EXPECT_NE(rawExchange(ip, "POST /IXOADDDATA? HTTP/1.0\r\nContent-Length: 500\r\n\r\n#IXOREF")
+                  .find(" 400 "),
+              std::string::npos);
+    EXPECT_NE(rawExchange(qp, "GET /HLVN%%%% HTTP/1.0\r\n\r\n").find(" 400 "), std::string::npos);
+    EXPECT_EQ(rawExchange(qp, ""),
+              "HTTP/1.0 400 Bad Request\r\nServer: ixoserver\r\nContent-Type: "
+              "text/plain\r\nContent-length: 19\r\nConnection: close\r\n\r\n"
+              "ERROR: bad request\n");
+    // Many connections at once, some abandoned half-way.
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 16; ++i)
+        threads.emplace_back([&, i] {
+            if (i % 4 == 0)
+                rawExchange(qp, "GET /qmethod=q&querytext=x", true);
+            else
+                get(qp, "/qmethod=V");
+        });
+    for (auto& t : threads) t.join();
+
+    EXPECT_TRUE(server.alive());
+    EXPECT_NE(get(qp, "/qmethod=V").find("PRODUCT="), std::string::npos);
+}
+
+TEST(ServerProcess, StopFileAndSignalsCommitPendingWork) {
+    testing_support::TempDir dir;
+    {
+        // A long commit interval: only the clean shutdown can have committed the document.
+        ServerProcess server(dir.path(), "COMMITINTERVALMS=60000\n");
+        ASSERT_NE(
+            post(server.indexPort, "/IXOADDDATA? ", idxDoc(1, "wombat burrows")).find("INDEXID"),
+            std::string::npos);
+        testing_support::writeWholeFile((dir.path() / "ixo" / "ixo.stop").string(), "");
+        EXPECT_EQ(server.waitExit(), 0);
+        EXPECT_FALSE(std::filesystem::exists(dir.path() / "ixo" / "ixo.stop"));
+
+        server.start();
+        EXPECT_EQ(hitCount(get(server.queryPort, "/qmethod=q&querytext=wombat")), 1);
+        post(server.indexPort, "/IXOADDDATA? ", idxDoc(2, "wombat diggers"));
+        server.signal(SIGTERM);
+        EXPECT_EQ(server.waitExit(), 0);
+        server.start();
+        EXPECT_EQ(hitCount(get(server.queryPort, "/qmethod=q&querytext=wombat")), 2);
+        server.signal(SIGINT);
+        EXPECT_EQ(server.waitExit(), 0);
+    }
+    // The hidden server kept a log.
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "ixo" / "ixoserver.log"));
+}
+
+TEST(ServerProcess, KillDuringIndexingKeepsCommittedDocuments) {
+    testing_support::TempDir dir;
+    ServerProcess server(dir.path());
+    std::string batch;
+    for (int i = 0; i < 200; ++i)
+        batch += idxDoc(i, "platypus number " + std::to_string(i) + " swims");
+    ASSERT_NE(post(server.indexPort, "/IXOADDDATA? ", batch).find("DOCUMENTS=200"),
+              std::string::npos);
+    ASSERT_EQ(post(server.indexPort, "/IXOFINISHEDINDEX", ""), "FINISHED\n");
+
+    // Keep indexing from another thread and kill the server in the middle of it.
+    std::atomic<bool> done{false};
+    std::thread feeder([&] {
+        for (int round = 0; !done && round < 200; ++round) {
+            std::string more;
+            for (int i = 0; i < 50; ++i) more += idxDoc(1000 + round * 50 + i, "echidna spines");
+            post(server.indexPort, "/IXOADDDATA? ", more);
+        }
+    });
+    std::this_thread::sleep_for(400ms);
+    server.killHard();
+    done = true;
+    feeder.join();
+
+    server.start();
+    EXPECT_EQ(hitCount(get(server.queryPort, "/qmethod=q&querytext=platypus&xoptions=counthits")),
+              200);
+    EXPECT_NE(get(server.queryPort, "/qmethod=V").find("PRODUCT="), std::string::npos);
+    // And it keeps indexing.
+    ASSERT_NE(post(server.indexPort, "/IXOADDDATA? ", idxDoc(5000, "numbat")).find("INDEXID"),
+              std::string::npos);
+    EXPECT_EQ(hitsWithin(server.queryPort, "/qmethod=q&querytext=numbat", 1), 1);
+}

@@ -84,6 +84,40 @@ int32_t strDecodeQuotedPrintable(const char* input, int32_t length, int crlf, ch
 
     size_t i = 0;
     while (i < n) {
+        if (state == kPlain && heldCount == 0) {
+            // Fast path for the common shapes of ordinary text: printable characters,
+            // single blanks between words, complete escapes, soft breaks "=\r\n" and
+            // line ends. Anything else falls through to the state machine below.
+            const unsigned char* p = in + i;
+            const unsigned char* const end = in + n;
+            while (p < end) {
+                const unsigned char ch = *p;
+                const uint8_t k = kClass[ch];
+                if (k == kPrintable) {
+                    *o++ = static_cast<char>(ch);
+                    ++p;
+                } else if (k == kSpace && p + 1 < end && kClass[p[1]] <= kEquals &&
+                           kClass[p[1]] != kSpace) {
+                    *o++ = static_cast<char>(ch);  // a blank followed by text is text
+                    ++p;
+                } else if (k == kEquals && end - p > 2 && (kHex[p[1]] | kHex[p[2]]) < 16) {
+                    *o++ = static_cast<char>((kHex[p[1]] << 4) | kHex[p[2]]);
+                    p += 3;
+                } else if (k == kEquals && end - p > 2 && p[1] == '\r' && p[2] == '\n') {
+                    p += 3;
+                } else if (k == kLineFeed) {
+                    lineEnd();
+                    ++p;
+                } else if (k == kReturn && end - p > 1 && p[1] == '\n') {
+                    lineEnd();
+                    p += 2;
+                } else {
+                    break;
+                }
+            }
+            i = static_cast<size_t>(p - in);
+            if (i == n) break;
+        }
         const unsigned char c = in[i];
         switch (state) {
             case kPlain:

@@ -124,16 +124,26 @@ constexpr std::array<int8_t, 256> makeDecodeTable() {
 }
 constexpr auto kDecodeTable = makeDecodeTable();
 
+// Two output characters for every 12-bit value, so three input bytes take two lookups.
+struct PairTable {
+    char pairs[4096][2];
+    constexpr PairTable() : pairs{} {
+        for (int v = 0; v < 4096; ++v) {
+            pairs[v][0] = kBase64Alphabet[v >> 6];
+            pairs[v][1] = kBase64Alphabet[v & 63];
+        }
+    }
+};
+constexpr PairTable kPairs;
+
 // Encodes n bytes (any n) at in into out; returns the characters written.
 size_t encodeBlock(const unsigned char* in, size_t n, char* out) {
     char* o = out;
     size_t i = 0;
     for (; i + 3 <= n; i += 3) {
         uint32_t v = (uint32_t(in[i]) << 16) | (uint32_t(in[i + 1]) << 8) | in[i + 2];
-        o[0] = kBase64Alphabet[v >> 18];
-        o[1] = kBase64Alphabet[(v >> 12) & 63];
-        o[2] = kBase64Alphabet[(v >> 6) & 63];
-        o[3] = kBase64Alphabet[v & 63];
+        std::memcpy(o, kPairs.pairs[v >> 12], 2);
+        std::memcpy(o + 2, kPairs.pairs[v & 4095], 2);
         o += 4;
     }
     if (n - i == 1) {

@@ -605,12 +605,12 @@ bool writeReplacing(const std::string& path, const std::string& bytes) {
 // ---- name checks ------------------------------------------------------------------
 
 bool validSectionName(const std::string& n) {
-    return !n.empty() && n.find_first_of("\r\n[]<>") == std::string::npos;
+    return !n.empty() && n.find_first_of("\r\n]<>") == std::string::npos;
 }
 
 bool validKeyName(const std::string& n) {
     return !n.empty() && (isAsciiAlnum(n.front()) || n.front() == '%') &&
-           n.find_first_of("\r\n[]<>=") == std::string::npos;
+           n.find_first_of("\r\n<>=") == std::string::npos;
 }
 
 int setTextImpl(ConfigFile* cfg, const char* section, const char* key, const char* value) {

@@ -121,8 +121,8 @@ SAPIOLUX_EXPORT void envCfgFreeTexts(char*** texts, int32_t count);
 
 /* Setters create the section and the key when missing and replace the value (null
  * allowed). 0; -1 for null or empty section or key, or a name that the file could
- * not hold (line breaks, '[', ']', '<', '>', '=', or a key not beginning with a
- * letter, digit or '%'); -4 when read-only. */
+ * not hold (line breaks, '<' or '>', ']' in a section name, '=' in a key, a key not
+ * beginning with a letter, digit or '%'); -4 when read-only. */
 SAPIOLUX_EXPORT int envCfgSetText(ConfigFile* cfg, const char* section, const char* key,
                                   const char* value);
 SAPIOLUX_EXPORT int envCfgSetInt(ConfigFile* cfg, const char* section, const char* key, long value);

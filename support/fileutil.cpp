@@ -361,6 +361,9 @@ int fileCutAtMarker(const char* fileName, const char* marker) {
         return 0;
     }
     std::error_code ec;
+    // The replacement keeps the original's permissions.
+    fs::file_status originalStatus = fs::status(fs::path(original), ec);
+    if (!ec) fs::permissions(fs::path(temp), originalStatus.permissions(), ec);
     fs::rename(fs::path(temp), fs::path(original), ec);
     if (ec) {
         std::remove(temp.c_str());

@@ -63,44 +63,26 @@ TEST(PtrVector, ClearedOrEmptyVectorTakesNewItems) {
     ptrVectorDestroy(&v);
 }
 
-TEST(PtrVector, IndexedAccessRejectsBadIndexes) {
+TEST(PtrVector, IndexedAccessAndFindFromAStartIndex) {
     PtrVector v;
-    ASSERT_EQ(ptrVectorInit(&v, 2, nullptr), 0);
-    for (uintptr_t i = 10; i < 15; ++i) ptrVectorAppend(&v, word(i));
-
-    EXPECT_EQ(ptrVectorGet(&v, 5), nullptr);
-    EXPECT_EQ(ptrVectorSet(&v, 5, word(1)), -2);
-    EXPECT_EQ(ptrVectorSet(nullptr, 0, word(1)), -1);
-    EXPECT_EQ(ptrVectorSet(&v, 4, word(99)), 0);
-    EXPECT_EQ(num(ptrVectorGet(&v, 4)), 99u);
-
-    EXPECT_EQ(ptrVectorRemove(&v, 5), -2);
-    EXPECT_EQ(ptrVectorRemove(&v, 0), 0);  // the gap closes
-    EXPECT_EQ(ptrVectorCount(&v), 4u);
-    std::vector<uintptr_t> seen;
-    ptrVectorForEach(&v, collect, &seen);
-    EXPECT_EQ(seen, (std::vector<uintptr_t>{11, 12, 13, 99}));
-    EXPECT_EQ(ptrVectorRemove(&v, 3), 0);  // the last one
-    EXPECT_EQ(ptrVectorGet(&v, 3), nullptr);
-
-    EXPECT_EQ(ptrVectorAppend(nullptr, word(1)), -1);
-    EXPECT_EQ(ptrVectorGet(nullptr, 0), nullptr);
-    ptrVectorClear(&v);
-}
-
-TEST(PtrVector, FindUsesTheComparisonFromAStartIndex) {
-    PtrVector* v = ptrVectorCreate(1, compareTexts);
+    ASSERT_EQ(ptrVectorInit(&v, 2, compareTexts), 0);
     const char* items[] = {"alpha", "beta", "alpha", "gamma"};
-    for (const char* s : items) ptrVectorAppend(v, const_cast<char*>(s));
+    for (const char* s : items) ptrVectorAppend(&v, const_cast<char*>(s));
+
+    EXPECT_EQ(ptrVectorGet(&v, 4), nullptr);
+    EXPECT_EQ(ptrVectorSet(&v, 4, nullptr), -2);
+    EXPECT_EQ(ptrVectorSet(nullptr, 0, nullptr), -1);
+    EXPECT_EQ(ptrVectorRemove(&v, 4), -2);
 
     std::string key = "alpha";  // equal text, different pointer
-    EXPECT_EQ(ptrVectorFind(v, key.c_str(), 0), 0);
-    EXPECT_EQ(ptrVectorFind(v, key.c_str(), 1), 2);
-    EXPECT_EQ(ptrVectorFind(v, key.c_str(), 3), -2);
-    EXPECT_EQ(ptrVectorFind(v, key.c_str(), 100), -2);
-    EXPECT_EQ(ptrVectorContains(v, "gamma"), 1);
-    EXPECT_EQ(ptrVectorContains(v, "delta"), 0);
-    ptrVectorDestroy(&v);
+    EXPECT_EQ(ptrVectorFind(&v, key.c_str(), 1), 2);
+    EXPECT_EQ(ptrVectorFind(&v, key.c_str(), 3), -2);
+    EXPECT_EQ(ptrVectorRemove(&v, 0), 0);  // the gap closes
+    EXPECT_STREQ(static_cast<const char*>(ptrVectorGet(&v, 0)), "beta");
+    EXPECT_EQ(ptrVectorFind(&v, key.c_str(), 0), 1);
+    EXPECT_EQ(ptrVectorContains(&v, "gamma"), 1);
+    EXPECT_EQ(ptrVectorContains(&v, "delta"), 0);
+    ptrVectorClear(&v);
 }
 
 TEST(PtrVectorDeathTest, ClearingACountWithoutItemsIsAnInvariantFailure) {
@@ -176,24 +158,17 @@ TEST(HashTable, GrowsPastTheLoadFactorUnlessFrozenOrLimited) {
     hashTableDestroy(&limited);
 }
 
-TEST(HashTable, VisitsEveryKeyAndValueAndStringKeysWork) {
+TEST(HashTable, StringKeysAndVisits) {
     HashTable* ht = hashTableCreate(3, hashTableStringCompare, hashTableStringHash);
     std::vector<std::string> keys;
     for (int i = 0; i < 40; ++i) keys.push_back("key" + std::to_string(i));
-    for (int i = 0; i < 40; ++i)
-        ASSERT_EQ(hashTableInsert(ht, keys[i].data(), word(uintptr_t(i) + 1)), 0);
-    EXPECT_GT(ht->bucketCount, 3u);
-
+    for (int i = 0; i < 40; ++i) hashTableInsert(ht, keys[i].data(), word(uintptr_t(i) + 1));
     std::string probe = "key17";
     EXPECT_EQ(num(hashTableFind(ht, probe.c_str())), 18u);
-    EXPECT_EQ(hashTableInsert(ht, probe.data(), word(1)), -1);
 
     std::vector<uintptr_t> values;
     hashTableForEachValue(ht, collect, &values);
     EXPECT_EQ(std::set<uintptr_t>(values.begin(), values.end()).size(), 40u);
-    std::vector<uintptr_t> keyWords;
-    hashTableForEachKey(ht, collect, &keyWords);
-    EXPECT_EQ(keyWords.size(), 40u);
     hashTableDestroy(&ht);
 }
 

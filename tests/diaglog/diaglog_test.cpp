@@ -105,6 +105,17 @@ TEST_F(DiagLog, OffUntilAFileIsNamed) {
     diagLog("still nothing\n");
     EXPECT_TRUE(fs::is_empty(dir_.path()));
 
+    // A copy asked for by the caller is written even while the log is off.
+    FILE* copy = std::tmpfile();
+    ASSERT_NE(copy, nullptr);
+    logVia(copy, "to the copy %d\n", 5);
+    std::rewind(copy);
+    char buf[32] = {};
+    ASSERT_NE(std::fgets(buf, sizeof buf, copy), nullptr);
+    EXPECT_STREQ(buf, "to the copy 5\n");
+    std::fclose(copy);
+    EXPECT_TRUE(fs::is_empty(dir_.path()));
+
     // Logging into a folder that does not exist fails quietly.
     diagLogSetup(dir_.file("missing/x.log").c_str(), 0, 4);
     diagLog("lost\n");

@@ -114,7 +114,9 @@ void closeEvent(void*& e, const char* name, bool unlink) {
     e = nullptr;
 }
 
-char* dupString(const std::string& s) { return memStrNDup(s.data(), s.size()); }
+char* dupString(const std::string& s) {
+    return memStrNDup(s.data(), s.size());
+}
 
 // Reaps the slave when it has exited. True when no slave runs any more.
 bool slaveGone(SlaveProcess* s) {
@@ -142,8 +144,7 @@ void terminateSlave(SlaveProcess* s) {
 
 bool startSlave(SlaveProcess* s) {
     terminateSlave(s);
-    char* argv[] = {s->programName, s->mapFileName, s->startEventName, s->finishEventName,
-                    nullptr};
+    char* argv[] = {s->programName, s->mapFileName, s->startEventName, s->finishEventName, nullptr};
     pid_t pid = 0;
     if (posix_spawn(&pid, s->programName, nullptr, nullptr, argv, environ) != 0) return false;
     s->process = static_cast<int32_t>(pid);

@@ -66,8 +66,8 @@ typedef struct SlaveChannel {
     char* view;
     void* startEvent;
     void* finishEvent;
-    int32_t masterProcess;                /* parent at open time */
-    char inputFile[SLAVE_NAME_FIELD];  /* the current job, copied from the view */
+    int32_t masterProcess;            /* parent at open time */
+    char inputFile[SLAVE_NAME_FIELD]; /* the current job, copied from the view */
     char outputFile[SLAVE_NAME_FIELD];
 } SlaveChannel;
 

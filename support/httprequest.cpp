@@ -376,7 +376,9 @@ int32_t sockSendAll(int32_t sock, const char* bytes, int32_t length, int32_t tim
     time_t lastProgress = time(nullptr);
     while (sent < length) {
         short revents = 0;
-        int n = waitSocket(sock, POLLIN | POLLOUT | POLLPRI, timeoutMs(timeout), &revents);
+        // Only writability (errors always show): pending reply data must not make the
+        // loop spin while the send buffer is full.
+        int n = waitSocket(sock, POLLOUT, timeoutMs(timeout), &revents);
         if (n <= 0) {
             if (n < 0) lastError = lastSocketError();
             break;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -61,27 +62,18 @@ void rebase(char** words, int32_t count, const char* oldBase, char* newBase) {
 
 // Keeps the first kept words of text as "WORD~+" entries (see ixoProcessContentToQuery).
 std::string contentTerms(const char* text, size_t maxWordLength, size_t maxWords) {
-    // Runs of white space become one blank, then the language conversion and upper
-    // case. Conversion happens in one pass; blanks it produces only split words.
+    // The language conversion runs over the whole text in one call; line feeds,
+    // carriage returns and tabs then split words as blanks do, which is what
+    // collapsing white space to single blanks amounts to. Upper case is applied to
+    // the pieces as they are cut out.
     size_t length = std::strlen(text);
-    std::string converted;
-    converted.reserve(2 * length + 1);
-    bool inSpace = true;  // drops leading white space
-    for (size_t i = 0; i < length; ++i) {
-        char c = text[i];
-        if (c == '\n' || c == '\r' || c == '\t' || c == ' ') {
-            if (!inSpace) converted += ' ';
-            inSpace = true;
-            continue;
-        }
-        inSpace = false;
-        char second = 0;
-        char first = lang2ConvertChar(static_cast<unsigned char>(c), &second);
-        converted += upper(first);
-        if (second) converted += upper(second);
-    }
+    if (length > (INT32_MAX - 1) / 2) throw std::bad_alloc();
+    std::string converted(2 * length + 1, '\0');
+    int32_t n = lang2ConvertBytes(text, static_cast<int32_t>(length), converted.data(),
+                                  static_cast<int32_t>(converted.size()));
+    converted.resize(static_cast<size_t>(n));
 
-    static const SeparatorSet kSplit(" []<>#");
+    static const SeparatorSet kSplit(" []<>#\n\r\t");
     std::string out;
     std::unordered_set<std::string> seen;
     char piece[kPieceCopyMax + 1];
@@ -92,9 +84,9 @@ std::string contentTerms(const char* text, size_t maxWordLength, size_t maxWords
         size_t start = pos;
         while (pos < converted.size() && !kSplit(converted[pos])) ++pos;
         if (pos == start) break;
-        size_t n = std::min(pos - start, kPieceCopyMax);
-        std::memcpy(piece, converted.data() + start, n);
-        piece[n] = '\0';
+        size_t pieceLength = std::min(pos - start, kPieceCopyMax);
+        for (size_t i = 0; i < pieceLength; ++i) piece[i] = upper(converted[start + i]);
+        piece[pieceLength] = '\0';
         if (!ixoWordFilter(piece)) continue;
         std::string word(piece);
         if (word.size() > maxWordLength) word.resize(maxWordLength);

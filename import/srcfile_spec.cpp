@@ -7,12 +7,25 @@
 
 namespace {
 
-bool isAsciiAlnum(unsigned char c) {
-    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
-}
+// Character classes by table: the breaking and normalising loops run over whole
+// documents.
+struct CharClasses {
+    bool alnum[256] = {};
+    bool space[256] = {};
+    constexpr CharClasses() {
+        for (int c = 0; c < 256; ++c) {
+            alnum[c] = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+            space[c] = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+        }
+    }
+};
+constexpr CharClasses kClasses;
 
+bool isAsciiAlnum(unsigned char c) {
+    return kClasses.alnum[c];
+}
 bool isBlankOrLineEnd(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    return kClasses.space[static_cast<unsigned char>(c)];
 }
 
 // Characters that would end a field line or its quoted value early.
@@ -113,18 +126,68 @@ void appendTagLine(std::string& out, const char* tag, const std::optional<std::s
     out.push_back('\n');
 }
 
-void appendTextForm(std::string& out, const SrcFileSpec& s) {
-    appendTagLine(out, "#IXOREFERENCE", s.reference);
-    if (s.title) {
+// One document to write: a record, or a record seen with the values that a section
+// document replaces (reference, title, content, section) and fields it sets.
+struct DocumentView {
+    const SrcFileSpec& spec;
+    const std::optional<std::string>& reference;
+    const std::optional<std::string>& title;
+    const std::optional<std::string>& content;
+    int32_t section;
+    // Stored (escaped) name/value pairs set on top of the record's fields: a name the
+    // record has replaces that field's value in place, any other is appended.
+    const std::vector<std::pair<std::string, std::string>>* extra = nullptr;
+
+    explicit DocumentView(const SrcFileSpec& s)
+        : spec(s), reference(s.reference), title(s.title), content(s.content), section(s.section) {}
+    DocumentView(const SrcFileSpec& s, const std::optional<std::string>& ref,
+                 const std::optional<std::string>& t, const std::optional<std::string>& c,
+                 int32_t sec, const std::vector<std::pair<std::string, std::string>>* e)
+        : spec(s), reference(ref), title(t), content(c), section(sec), extra(e) {}
+
+    template <class Emit>
+    void forEachField(Emit&& emit) const {
+        size_t count = std::min(spec.fieldNames.size(), spec.fieldValues.size());
+        size_t extras = extra ? extra->size() : 0;
+        bool used[4] = {};
+        for (size_t i = 0; i < count; ++i) {
+            const std::string* value = &spec.fieldValues[i];
+            for (size_t j = 0; j < extras && j < 4; ++j) {
+                if (!used[j] && (*extra)[j].first == spec.fieldNames[i]) {
+                    value = &(*extra)[j].second;
+                    used[j] = true;
+                    break;
+                }
+            }
+            emit(spec.fieldNames[i], *value);
+        }
+        for (size_t j = 0; j < extras && j < 4; ++j)
+            if (!used[j]) emit((*extra)[j].first, (*extra)[j].second);
+    }
+};
+
+// Appends text with every character that pred selects written as a blank.
+template <class Pred>
+void appendMapped(std::string& out, std::string_view text, Pred pred) {
+    size_t start = out.size();
+    out.append(text);
+    for (size_t i = start; i < out.size(); ++i)
+        if (pred(out[i])) out[i] = ' ';
+}
+
+void appendTextForm(std::string& out, const DocumentView& d) {
+    const SrcFileSpec& s = d.spec;
+    appendTagLine(out, "#IXOREFERENCE", d.reference);
+    if (d.title) {
         out.append("#IXOTITLE\n");
         std::string line;
-        appendSingleLine(line, *s.title);
+        appendSingleLine(line, *d.title);
         appendLineText(out, line);
         out.push_back('\n');
     }
-    if (s.section != -1) {
+    if (d.section != -1) {
         out.append("#IXOSECTION ");
-        out.append(std::to_string(s.section));
+        out.append(std::to_string(d.section));
         out.push_back('\n');
     }
     appendTagLine(out, "#IXOTYPE", s.type);
@@ -132,16 +195,15 @@ void appendTextForm(std::string& out, const SrcFileSpec& s) {
     appendTagLine(out, "#IXODBNAME", s.dbname);
     appendTagLine(out, "#IXOFILENAME", s.filename);
     appendTagLine(out, "#IXOSTORECONTENT", s.storecontent);
-    size_t fields = std::min(s.fieldNames.size(), s.fieldValues.size());
-    for (size_t i = 0; i < fields; ++i) {
+    d.forEachField([&out](const std::string& name, const std::string& value) {
         out.append("#IXOFIELD ");
-        out.append(escapeFieldName(s.fieldNames[i]));
+        appendMapped(out, name, breaksFieldName);
         out.append("=\"");
-        out.append(escapeFieldValue(s.fieldValues[i]));
+        appendMapped(out, value, breaksFieldValue);
         out.append("\"\n");
-    }
+    });
     out.append("#IXOCONTENT\n");
-    if (s.content) appendLineText(out, *s.content);
+    if (d.content) appendLineText(out, *d.content);
     out.append("\n#IXOENDDOC\n");
 }
 
@@ -158,19 +220,20 @@ void appendElement(std::string& out, const char* name, const std::optional<std::
     out.append(">\n");
 }
 
-void appendXmlForm(std::string& out, const SrcFileSpec& s) {
+void appendXmlForm(std::string& out, const DocumentView& d) {
+    const SrcFileSpec& s = d.spec;
     // The opening element is written even without a reference, so that every closing
     // "</IXODOC>" has its opening one.
     out.append("<IXODOC>\n");
-    appendElement(out, "IXOREFERENCE", s.reference);
-    if (s.title) {
+    appendElement(out, "IXOREFERENCE", d.reference);
+    if (d.title) {
         out.append("<IXOTITLE>\n");
-        out.append(*s.title);
+        out.append(*d.title);
         out.append("</IXOTITLE>\n");
     }
-    if (s.section != -1) {
+    if (d.section != -1) {
         out.append("<IXOSECTION> ");
-        out.append(std::to_string(s.section));
+        out.append(std::to_string(d.section));
         out.append("</IXOSECTION>\n");
     }
     appendElement(out, "IXOTYPE", s.type);
@@ -178,24 +241,23 @@ void appendXmlForm(std::string& out, const SrcFileSpec& s) {
     appendElement(out, "IXODBNAME", s.dbname);
     appendElement(out, "IXOFILENAME", s.filename);
     appendElement(out, "IXOSTORECONTENT", s.storecontent);
-    size_t fields = std::min(s.fieldNames.size(), s.fieldValues.size());
-    for (size_t i = 0; i < fields; ++i) {
+    d.forEachField([&out](const std::string& name, const std::string& value) {
         out.append("<IXOFIELD NAME=");
-        out.append(s.fieldNames[i]);
+        out.append(name);
         out.push_back('>');
-        out.append(s.fieldValues[i]);
+        out.append(value);
         out.append("</IXOFIELD>\n");
-    }
+    });
     out.append("<IXOCONTENT>\n");
-    if (s.content) out.append(*s.content);
+    if (d.content) out.append(*d.content);
     out.append("</IXOCONTENT>\n</IXODOC>\n");
 }
 
-void appendDocument(std::string& out, const SrcFileSpec& s) {
-    if (s.outputForm)
-        appendXmlForm(out, s);
+void appendDocument(std::string& out, const DocumentView& d) {
+    if (d.spec.outputForm)
+        appendXmlForm(out, d);
     else
-        appendTextForm(out, s);
+        appendTextForm(out, d);
 }
 
 // ---- content breaking ----
@@ -313,31 +375,42 @@ void appendBroken(std::string& out, const SrcFileSpec& spec, const IdxBreakOptio
         }
         beat();
 
-        SrcFileSpec doc;
-        doc.outputForm = spec.outputForm;
-        doc.reference = pageReference;
-        doc.type = spec.type;
-        doc.date = spec.date;
-        doc.dbname = spec.dbname;
-        doc.filename = spec.filename;
-        doc.storecontent = spec.storecontent;
-        doc.anchorReference = spec.anchorReference;
-        doc.fieldNames = spec.fieldNames;
-        doc.fieldValues = spec.fieldValues;
-        std::string title = sectionTitle(spec.title, head.heading);
-        if (spec.title || !title.empty()) srcFileSpecSetTitle(&doc, title.c_str());
-        doc.content = std::move(text);
+        std::optional<std::string> title;
+        std::string combined = sectionTitle(spec.title, head.heading);
+        if (spec.title || !combined.empty()) title = idxNormalizeWhitespace(combined);
+        std::optional<std::string> body(std::move(text));
+        std::vector<std::pair<std::string, std::string>> extra;
         if (pageAnchor && !pageAnchor->empty()) {
             if (httpPage)
-                srcFileSpecSetField(&doc, "IXOREFERENCE", pageReference->c_str());
+                extra.emplace_back("IXOREFERENCE", escapeFieldValue(*pageReference));
             else
-                srcFileSpecSetField(&doc, "IXOPAGE", pageAnchor->c_str());
+                extra.emplace_back("IXOPAGE", escapeFieldValue(*pageAnchor));
         }
-        doc.section = counter;
-        srcFileSpecSetField(&doc, "IXOSECTION", std::to_string(counter).c_str());
-        ++counter;
-        if (newAnchor && opt.pageStart) opt.pageStart(opt.user, &doc);
-        appendDocument(out, doc);
+        extra.emplace_back("IXOSECTION", std::to_string(counter));
+        int32_t section = counter++;
+        if (newAnchor && opt.pageStart) {
+            // The caller may change this document, so it gets a record of its own.
+            SrcFileSpec doc;
+            doc.outputForm = spec.outputForm;
+            doc.reference = pageReference;
+            doc.title = title;
+            doc.content = std::move(body);
+            doc.section = section;
+            doc.type = spec.type;
+            doc.date = spec.date;
+            doc.dbname = spec.dbname;
+            doc.filename = spec.filename;
+            doc.storecontent = spec.storecontent;
+            doc.anchorReference = spec.anchorReference;
+            doc.fieldNames = spec.fieldNames;
+            doc.fieldValues = spec.fieldValues;
+            for (const auto& [name, value] : extra)
+                srcFileSpecSetField(&doc, name.c_str(), value.c_str());
+            opt.pageStart(opt.user, &doc);
+            appendDocument(out, DocumentView(doc));
+        } else {
+            appendDocument(out, DocumentView(spec, pageReference, title, body, section, &extra));
+        }
         wroteAny = true;
         first = next;
     }
@@ -458,7 +531,7 @@ bool srcFileSpecBuildText(const SrcFileSpec* spec, std::string& out,
     if (breaking)
         appendBroken(out, *spec, *breaking);
     else
-        appendDocument(out, *spec);
+        appendDocument(out, DocumentView(*spec));
     return true;
 }
 
@@ -485,19 +558,21 @@ int64_t srcFileSpecWrite(const SrcFileSpec* spec, std::FILE* file, const IdxBrea
 }
 
 std::string idxNormalizeWhitespace(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
+    std::string out(text.size() + 1, '\0');
+    char* w = out.data();
+    const char* const start = w;
     bool pendingBlank = false;
     for (char c : text) {
         if (isBlankOrLineEnd(c)) {
-            pendingBlank = !out.empty();
+            pendingBlank = w != start;
             continue;
         }
-        if (pendingBlank) out.push_back(' ');
+        if (pendingBlank) *w++ = ' ';
         pendingBlank = false;
-        out.push_back(c);
+        *w++ = c;
     }
-    if (pendingBlank) out.push_back(' ');
+    if (pendingBlank) *w++ = ' ';
+    out.resize(static_cast<size_t>(w - start));
     return out;
 }
 

@@ -13,7 +13,7 @@
 #include "contentrecord.h"
 #include "import/idxreader.h"
 #include "import/srcfile_spec.h"
-#include "tempdir.h"
+#include "tests/common/tempdir.h"
 
 namespace {
 

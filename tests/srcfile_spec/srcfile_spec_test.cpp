@@ -9,7 +9,7 @@
 #include "contentrecord.h"
 #include "imex_idx.h"
 #include "import/srcfile_spec.h"
-#include "tempdir.h"
+#include "tests/common/tempdir.h"
 
 namespace {
 

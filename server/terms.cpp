@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <unordered_set>
+#include <cstring>
+
+#include "ixo_text.h"
+#include "support/lang2util.h"
 
 namespace ixoserver {
 
@@ -24,29 +27,21 @@ const char* const kStopList[] = {
     "DOES",    "DOESN",   "DOESNT",  "HIS",    "WERE",   "ISN",   "ISNT",  "COULDN",   "WOULDN",
     "SHOULDN", "YOU",     "YOUR",    "YOURE"};
 
-const std::unordered_set<std::string_view>& stopSet() {
-    static const std::unordered_set<std::string_view> set(std::begin(kStopList),
-                                                          std::end(kStopList));
-    return set;
-}
-
-bool endsWith(const std::string& w, std::string_view suffix) {
-    return w.size() >= suffix.size() &&
-           w.compare(w.size() - suffix.size(), suffix.size(), suffix.data(), suffix.size()) == 0;
-}
-
 bool isAlnum(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 
-// ASCII letters for the Latin-1 range 0xC0..0xFF ("" drops the byte).
-const char* latin1Fold(unsigned char c) {
-    static const char* const table[64] = {
-        "A", "A", "A", "A", "A", "A", "AE", "C", "E", "E", "E", "E", "I", "I", "I",  "I",
-        "D", "N", "O", "O", "O", "O", "O",  "",  "O", "U", "U", "U", "U", "Y", "TH", "SS",
-        "A", "A", "A", "A", "A", "A", "AE", "C", "E", "E", "E", "E", "I", "I", "I",  "I",
-        "D", "N", "O", "O", "O", "O", "O",  "",  "O", "U", "U", "U", "U", "Y", "TH", "Y"};
-    return c >= 0xC0 ? table[c - 0xC0] : nullptr;
+// The client's language conversion of one byte (bytes from 127 on become ASCII letters
+// or a blank), upper-cased, appended to out.
+void appendFolded(unsigned char c, std::string& out) {
+    if (c < 127) {
+        out += static_cast<char>(std::toupper(c));
+        return;
+    }
+    char second = 0;
+    char first = lang2ConvertChar(c, &second);
+    out += static_cast<char>(std::toupper(static_cast<unsigned char>(first)));
+    if (second) out += static_cast<char>(std::toupper(static_cast<unsigned char>(second)));
 }
 
 }  // namespace
@@ -62,55 +57,22 @@ const std::vector<std::string>& stopWords() {
 }
 
 bool isStopWord(std::string_view upperWord) {
-    return stopSet().count(upperWord) != 0;
+    // The client's stop list (the built-in one unless the process loaded another).
+    if (upperWord.size() > 64) return false;
+    return lang2IsStopWord(std::string(upperWord).c_str()) != 0;
 }
 
 void stemWord(std::string& w) {
-    if (w.size() < 3) return;
-    bool hasLetter = std::any_of(w.begin(), w.end(), [](char c) {
-        return std::isalpha(static_cast<unsigned char>(c)) != 0;
-    });
-    if (!hasLetter) {
-        while (!w.empty() && !isAlnum(static_cast<unsigned char>(w.back()))) w.pop_back();
-        return;
-    }
-    auto cut = std::find_if(w.begin(), w.end(),
-                            [](char c) { return !isAlnum(static_cast<unsigned char>(c)); });
-    w.erase(cut, w.end());
-    if (w.size() >= 4 && w.back() == 'S' && !endsWith(w, "SS")) w.pop_back();
-    if (w.size() <= 4) return;
-    static const char* const suffixes[] = {"ING", "MENT", "ED",  "ER", "EST",   "IES",
-                                           "EST", "E",    "ISH", "LY", "ATION", "IAL"};
-    for (const char* s : suffixes) {
-        std::string_view suffix(s);
-        if (!endsWith(w, suffix)) continue;
-        w.erase(w.size() - suffix.size());
-        if (suffix == "ING" && w.size() >= 2 && w.back() == w[w.size() - 2] && w.back() != 'L')
-            w.pop_back();
-        return;
-    }
-    static const std::pair<const char*, const char*> endings[] = {
-        {"Y", "I"}, {"NE", "N"}, {"LE", "L"}, {"GE", "G"}, {"NT", "N"}, {"NCE", "N"}};
-    for (const auto& [from, to] : endings) {
-        if (endsWith(w, from)) {
-            w.erase(w.size() - std::char_traits<char>::length(from));
-            w += to;
-            return;
-        }
-    }
+    // The client's own stemmer, so that both sides make the same terms.
+    w.push_back('\0');
+    ixoStem(w.data());
+    w.resize(std::strlen(w.c_str()));
 }
 
 std::string foldText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (char ch : text) {
-        auto c = static_cast<unsigned char>(ch);
-        if (const char* f = latin1Fold(c)) {
-            out += f;
-        } else {
-            out += static_cast<char>(std::toupper(c));
-        }
-    }
+    for (char ch : text) appendFolded(static_cast<unsigned char>(ch), out);
     return out;
 }
 
@@ -142,15 +104,18 @@ void textToTerms(std::string_view text, std::vector<std::string>& terms) {
         }
         word.clear();
     };
+    std::string folded;
     for (char ch : text) {
         auto c = static_cast<unsigned char>(ch);
-        if (const char* f = latin1Fold(c)) {
-            if (*f)
-                word += f;
+        if (isAlnum(c)) {
+            word += static_cast<char>(std::toupper(c));
+        } else if (c >= 127) {
+            folded.clear();
+            appendFolded(c, folded);
+            if (isAlnum(static_cast<unsigned char>(folded[0])))
+                word += folded;
             else
                 flush();
-        } else if (isAlnum(c)) {
-            word += static_cast<char>(std::toupper(c));
         } else {
             flush();
         }

@@ -13,10 +13,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
 
+#include "ixo.h"
 #include "server/httpreq.h"
 #include "tests/common/tempdir.h"
 
@@ -311,4 +313,52 @@ TEST(ServerProcess, KillDuringIndexingKeepsCommittedDocuments) {
     ASSERT_NE(post(server.indexPort, "/IXOADDDATA? ", idxDoc(5000, "numbat")).find("INDEXID"),
               std::string::npos);
     EXPECT_EQ(hitsWithin(server.queryPort, "/qmethod=q&querytext=numbat", 1), 1);
+}
+
+TEST(ServerProcess, LibixoSuggestionsFindIndexedDocuments) {
+    testing_support::TempDir dir;
+    ServerProcess server(dir.path());
+    IXO ixo{};
+    ASSERT_EQ(ixoCreateIxo(&ixo, "127.0.0.1", nullptr, server.queryPort, server.indexPort), 1);
+    const std::string idx =
+        idxDoc(1, "Runners train for months before running marathons; endurance matters.") +
+        idxDoc(2, "Bakeries sell fresh bread and sweet pastries every morning.");
+    // Indexed the way the client's add-data request sends it.
+    const std::string added = post(server.indexPort, "/IXOADDDATA? ", idx + "\n#IXOENDDATA" + "\n");
+    EXPECT_NE(added.find("INDEXID"), std::string::npos) << added;
+
+    // The client's own term making (stop words, stemming, "~" marks) meets the index.
+    auto suggest = [&](const char* text) {
+        IxoQueryResult r{};
+        std::string first;
+        int weight = -1;
+        if (ixoSuggestOnTextToStructure(&ixo, text, "", "", "", "", 6, 0, 0, 0, &r) == 1 &&
+            r.hitCount > 0) {
+            first = r.records[0].name;
+            weight = r.records[0].weight;
+        }
+        ixoDestroyQueryResult(&r);
+        return std::make_pair(first, weight);
+    };
+    auto until = std::chrono::steady_clock::now() + 1s;
+    auto hit = suggest("The runners were running in marathons to build endurance");
+    while (hit.first.empty() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(20ms);
+        hit = suggest("The runners were running in marathons to build endurance");
+    }
+    EXPECT_EQ(hit.first, "doc1");
+    EXPECT_GE(hit.second, 50);
+    EXPECT_EQ(suggest("fresh pastries from the bakeries").first, "doc2");
+
+    // Scrambled requests, as the desktop agent sends them.
+    ASSERT_EQ(ixoSetEncryption(&ixo, 1, nullptr), 1);
+    EXPECT_EQ(suggest("fresh pastries from the bakeries").first, "doc2");
+
+    EXPECT_EQ(get(server.indexPort, "/IXODELETEREF?docs=doc2&dbname=default"), "DELETED=1\n");
+    until = std::chrono::steady_clock::now() + 1s;
+    while (!suggest("fresh pastries from the bakeries").first.empty() &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(suggest("fresh pastries from the bakeries").first, "");
+    ixoDestroyIxo(&ixo);
 }

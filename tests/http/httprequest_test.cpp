@@ -78,7 +78,7 @@ std::string base64(const std::string& text) {
 
 }  // namespace
 
-TEST(HttpRequestWire, GetAndPostCarryExactlyTheSpecifiedHeaders) {
+TEST(HttpRequestWire, GetAndPostCarryExactlyTheirHeaders) {
     LoopbackServer server;
     server.setReply(LoopbackServer::httpReply("pong"));
     {

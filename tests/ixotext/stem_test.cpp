@@ -34,7 +34,7 @@ TEST(Stem, SuffixRules) {
     EXPECT_EQ(stem("FOOLISH"), "FOOL");       // ISH
     EXPECT_EQ(stem("QUICKLY"), "QUICK");      // LY before Y-to-I
     EXPECT_EQ(stem("NATIONAL"), "NATIONAL");  // IAL is not an ending of NATIONAL
-    EXPECT_EQ(stem("SPECIAL"), "SPEC");       // IAL
+    EXPECT_EQ(stem("MARTIAL"), "MART");       // IAL
     EXPECT_EQ(stem("CREATION"), "CRE");       // ATION
     EXPECT_EQ(stem("PRESENT"), "PRESEN");     // NT becomes N
     EXPECT_EQ(stem("CAKES"), "CAKE");         // four letters after the S: done

@@ -111,7 +111,7 @@ using namespace ixo_info;
 struct OutOfMemory {};
 
 char* ownedCopy(std::string_view text) {
-    char* copy = memStrNDup(text.data(), text.size());
+    char* copy = memStrNDup(text.empty() ? "" : text.data(), text.size());
     if (!copy) throw OutOfMemory{};
     return copy;
 }

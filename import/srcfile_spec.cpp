@@ -557,6 +557,22 @@ int64_t srcFileSpecWrite(const SrcFileSpec* spec, std::FILE* file, const IdxBrea
     return static_cast<int64_t>(written);
 }
 
+int srcFileSpecSaveToFile(const SrcFileSpec* spec, const char* path,
+                          const IdxBreakOptions* breaking, const IdxErrorSink* errors) {
+    if (!spec || !path) return -1;
+    std::FILE* file = std::fopen(path, "a+b");
+    bool saved = false;
+    if (file) {
+        saved = srcFileSpecWrite(spec, file, breaking, errors) > 0;
+        saved = std::fclose(file) == 0 && saved;
+    }
+    if (saved) return 0;
+    if (errors && errors->report)
+        errors->report(errors->user, -6, -3, "Saving Document to IDX file: Couldn't save document",
+                       spec->reference ? spec->reference->c_str() : nullptr);
+    return -6;
+}
+
 std::string idxNormalizeWhitespace(std::string_view text) {
     std::string out(text.size() + 1, '\0');
     char* w = out.data();

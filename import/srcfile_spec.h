@@ -125,6 +125,14 @@ int64_t srcFileSpecWrite(const SrcFileSpec* spec, std::FILE* file,
                          const IdxBreakOptions* breaking = nullptr,
                          const IdxErrorSink* errors = nullptr);
 
+// Appends the document text to the output IDX file at path, opened ("a+b") for this
+// document and closed after it. Returns 0, or -6 after reporting "Saving Document to IDX
+// file: Couldn't save document" (the reference as detail) when the file cannot be
+// opened or the text cannot be written. -1 for a null record or path.
+int srcFileSpecSaveToFile(const SrcFileSpec* spec, const char* path,
+                          const IdxBreakOptions* breaking = nullptr,
+                          const IdxErrorSink* errors = nullptr);
+
 // Runs of blanks, tabs, CR and LF become one blank; leading ones are dropped.
 std::string idxNormalizeWhitespace(std::string_view text);
 // Runs of ASCII letters and digits.

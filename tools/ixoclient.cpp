@@ -36,6 +36,7 @@ struct Options {
     std::vector<std::string> words;  // the sub-command's arguments
     std::string configFile;          // set the handle up from this file instead
     std::string configSection = "Default";
+    int deleteMode = -1;  // delete: IXO_DELETE_REFERENCES or IXO_DELETE_DOCUMENTS
 };
 
 struct Option {
@@ -121,8 +122,18 @@ const std::vector<Option> kOptions = {
          o.configSection = v;
          return !o.configSection.empty();
      }},
-    {"--num", "N", "query, suggest: number of results (default 25)",
+    {"--num", "N", "query, suggest, terms: number of results or terms (default 25)",
      [](Options& o, const char* v) { return readNumber(v, 1, 1000000, &o.num); }},
+    {"--refs", nullptr, "delete: the arguments are document references",
+     [](Options& o, const char*) {
+         o.deleteMode = IXO_DELETE_REFERENCES;
+         return true;
+     }},
+    {"--ids", nullptr, "delete: the arguments are document numbers",
+     [](Options& o, const char*) {
+         o.deleteMode = IXO_DELETE_DOCUMENTS;
+         return true;
+     }},
 };
 
 struct Command {
@@ -229,6 +240,134 @@ int runProcess(IXO&, const Options& options) {
     return 0;
 }
 
+// Prints a reply text, ending it with a line feed.
+void printReply(const char* reply) {
+    std::fputs(reply, stdout);
+    std::size_t length = std::strlen(reply);
+    if (length > 0 && reply[length - 1] != '\n') std::fputc('\n', stdout);
+}
+
+bool allDigits(const std::string& word) {
+    return !word.empty() && word.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Posts IDX files to the index port, one request per file.
+int runIndex(IXO& ixo, const Options& options) {
+    if (options.words.empty()) {
+        std::fprintf(stderr, "ixoclient: FILE.idx expected (see --help)\n");
+        return 2;
+    }
+    for (const auto& file : options.words) {
+        std::vector<char> reply(4096);
+        int32_t rc = ixoIndexLocalFile(&ixo, file.c_str(), nullptr, reply.data(),
+                                       static_cast<int32_t>(reply.size()));
+        if (rc != IXO_OK) {
+            std::fprintf(stderr, "ixoclient: %s: %s\n", file.c_str(), ixoGetError(rc));
+            if (reply[0] != '\0') std::fprintf(stderr, "%s\n", reply.data());
+            return 1;
+        }
+        printReply(reply.data());
+    }
+    return 0;
+}
+
+// Deletes documents by reference or by number.
+int runDelete(IXO& ixo, const Options& options) {
+    if (options.deleteMode < 0 || options.words.empty()) {
+        std::fprintf(stderr, "ixoclient: delete needs --refs or --ids and at least one document\n");
+        return 2;
+    }
+    std::string list;
+    for (const auto& word : options.words) {
+        if (options.deleteMode == IXO_DELETE_DOCUMENTS && !allDigits(word)) {
+            std::fprintf(stderr, "ixoclient: not a document number: %s\n", word.c_str());
+            return 2;
+        }
+        list += word + "+";
+    }
+    std::vector<char> reply(4096);
+    int32_t rc = ixoDeleteDocuments(&ixo, options.deleteMode, list.c_str(), reply.data(),
+                                    static_cast<int32_t>(reply.size()));
+    if (rc != IXO_OK) return fail(rc);
+    printReply(reply.data());
+    return 0;
+}
+
+// The server's information record, one "NAME: value" line per field.
+int runInfo(IXO& ixo, const Options&) {
+    IxoServerInfo* info = nullptr;
+    int32_t rc = ixoGetInfoToStructure(&ixo, &info);
+    if (rc != IXO_OK) return fail(rc);
+    auto text = [](const char* t) { return t ? t : "(none)"; };
+    std::printf("PRODUCT: %s\nVERSION: %s\nBUILD: %s\nDIRECTORY: %s\n", text(info->product),
+                text(info->version), text(info->build), text(info->directory));
+    std::printf("DOCNUM: %d\nQUERYPORT: %d\nINDEXPORT: %d\nMAXDBASE: %d\nNUM_FIELDS: %d\n",
+                info->documentCount, info->queryPort, info->indexPort, info->maxDatabases,
+                info->numFields);
+    std::printf("NUM4TERMS: %d\nSTORECONTENT: %d\nPROPERNAMES: %d\nSLOT_SIZE: %d\nMAXOC: %d\n",
+                info->num4Terms, info->storeContent, info->properNames, info->slotSize,
+                info->maxOccurrences);
+    std::printf("STRIPLANGUAGE: %d\nCHARCONV: %d\nDATABASES: %d\n", info->stripLanguage,
+                info->charConversion, info->databaseCount);
+    for (int32_t i = 0; i < info->databaseCount; ++i) {
+        std::printf("  %d\t%s", i, text(info->databaseNames[i]));
+        if (i < info->dbInfoCount)
+            std::printf("\t%d\t%d", info->dbInfo[i].first, info->dbInfo[i].second);
+        std::printf("\n");
+    }
+    ixoDestroyInfoStructure(info);
+    return 0;
+}
+
+// The weighted terms of documents named by number or reference.
+int runTerms(IXO& ixo, const Options& options) {
+    std::string text;
+    if (!joinedWords(options, "+", &text)) return 2;
+    bool references = false;
+    for (const auto& word : options.words) references = references || !allDigits(word);
+    IxoTermList list{};
+    int32_t rc =
+        ixoGetTermsToStructure(&ixo, text.c_str(), options.num, 1, references ? 1 : 0, &list);
+    if (rc != IXO_OK) return fail(rc);
+    for (int32_t i = 0; i < list.count; ++i)
+        std::printf("%d\t%s\n", list.terms[i].weight, list.terms[i].term);
+    ixoDestroyTermList(&list);
+    return 0;
+}
+
+// The stored content of one document.
+int runContent(IXO& ixo, const Options& options) {
+    if (options.words.size() != 1) {
+        std::fprintf(stderr, "ixoclient: one REFERENCE or ID expected (see --help)\n");
+        return 2;
+    }
+    ContentRecord* record = nullptr;
+    int32_t rc = ixoGetContentToStructure(&ixo, options.words[0].c_str(), 1, &record);
+    if (rc != IXO_OK) return fail(rc);
+    auto line = [](const char* name, const char* value) {
+        if (value) std::printf("%s: %s\n", name, value);
+    };
+    line("REFERENCE", record->reference);
+    line("TITLE", record->title);
+    std::printf("DOCID: %d\n", record->docid);
+    line("TYPE", record->type);
+    line("DATE", record->date);
+    line("DBNAME", record->dbname);
+    line("FILENAME", record->filename);
+    for (int32_t i = 0; i < record->fieldCount; ++i)
+        std::printf("FIELD %s: %s\n", record->fieldNames[i], record->fieldValues[i]);
+    if (record->content) std::printf("\n%s\n", record->content);
+    ixoDestroyContentRecord(record);
+    return 0;
+}
+
+// Asks the server to stop.
+int runShutdown(IXO& ixo, const Options&) {
+    int32_t rc = ixoShutdownServer(&ixo);
+    if (rc != IXO_OK) return fail(rc);
+    return 0;
+}
+
 const std::vector<Command> kCommands = {
     {"", "PATH", "send PATH (e.g. \"/qmethod=V\") and print the reply text", runRequest},
     {"request", "PATH", "the same as the plain form", runRequest},
@@ -238,6 +377,14 @@ const std::vector<Command> kCommands = {
      runSuggest},
     {"process", "TEXT...", "print the query terms made of free text (no server needed)",
      runProcess},
+    {"index", "FILE.idx...", "post IDX files to the index port and print the replies", runIndex},
+    {"delete", "--refs|--ids X...", "delete documents by reference (--refs) or number (--ids)",
+     runDelete},
+    {"info", "", "print the server's information record", runInfo},
+    {"terms", "DOC...", "weighted terms of documents given by number or reference (--num)",
+     runTerms},
+    {"content", "REF-or-ID", "print the stored content of one document", runContent},
+    {"shutdown", "", "ask the server to stop", runShutdown},
 };
 
 void usage(FILE* out) {
@@ -259,7 +406,8 @@ void usage(FILE* out) {
     std::fprintf(out, "  %-24s %s\n", "--help", "show this text");
     std::fprintf(out,
                  "\nquery and suggest print one line per result: weight, a tab, title, a tab,\n"
-                 "reference.\n"
+                 "reference. terms prints one line per term: weight, a tab, term. index and\n"
+                 "delete use the index port (--index-port); the others the query port.\n"
                  "Errors are printed on standard error; the exit status is then non-zero.\n");
 }
 

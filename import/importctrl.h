@@ -1,0 +1,133 @@
+// Import control: the import context with its file-type registry and error list, the
+// per-document flow and the hooks that later modules fill in.
+//
+// Adding a file-type handler (HTML, mail and news, XML, delimited, converters):
+//   1. Write the handler with the ImportHandler signature below (the same as the
+//      public ImexHandler). It fills the SrcFileSpec of one document from the file and
+//      returns 0, or a negative code after reporting the failure with importAddError.
+//      A handler that produces several documents (a mailbox, a delimited file) writes
+//      each to a temporary ".ndx" file and hands it to importProcessInput, which runs
+//      the whole per-document flow (rules, acceptance, saving) for it.
+//   2. In import/importctrl.cpp, the table kDefaultRegistrations lists every default
+//      extension with its handler, in registration order. Until a module lands its
+//      extensions point to importNotHandledYet; replace that with the new handler
+//      (and include its header there). Handlers reached only through configuration
+//      keys (XML, delimited, configured converters) are the variables
+//      gXmlImportHandler, gDelimitedImportHandler and gConfiguredConverterHandler.
+//   3. Services that belong to other modules reach the per-document flow through
+//      ImportDocumentHooks (summary rule, title rule, HTML-to-text conversion, the
+//      cross-page memory and the stop of process-wide converter slaves): set them
+//      with importSetDocumentHooks from imexInit's caller or the module's own set-up.
+//   Locks: importScannerLock() serialises the HTML scanner, importSlaveLock() the start
+//   and stop of converter slaves.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "imex_ctrl.h"
+#include "import/importargs.h"
+#include "import/srcfile_spec.h"
+#include "support/hashtable.h"
+#include "support/slaveutil.h"
+
+using ImportHandler = ImexHandler;
+
+struct ImportEntry {
+    std::string extension;  // lower case
+    ImportHandler handler = nullptr;
+    void* user = nullptr;
+    SlaveProcess* slave = nullptr;  // converter slave started for this entry, or null
+};
+
+struct ImportErrorRecord {
+    int32_t module = 1;
+    int32_t code = 0;
+    int32_t severity = 0;
+    std::string message;
+    int64_t time = 0;
+    std::string detail;
+    bool hasDetail = false;
+};
+
+struct ImportContext {
+    HashTable* registry = nullptr;  // lower-case extension -> ImportEntry*
+    int32_t module = 1;
+    std::vector<ImportErrorRecord> errors;
+    std::vector<std::string> ownedValues;  // user values made from configuration
+};
+
+struct ImportDocumentHooks {
+    // Adds the field "summary" made from text (sentences, word limit).
+    void (*summary)(ImportArgs* args, SrcFileSpec* spec, const char* text, int32_t sentences,
+                    int32_t wordLimit) = nullptr;
+    // Chooses the document's title (word limit).
+    void (*title)(ImportArgs* args, SrcFileSpec* spec, const char* text,
+                  int32_t wordLimit) = nullptr;
+    // Plain text of an HTML fragment (options as the HTML scanner takes them); owned by
+    // the caller (memFree), or null.
+    char* (*htmlToText)(const char* html, int32_t options) = nullptr;
+    // Called at the start of every import when intelligent title and summary is on.
+    void (*beginImport)(ImportArgs* args) = nullptr;
+    // Stops the process-wide converter slaves (called by imexDestroy).
+    void (*stopConverterSlaves)() = nullptr;
+};
+
+void importSetDocumentHooks(const ImportDocumentHooks& hooks);
+const ImportDocumentHooks& importDocumentHooks();
+
+std::mutex& importScannerLock();
+std::mutex& importSlaveLock();
+std::mutex& importSpareLock();
+
+// The heartbeat file of the running import slave (empty outside one); converters touch
+// it around long work.
+void importSetHeartbeatFile(const std::string& name);
+std::string importHeartbeatFile();
+void importTouchHeartbeat();
+
+// Adds an entry to the context's error list (detail may be null). Null context: no-op.
+void importAddError(ImportContext* context, int32_t code, int32_t severity, const char* message,
+                    const char* detail);
+
+// The registry entry of a lower-case extension, or null.
+ImportEntry* importFindEntry(ImportContext* context, const std::string& extension);
+
+// The per-document flow for one input name; returns the input's result.
+int importProcessInput(ImportContext* context, ImportArgs* args, const char* name);
+
+// The extension used for look-up: the separator itself for a name ending in '/' or
+// '\\', else the text after the last dot of the last path component (empty without
+// one), lower-cased.
+std::string importExtensionOf(const std::string& name);
+
+// The checksum of a document's content (unsigned, modulo 999999).
+uint32_t importChecksum(const char* text, size_t length);
+// True when the text counts as binary under the filter thresholds.
+bool importIsBinary(const char* text, size_t length, const ImportBinaryFilter& filter);
+
+// The field and reference rules applied after a handler succeeded.
+void importApplyFieldRules(ImportArgs* args, const char* name, SrcFileSpec* spec);
+// The document's title when the title hook is not set: its own title, or the leading
+// words of the text when it has none.
+void importDefaultTitleRule(SrcFileSpec* spec, const char* text, int32_t wordLimit);
+
+// Registers the extensions and converter programs listed in a configuration section
+// (TextImportExtns, HtmlImportExtns, ImportDelimitedExtns, ImportXMLExtns,
+// ImportRegisterExtnCSVs/ImportRegisterExecutable numbered). Returns 0 or the first
+// failure (-10); failures are recorded in the error list. The converter extensions
+// registered are appended to converterExtensions.
+struct ConfigFile;
+int importRegisterFromConfig(ImportContext* context, ConfigFile* cfg, const char* section,
+                             std::vector<std::string>* converterExtensions);
+
+// Handlers supplied by modules still to come; importNotHandledYet until they land.
+extern ImportHandler gXmlImportHandler;
+extern ImportHandler gDelimitedImportHandler;
+extern ImportHandler gConfiguredConverterHandler;
+int importNotHandledYet(ImportContext* context, ImportArgs* args, char* nameCopy,
+                        size_t nameCopySize, const char* name, SrcFileSpec* spec,
+                        ImportEntry* entry);

@@ -1,0 +1,37 @@
+// Registry handlers that need no parser of their own: folders, wild-card names and IDX
+// files (".ndx"), and the text importer in its two variants. Also the merging of a
+// document's IDX side file.
+#pragma once
+
+#include <cstddef>
+
+#include "import/importctrl.h"
+
+// Imports every file of the folder (the name without its trailing separator), in name
+// order, recursively when the arguments ask for it. IDX side files and the output file
+// are left out. 0, or -6 when the folder cannot be read.
+int importDirectoryHandler(ImportContext* context, ImportArgs* args, char* nameCopy,
+                           size_t nameCopySize, const char* name, SrcFileSpec* spec,
+                           ImportEntry* entry);
+// Imports every file matching a name holding '*' or '?' (in its last component).
+int importWildcardHandler(ImportContext* context, ImportArgs* args, char* nameCopy,
+                          size_t nameCopySize, const char* name, SrcFileSpec* spec,
+                          ImportEntry* entry);
+// Reads an IDX file: one document into spec, or several documents imported one by one.
+int importIdxHandler(ImportContext* context, ImportArgs* args, char* nameCopy, size_t nameCopySize,
+                     const char* name, SrcFileSpec* spec, ImportEntry* entry);
+// Plain text ("txt", "text"): refuses files above the maximum plain-text length.
+int importTextHandler(ImportContext* context, ImportArgs* args, char* nameCopy, size_t nameCopySize,
+                      const char* name, SrcFileSpec* spec, ImportEntry* entry);
+// Source text ("c", "cpp", ...): the same without the length limit.
+int importSourceTextHandler(ImportContext* context, ImportArgs* args, char* nameCopy,
+                            size_t nameCopySize, const char* name, SrcFileSpec* spec,
+                            ImportEntry* entry);
+
+// Merges name + ".idx" and the matching file of the extra-IDX directory into spec.
+// Returns the number of side files merged.
+int importMergeSideFiles(ImportArgs* args, const char* name, SrcFileSpec* spec);
+// The extra-IDX side file of name, or empty when no extra-IDX directory is set.
+std::string importExtraIdxName(const ImportArgs* args, const char* name);
+// Values of the extraction fields found in text, set into spec.
+void importExtractFields(const ImportArgs* args, const char* text, SrcFileSpec* spec);

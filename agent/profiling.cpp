@@ -1,0 +1,277 @@
+#include "agent/profiling.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unordered_map>
+
+#include "agent/texttoquery.h"
+#include "ixo_text.h"
+#include "support/fileutil.h"
+
+namespace agent {
+namespace {
+
+bool isAsciiAlnum(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+bool byScore(const ProfileTerm& a, const ProfileTerm& b) {
+    return a.score > b.score;
+}
+bool byTerm(const ProfileTerm& a, const ProfileTerm& b) {
+    return a.term < b.term;
+}
+
+// Reads one line of a profile file as a number ("%05d"), or one term line.
+class LineReader {
+  public:
+    LineReader(const char* text, size_t length) : p_(text), end_(text + length) {}
+    bool line(std::string& out) {
+        if (p_ >= end_) return false;
+        const char* nl = static_cast<const char*>(std::memchr(p_, '\n', end_ - p_));
+        const char* stop = nl ? nl : end_;
+        out.assign(p_, stop);
+        if (!out.empty() && out.back() == '\r') out.pop_back();
+        p_ = nl ? nl + 1 : end_;
+        return true;
+    }
+    bool number(int32_t& value) {
+        std::string s;
+        if (!line(s)) return false;
+        return parse(s.c_str(), value, nullptr);
+    }
+    static bool parse(const char* s, int32_t& value, const char** rest) {
+        errno = 0;
+        char* after = nullptr;
+        long v = std::strtol(s, &after, 10);
+        if (after == s || errno != 0 || v < INT32_MIN || v > INT32_MAX) return false;
+        if (!rest && *after) return false;
+        if (rest) *rest = after;
+        value = static_cast<int32_t>(v);
+        return true;
+    }
+
+  private:
+    const char* p_;
+    const char* end_;
+};
+
+}  // namespace
+
+UserProfile profileCreate(int32_t categories, int32_t termsPerCategory, int32_t threshold) {
+    UserProfile profile;
+    profile.termsPerCategory = std::max(termsPerCategory, 0);
+    profile.threshold = threshold;
+    profile.categories.resize(static_cast<size_t>(std::max(categories, 0)));
+    return profile;
+}
+
+std::vector<ProfileTerm> profileExtractTerms(const char* text, const TermWeightTable* weights) {
+    std::vector<ProfileTerm> records;
+    if (!text) return records;
+    std::string clean(text);
+    for (char& c : clean)
+        if (!isAsciiAlnum(c)) c = ' ';
+    records.reserve(1000);
+    char candidate[24];
+    size_t pos = 0;
+    while (pos < clean.size()) {
+        while (pos < clean.size() && clean[pos] == ' ') ++pos;
+        size_t start = pos;
+        while (pos < clean.size() && clean[pos] != ' ') ++pos;
+        size_t length = pos - start;
+        if (length < 2) continue;
+        size_t take = std::min<size_t>(length, 20);
+        for (size_t k = 0; k < take; ++k) {
+            char c = clean[start + k];
+            candidate[k] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        }
+        candidate[take] = '\0';
+        if (!ixoWordFilter(candidate)) continue;
+        std::string term(candidate);
+        if (std::none_of(term.begin(), term.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
+            continue;
+        if (term.size() > kProfileTermLength) term.resize(kProfileTermLength);
+        records.push_back(ProfileTerm{1, std::move(term)});
+    }
+    std::sort(records.begin(), records.end(), byTerm);
+    std::vector<ProfileTerm> merged;
+    for (auto& r : records) {
+        if (!merged.empty() && merged.back().term == r.term)
+            ++merged.back().score;
+        else
+            merged.push_back(std::move(r));
+    }
+    for (auto& r : merged) {
+        int w = weights ? weights->weight(r.term) : TermWeightTable::kAbsentWeight;
+        r.score = static_cast<int32_t>(w * std::sqrt(static_cast<double>(r.score)));
+    }
+    std::sort(merged.begin(), merged.end(), byScore);
+    return merged;
+}
+
+int profileUpdate(const char* text, UserProfile& profile, const TermWeightTable* weights) {
+    if (profile.categories.empty()) return -1;
+    std::vector<ProfileTerm> terms = profileExtractTerms(text, weights);
+    std::unordered_map<std::string, int32_t> textScores;
+    textScores.reserve(terms.size());
+    for (const auto& t : terms) textScores.emplace(t.term, t.score);
+
+    int chosen = -1;
+    int64_t best = 0;
+    for (size_t c = 0; c < profile.categories.size(); ++c) {
+        int64_t overlap = 0;
+        for (const auto& t : profile.categories[c].terms) {
+            auto hit = textScores.find(t.term);
+            if (hit != textScores.end()) overlap += static_cast<int64_t>(t.score) + hit->second;
+        }
+        if (overlap > profile.threshold && (chosen < 0 || overlap > best)) {
+            chosen = static_cast<int>(c);
+            best = overlap;
+        }
+    }
+    if (chosen < 0) {
+        chosen = 0;
+        for (size_t c = 1; c < profile.categories.size(); ++c)
+            if (profile.categories[c].total < profile.categories[chosen].total)
+                chosen = static_cast<int>(c);
+        profile.categories[chosen] = ProfileCategory{};
+    }
+
+    ProfileCategory& category = profile.categories[chosen];
+    std::vector<ProfileTerm> all = std::move(category.terms);
+    all.insert(all.end(), terms.begin(), terms.end());
+    std::sort(all.begin(), all.end(), byTerm);
+    std::vector<ProfileTerm> merged;
+    for (auto& t : all) {
+        if (!merged.empty() && merged.back().term == t.term) {
+            int64_t sum = static_cast<int64_t>(merged.back().score) + t.score;
+            merged.back().score =
+                static_cast<int32_t>(std::clamp<int64_t>(sum, INT32_MIN, INT32_MAX));
+        } else {
+            merged.push_back(std::move(t));
+        }
+    }
+    if (merged.size() > static_cast<size_t>(profile.termsPerCategory))
+        merged.resize(static_cast<size_t>(profile.termsPerCategory));
+    int64_t total = 0;
+    for (auto& t : merged) {
+        t.score = std::min(static_cast<int32_t>(t.score * 0.9), kProfileScoreCap);
+        total += t.score;
+    }
+    std::sort(merged.begin(), merged.end(), byScore);
+    category.terms = std::move(merged);
+    category.total = static_cast<int32_t>(std::clamp<int64_t>(total, INT32_MIN, INT32_MAX));
+    return chosen;
+}
+
+std::string profileFormat(const UserProfile& profile) {
+    std::string out;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%05d\n%05d\n%05d\n",
+                  static_cast<int>(profile.categories.size()), profile.termsPerCategory,
+                  profile.threshold);
+    out += buf;
+    for (const auto& c : profile.categories) {
+        std::snprintf(buf, sizeof buf, "%05d\n", static_cast<int>(c.terms.size()));
+        out += buf;
+        for (const auto& t : c.terms) {
+            std::snprintf(buf, sizeof buf, "%05d ", t.score);
+            out += buf;
+            out += t.term;
+            out += '\n';
+        }
+    }
+    return out;
+}
+
+std::unique_ptr<UserProfile> profileParse(const char* text, size_t length) {
+    if (!text) return nullptr;
+    LineReader in(text, length);
+    int32_t categories = 0, perCategory = 0, threshold = 0;
+    if (!in.number(categories) || !in.number(perCategory) || !in.number(threshold)) return nullptr;
+    if (categories < 1 || categories > kMaxProfileCategories || perCategory < 0 ||
+        perCategory > kMaxProfileTermsPerCategory)
+        return nullptr;
+    auto profile = std::make_unique<UserProfile>(profileCreate(categories, perCategory, threshold));
+    std::string line;
+    for (auto& category : profile->categories) {
+        int32_t count = 0;
+        if (!in.number(count) || count < 0 || count > perCategory) return nullptr;
+        category.terms.reserve(static_cast<size_t>(count));
+        int64_t total = 0;
+        for (int32_t i = 0; i < count; ++i) {
+            if (!in.line(line)) return nullptr;
+            ProfileTerm term;
+            const char* rest = nullptr;
+            if (!LineReader::parse(line.c_str(), term.score, &rest) || *rest != ' ') return nullptr;
+            term.term = rest + 1;
+            if (term.term.empty() || term.term.size() > kProfileTermLength) return nullptr;
+            total += term.score;
+            category.terms.push_back(std::move(term));
+        }
+        std::stable_sort(category.terms.begin(), category.terms.end(), byScore);
+        category.total = static_cast<int32_t>(std::clamp<int64_t>(total, INT32_MIN, INT32_MAX));
+    }
+    return profile;
+}
+
+std::unique_ptr<UserProfile> profileLoad(const std::string& path) {
+    char* buffer = nullptr;
+    int64_t length = fileReadMarked(path.c_str(), &buffer);
+    if (!buffer) return nullptr;
+    auto profile = profileParse(buffer, static_cast<size_t>(length));
+    memFree(buffer);
+    return profile;
+}
+
+bool profileSave(const std::string& path, const UserProfile& profile) {
+    std::string text = profileFormat(profile);
+    return fileWriteMarked(text.data(), static_cast<int64_t>(text.size()), path.c_str()) == 1;
+}
+
+std::string profileQueryText(const UserProfile& profile, int category, int maxTerms) {
+    std::string out;
+    if (category < 0 || static_cast<size_t>(category) >= profile.categories.size()) return out;
+    const auto& terms = profile.categories[category].terms;
+    int taken = 0;
+    for (const auto& t : terms) {
+        if (taken >= maxTerms) break;
+        ++taken;
+        if (t.score <= 10) continue;
+        if (!out.empty()) out += '+';
+        out += t.term.substr(0, 12);
+        out += "~[" + std::to_string(t.score) + "]";
+    }
+    return out;
+}
+
+std::string profileDocument(const UserProfile& profile, int category, const std::string& reference,
+                            const std::string& title, const std::string& contact,
+                            const std::string& database) {
+    if (category < 0 || static_cast<size_t>(category) >= profile.categories.size()) return {};
+    const auto& terms = profile.categories[category].terms;
+    if (terms.empty()) return {};
+    std::string out;
+    out += "#IXOREFERENCE " + reference + "\n";
+    out += "#IXOTITLE " + title + "\n";
+    out += "#IXOSTORECONTENT y\n";
+    out += "#IXOFIELD ContactRef=\"" + contact + "\"\n";
+    out += "#IXOFIELD DOCTYPE=\"People\"\n";
+    out += "#IXODBNAME " + database + "\n";
+    out += "#IXOSECTION " + std::to_string(category) + "\n";
+    out += "#IXOTYPE AGENT\n";
+    out += "#IXOCONTENT\n";
+    for (size_t i = 0; i < terms.size() / 2; ++i) {
+        if (terms[i].score <= 10) continue;
+        out += terms[i].term + "~[" + std::to_string(terms[i].score) + "]\n";
+    }
+    out += "#IXOENDDOC\n";
+    return out;
+}
+
+}  // namespace agent

@@ -1,0 +1,271 @@
+#include "agent/texttoquery.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "agent/AppParameters.h"
+#include "agent/profiling.h"
+#include "ixo_text.h"
+#include "support/fileutil.h"
+#include "support/phrases.h"
+#include "support/strutil.h"
+
+namespace agent {
+namespace {
+
+constexpr size_t kEntryBytes = 11;
+constexpr size_t kMaxCandidate = 20;
+
+// Words of a query text are split at these bytes; '~' is not one of them, so a term
+// keeps its marker.
+constexpr char kStripSeparators[] = " \n\t\r!\"\xFA$%^*&()\xB7_-+={}[]#:;@'<>,.?/\xBC`|\\";
+
+uint32_t readU32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool isAsciiAlnum(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+void upperInPlace(std::string& s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+}
+
+bool hasLetter(std::string_view s) {
+    return std::any_of(s.begin(), s.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
+std::string upperCopy(std::string_view s) {
+    std::string out(s);
+    upperInPlace(out);
+    return out;
+}
+
+}  // namespace
+
+std::unique_ptr<TermWeightTable> TermWeightTable::load(const std::string& fileName) {
+    char* buffer = nullptr;
+    int64_t length = fileReadMarked(fileName.c_str(), &buffer);
+    if (!buffer) return nullptr;
+    auto table = parse(reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(length));
+    memFree(buffer);
+    return table;
+}
+
+std::unique_ptr<TermWeightTable> TermWeightTable::parse(const uint8_t* data, size_t size) {
+    if (!data || size < 12) return nullptr;
+    const uint64_t bucketCount = readU32(data);
+    const uint64_t compareLength = readU32(data + 4);
+    const uint64_t entryCount = readU32(data + 8);
+    if (bucketCount == 0) return nullptr;
+    const uint64_t needed = 12 + bucketCount * 8 + entryCount * kEntryBytes;
+    if (needed > size) return nullptr;
+    auto table = std::make_unique<TermWeightTable>();
+    table->compareLength_ = static_cast<uint32_t>(compareLength);
+    table->buckets_.reserve(bucketCount);
+    const uint8_t* p = data + 12;
+    for (uint64_t b = 0; b < bucketCount; ++b, p += 8) {
+        uint64_t first = readU32(p), count = readU32(p + 4);
+        if (first + count > entryCount) return nullptr;
+        table->buckets_.emplace_back(static_cast<uint32_t>(first), static_cast<uint32_t>(count));
+    }
+    table->weights_.reserve(entryCount);
+    table->terms_.reserve(entryCount);
+    for (uint64_t e = 0; e < entryCount; ++e, p += kEntryBytes) {
+        table->weights_.push_back(p[0]);
+        const char* term = reinterpret_cast<const char*>(p + 1);
+        table->terms_.emplace_back(term, strnlen(term, kTermBytes));
+    }
+    return table;
+}
+
+int TermWeightTable::weight(std::string_view term) const {
+    std::string key(term);
+    uint32_t bucket = strHash(key.c_str(), static_cast<uint32_t>(buckets_.size()));
+    auto [first, count] = buckets_[bucket];
+    for (uint32_t i = first; i < first + count; ++i)
+        if (std::strncmp(terms_[i].c_str(), key.c_str(), compareLength_) == 0) return weights_[i];
+    return kAbsentWeight;
+}
+
+std::vector<QueryTerm> rankTerms(const char* text, const TermWeightTable* weights) {
+    std::vector<QueryTerm> records;
+    if (!text) return records;
+    // Cleaning: an apostrophe inside a word joins its two sides (don't -> dont); every
+    // other byte that is not an ASCII letter or digit becomes a space.
+    std::string clean;
+    const size_t n = std::strlen(text);
+    clean.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        char c = text[i];
+        if (c == '\'' && i + 1 < n) {
+            while (i + 1 < n && text[i + 1] == '\'') ++i;
+            continue;
+        }
+        clean += isAsciiAlnum(c) ? c : ' ';
+    }
+    records.reserve(1000);
+    size_t pos = 0;
+    char candidate[kMaxCandidate + 4];
+    while (pos < clean.size()) {
+        while (pos < clean.size() && clean[pos] == ' ') ++pos;
+        size_t start = pos;
+        while (pos < clean.size() && clean[pos] != ' ') ++pos;
+        size_t length = pos - start;
+        if (length < 2) continue;
+        size_t take = std::min(length, kMaxCandidate);
+        for (size_t k = 0; k < take; ++k) {
+            char c = clean[start + k];
+            candidate[k] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        }
+        candidate[take] = '\0';
+        if (!ixoWordFilter(candidate)) continue;
+        if (!hasLetter(candidate)) continue;
+        records.push_back(QueryTerm{candidate, 1});
+    }
+    if (records.empty()) return records;
+    for (auto& r : records) upperInPlace(r.term);
+    std::sort(records.begin(), records.end(),
+              [](const QueryTerm& a, const QueryTerm& b) { return a.term < b.term; });
+    std::vector<QueryTerm> merged;
+    for (auto& r : records) {
+        if (!merged.empty() && merged.back().term == r.term)
+            ++merged.back().value;
+        else
+            merged.push_back(std::move(r));
+    }
+    for (auto& r : merged) {
+        int w = weights ? weights->weight(r.term) : TermWeightTable::kAbsentWeight;
+        r.value = static_cast<int32_t>(w * std::sqrt(static_cast<double>(r.value)));
+    }
+    std::sort(merged.begin(), merged.end(),
+              [](const QueryTerm& a, const QueryTerm& b) { return a.value > b.value; });
+    return merged;
+}
+
+std::string textToQuery(const char* text, int32_t maxTerms, const TermWeightTable* weights) {
+    std::vector<QueryTerm> ranked = rankTerms(text, weights);
+    std::string out;
+    size_t limit = maxTerms > 0 ? std::min(ranked.size(), static_cast<size_t>(maxTerms)) : 0;
+    for (size_t i = 0; i < limit; ++i) {
+        out += ranked[i].term;
+        out += "~+";
+    }
+    return out;
+}
+
+void textToQuery(const char* text, int32_t maxTerms, DynString* out,
+                 const TermWeightTable* weights) {
+    if (!out) return;
+    dynStringClear(out);
+    std::string query = textToQuery(text, maxTerms, weights);
+    dynStringAppend(out, query.c_str());
+}
+
+QueryOptions QueryOptions::fromParameters(const CAppParameters& p) {
+    QueryOptions o;
+    o.removeAmpersands = p.GetRemoveAmpersands() != 0;
+    o.removeDuplicates = p.GetRemoveDuplicates() != 0;
+    o.removeNumbers = p.GetRemoveNumbers() != 0;
+    o.removeSingleLetters = p.GetRemoveSingleLetters() != 0;
+    o.useStoplist = p.GetUseStoplist() != 0;
+    o.minWordsForQuery = p.GetMinWordsForQuery();
+    return o;
+}
+
+bool loadUserStoplist(const std::string& fileName, std::vector<std::string>& list) {
+    char* buffer = nullptr;
+    fileReadWhole(fileName.c_str(), &buffer);
+    if (!buffer) return false;
+    std::string piece;
+    for (const char* p = buffer;; ++p) {
+        char c = *p;
+        if (c == '\r') continue;
+        if (c == '\0' || c == '\n' || c == ',' || c == '+') {
+            if (!piece.empty()) list.push_back(piece);
+            piece.clear();
+            if (c == '\0') break;
+            continue;
+        }
+        piece += c;
+    }
+    memFree(buffer);
+    return true;
+}
+
+QueryBuilder::QueryBuilder(const TermWeightTable* weights, std::vector<std::string> userStoplist,
+                           UserProfile* profile, std::string profilePath)
+    : weights_(weights),
+      userStoplist_(std::move(userStoplist)),
+      profile_(profile),
+      profilePath_(std::move(profilePath)) {
+    for (const auto& entry : userStoplist_) joinedStoplist_ += entry + ",";
+    for (auto& entry : userStoplist_) upperInPlace(entry);
+}
+
+BuiltQuery QueryBuilder::build(std::string text, const QueryOptions& options) const {
+    BuiltQuery result;
+    if (options.removeAmpersands) std::erase(text, '&');
+    if (text.empty()) return result;
+
+    std::string query;
+    if (weights_) {
+        if (profile_) {
+            profileUpdate(text.c_str(), *profile_, weights_);
+            if (!profilePath_.empty()) profileSave(profilePath_, *profile_);
+        }
+        query = textToQuery(text.c_str(), kMaxQueryTerms, weights_);
+    } else {
+        char* phrases = strCapitalisedPhrases(text.c_str(), joinedStoplist_.c_str());
+        if (phrases) {
+            query = phrases;
+            memFree(phrases);
+        }
+        upperInPlace(query);
+        std::vector<char> buffer(query.begin(), query.end());
+        buffer.push_back('\0');
+        strCollapseWhitespace(buffer.data());
+        query = buffer.data();
+    }
+
+    // Stripping.
+    WordList* words = ixoWordListCreate();
+    if (!words) return result;
+    ixoWordListAddText(words, query.c_str(), kStripSeparators);
+    int32_t flags = (options.removeDuplicates ? IXO_WORDS_SORT_UNIQUE : 0) |
+                    (options.removeSingleLetters ? IXO_WORDS_NO_SINGLE : 0) |
+                    (options.removeNumbers ? IXO_WORDS_NO_NUMBERS : 0);
+    char* stripped = ixoWordListBuildQuery(words, "+", flags);
+    ixoWordListDestroy(&words);
+    query = stripped ? stripped : "";
+    if (stripped) memFree(stripped);
+
+    // The user stop list, as whole terms without regard to case.
+    if (options.useStoplist && !userStoplist_.empty()) {
+        std::string kept;
+        size_t pos = 0;
+        while (pos <= query.size()) {
+            size_t end = query.find_first_of(",+", pos);
+            if (end == std::string::npos) end = query.size();
+            std::string piece = query.substr(pos, end - pos);
+            pos = end + 1;
+            if (piece.empty()) continue;
+            std::string key = upperCopy(piece);
+            if (std::find(userStoplist_.begin(), userStoplist_.end(), key) != userStoplist_.end())
+                continue;
+            kept += piece;
+            kept += '+';
+        }
+        query = std::move(kept);
+    }
+
+    result.terms = static_cast<int32_t>(std::count(query.begin(), query.end(), '+'));
+    if (result.terms >= options.minWordsForQuery && result.terms > 0) result.text = query;
+    return result;
+}
+
+}  // namespace agent

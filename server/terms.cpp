@@ -95,32 +95,51 @@ std::string filterWord(std::string_view word) {
 }
 
 void textToTerms(std::string_view text, std::vector<std::string>& terms) {
-    std::string word;
-    auto flush = [&] {
-        if (word.empty()) return;
-        if (word.size() <= 240 && !isStopWord(word)) {
-            stemWord(word);
-            if (!word.empty()) terms.push_back(word);
-        }
-        word.clear();
-    };
+    // Pieces as the client cuts free text into query words: after the language
+    // conversion, at blanks, line ends, tabs, brackets and '#'; each piece then goes
+    // through the word filter, which drops its other punctuation ("printf(3)," gives
+    // PRINTF3). A piece with punctuation inside also gives its parts as terms, so that
+    // a query for one of them ("printf") finds it too.
+    static constexpr std::string_view kSplit = " []<>#\n\r\t";
     std::string folded;
+    folded.reserve(text.size());
     for (char ch : text) {
         auto c = static_cast<unsigned char>(ch);
-        if (isAlnum(c)) {
-            word += static_cast<char>(std::toupper(c));
-        } else if (c >= 127) {
-            folded.clear();
-            appendFolded(c, folded);
-            if (isAlnum(static_cast<unsigned char>(folded[0])))
-                word += folded;
-            else
-                flush();
+        if (c < 127) {
+            folded += ch;
         } else {
-            flush();
+            char second = 0;
+            folded += lang2ConvertChar(c, &second);
+            if (second) folded += second;
         }
     }
-    flush();
+    size_t pos = 0;
+    std::string piece, part;
+    while (pos < folded.size()) {
+        while (pos < folded.size() && kSplit.find(folded[pos]) != std::string_view::npos) ++pos;
+        size_t start = pos;
+        while (pos < folded.size() && kSplit.find(folded[pos]) == std::string_view::npos) ++pos;
+        if (pos == start) break;
+        piece.assign(folded, start, std::min<size_t>(pos - start, 511));
+        for (auto& c : piece) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        std::string word = filterWord(piece);
+        if (!word.empty()) terms.push_back(word);
+        bool punctuated = std::any_of(piece.begin(), piece.end(), [](char c) {
+            return !isAlnum(static_cast<unsigned char>(c));
+        });
+        if (!punctuated || piece.find('~') != std::string::npos) continue;
+        for (size_t i = 0; i <= piece.size(); ++i) {
+            if (i < piece.size() && isAlnum(static_cast<unsigned char>(piece[i]))) {
+                part += piece[i];
+                continue;
+            }
+            if (!part.empty() && part.size() <= 240 && !isStopWord(part)) {
+                stemWord(part);
+                if (!part.empty() && part != word) terms.push_back(part);
+            }
+            part.clear();
+        }
+    }
 }
 
 std::vector<QueryTerm> parseQueryText(std::string_view text, bool keepOperators) {

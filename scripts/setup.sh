@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libfmt-dev libexpat1-dev libxapian-dev
   curl tinyproxy-bin wamerican python3
+  libmagic-dev poppler-utils antiword catdoc unrtf odt2txt docx2txt unzip
 )
 
 missing=()

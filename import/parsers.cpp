@@ -1,0 +1,289 @@
+#include "import/parsers.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "import/htmlparse.h"
+#include "import/importimpl.h"
+#include "import/importlog.h"
+#include "support/slaveutil.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// One process-wide converter. jobs serialises conversions through the slave (its
+// shared view holds one job at a time) and keeps the slave alive while one runs.
+struct ConverterSlot {
+    ConverterSlot(const char* p, const char* l) : program(p), label(l) {}
+    const char* program;
+    const char* label;  // detail of "Couldn't spawn slave"
+    SlaveProcess* slave = nullptr;
+    std::mutex jobs;
+};
+
+ConverterSlot gKeyview{"keyviewslave", "Keyview"};
+ConverterSlot gPdf{"pdfslave", "pdfslave"};
+ConverterSlot gFlash{"flashslave", "flashslave"};
+ConverterSlot gBinary{"binslave", "binslave"};
+ConverterSlot* const gSlots[] = {&gKeyview, &gPdf, &gFlash, &gBinary};
+
+// Jobs through the slaves of configured converters (kept in registry entries).
+std::mutex gConfiguredJobs;
+
+std::mutex gDirectoryLock;
+std::string gDirectory;
+
+bool gHookInstalled = false;  // guarded by importSlaveLock()
+
+void installStopHook() {
+    if (gHookInstalled) return;
+    ImportDocumentHooks hooks = importDocumentHooks();
+    hooks.stopConverterSlaves = importStopConverterSlaves;
+    importSetDocumentHooks(hooks);
+    gHookInstalled = true;
+}
+
+std::string ownFolder() {
+    std::error_code ec;
+    fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) return ".";
+    return self.parent_path().string();
+}
+
+void reportSpawnFailure(ImportContext* context, const char* label, const std::string& program) {
+    importAddError(context, -9, -3, "Plugin parser: Couldn't spawn slave", label);
+    importLog(1, "Error: Couldn't load converter slave %s.\n", program.c_str());
+}
+
+// Starts the slot's slave when it is not running. Caller holds importSlaveLock().
+SlaveProcess* ensureStarted(ImportContext* context, ConverterSlot& slot) {
+    installStopHook();
+    if (slot.slave) return slot.slave;
+    std::string path = importConverterPath(slot.program);
+    if (!slaveCreate(&slot.slave, path.c_str())) {
+        slot.slave = nullptr;
+        reportSpawnFailure(context, slot.label, path);
+    }
+    return slot.slave;
+}
+
+// The reference held by name's IDX side file, or empty.
+std::string sideFileReference(const char* name) {
+    std::FILE* f = std::fopen(idxSideFileName(name).c_str(), "rb");
+    if (!f) return {};
+    std::string ref;
+    char line[4096];
+    while (std::fgets(line, sizeof line, f)) {
+        if (std::strncmp(line, "#IXOREFERENCE ", 14) == 0) {
+            ref = line + 14;
+            while (!ref.empty() && (ref.back() == '\n' || ref.back() == '\r')) ref.pop_back();
+            break;
+        }
+    }
+    std::fclose(f);
+    return ref;
+}
+
+// The converted HTML file for name: in the temporary folder when one is set (made when
+// missing), else beside the document; the document's name with ".htm" appended.
+std::string outputNameFor(const ImportArgs* args, const char* name) {
+    std::string base = fs::path(name).filename().string();
+    if (base.empty()) base = "converted";
+    if (!args->tempDirectory.empty()) {
+        std::error_code ec;
+        fs::create_directories(args->tempDirectory, ec);
+        return (fs::path(args->tempDirectory) / (base + ".htm")).string();
+    }
+    return std::string(name) + ".htm";
+}
+
+// Imports the converted HTML into spec: through the registry's HTML handler when it
+// has one, else by scanning the page for its title and text here.
+int importHtml(ImportContext* context, ImportArgs* args, const std::string& html,
+               SrcFileSpec* spec) {
+    ImportEntry* entry = importFindEntry(context, "html");
+    if (entry && entry->handler && entry->handler != importNotHandledYet) {
+        std::vector<char> copy(html.size() + 256, '\0');
+        std::memcpy(copy.data(), html.c_str(), html.size());
+        return entry->handler(context, args, copy.data(), copy.size(), html.c_str(), spec, entry);
+    }
+    std::FILE* f = std::fopen(html.c_str(), "rb");
+    if (!f) return -6;
+    std::string page;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) page.append(buf, n);
+    std::fclose(f);
+    HtmlParseRecord rec;
+    if (htmlParse(page, kHtmlDecodeReferences | kHtmlKeepLines, rec) != kHtmlParseOk) return -16;
+    std::string title = idxNormalizeWhitespace(rec.title);
+    while (!title.empty() && title.back() == ' ') title.pop_back();
+    if (!title.empty()) srcFileSpecSetTitle(spec, title.c_str());
+    srcFileSpecSetContent(spec, rec.body);
+    return 0;
+}
+
+// Keeps a copy of the converted HTML when the arguments ask for it: into the move-to
+// folder, named after the document, its path stored in the configured field.
+void keepRenderedHtml(const ImportArgs* args, const char* name, const std::string& html,
+                      SrcFileSpec* spec) {
+    if (!args->renderedMoveTo || !args->renderedFieldName) return;
+    if (args->renderedExtensions && !args->renderedExtensions->empty()) {
+        std::string ext = importExtensionOf(name);
+        bool listed = false;
+        for (const std::string& e : importSplitCsv(*args->renderedExtensions, true)) {
+            std::string lower = e;
+            for (char& c : lower)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (lower == ext) listed = true;
+        }
+        if (!listed) return;
+    }
+    std::error_code ec;
+    fs::create_directories(*args->renderedMoveTo, ec);
+    fs::path target =
+        fs::path(*args->renderedMoveTo) / (fs::path(name).filename().string() + ".htm");
+    fs::copy_file(html, target, fs::copy_options::overwrite_existing, ec);
+    if (!ec) srcFileSpecSetField(spec, args->renderedFieldName->c_str(), target.string().c_str());
+}
+
+// Converts name with slave (null: not running) and imports the result into spec.
+// -8 when there is no slave; jobMutex is held for the conversion.
+int convertWith(ImportContext* context, ImportArgs* args, const char* name, SrcFileSpec* spec,
+                SlaveProcess* slave, std::unique_lock<std::mutex> job) {
+    if (!slave) {
+        importAddError(context, -9, -3, "Plugin parser: Plugin not found", name);
+        return -8;
+    }
+    const std::string output = outputNameFor(args, name);
+    std::remove(output.c_str());
+    importTouchHeartbeat();
+    int ok = slaveRunJob(slave, name, output.c_str(),
+                         args->slaveTimeout > 0 ? args->slaveTimeout : 60, nullptr);
+    job.unlock();
+    importTouchHeartbeat();
+    if (!ok) {
+        std::remove(output.c_str());
+        importAddError(context, -9, -3, "Plugin parser: Conversion failed", name);
+        importLog(1, "Error: Conversion failed on file %s\n", name);
+        std::string ref = sideFileReference(name);
+        if (!ref.empty()) importLog(1, "Error: Reference was %s\n", ref.c_str());
+        return -9;
+    }
+    int rc = -16;
+    try {
+        rc = importHtml(context, args, output, spec);
+        if (rc != 0) {
+            importAddError(context, -16, -3, "Plugin parser: HTML parse failed", name);
+        } else {
+            importMergeSideFiles(args, name, spec);
+            srcFileSpecSetFilename(spec, name);
+            keepRenderedHtml(args, name, output, spec);
+        }
+    } catch (...) {
+        rc = -3;
+    }
+    std::remove(output.c_str());
+    return rc;
+}
+
+int convertWithSlot(ImportContext* context, ImportArgs* args, const char* name, SrcFileSpec* spec,
+                    ConverterSlot& slot) {
+    SlaveProcess* slave;
+    std::unique_lock<std::mutex> job(slot.jobs, std::defer_lock);
+    {
+        std::lock_guard guard(importSlaveLock());
+        slave = ensureStarted(context, slot);
+        if (slave) job.lock();
+    }
+    return convertWith(context, args, name, spec, slave, std::move(job));
+}
+
+bool validArguments(ImportArgs* args, const char* name, SrcFileSpec* spec) {
+    return args && name && *name && spec;
+}
+
+}  // namespace
+
+const char* const kDocumentConverterExtensions[] = {
+    "doc", "wri", "rtf", "ppt",  "xls",  "mcw",  "wk1", "wk3", "wk4", "sam",
+    "wp",  "wpd", "lwp", "docx", "xlsx", "pptx", "odt", "ods", "odp", "_default"};
+const size_t kDocumentConverterExtensionCount =
+    sizeof kDocumentConverterExtensions / sizeof kDocumentConverterExtensions[0];
+
+void importSetConverterDirectory(const std::string& directory) {
+    std::lock_guard guard(gDirectoryLock);
+    gDirectory = directory;
+}
+
+std::string importConverterPath(const std::string& program) {
+    if (program.find_first_of("/\\") != std::string::npos) return program;
+    std::string dir;
+    {
+        std::lock_guard guard(gDirectoryLock);
+        dir = gDirectory;
+    }
+    if (dir.empty()) dir = ownFolder();
+    return (fs::path(dir) / program).string();
+}
+
+void importStopConverterSlaves() {
+    for (ConverterSlot* slot : gSlots) {
+        std::lock_guard job(slot->jobs);  // lets a running conversion finish first
+        slaveDestroy(&slot->slave);
+    }
+}
+
+int importDocumentConverter(ImportContext* context, ImportArgs* args, char*, size_t,
+                            const char* name, SrcFileSpec* spec, ImportEntry*) {
+    if (!validArguments(args, name, spec)) return -1;
+    srcFileSpecSetAnchorReference(spec, 1);
+    int rc = convertWithSlot(context, args, name, spec, gKeyview);
+    if (rc == -8) rc = convertWithSlot(context, args, name, spec, gBinary);
+    return rc;
+}
+
+int importPdfConverter(ImportContext* context, ImportArgs* args, char*, size_t, const char* name,
+                       SrcFileSpec* spec, ImportEntry*) {
+    if (!validArguments(args, name, spec)) return -1;
+    srcFileSpecSetAnchorReference(spec, 1);
+    int rc = convertWithSlot(context, args, name, spec, gPdf);
+    if (rc == -8) rc = convertWithSlot(context, args, name, spec, gKeyview);
+    return rc;
+}
+
+int importFlashConverter(ImportContext* context, ImportArgs* args, char*, size_t, const char* name,
+                         SrcFileSpec* spec, ImportEntry*) {
+    if (!validArguments(args, name, spec)) return -1;
+    srcFileSpecSetAnchorReference(spec, 1);
+    return convertWithSlot(context, args, name, spec, gFlash);
+}
+
+int importConfiguredConverter(ImportContext* context, ImportArgs* args, char*, size_t,
+                              const char* name, SrcFileSpec* spec, ImportEntry* entry) {
+    if (!validArguments(args, name, spec)) return -1;
+    srcFileSpecSetAnchorReference(spec, 1);
+    const char* program = entry ? static_cast<const char*>(entry->user) : nullptr;
+    SlaveProcess* slave = nullptr;
+    std::unique_lock<std::mutex> job(gConfiguredJobs, std::defer_lock);
+    {
+        std::lock_guard guard(importSlaveLock());
+        if (entry && program && *program) {
+            if (!entry->slave) {
+                std::string path = importConverterPath(program);
+                if (!slaveCreate(&entry->slave, path.c_str())) {
+                    entry->slave = nullptr;
+                    reportSpawnFailure(context, program, path);
+                }
+            }
+            slave = entry->slave;
+        }
+        if (slave) job.lock();
+    }
+    return convertWith(context, args, name, spec, slave, std::move(job));
+}

@@ -18,12 +18,12 @@ size_t touch(const char* text) {
     return text ? std::strlen(text) : 0;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > (1u << 20)) return 0;
-    char* reply = memStrNDup(reinterpret_cast<const char*>(data), size);
-    if (!reply) return 0;
+void parseOne(const char* prefix, const uint8_t* data, size_t size) {
+    const size_t prefixLength = std::strlen(prefix);
+    char* reply = static_cast<char*>(memAlloc(prefixLength + size + 1));
+    if (!reply) return;
+    std::memcpy(reply, prefix, prefixLength);
+    if (size) std::memcpy(reply + prefixLength, data, size);
     const size_t length = std::strlen(reply);
 
     IxoServerInfo* info = nullptr;
@@ -47,5 +47,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(rc == -5 && info == nullptr);
     }
     memFree(reply);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > (1u << 20)) return 0;
+    // As it comes, and as the value of each list key, so that random bytes reach the
+    // list readers too.
+    parseOne("", data, size);
+    parseOne("PRODUCT=p\nDATABASES=", data, size);
+    parseOne("PRODUCT=p\nDBINFO=", data, size);
     return 0;
 }

@@ -1,0 +1,282 @@
+#include "agent/SuggestionRequest.h"
+
+#include <cstdio>
+#include <thread>
+
+#include "agent/AppParameters.h"
+
+namespace agent {
+
+struct CSuggestionRequest::Client {
+    IXO ixo{};
+    // The proxy settings are put into the handle once, by the first worker that needs
+    // them; later workers reuse the outcome (a change of proxy makes a new client).
+    std::mutex proxyLock;
+    bool proxyApplied = false;
+    int32_t proxyResult = 0;
+    ~Client() { ixoDestroyIxo(&ixo); }
+};
+
+std::string buildQueryPath(const RequestParams& p) {
+    std::string joined;
+    size_t pos = 0;
+    while (pos <= p.databases.size()) {
+        size_t comma = p.databases.find(',', pos);
+        if (comma == std::string::npos) comma = p.databases.size();
+        std::string name = p.databases.substr(pos, comma - pos);
+        pos = comma + 1;
+        if (name.empty()) continue;
+        if (!joined.empty()) joined += '+';
+        joined += name;
+    }
+    std::string path = "/qmethod=E&querytext=" + p.queryText +
+                       "&qnum=" + std::to_string(p.nSuggests) +
+                       "&idnum=" + std::to_string(p.threshold);
+    if (!joined.empty()) path += "&attachtoname=" + joined;
+    return path + p.extraOptions;
+}
+
+CSuggestionRequest::CSuggestionRequest() = default;
+
+CSuggestionRequest::~CSuggestionRequest() {
+    WaitIdle();
+    ixoDestroyQueryResult(&m_result);
+}
+
+void CSuggestionRequest::Fill(const RequestParams& params) {
+    const RequestParams old = m_params;
+    m_params = params;
+    bool changed = !m_client || old.host != params.host || old.port != params.port ||
+                   old.useCache != params.useCache || old.cacheSize != params.cacheSize ||
+                   old.cacheTime != params.cacheTime || old.encrypt != params.encrypt ||
+                   old.userName != params.userName || old.useProxy != params.useProxy ||
+                   old.proxyHost != params.proxyHost || old.proxyPort != params.proxyPort ||
+                   old.proxyUser != params.proxyUser || old.proxyPassword != params.proxyPassword;
+    if (!changed) return;
+    m_client.reset();
+    if (params.host.empty()) return;
+    auto client = std::make_shared<Client>();
+    if (ixoCreateIxo(&client->ixo, params.host.c_str(), params.host.c_str(), params.port, 0) !=
+        IXO_OK)
+        return;
+    if (params.encrypt) ixoSetEncryption(&client->ixo, 1, "suggestion request");
+    if (!params.userName.empty())
+        ixoSetUserParameters(&client->ixo, params.userName.c_str(), "", "", "");
+    if (params.useCache)
+        ixoSetClientCache(&client->ixo, params.cacheSize, params.cacheTime, IXO_CACHE_AGENT_MODE);
+    m_client = std::move(client);
+}
+
+uint32_t CSuggestionRequest::Start() {
+    uint32_t id;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        id = ++m_nextId;
+        if (id == 0) id = ++m_nextId;
+        m_newest = id;
+        ++m_running;
+    }
+    try {
+        std::thread(&CSuggestionRequest::Run, this, id, m_params, m_client).detach();
+    } catch (...) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        --m_running;
+        m_idle.notify_all();
+        return 0;
+    }
+    return id;
+}
+
+int32_t CSuggestionRequest::RunAndWait() {
+    std::mutex doneLock;
+    std::condition_variable doneSignal;
+    bool done = false;
+    int32_t status = kStatusQueryFailed;
+    uint32_t id = 0;
+    auto previous = onDone;
+    onDone = [&](const QueryDone& d) {
+        if (previous) previous(d);
+        std::lock_guard<std::mutex> guard(doneLock);
+        if (d.workerId == id) {
+            status = d.status;
+            done = true;
+            doneSignal.notify_all();
+        }
+    };
+    {
+        std::lock_guard<std::mutex> guard(doneLock);
+        id = Start();
+    }
+    if (id == 0) {
+        onDone = previous;
+        return kStatusQueryFailed;
+    }
+    {
+        std::unique_lock<std::mutex> guard(doneLock);
+        doneSignal.wait(guard, [&] { return done; });
+    }
+    WaitIdle();
+    onDone = previous;
+    return status;
+}
+
+void CSuggestionRequest::WaitIdle() {
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_idle.wait(guard, [&] { return m_running == 0; });
+}
+
+int32_t CSuggestionRequest::Query(const RequestParams& params, Client* client,
+                                  IxoQueryResult* result) {
+    if (!client) return kStatusNoClient;
+    if (params.useProxy) {
+        std::lock_guard<std::mutex> guard(client->proxyLock);
+        if (!client->proxyApplied) {
+            client->proxyResult =
+                ixoAddProxySettings(&client->ixo, params.proxyHost.c_str(), params.proxyPort,
+                                    params.proxyUser.c_str(), params.proxyPassword.c_str());
+            client->proxyApplied = true;
+        }
+        if (client->proxyResult != IXO_OK) return kStatusProxyFailed;
+    }
+    std::string path;
+    try {
+        path = buildQueryPath(params);
+    } catch (...) {
+        return kStatusNoMemory;
+    }
+    if (params.logQueries) {
+        std::string logName = params.logPrefix + "QueryLog.txt";
+        if (FILE* log = std::fopen(logName.c_str(), "a")) {
+            std::fprintf(log, "%s\n", path.c_str());
+            std::fclose(log);
+        }
+    }
+    if (ixoDoHttpQueryToStructure(&client->ixo, path.c_str(), result) != IXO_OK) {
+        ixoDestroyQueryResult(result);
+        return kStatusQueryFailed;
+    }
+    return result->hitCount <= 0 ? kStatusNoHits : kStatusHits;
+}
+
+void CSuggestionRequest::Run(uint32_t id, RequestParams params, std::shared_ptr<Client> client) {
+    IxoQueryResult result{};
+    int32_t status = Query(params, client.get(), &result);
+    client.reset();
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        // Only the newest worker's outcome is kept; an older worker's result would
+        // replace a newer one that the window may already show.
+        if (id == m_newest) {
+            if (status == kStatusHits || status == kStatusNoHits) {
+                ixoDestroyQueryResult(&m_result);
+                m_result = result;
+                result = IxoQueryResult{};
+                m_hasResult = 1;
+                m_noHits = m_result.hitCount == 0 ? 1 : 0;
+            }
+            m_status = status;
+        }
+    }
+    ixoDestroyQueryResult(&result);
+    if (onDone) onDone(QueryDone{this, id, status});
+    std::lock_guard<std::mutex> guard(m_lock);
+    --m_running;
+    m_idle.notify_all();
+}
+
+bool CSuggestionRequest::HasResult() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_hasResult != 0;
+}
+
+bool CSuggestionRequest::NoHits() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_noHits != 0;
+}
+
+bool CSuggestionRequest::Busy() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_running > 0;
+}
+
+int32_t CSuggestionRequest::Status() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_status;
+}
+
+uint32_t CSuggestionRequest::NewestWorker() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_newest;
+}
+
+bool CSuggestionRequest::CopyResult(IxoQueryResult* out) const {
+    if (!out) return false;
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_hasResult) return false;
+    return ixoCopyQueryResult(out, &m_result) == IXO_OK;
+}
+
+RequestParams requestParamsForSource(CAppParameters& settings, int32_t sourceKind,
+                                     const std::string& queryText) {
+    RequestParams p;
+    const bool noEncrypt = settings.ExtGetFlag("NOENCRYPTQUERY");
+    const bool noCompress = settings.ExtGetFlag("NOCOMPRESS");
+    if (!noCompress) p.extraOptions = "&xoptions=compress";
+    p.queryText = queryText;
+    p.nSuggests = settings.GetNSuggests();
+    p.threshold = settings.GetThreshold();
+    p.logQueries = settings.GetOutputDebugInfo();
+    p.logPrefix = settings.GetProductName();
+    p.userName = settings.GetUsername();
+    p.sourceKind = sourceKind;
+    auto remoteProxy = [&] {
+        p.useProxy = settings.GetUseProxy();
+        p.proxyHost = settings.GetProxyHost();
+        p.proxyPort = settings.GetProxyPort();
+        p.proxyUser = settings.GetProxyUsername();
+        p.proxyPassword = settings.GetProxyPassword();
+    };
+    switch (sourceKind) {
+        case kSourceLocal:
+            p.host = "127.0.0.1";
+            p.port = settings.GetPersonalIxoQueryPort();
+            p.extraOptions.clear();
+            p.encrypt = 1;
+            break;
+        case kSourceCommunity:
+            p.extraOptions += "&refuseref=" + p.userName;
+            p.host = settings.ExtGetText("COMMUNITYIXO");
+            p.port = settings.ExtGetNumber("COMMUNITYQUERYPORT");
+            p.databases = settings.ExtGetText("COMMUNITYDATABASE");
+            p.encrypt = noEncrypt ? 0 : 1;
+            remoteProxy();
+            break;
+        default: {
+            if (sourceKind == kSourceWeb) {
+                std::string selection = settings.ExtGetText("WEBSELECTION");
+                if (selection.empty()) {
+                    settings.ExtSetText("WEBSELECTION", settings.ExtGetText("WEBDATABASES"));
+                    settings.ExtSave();
+                    selection = settings.ExtGetText("WEBSELECTION");
+                }
+                p.databases = selection;
+            } else {
+                p.databases = "News";
+            }
+            // An empty adult database name would leave a trailing "+", an empty name.
+            std::string adult = settings.ExtGetText("ADULTDATABASE");
+            if (!settings.ExtGetFlag("BLOCKPORN") && !adult.empty()) p.databases += "+" + adult;
+            p.host = settings.ExtGetText("IXO");
+            p.port = settings.ExtGetNumber("PORT");
+            p.useCache = settings.GetUseClientCache();
+            p.cacheSize = settings.GetClientCacheSize();
+            p.cacheTime = settings.GetClientCacheTime();
+            p.encrypt = noEncrypt ? 0 : 1;
+            remoteProxy();
+            break;
+        }
+    }
+    return p;
+}
+
+}  // namespace agent

@@ -11,16 +11,19 @@
 #include <memory>
 #include <system_error>
 
+#include "import/delimitedparse.h"
 #include "import/importimpl.h"
 #include "import/importlog.h"
+#include "import/parsers.h"
+#include "import/xmlparser.h"
 #include "support/dateutil.h"
 #include "support/envcfgutil.h"
 #include "support/fileutil.h"
 #include "support/strutil.h"
 
-ImportHandler gXmlImportHandler = importNotHandledYet;
-ImportHandler gDelimitedImportHandler = importNotHandledYet;
-ImportHandler gConfiguredConverterHandler = importNotHandledYet;
+ImportHandler gXmlImportHandler = importXmlHandler;
+ImportHandler gDelimitedImportHandler = importDelimitedHandler;
+ImportHandler gConfiguredConverterHandler = importConfiguredConverter;
 
 namespace {
 
@@ -46,25 +49,31 @@ const DefaultRegistration kDefaultRegistrations[] = {
     {"cc", importSourceTextHandler},
     {"txt", importTextHandler},
     {"text", importTextHandler},
-    {"doc", importNotHandledYet},  // document converter slave
-    {"wri", importNotHandledYet},
-    {"rtf", importNotHandledYet},
-    {"ppt", importNotHandledYet},
-    {"xls", importNotHandledYet},
-    {"mcw", importNotHandledYet},
-    {"wk1", importNotHandledYet},
-    {"wk3", importNotHandledYet},
-    {"wk4", importNotHandledYet},
-    {"sam", importNotHandledYet},
-    {"wp", importNotHandledYet},
-    {"wpd", importNotHandledYet},
-    {"lwp", importNotHandledYet},
+    {"doc", importDocumentConverter},  // document converter slave
+    {"wri", importDocumentConverter},
+    {"rtf", importDocumentConverter},
+    {"ppt", importDocumentConverter},
+    {"xls", importDocumentConverter},
+    {"mcw", importDocumentConverter},
+    {"wk1", importDocumentConverter},
+    {"wk3", importDocumentConverter},
+    {"wk4", importDocumentConverter},
+    {"sam", importDocumentConverter},
+    {"wp", importDocumentConverter},
+    {"wpd", importDocumentConverter},
+    {"lwp", importDocumentConverter},
+    {"docx", importDocumentConverter},  // office formats of today, same converter
+    {"xlsx", importDocumentConverter},
+    {"pptx", importDocumentConverter},
+    {"odt", importDocumentConverter},
+    {"ods", importDocumentConverter},
+    {"odp", importDocumentConverter},
     {"ndx", importIdxHandler},
-    {"pdf", importNotHandledYet},       // PDF converter slave
-    {"eml", importNotHandledYet},       // mail message importer
-    {"swf", importNotHandledYet},       // Flash converter slave
-    {"nntp", importNotHandledYet},      // news article importer
-    {"_default", importNotHandledYet},  // document converter slave
+    {"pdf", importPdfConverter},            // PDF converter slave
+    {"eml", importNotHandledYet},           // mail message importer
+    {"swf", importFlashConverter},          // Flash converter slave
+    {"nntp", importNotHandledYet},          // news article importer
+    {"_default", importDocumentConverter},  // document converter slave
 };
 
 struct ProcessState {
@@ -774,6 +783,23 @@ SAPIOLUX_EXPORT int imexGetErrorEntry(const ImportContext* context, int32_t inde
 
 SAPIOLUX_EXPORT void imexClearErrors(ImportContext* context) {
     if (context) context->errors.clear();
+}
+
+SAPIOLUX_EXPORT int imexRegisterFromConfig(ImportContext* context, ConfigFile* cfg,
+                                           const char* section) {
+    if (!context) return -1;
+    try {
+        return importRegisterFromConfig(context, cfg, section, nullptr);
+    } catch (...) {
+        return -10;
+    }
+}
+
+SAPIOLUX_EXPORT void imexSetSlaveHeartbeatFile(const char* fileName) {
+    try {
+        importSetHeartbeatFile(fileName ? fileName : "");
+    } catch (...) {
+    }
 }
 
 SAPIOLUX_EXPORT int imexSetLogFile(const char* fileName, int32_t append) {

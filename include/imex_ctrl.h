@@ -84,6 +84,16 @@ SAPIOLUX_EXPORT int imexGetErrorEntry(const ImportContext* context, int32_t inde
                                       ImexError* entry);
 SAPIOLUX_EXPORT void imexClearErrors(ImportContext* context);
 
+/* Registers the extensions and converter programs listed in a configuration section
+ * (TextImportExtns, HtmlImportExtns, ImportDelimitedExtns, ImportXMLExtns and the
+ * numbered ImportRegisterExtnCSVs / ImportRegisterExecutable). 0, or -10 on the first
+ * registration that fails. */
+struct ConfigFile;
+SAPIOLUX_EXPORT int imexRegisterFromConfig(ImportContext* context, struct ConfigFile* cfg,
+                                           const char* section);
+/* The heartbeat file an import slave touches before each input (null: none). */
+SAPIOLUX_EXPORT void imexSetSlaveHeartbeatFile(const char* fileName);
+
 /* The import log (also set by the settings loader): file name (null turns it off;
  * append keeps what the file holds) and level (1 warnings, 2 errors, 3 full). */
 SAPIOLUX_EXPORT int imexSetLogFile(const char* fileName, int32_t append);

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "import/delimitedparse.h"
+#include "import/htmlimport.h"
 #include "import/importimpl.h"
 #include "import/importlog.h"
 #include "import/parsers.h"
@@ -38,10 +39,10 @@ const DefaultRegistration kDefaultRegistrations[] = {
     {"/", importDirectoryHandler},
     {"\\", importDirectoryHandler},
     {"_globbing", importWildcardHandler},
-    {"html", importNotHandledYet},  // HTML importer
-    {"shtml", importNotHandledYet},
-    {"htm", importNotHandledYet},
-    {"wml", importNotHandledYet},
+    {"html", htmlImportHandler},  // HTML importer
+    {"shtml", htmlImportHandler},
+    {"htm", htmlImportHandler},
+    {"wml", htmlImportHandler},
     {"c", importSourceTextHandler},
     {"cpp", importSourceTextHandler},
     {"cxx", importSourceTextHandler},

@@ -216,6 +216,27 @@ bool CSuggestionRequest::CopyResult(IxoQueryResult* out) const {
     return ixoCopyQueryResult(out, &m_result) == IXO_OK;
 }
 
+std::string suggestionLine(const IxoResultRecord& record, const std::string& titleField,
+                           bool showSimilarity) {
+    std::string text;
+    if (!titleField.empty()) {
+        IxoResultField* field = nullptr;
+        if (ixoGetFieldFromResultsRecord(&record, titleField.c_str(), &field) == IXO_OK && field &&
+            field->value)
+            text = field->value;
+    } else if (record.title) {
+        text = record.title;
+    }
+    size_t first = text.find_first_not_of(' ');
+    size_t last = text.find_last_not_of(' ');
+    text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+    if (text.size() > 256) text.resize(256);
+    if (!showSimilarity) return text;
+    char prefix[32];
+    std::snprintf(prefix, sizeof prefix, "%d%%   ", record.weight);
+    return prefix + text;
+}
+
 RequestParams requestParamsForSource(CAppParameters& settings, int32_t sourceKind,
                                      const std::string& queryText) {
     RequestParams p;

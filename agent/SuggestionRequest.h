@@ -125,6 +125,12 @@ class CSuggestionRequest {
     uint32_t m_nextId = 0;
 };
 
+// The text of one suggestion line as the window shows it: the record's title, or the
+// value of its field titleField when that is set, trimmed of blanks and cut to 256
+// characters; "%d%%   %s" with the record's weight when showSimilarity is set.
+std::string suggestionLine(const IxoResultRecord& record, const std::string& titleField,
+                           bool showSimilarity);
+
 // The request starter's fill: reads SOURCE, NOENCRYPTQUERY, NOCOMPRESS and the source's
 // server settings from the Extended file and the settings, and fills request for the
 // query text. For the web source an empty WEBSELECTION is first set from WEBDATABASES

@@ -31,7 +31,7 @@ std::string joinPath(const std::string& folder, const std::string& name) {
     return (last == '/' || last == '\\') ? folder + name : folder + "/" + name;
 }
 
-bool CPersonalServer::Detect() {
+bool CPersonalServer::Detect(bool start) {
     m_available = false;
     std::string path = m_params.GetPersonalIxoPath();
     if (path.empty()) return false;
@@ -40,7 +40,7 @@ bool CPersonalServer::Detect() {
         return false;
     m_params.SetPersonalIxoQueryPort(queryPort);
     m_available = true;
-    Start(false);
+    if (start) Start(false);
     return true;
 }
 

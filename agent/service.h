@@ -25,8 +25,9 @@ class CPersonalServer {
 
     // Start-up detection: when Path is set and "ixo/ixo.ini" under it names a query
     // port other than 0, that port becomes PersonalIxoQueryPort, the server counts as
-    // available and is started hidden. Returns whether it is available.
-    bool Detect();
+    // available and, when start is set, is started hidden. Returns whether it is
+    // available.
+    bool Detect(bool start = true);
     bool Available() const { return m_available; }
 
     // Runs ExeFilePath in the folder Path ("-runhidden" unless visible). Without Path,

@@ -1,50 +1,89 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, then asks a small local web server
-# (127.0.0.1 only, a port the kernel picks) for a sample results text through
-# ixoclient and prints the reply. The server is stopped at the end.
+# The main job: installs what is missing, builds, then shows real suggestions from local
+# content. It sets up a demo home in a temporary folder (settings hives, the personal
+# server's folder registered in the machine hive), starts ixoserver on two free loopback
+# ports, indexes a few hundred documents from /usr/share/doc and runs sapiolux-suggest
+# on a paragraph of one of them. Everything is stopped and removed at the end.
+#
+# DEMO_BUILD_DIR names the build folder (default: build); DEMO_SKIP_BUILD=1 uses it as
+# it is.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+build=${DEMO_BUILD_DIR:-build}
 
-bash scripts/setup.sh
-bash scripts/build.sh build
+if [ "${DEMO_SKIP_BUILD:-0}" != 1 ]; then
+  bash scripts/setup.sh
+  bash scripts/build.sh "$build"
+fi
+bin="$root/$build/bin"
 
-work=$(mktemp -d)
+home=$(mktemp -d)
 server_pid=""
 cleanup() {
   if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
+  rm -rf "$home"
 }
 trap cleanup EXIT
 
-cat > "$work/sample" <<'EOF'
-numhits=3
-totalhits=3
-Doc_name=http://docs.example/apples.html
-URL_title=Growing apples at home
-Doc_weight=87
-Doc_name=http://docs.example/pears.html
-URL_title=Pear varieties
-Doc_weight=64
-Doc_name=file:///home/user/notes/orchard.txt
-URL_title=Orchard notes
-Doc_weight=41
-EOF
+# Two free loopback ports, chosen by the kernel.
+read -r qport iport < <(python3 - <<'PY'
+import socket
+socks = [socket.socket() for _ in range(2)]
+for s in socks:
+    s.bind(("127.0.0.1", 0))
+print(*[s.getsockname()[1] for s in socks])
+PY
+)
 
-# Port 0: the kernel picks a free port, which the server prints on its first line.
-(cd "$work" && exec python3 -u -m http.server 0 --bind 127.0.0.1 > "$work/server.log" 2>&1) &
+# The demo home: settings hives, the personal server's folder, the agent's folder.
+export SAPIOLUX_USER_HIVE_DIR="$home/hive"
+export SAPIOLUX_MACHINE_HIVE_DIR="$home/hive"
+mkdir -p "$home/hive" "$home/personal/ixo" "$home/agent" "$home/corpus"
+printf '[SERVER]\nQUERYPORT=%s\nINDEXPORT=%s\nCOMMITINTERVALMS=200\n' "$qport" "$iport" \
+  > "$home/personal/ixo/ixo.ini"
+cat > "$home/hive/machine.reg" <<REG
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\\Software\\Halvoran\\PersonalIXO]
+"Path"="$home/personal"
+"ExeFilePath"="$bin/ixoserver"
+
+REG
+
+echo "== starting ixoserver in $home/personal (query port $qport, index port $iport)"
+(cd "$home/personal" && exec "$bin/ixoserver" -runhidden) &
 server_pid=$!
-port=""
-for _ in $(seq 1 100); do
-  port=$(sed -n 's/.* port \([0-9][0-9]*\).*/\1/p' "$work/server.log" | head -n 1)
-  [ -n "$port" ] && break
+for _ in $(seq 1 300); do
+  [ -f "$home/personal/ixo/ports" ] && break
   sleep 0.1
 done
-if [ -z "$port" ]; then
-  echo "demo: the local web server did not start" >&2
-  cat "$work/server.log" >&2
+if [ ! -f "$home/personal/ixo/ports" ]; then
+  echo "demo: ixoserver did not start" >&2
+  cat "$home/personal/ixo/ixoserver.log" >&2 || true
   exit 1
 fi
 
-echo "== ixoclient --host 127.0.0.1 --port $port /sample"
-"$root/build/bin/ixoclient" --host 127.0.0.1 --port "$port" /sample
+echo "== indexing documents from /usr/share/doc"
+count=$(python3 scripts/demo_corpus.py "$home/corpus" 400)
+"$bin/ixoclient" --port "$qport" --index-port "$iport" index "$home"/corpus/*.idx > "$home/index.log"
+sleep 1
+echo "   $count documents indexed"
+
+# The sample text: a paragraph from the middle of one indexed document.
+sample_doc=$(ls "$home"/corpus/*.idx | head -n 1)
+python3 - "$sample_doc" "$home/sample.txt" <<'PY'
+import sys
+docs = open(sys.argv[1], encoding="latin-1").read().split("#IXOENDDOC\n")
+docs = [d for d in docs if d.strip()]
+best = max(docs[:40], key=lambda d: len(d.split("#IXOCONTENT\n", 1)[1].split()))
+ref = best.split("\n", 1)[0].replace("#IXOREFERENCE ", "")
+words = best.split("#IXOCONTENT\n", 1)[1].split()
+start = len(words) // 3
+open(sys.argv[2], "w", encoding="latin-1").write(" ".join(words[start:start + 120]) + "\n")
+print("== sample text: 120 words from " + ref)
+PY
+fold -s -w 88 "$home/sample.txt" | sed 's/^/   /'
+
+echo "== sapiolux-suggest --explain"
+"$bin/sapiolux-suggest" --explain --dir "$home/agent" "$home/sample.txt"

@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "import/htmlparse.h"
-#include "import/importimpl.h"
+#include "import/htmlimport.h"
 #include "import/importlog.h"
 #include "support/slaveutil.h"
 
@@ -102,32 +101,6 @@ std::string outputNameFor(const ImportArgs* args, const char* name) {
     return std::string(name) + ".htm";
 }
 
-// Imports the converted HTML into spec: through the registry's HTML handler when it
-// has one, else by scanning the page for its title and text here.
-int importHtml(ImportContext* context, ImportArgs* args, const std::string& html,
-               SrcFileSpec* spec) {
-    ImportEntry* entry = importFindEntry(context, "html");
-    if (entry && entry->handler && entry->handler != importNotHandledYet) {
-        std::vector<char> copy(html.size() + 256, '\0');
-        std::memcpy(copy.data(), html.c_str(), html.size());
-        return entry->handler(context, args, copy.data(), copy.size(), html.c_str(), spec, entry);
-    }
-    std::FILE* f = std::fopen(html.c_str(), "rb");
-    if (!f) return -6;
-    std::string page;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) page.append(buf, n);
-    std::fclose(f);
-    HtmlParseRecord rec;
-    if (htmlParse(page, kHtmlDecodeReferences | kHtmlKeepLines, rec) != kHtmlParseOk) return -16;
-    std::string title = idxNormalizeWhitespace(rec.title);
-    while (!title.empty() && title.back() == ' ') title.pop_back();
-    if (!title.empty()) srcFileSpecSetTitle(spec, title.c_str());
-    srcFileSpecSetContent(spec, rec.body);
-    return 0;
-}
-
 // Keeps a copy of the converted HTML when the arguments ask for it: into the move-to
 // folder, named after the document, its path stored in the configured field.
 void keepRenderedHtml(const ImportArgs* args, const char* name, const std::string& html,
@@ -177,11 +150,12 @@ int convertWith(ImportContext* context, ImportArgs* args, const char* name, SrcF
     }
     int rc = -16;
     try {
-        rc = importHtml(context, args, output, spec);
+        // The page stands for the document: its reference, file name and side files
+        // (beside it and in the extra-IDX folder) are the document's.
+        rc = htmlImportFile(context, args, output.c_str(), name, spec);
         if (rc != 0) {
             importAddError(context, -16, -3, "Plugin parser: HTML parse failed", name);
         } else {
-            importMergeSideFiles(args, name, spec);
             srcFileSpecSetFilename(spec, name);
             keepRenderedHtml(args, name, output, spec);
         }

@@ -214,6 +214,7 @@ class Scanner {
     bool link_ = false;
     int headingSlot_ = -1;
     std::string headingText_;
+    size_t headingStart_ = 0;  // body size when the current heading began
     // First positions from which no double / single quote follows (npos: unknown).
     size_t noDoubleQuoteFrom_ = std::string_view::npos;
     size_t noSingleQuoteFrom_ = std::string_view::npos;
@@ -327,6 +328,11 @@ void Scanner::run() {
         }
     }
     if (mode_ == Mode::Heading) finishHeading();
+    while (!rec_.body.empty() && (rec_.body.back() == ' ' || rec_.body.back() == '\n'))
+        rec_.body.pop_back();
+    for (auto& a : rec_.anchors)
+        a.offset =
+            std::min(a.offset, static_cast<int32_t>(std::min<size_t>(rec_.body.size(), INT32_MAX)));
     for (auto& h : rec_.headings) {
         while (!h.empty() && h.back() == ' ') h.pop_back();
     }
@@ -512,8 +518,18 @@ void Scanner::scanMarkup() {
 
 void Scanner::finishHeading() {
     while (!headingText_.empty() && headingText_.back() == ' ') headingText_.pop_back();
-    if (!rec_.anchors.empty() && rec_.anchors.back().heading.empty())
-        rec_.anchors.back().heading = headingText_;
+    // The heading names the anchors that open it: those without a heading yet with no
+    // text between them and the heading's start.
+    for (size_t i = rec_.anchors.size(); i-- > 0;) {
+        HtmlAnchorSection& anchor = rec_.anchors[i];
+        if (!anchor.heading.empty()) break;
+        size_t from = static_cast<size_t>(anchor.offset);
+        bool onlyBlanks = true;
+        for (size_t k = from; k < headingStart_ && k < rec_.body.size() && onlyBlanks; ++k)
+            onlyBlanks = rec_.body[k] == ' ' || rec_.body[k] == '\n';
+        if (!onlyBlanks && from < headingStart_) break;
+        anchor.heading = headingText_;
+    }
     headingText_.clear();
     headingSlot_ = -1;
     mode_ = Mode::Text;
@@ -562,6 +578,7 @@ void Scanner::onTag(std::string_view name, bool closing) {
             else
                 appendBlank();
             mode_ = Mode::Heading;
+            headingStart_ = rec_.body.size();
             headingText_.clear();
             headingSlot_ = rec_.headingCount < 4 ? rec_.headingCount++ : -1;
             return;

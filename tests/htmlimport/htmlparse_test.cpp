@@ -96,8 +96,8 @@ TEST(HtmlScanner, MalformedMarkupNeverLosesTheRestOfThePage) {
     EXPECT_EQ(parse("x</ y").body, "x</ y");
     // Unterminated constructs end the page quietly, keeping what came before.
     EXPECT_EQ(parse("kept<!-- never closed <p>lost").body, "kept");
-    EXPECT_EQ(parse("kept<a href=\"never closed").body, "kept ");
-    EXPECT_EQ(parse("kept<script>never closed").body, "kept ");
+    EXPECT_EQ(parse("kept<a href=\"never closed").body, "kept");
+    EXPECT_EQ(parse("kept<script>never closed").body, "kept");
     EXPECT_EQ(parse("<title>never closed").title, " never closed");
     EXPECT_EQ(parse("kept<a href=x").links.size(), 1u);
     // NUL bytes are white space.

@@ -1,0 +1,355 @@
+// ixoindex: keeps a retrieval server's index in step with folders. Every file the import
+// library can handle is imported and sent in batches; later runs send only new or
+// changed files (by modification time and size, remembered in a state file) and delete
+// the documents of files that have gone.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "imex.h"
+#include "ixo.h"
+#include "support/envcfgutil.h"
+#include "support/fileutil.h"
+
+namespace {
+
+struct FileState {
+    int64_t mtime = 0;
+    int64_t size = 0;
+    std::string reference;
+};
+
+struct Options {
+    std::string host;
+    int port = 0;
+    const char* config = nullptr;
+    const char* section = nullptr;
+    std::string stateFile = "ixoindex.state";
+    const char* database = nullptr;
+    size_t batchDocs = 200;
+    size_t batchBytes = 4 << 20;
+    std::vector<std::string> folders;
+};
+
+void usage(std::FILE* out) {
+    std::fprintf(
+        out,
+        "usage: ixoindex --server HOST:INDEXPORT [--config FILE --section S] [--state FILE]\n"
+        "                [--database NAME] [--batch N] FOLDER...\n"
+        "\n"
+        "Walks every FOLDER (with its subfolders), imports each file the import library can\n"
+        "handle and sends the documents to the retrieval server's index port in batches.\n"
+        "The state file remembers each file's modification time, size and reference, so a\n"
+        "later run sends only new or changed files and deletes the documents of files\n"
+        "that are gone. A file that fails is reported and skipped; it is tried again on\n"
+        "the next run.\n"
+        "\n"
+        "  --server HOST:PORT  the server's host and index port\n"
+        "  --config FILE       import settings (Import... keys) from this configuration\n"
+        "  --section S         the section of FILE (default DEFAULT)\n"
+        "  --state FILE        the state file (default ixoindex.state)\n"
+        "  --database NAME     the database the documents go into\n"
+        "  --batch N           documents per request (default 200)\n"
+        "  --help              this text\n"
+        "\n"
+        "Progress (files done, total, rate) is shown when standard error is a terminal.\n"
+        "Exit status: 0 when every file was handled, 1 when some failed, 2 for usage.\n");
+}
+
+std::map<std::string, FileState> loadState(const std::string& path) {
+    std::map<std::string, FileState> state;
+    std::ifstream in(path, std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        // mtime TAB size TAB reference TAB path
+        size_t a = line.find('\t');
+        size_t b = a == std::string::npos ? a : line.find('\t', a + 1);
+        size_t c = b == std::string::npos ? b : line.find('\t', b + 1);
+        if (c == std::string::npos) continue;
+        FileState s;
+        s.mtime = std::strtoll(line.c_str(), nullptr, 10);
+        s.size = std::strtoll(line.c_str() + a + 1, nullptr, 10);
+        s.reference = line.substr(b + 1, c - b - 1);
+        state[line.substr(c + 1)] = s;
+    }
+    return state;
+}
+
+bool saveState(const std::string& path, const std::map<std::string, FileState>& state) {
+    std::string text;
+    for (const auto& [file, s] : state)
+        text += std::to_string(s.mtime) + "\t" + std::to_string(s.size) + "\t" + s.reference +
+                "\t" + file + "\n";
+    // Written beside the old one and renamed over it, so a crash never leaves half a file.
+    const std::string temp = path + ".new";
+    if (!fileWriteWhole(temp.c_str(), text.data(), static_cast<int64_t>(text.size()))) return false;
+    std::error_code ec;
+    std::filesystem::rename(temp, path, ec);
+    return !ec;
+}
+
+struct Walk {
+    std::vector<std::string> files;
+};
+
+int collect(const char* directory, const char* name, void* context) {
+    if (!name || !*name) return 0;
+    std::string path = std::string(directory) + "/" + name;
+    // Names with line ends or tabs cannot be kept in the state file.
+    if (path.find_first_of("\t\r\n") == std::string::npos)
+        static_cast<Walk*>(context)->files.push_back(std::move(path));
+    return 0;
+}
+
+std::string percentEncode(const std::string& text) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '/' || c == '.' || c == '_' || c == '-') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string firstReference(const std::string& idx) {
+    size_t p = idx.rfind("#IXOREFERENCE ", 0) == 0 ? 0 : idx.find("\n#IXOREFERENCE ");
+    if (p == std::string::npos) return {};
+    p = idx.find(' ', p + 1) + 1;
+    return idx.substr(p, idx.find('\n', p) - p);
+}
+
+class Indexer {
+  public:
+    explicit Indexer(IXO* ixo) : ixo_(ixo) {}
+    // Sends what is pending; false when the server refused or could not be reached.
+    bool flush() {
+        if (pending_.empty()) return true;
+        char reply[512];
+        int32_t rc = ixoIndexLocalBuffer(ixo_, pending_.c_str(), nullptr, reply, sizeof reply);
+        pending_.clear();
+        pendingDocs_ = 0;
+        if (rc != 1) {
+            std::fprintf(stderr, "ixoindex: the server refused a batch: %s\n", ixoGetError(rc));
+            return false;
+        }
+        ++requests_;
+        return true;
+    }
+    void add(const std::string& idx, size_t docs, const Options& o) {
+        pending_ += idx;
+        pendingDocs_ += docs;
+        if (pendingDocs_ >= o.batchDocs || pending_.size() >= o.batchBytes) ok_ &= flush();
+    }
+    bool remove(const std::vector<std::string>& references) {
+        bool ok = true;
+        std::string list;
+        auto send = [&] {
+            if (list.empty()) return;
+            char reply[256];
+            if (ixoDeleteDocuments(ixo_, IXO_DELETE_REFERENCES, list.c_str(), reply,
+                                   sizeof reply) != 1)
+                ok = false;
+            list.clear();
+        };
+        for (const std::string& r : references) {
+            if (r.empty()) continue;
+            if (!list.empty()) list += "+";
+            list += percentEncode(r);
+            if (list.size() > 1500) send();
+        }
+        send();
+        return ok;
+    }
+    bool ok() const { return ok_; }
+    int requests() const { return requests_; }
+
+  private:
+    IXO* ixo_;
+    std::string pending_;
+    size_t pendingDocs_ = 0;
+    bool ok_ = true;
+    int requests_ = 0;
+};
+
+size_t countDocuments(const std::string& idx) {
+    size_t n = 0;
+    for (size_t p = 0; (p = idx.find("#IXOENDDOC\n", p)) != std::string::npos; p += 11)
+        if (p == 0 || idx[p - 1] == '\n') ++n;
+    return n;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        const char* v = nullptr;
+        if (a == "--help" || a == "-h") {
+            usage(stdout);
+            return 0;
+        } else if (a == "--server" && (v = value())) {
+            std::string s = v;
+            size_t colon = s.rfind(':');
+            if (colon == std::string::npos) {
+                usage(stderr);
+                return 2;
+            }
+            o.host = s.substr(0, colon);
+            o.port = std::atoi(s.c_str() + colon + 1);
+        } else if (a == "--config" && (v = value())) {
+            o.config = v;
+        } else if (a == "--section" && (v = value())) {
+            o.section = v;
+        } else if (a == "--state" && (v = value())) {
+            o.stateFile = v;
+        } else if (a == "--database" && (v = value())) {
+            o.database = v;
+        } else if (a == "--batch" && (v = value())) {
+            o.batchDocs = static_cast<size_t>(std::max(1, std::atoi(v)));
+        } else if (!a.empty() && a[0] != '-') {
+            o.folders.push_back(a);
+        } else {
+            usage(stderr);
+            return 2;
+        }
+    }
+    if (o.host.empty() || o.port <= 0 || o.folders.empty()) {
+        usage(stderr);
+        return 2;
+    }
+
+    IXO ixo{};
+    if (ixoCreateIxo(&ixo, o.host.c_str(), nullptr, o.port, o.port) != 1) {
+        std::fprintf(stderr, "ixoindex: bad server %s\n", o.host.c_str());
+        return 2;
+    }
+    imexInit();
+    ImportContext* context = imexCreate();
+    ImportArgs* args = imargsCreate();
+    ConfigFile* cfg = nullptr;
+    const char* section = o.section ? o.section : "DEFAULT";
+    if (o.config) {
+        if (envCfgLoad(&cfg, o.config, 0) != 0) {
+            std::fprintf(stderr, "ixoindex: cannot read configuration %s\n", o.config);
+            return 1;
+        }
+        imexRegisterFromConfig(context, cfg, section);
+        const char* outcome = imargsLoadFromConfig(cfg, section, 0, nullptr, nullptr, args);
+        if (std::strcmp(outcome, "Success.") != 0) {
+            std::fprintf(stderr, "ixoindex: %s\n", outcome);
+            return 1;
+        }
+    }
+    if (o.database) imargsSetOutputDatabase(args, o.database);
+    char* tempName =
+        fileTempName((std::filesystem::temp_directory_path() / "ixoindex").string().c_str());
+    const std::string temp = tempName ? tempName : "ixoindex.tmp";
+    if (tempName) memFree(tempName);
+    imargsSetOutputFilename(args, temp.c_str());
+
+    std::map<std::string, FileState> previous = loadState(o.stateFile);
+    std::map<std::string, FileState> current;
+    Walk walk;
+    for (const std::string& folder : o.folders) {
+        std::error_code ec;
+        std::string absolute = std::filesystem::absolute(folder, ec).lexically_normal().string();
+        while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
+        if (fileWalkDirectory(absolute.c_str(), nullptr, collect, &walk, 1) < 0)
+            std::fprintf(stderr, "ixoindex: cannot read folder %s\n", folder.c_str());
+    }
+
+    const bool terminal = ::isatty(2) != 0;
+    const auto start = std::chrono::steady_clock::now();
+    Indexer indexer(&ixo);
+    size_t done = 0, sent = 0, failed = 0, unchanged = 0;
+    for (const std::string& file : walk.files) {
+        ++done;
+        struct stat st {};
+        if (::stat(file.c_str(), &st) != 0) continue;
+        FileState s;
+        s.mtime = static_cast<int64_t>(st.st_mtime);
+        s.size = static_cast<int64_t>(st.st_size);
+        auto old = previous.find(file);
+        if (old != previous.end() && old->second.mtime == s.mtime && old->second.size == s.size) {
+            current[file] = old->second;
+            ++unchanged;
+            continue;
+        }
+        fileDelete(temp.c_str());
+        const char* one[] = {file.c_str()};
+        imargsSetInputs(args, 1, one);
+        int32_t result = 0;
+        imexImport(context, args, &result);
+        char* text = nullptr;
+        int64_t n = fileReadWhole(temp.c_str(), &text);
+        std::string idx = n > 0 && text ? std::string(text, static_cast<size_t>(n)) : "";
+        if (text) memFree(text);
+        if (result == -2) continue;  // a kind of file the library does not handle
+        if (result != 0) {
+            std::fprintf(stderr, "%sixoindex: %s: %s\n", terminal ? "\n" : "", file.c_str(),
+                         imexGetError(result));
+            ++failed;
+            continue;
+        }
+        s.reference = firstReference(idx);
+        current[file] = s;
+        if (!idx.empty()) {
+            indexer.add(idx, countDocuments(idx), o);
+            ++sent;
+        }
+        if (terminal && (done % 50 == 0 || done == walk.files.size())) {
+            double secs =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            std::fprintf(stderr, "\r%zu/%zu files, %.0f files/s", done, walk.files.size(),
+                         secs > 0 ? static_cast<double>(done) / secs : 0.0);
+        }
+    }
+    bool ok = indexer.flush() && indexer.ok();
+
+    std::vector<std::string> gone;
+    for (const auto& [file, s] : previous)
+        if (!current.count(file)) {
+            // A changed file whose reference moved also loses its old documents.
+            gone.push_back(s.reference);
+        }
+    for (const auto& [file, s] : current) {
+        auto old = previous.find(file);
+        if (old != previous.end() && old->second.reference != s.reference)
+            gone.push_back(old->second.reference);
+    }
+    if (!gone.empty() && !indexer.remove(gone)) {
+        std::fprintf(stderr, "ixoindex: the server refused a deletion\n");
+        ok = false;
+    }
+    if (terminal) std::fprintf(stderr, "\n");
+    // Only a run whose requests all went through is remembered; otherwise the next run
+    // sends the same changes again.
+    if (ok && !saveState(o.stateFile, current)) {
+        std::fprintf(stderr, "ixoindex: cannot write the state file %s\n", o.stateFile.c_str());
+        ok = false;
+    }
+    if (terminal)
+        std::fprintf(stderr, "ixoindex: %zu sent, %zu unchanged, %zu deleted, %zu failed\n", sent,
+                     unchanged, gone.size(), failed);
+    fileDelete(temp.c_str());
+    if (cfg) envCfgClose(&cfg);
+    imargsDestroy(args);
+    imexDestroy(context);
+    ixoDestroyIxo(&ixo);
+    return !ok ? 1 : failed ? 1 : 0;
+}

@@ -197,6 +197,37 @@ bool loadUserStoplist(const std::string& fileName, std::vector<std::string>& lis
     return true;
 }
 
+std::string stripWords(const std::string& query, const QueryOptions& options) {
+    WordList* words = ixoWordListCreate();
+    if (!words) return {};
+    ixoWordListAddText(words, query.c_str(), kStripSeparators);
+    int32_t flags = (options.removeDuplicates ? IXO_WORDS_SORT_UNIQUE : 0) |
+                    (options.removeSingleLetters ? IXO_WORDS_NO_SINGLE : 0) |
+                    (options.removeNumbers ? IXO_WORDS_NO_NUMBERS : 0);
+    char* stripped = ixoWordListBuildQuery(words, "+", flags);
+    ixoWordListDestroy(&words);
+    std::string out = stripped ? stripped : "";
+    if (stripped) memFree(stripped);
+    return out;
+}
+
+std::string applyUserStoplist(const std::string& query, const std::vector<std::string>& stoplist) {
+    std::string kept;
+    size_t pos = 0;
+    while (pos <= query.size()) {
+        size_t end = query.find_first_of(",+", pos);
+        if (end == std::string::npos) end = query.size();
+        std::string piece = query.substr(pos, end - pos);
+        pos = end + 1;
+        if (piece.empty()) continue;
+        if (std::find(stoplist.begin(), stoplist.end(), upperCopy(piece)) != stoplist.end())
+            continue;
+        kept += piece;
+        kept += '+';
+    }
+    return kept;
+}
+
 QueryBuilder::QueryBuilder(const TermWeightTable* weights, std::vector<std::string> userStoplist,
                            UserProfile* profile, std::string profilePath)
     : weights_(weights),
@@ -232,36 +263,9 @@ BuiltQuery QueryBuilder::build(std::string text, const QueryOptions& options) co
         query = buffer.data();
     }
 
-    // Stripping.
-    WordList* words = ixoWordListCreate();
-    if (!words) return result;
-    ixoWordListAddText(words, query.c_str(), kStripSeparators);
-    int32_t flags = (options.removeDuplicates ? IXO_WORDS_SORT_UNIQUE : 0) |
-                    (options.removeSingleLetters ? IXO_WORDS_NO_SINGLE : 0) |
-                    (options.removeNumbers ? IXO_WORDS_NO_NUMBERS : 0);
-    char* stripped = ixoWordListBuildQuery(words, "+", flags);
-    ixoWordListDestroy(&words);
-    query = stripped ? stripped : "";
-    if (stripped) memFree(stripped);
-
-    // The user stop list, as whole terms without regard to case.
-    if (options.useStoplist && !userStoplist_.empty()) {
-        std::string kept;
-        size_t pos = 0;
-        while (pos <= query.size()) {
-            size_t end = query.find_first_of(",+", pos);
-            if (end == std::string::npos) end = query.size();
-            std::string piece = query.substr(pos, end - pos);
-            pos = end + 1;
-            if (piece.empty()) continue;
-            std::string key = upperCopy(piece);
-            if (std::find(userStoplist_.begin(), userStoplist_.end(), key) != userStoplist_.end())
-                continue;
-            kept += piece;
-            kept += '+';
-        }
-        query = std::move(kept);
-    }
+    query = stripWords(query, options);
+    if (options.useStoplist && !userStoplist_.empty())
+        query = applyUserStoplist(query, userStoplist_);
 
     result.terms = static_cast<int32_t>(std::count(query.begin(), query.end(), '+'));
     if (result.terms >= options.minWordsForQuery && result.terms > 0) result.text = query;

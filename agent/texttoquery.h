@@ -76,6 +76,14 @@ struct BuiltQuery {
     int32_t terms = 0;
 };
 
+// Stripping: the words of a query text (split at the separator set, which does not
+// hold "~"), sorted and de-duplicated, without single characters and without words
+// that read as a non-zero number, as each option says; each word followed by "+".
+std::string stripWords(const std::string& query, const QueryOptions& options);
+// Removes the pieces (split at "," and "+") that equal an entry of stoplist (upper
+// case) without regard to case; the rest is joined with "+" after every piece.
+std::string applyUserStoplist(const std::string& query, const std::vector<std::string>& stoplist);
+
 // Loads the user stop list file: one term per line or comma-separated terms; each
 // non-empty piece is added to list. False when the file cannot be read.
 bool loadUserStoplist(const std::string& fileName, std::vector<std::string>& list);

@@ -1,0 +1,236 @@
+// Settings: the registry hive files and CAppParameters over them.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "agent/AppParameters.h"
+#include "agent_test_support.h"
+#include "platform/registry.h"
+#include "support/envcfgutil.h"
+#include "tests/common/tempdir.h"
+
+using agent::CAppParameters;
+using platform::RegHive;
+using platform::RegSnapshot;
+
+namespace {
+
+// Runs fn in a child process; true when it returned true there.
+template <typename Fn>
+bool inChildProcess(Fn fn) {
+    pid_t pid = ::fork();
+    if (pid == 0) ::_exit(fn() ? 0 : 1);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+TEST(Registry, ParsesRegeditTextAndSkipsWhatItCannotRead) {
+    RegSnapshot snap = RegSnapshot::parse(
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Halvoran\\Sapiolux\\Suggestions]\r\n"
+        "\"NSuggests\"=dword:0000000a\r\n\"UrlPrefix\"=\"say \\\"hi\\\" C:\\\\x\"\r\n"
+        "\"Broken\"=dword:zz\r\n\"TooLong\"=dword:123456789\r\n\"Open\"=\"no end\r\n"
+        "\"Neg\"=dword:ffffffff\r\n");
+    const std::string key = "software\\HALVORAN\\sapiolux\\suggestions";
+    EXPECT_EQ(snap.number(key, "nsuggests"), 10u);
+    EXPECT_EQ(snap.text(key, "UrlPrefix"), "say \"hi\" C:\\x");
+    EXPECT_FALSE(snap.number(key, "Broken"));
+    EXPECT_FALSE(snap.number(key, "TooLong"));
+    EXPECT_FALSE(snap.text(key, "Open"));
+    EXPECT_EQ(static_cast<int32_t>(*snap.number(key, "Neg")), -1);
+    // A value of the other type is not there for the caller.
+    EXPECT_FALSE(snap.text(key, "NSuggests"));
+
+    RegSnapshot again = RegSnapshot::parse(snap.format("HKEY_CURRENT_USER"));
+    EXPECT_EQ(again.text(key, "UrlPrefix"), "say \"hi\" C:\\x");
+    EXPECT_EQ(again.number(key, "NSuggests"), 10u);
+}
+
+TEST(Registry, WritesCreateKeysAndRefuseLineBreaks) {
+    testing_support::TempDir dir;
+    agent_test::ScopedHives hives(dir.path());
+    EXPECT_TRUE(platform::regWriteText(RegHive::User, "Software\\A\\B", "Name", "v1"));
+    EXPECT_TRUE(platform::regWriteNumber(RegHive::Machine, "Software\\A\\B", "N", 7));
+    EXPECT_EQ(platform::regReadText(RegHive::User, "Software\\A\\B", "Name"), "v1");
+    EXPECT_FALSE(platform::regReadText(RegHive::Machine, "Software\\A\\B", "Name"));
+    EXPECT_EQ(platform::regReadNumber(RegHive::Machine, "Software\\A\\B", "N"), 7u);
+    EXPECT_FALSE(platform::regWriteText(RegHive::User, "Software\\A\\B", "Name", "two\nlines"));
+    EXPECT_EQ(platform::regReadText(RegHive::User, "Software\\A\\B", "Name"), "v1");
+    std::string text = testing_support::readWholeFile(platform::regHiveFile(RegHive::Machine));
+    EXPECT_EQ(text.rfind("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\A\\B]\n", 0), 0u) << text;
+}
+
+TEST(Registry, TwoProcessesWritingAtOnceLoseNothing) {
+    testing_support::TempDir dir;
+    agent_test::ScopedHives hives(dir.path());
+    constexpr int kWrites = 60;
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        children[c] = ::fork();
+        if (children[c] == 0) {
+            bool ok = true;
+            for (int i = 0; i < kWrites; ++i)
+                ok = platform::regWriteNumber(RegHive::User, "Software\\Race",
+                                              "P" + std::to_string(c) + "_" + std::to_string(i),
+                                              static_cast<uint32_t>(i)) &&
+                     ok;
+            ::_exit(ok ? 0 : 1);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    RegSnapshot snap = RegSnapshot::load(RegHive::User);
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < kWrites; ++i)
+            EXPECT_EQ(
+                snap.number("Software\\Race", "P" + std::to_string(c) + "_" + std::to_string(i)),
+                static_cast<uint32_t>(i));
+}
+
+TEST(AppParameters, FreshMachineGivesTheDefaults) {
+    testing_support::TempDir dir;
+    agent_test::ScopedHives hives(dir.path());
+    CAppParameters p;
+    p.Load();
+    EXPECT_EQ(p.GetConfigFile(), "Extended.cfg");
+    EXPECT_EQ(p.GetBrandName(), "Halvoran");
+    EXPECT_EQ(p.GetProductName(), "Vantri");
+    EXPECT_EQ(p.GetClientCacheSize(), 12);
+    EXPECT_EQ(p.GetClientCacheTime(), 7200);
+    EXPECT_EQ(p.GetPersonalIxoQueryPort(), 6223);
+    EXPECT_EQ(p.GetMinWordsForQuery(), 2);
+    EXPECT_EQ(p.GetStoplistFilename(), "english.dat");
+    EXPECT_EQ(p.GetWindowChangedInterval(), 1500);
+    EXPECT_EQ(p.GetNSuggests(), 6);
+    EXPECT_EQ(p.GetThreshold(), 37);
+    EXPECT_EQ(p.GetHotKeyCode(), 71);
+    EXPECT_EQ(p.GetHotKeyModifier(), 3);
+    EXPECT_EQ(p.GetFirstTime(), 1);
+    EXPECT_EQ(p.GetAppBarSide(), 3);
+    EXPECT_EQ(p.GetRasConnectionCheckInterval(), 5);
+    EXPECT_EQ(p.GetDocTypes(), "htm,html,shtml,stm,cfm,cfml,xml,cgi,asp");
+    EXPECT_EQ(p.GetLinksVarName(), "links");
+    EXPECT_EQ(p.GetQueryLogoPath(), "QueryLogo.bmp");
+    EXPECT_EQ(p.GetBadWindowClasses().substr(0, 28), "SysTreeView32,SysListView32,");
+    EXPECT_EQ(p.GetPersonalIxoPath(), "");
+    // Window defaults from the screen figures: 1024 wide, 16 scroll bar, 18 caption.
+    EXPECT_EQ(p.GetWidth(), 512);
+    EXPECT_EQ(p.GetXPosition(), 1024 - 512 - 16);
+    EXPECT_EQ(p.GetYPosition(), 18);
+    EXPECT_EQ(p.GetHeight(), 77);
+    EXPECT_EQ(p.GetDeskBandWindowHandle(), 0);
+    // Loading on a fresh machine writes nothing.
+    EXPECT_FALSE(std::filesystem::exists(platform::regHiveFile(RegHive::User)));
+}
+
+TEST(AppParameters, SettersWriteThroughAndANewProcessReadsThemBack) {
+    testing_support::TempDir dir;
+    agent_test::ScopedHives hives(dir.path());
+    {
+        CAppParameters p;
+        p.Load();
+        EXPECT_TRUE(p.SetNSuggests(12));
+        EXPECT_TRUE(p.SetMinWordsForQuery(4));
+        EXPECT_TRUE(p.SetUrlPrefix("http://x/?q="));
+        EXPECT_TRUE(p.SetProxyHost("proxy.lan"));
+        EXPECT_TRUE(p.SetPersonalIxoPath("/opt/personal"));
+        EXPECT_TRUE(p.SetOpenPeriod(9));
+        EXPECT_TRUE(p.SetQueryLogoPath("mine.bmp"));
+        EXPECT_TRUE(p.SetBrandName(""));
+        EXPECT_EQ(p.GetNSuggests(), 12);
+    }
+    EXPECT_TRUE(inChildProcess([] {
+        CAppParameters p;
+        p.Load();
+        return p.GetNSuggests() == 12 && p.GetMinWordsForQuery() == 4 &&
+               p.GetUrlPrefix() == "http://x/?q=" && p.GetProxyHost() == "proxy.lan" &&
+               p.GetPersonalIxoPath() == "/opt/personal" && p.GetOpenPeriod() == 9 &&
+               p.GetQueryLogoPath() == "mine.bmp" && p.GetBrandName() == "Halvoran";
+    }));
+    // Store and key as named: NSuggests in the user hive, the personal server's key in
+    // the machine hive.
+    EXPECT_EQ(platform::regReadNumber(RegHive::User, "Software\\Halvoran\\Sapiolux\\Suggestions",
+                                      "NSuggests"),
+              12u);
+    EXPECT_EQ(platform::regReadText(RegHive::Machine, "Software\\Halvoran\\PersonalIXO", "Path"),
+              "/opt/personal");
+}
+
+TEST(AppParameters, BuiltInNamesProxyMarkerAndOnDemandValues) {
+    testing_support::TempDir dir;
+    agent_test::ScopedHives hives(dir.path());
+    CAppParameters p;
+    p.Load();
+    p.SetProductName("");
+    EXPECT_EQ(p.GetProductName(), "Vantri");
+    p.SetProductName("Finder");
+    EXPECT_EQ(p.GetProductName(), "Finder");
+    p.SetProxyHost("proxy.lan");
+    p.SetUseProxy(1);
+    EXPECT_EQ(p.GetProxyHost(), "ORVIQ_AUTOPROXY");
+    p.SetUseProxy(2);
+    EXPECT_EQ(p.GetProxyHost(), "proxy.lan");
+
+    // Another writer changes OutputDebugInfo and the desk band handle: the field keeps
+    // its value until asked to read again.
+    platform::regWriteNumber(RegHive::Machine, "Software\\Halvoran\\Sapiolux\\Miscellaneous",
+                             "OutputDebugInfo", 1);
+    platform::regWriteNumber(RegHive::Machine, "Software\\Halvoran\\Sapiolux\\DeskBand",
+                             "WindowHandle", 4242);
+    EXPECT_EQ(p.GetOutputDebugInfo(), 0);
+    EXPECT_EQ(p.ReadOutputDebugInfo(), 1);
+    EXPECT_EQ(p.GetOutputDebugInfo(), 1);
+    EXPECT_EQ(p.GetDeskBandWindowHandle(), 4242);
+}
+
+TEST(AppParameters, ExtendedFileIsCreatedEncipheredSavedAndMerged) {
+    testing_support::TempDir dir;
+    agent_test::ScopedHives hives(dir.path());
+    std::string ext = dir.file("ext.cfg");
+    {
+        CAppParameters p;
+        p.SetConfigFile(ext);
+        p.Load();
+        ASSERT_TRUE(p.HasExtended());
+        EXPECT_EQ(p.ExtGetText("IXO"), "");
+        EXPECT_EQ(p.ExtGetNumber("SOURCE"), 0);
+        EXPECT_TRUE(p.ExtSetText("IXO", "server.example"));
+        EXPECT_TRUE(p.ExtSetNumber("SOURCE", 3));
+        EXPECT_TRUE(p.ExtSetFlag("BLOCKPORN", true));
+        EXPECT_TRUE(p.ExtSave());
+    }
+    std::string raw = testing_support::readWholeFile(ext);
+    EXPECT_EQ(raw.find("server.example"), std::string::npos) << "saved enciphered";
+    {
+        CAppParameters p;
+        p.Load();
+        EXPECT_EQ(p.ExtGetText("IXO"), "server.example");
+        EXPECT_EQ(p.ExtGetNumber("SOURCE"), 3);
+        EXPECT_TRUE(p.ExtGetFlag("BLOCKPORN"));
+
+        ConfigFile* other = nullptr;
+        std::string text = "[Settings]\nPORT=6300\nIXO=other.example\n[Extra]\nK=v\n";
+        ASSERT_EQ(envCfgLoadFromMemory(&other, text.data(), static_cast<int32_t>(text.size()),
+                                       nullptr, ENVCFG_OWNED),
+                  0);
+        EXPECT_TRUE(p.ExtMerge(other));
+        envCfgClose(&other);
+    }
+    CAppParameters p;
+    p.Load();
+    EXPECT_EQ(p.ExtGetText("IXO"), "other.example");
+    EXPECT_EQ(p.ExtGetNumber("PORT"), 6300);
+    EXPECT_EQ(p.ExtGetNumber("SOURCE"), 3);
+
+    // Without a file every accessor reads empty and every write fails.
+    CAppParameters none;
+    none.OpenExtended("");
+    EXPECT_EQ(none.ExtGetText("IXO"), "");
+    EXPECT_FALSE(none.ExtSetText("IXO", "x"));
+    EXPECT_FALSE(none.ExtSave());
+}

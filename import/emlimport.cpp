@@ -1,0 +1,319 @@
+// The mail message importer.
+#include "import/emlimport.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+#include "import/charset.h"
+#include "import/importargs.h"
+#include "import/importimpl.h"
+#include "import/importlog.h"
+#include "support/dateutil.h"
+#include "support/fileutil.h"
+
+namespace {
+
+constexpr const char* kDatePattern = "D+ SHORTMONTH YYYY HH:NN:SS";
+// Attachments of attachments are imported this many levels deep at most.
+constexpr int kMaxAttachmentDepth = 4;
+// Numbered names tried for one attachment before it is given up.
+constexpr int kMaxNameTries = 1000;
+
+thread_local int gAttachmentDepth = 0;
+
+char upperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool equalsCaseBlind(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (upperAscii(a[i]) != upperAscii(b[i])) return false;
+    return true;
+}
+
+bool startsWithCaseBlind(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && equalsCaseBlind(text.substr(0, prefix.size()), prefix);
+}
+
+std::string trimmed(std::string_view s) {
+    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!s.empty() && space(s.front())) s.remove_prefix(1);
+    while (!s.empty() && space(s.back())) s.remove_suffix(1);
+    return std::string(s);
+}
+
+// A value written on one IDX line: control characters and double quotes become blanks.
+std::string oneLine(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 32 || c == '"') c = ' ';
+    return out;
+}
+
+void logToImportLog(void*, int level, const std::string& line) {
+    importLog(level, "%s", line.c_str());
+}
+
+// Splits a recipient list at ',', ';', CR and LF and stores the trimmed, decoded
+// entries as base-%d (from 0), the first one also as base.
+void setRecipients(const IdxRemapTable* remap, SrcFileSpec* sfs, const std::string& list,
+                   const char* base) {
+    int k = 0;
+    size_t pos = 0;
+    while (pos <= list.size()) {
+        size_t end = list.find_first_of(",;\r\n", pos);
+        if (end == std::string::npos) end = list.size();
+        std::string entry = trimmed(emlDecodeHeaderText(trimmed(list.substr(pos, end - pos))));
+        if (!entry.empty()) {
+            if (k == 0) srcFileSpecSetFieldRemapped(remap, sfs, base, entry.c_str());
+            const std::string name = std::string(base) + "-" + std::to_string(k);
+            srcFileSpecSetFieldRemapped(remap, sfs, name.c_str(), entry.c_str());
+            ++k;
+        }
+        pos = end + 1;
+    }
+}
+
+// Opens path for writing only when no file of that name exists.
+std::FILE* createNew(const std::string& path) {
+    return std::fopen(path.c_str(), "wbx");
+}
+
+bool writeAll(std::FILE* file, const std::string& bytes) {
+    bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && ok;
+}
+
+}  // namespace
+
+std::string emlNormalizeLineEnds(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            out += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+bool emlSetImportDetails(const ImportArgs* args, const EmlMessage& message, std::string_view raw,
+                         SrcFileSpec* sfs, std::string* dateText) {
+    if (dateText) dateText->clear();
+    if (!message.headerEnd.found || message.headerEnd.headerLength < 3) return false;
+    const IdxRemapTable remap = args ? args->remapTable() : IdxRemapTable{};
+    std::optional<std::string> to, from, subject, messageId, date, cc;
+    for (const EmlHeader& h : message.headers) {
+        if (equalsCaseBlind(h.name, "To") || equalsCaseBlind(h.name, "Envelope-to")) {
+            to = h.value;
+        } else if (equalsCaseBlind(h.name, "From")) {
+            from = h.value;
+        } else if (equalsCaseBlind(h.name, "Subject")) {
+            subject = h.value;
+        } else if (equalsCaseBlind(h.name, "Message-ID")) {
+            messageId = h.value;
+        } else if (equalsCaseBlind(h.name, "Date")) {
+            date = h.value;
+        } else if (equalsCaseBlind(h.name, "Cc")) {
+            cc = h.value;
+        } else if (startsWithCaseBlind(h.name, "X-") && h.name.size() > 2) {
+            const std::string name = trimmed(h.name.substr(2));
+            if (!name.empty())
+                srcFileSpecSetFieldRemapped(&remap, sfs, name.c_str(), trimmed(h.value).c_str());
+        }
+    }
+
+    if (date) {
+        const std::string text = trimmed(*date);
+        if (dateText) *dateText = text;
+        int64_t seconds = 0;
+        if (dateParse(nullptr, text.c_str(), kDatePattern, &seconds) == 1) {
+            srcFileSpecSetDate(sfs, std::to_string(seconds).c_str());
+            srcFileSpecSetFieldRemapped(&remap, sfs, "ShortDate", text.c_str());
+        }
+    } else {
+        srcFileSpecSetDate(sfs, std::to_string(static_cast<long>(std::time(nullptr))).c_str());
+    }
+
+    if (messageId) srcFileSpecSetReference(sfs, trimmed(*messageId).c_str());
+    if (subject) {
+        const std::string text = trimmed(emlDecodeHeaderText(*subject));
+        srcFileSpecSetTitle(sfs, text.c_str());
+        srcFileSpecSetFieldRemapped(&remap, sfs, "Subject", text.c_str());
+    }
+    if (from) {
+        const std::string text = trimmed(emlDecodeHeaderText(*from));
+        srcFileSpecSetFieldRemapped(&remap, sfs, "From", text.c_str());
+    }
+
+    std::string content;
+    if (message.body) {
+        content = *message.body;
+    } else if (message.headerEnd.bodyStart < raw.size()) {
+        content = charsetDocumentToWindows1252(raw.substr(message.headerEnd.bodyStart),
+                                               charsetFromContentType(message.contentTypeValue));
+    }
+    srcFileSpecSetContent(sfs, emlNormalizeLineEnds(content));
+
+    if (to) setRecipients(&remap, sfs, *to, "To");
+    if (cc) setRecipients(&remap, sfs, *cc, "Cc");
+    return true;
+}
+
+std::string emlAttachmentDirectory(const ImportArgs* args) {
+    std::string dir;
+    if (!args->attachmentsSet) {
+        dir = args->tempDirectory;
+    } else if (args->attachmentKeep && args->attachmentDir && !args->attachmentDir->empty()) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(*args->attachmentDir, ec)) return {};
+        dir = *args->attachmentDir;
+    } else {
+        return {};
+    }
+    if (dir.empty()) dir = "./";
+    return dir;
+}
+
+std::vector<EmlWrittenAttachment> emlWriteAttachments(const EmlMessage& message,
+                                                      const std::string& directory,
+                                                      const std::string& parentReference,
+                                                      long parentDate,
+                                                      const std::string& parentDateText) {
+    std::vector<EmlWrittenAttachment> written;
+    if (directory.empty()) return written;
+    std::string dir = directory;
+    if (dir.back() != '/' && dir.back() != '\\') dir += '/';
+    for (size_t index = 0; index < message.parts.size(); ++index) {
+        const EmlPart& part = message.parts[index];
+        if (!part.fileName || !part.hasData) continue;
+        std::string name = emlSafeFileName(*part.fileName);
+        if (name.empty()) name = "email" + std::to_string(index) + ".eml";
+        // A name is taken only when neither the file nor its side file exists; both are
+        // created exclusively so nothing that is there is ever replaced.
+        EmlWrittenAttachment out;
+        std::FILE* file = nullptr;
+        std::FILE* side = nullptr;
+        for (int attempt = 0; attempt <= kMaxNameTries && !file; ++attempt) {
+            std::string path =
+                attempt == 0 ? dir + name
+                             : dir + std::to_string(index + static_cast<size_t>(attempt)) + name;
+            std::string sidePath = path + kIdxSideFileSuffix;
+            if (fileExists(path.c_str()) == 0 || fileExists(sidePath.c_str()) == 0) continue;
+            file = createNew(path);
+            if (!file) {
+                if (errno == EEXIST) continue;
+                break;
+            }
+            side = createNew(sidePath);
+            if (!side) {
+                std::fclose(file);
+                file = nullptr;
+                std::remove(path.c_str());
+                if (errno == EEXIST) continue;
+                break;
+            }
+            out.path = std::move(path);
+            out.sidePath = std::move(sidePath);
+        }
+        if (!file) {
+            importLog(2, "Warning: Couldn't write attachment %s\n", name.c_str());
+            continue;
+        }
+        if (!writeAll(file, part.text)) {
+            std::fclose(side);
+            std::remove(out.path.c_str());
+            std::remove(out.sidePath.c_str());
+            importLog(2, "Warning: Couldn't write attachment %s\n", out.path.c_str());
+            continue;
+        }
+        importLog(3, "Just written %s\n", out.path.c_str());
+        const std::string reference = oneLine(parentReference);
+        std::string header =
+            "#IXOREFERENCE " + reference + "-" + std::to_string(index) + "-" + oneLine(name) + "\n";
+        header += "#IXODATE " + std::to_string(parentDate) + " " + oneLine(parentDateText) + "\n";
+        header += "#IXOFIELD ParentDocument=\"" + reference + "\"\n";
+        if (!writeAll(side, header)) {
+            std::remove(out.sidePath.c_str());
+            importLog(2, "Warning: Couldn't write side file %s\n", out.sidePath.c_str());
+        }
+        written.push_back(std::move(out));
+    }
+    return written;
+}
+
+int emlImportHandler(ImportContext* context, ImportArgs* args, char* fname, size_t,
+                     const char* from, SrcFileSpec* sfs, ImportEntry*) {
+    ASSERT_a(fname != NULL);
+    ASSERT_a(from != NULL);
+    ASSERT_a(sfs != NULL);
+    char* buffer = nullptr;
+    const int64_t length = fileReadWhole(from, &buffer);
+    if (!buffer || length <= 0) {
+        if (buffer) memFree(buffer);
+        importAddError(context, -6, -3, "Email parser: Couldn't read file", from);
+        return -8;
+    }
+    std::string raw(buffer, static_cast<size_t>(length));
+    memFree(buffer);
+
+    const EmlLogSink log{logToImportLog, nullptr};
+    const EmlMessage message = emlParseMessage(raw, log);
+    std::string dateText;
+    if (!emlSetImportDetails(args, message, raw, sfs, &dateText))
+        importLog(2, "emlSetImportDetails() Failed\n");
+
+    // The side files come before the attachments so that the attachments name the
+    // message by the reference it is finally saved under.
+    importMergeSideFiles(args, from, sfs);
+    srcFileSpecSetFilename(sfs, from);
+
+    const std::string directory = emlAttachmentDirectory(args);
+    const std::string parentReference = sfs->reference ? *sfs->reference : std::string(from);
+    long parentDate = sfs->date ? std::strtol(sfs->date->c_str(), nullptr, 10) : 0;
+    if (parentDate <= 0) parentDate = static_cast<long>(std::time(nullptr));
+    const std::vector<EmlWrittenAttachment> written =
+        emlWriteAttachments(message, directory, parentReference, parentDate, dateText);
+
+    const IdxRemapTable remap = args->remapTable();
+    if (args->attachmentKeep && args->attachmentsSet) {
+        for (size_t i = 0; i < written.size(); ++i) {
+            const std::string field = "ATTACHMENT" + std::to_string(i + 1);
+            srcFileSpecSetFieldRemapped(&remap, sfs, field.c_str(), written[i].path.c_str());
+            importLog(3, "importSetField [%s] Value [%s]\n", field.c_str(),
+                      written[i].path.c_str());
+        }
+        const std::string count = std::to_string(written.size());
+        srcFileSpecSetFieldRemapped(&remap, sfs, "NUMATTACH", count.c_str());
+        importLog(3, "importSetField NUMATTACH Value [%s]\n", count.c_str());
+    }
+
+    if (!written.empty() && (!args->attachmentsSet || args->attachmentImport)) {
+        if (gAttachmentDepth >= kMaxAttachmentDepth) {
+            importLog(2, "Warning: Attachments of \"%s\" nested too deep, not imported\n", from);
+        } else {
+            importLog(3, "Well we are now importing\n");
+            ++gAttachmentDepth;
+            for (const EmlWrittenAttachment& a : written)
+                importProcessInput(context, args, a.path.c_str());
+            --gAttachmentDepth;
+        }
+    }
+
+    for (const EmlWrittenAttachment& a : written) {
+        if (!args->attachmentKeep || !args->attachmentsSet) {
+            if (args->attachmentsSet) importLog(3, "Deleting attachment: %s\n", a.path.c_str());
+            fileDelete(a.path.c_str());
+        }
+        fileDelete(a.sidePath.c_str());
+    }
+    return 0;
+}

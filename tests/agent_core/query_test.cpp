@@ -1,0 +1,189 @@
+// Query building: the term weight file, front end A's ranking, the capitalised phrases
+// of front end B, stripping, the user stop list and the term count.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "agent/profiling.h"
+#include "agent/texttoquery.h"
+#include "agent_test_support.h"
+#include "ixo_text.h"
+#include "support/fileutil.h"
+#include "support/phrases.h"
+#include "tests/common/tempdir.h"
+
+using namespace agent;
+
+namespace {
+
+std::string stem(std::string word) {
+    ixoStem(word.data());
+    return word.c_str();
+}
+
+std::unique_ptr<TermWeightTable> table(const std::map<std::string, uint8_t>& weights,
+                                       uint32_t buckets = 7) {
+    std::string bytes = agent_test::buildWeightFile(weights, buckets);
+    return TermWeightTable::parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+int terms(const std::string& query) {
+    return static_cast<int>(std::count(query.begin(), query.end(), '+'));
+}
+
+}  // namespace
+
+TEST(TermWeights, LooksTermsUpAndRejectsMalformedFiles) {
+    auto t = table({{"APPLE", 10}, {"PEAR", 200}, {"INTERNATIO", 33}}, 1);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->weight("APPLE"), 10);
+    EXPECT_EQ(t->weight("PEAR"), 200);
+    EXPECT_EQ(t->weight("PLUM"), 255);
+    EXPECT_EQ(t->weight("APPL"), 255);
+    // Only the first 10 characters are compared.
+    EXPECT_EQ(t->weight("INTERNATIONALLY"), 33);
+
+    std::string good = agent_test::buildWeightFile({{"APPLE", 10}, {"PEAR", 200}});
+    auto parse = [](const std::string& b) {
+        return TermWeightTable::parse(reinterpret_cast<const uint8_t*>(b.data()), b.size());
+    };
+    EXPECT_TRUE(parse(good));
+    EXPECT_FALSE(parse(good.substr(0, good.size() - 1)));  // last entry cut short
+    EXPECT_FALSE(parse(good.substr(0, 11)));
+    std::string zeroBuckets = good;
+    zeroBuckets[0] = zeroBuckets[1] = zeroBuckets[2] = zeroBuckets[3] = 0;
+    EXPECT_FALSE(parse(zeroBuckets));
+    std::string badDescriptor = good;
+    badDescriptor[12 + 4] = 3;  // first bucket claims three entries of two
+    EXPECT_FALSE(parse(badDescriptor));
+    std::string hugeCount = good;
+    hugeCount[8] = hugeCount[9] = hugeCount[10] = hugeCount[11] = '\xff';
+    EXPECT_FALSE(parse(hugeCount));
+}
+
+TEST(TermWeights, LoadsMarkedAndPlainFiles) {
+    testing_support::TempDir dir;
+    std::string bytes = agent_test::buildWeightFile({{"APPLE", 10}, {"PEAR", 200}});
+    testing_support::writeWholeFile(dir.file("plain.dat"), bytes);
+    ASSERT_EQ(fileWriteMarked(bytes.data(), static_cast<int64_t>(bytes.size()),
+                              dir.file("marked.dat").c_str()),
+              1);
+    for (const char* name : {"plain.dat", "marked.dat"}) {
+        auto t = TermWeightTable::load(dir.file(name));
+        ASSERT_TRUE(t) << name;
+        EXPECT_EQ(t->weight("PEAR"), 200) << name;
+    }
+    EXPECT_FALSE(TermWeightTable::load(dir.file("missing.dat")));
+}
+
+TEST(TextToQuery, RanksMergedTermsByWeightTimesRootOfCount) {
+    const std::string clock = stem("OCLOCK");
+    auto t = table({{clock, 100}, {stem("PEAR"), 10}});
+    // Apostrophes join the word; case does not matter: one term counted three times.
+    auto ranked = rankTerms("o'clock oclock OCLOCK pear", t.get());
+    ASSERT_EQ(ranked.size(), 2u);
+    EXPECT_EQ(ranked[0].term, clock);
+    EXPECT_EQ(ranked[0].value, static_cast<int>(100 * std::sqrt(3.0)));
+    EXPECT_EQ(ranked[1].value, 10);
+    // A term that is not in the table weighs 255 and comes first.
+    EXPECT_EQ(textToQuery("oclock zyxwq", 40, t.get()), stem("ZYXWQ") + "~+" + clock + "~+");
+
+    // Numbers and one-character words never become terms.
+    EXPECT_EQ(textToQuery("123 456 7", 40, t.get()), "");
+    EXPECT_EQ(textToQuery("a b c x y z", 40, t.get()), "");
+    EXPECT_EQ(textToQuery("", 40, t.get()), "");
+
+    DynString* out = dynStringCreate("old text");
+    textToQuery("pear", 40, out, t.get());
+    EXPECT_STREQ(out->text, (stem("PEAR") + "~+").c_str());
+    dynStringDestroy(&out);
+}
+
+TEST(TextToQuery, WritesAtMostMaxTermsOfEqualScore) {
+    std::string text;
+    for (int i = 0; i < 41; ++i) {
+        text += "zq";
+        text += static_cast<char>('a' + i / 26);
+        text += static_cast<char>('a' + i % 26);
+        text += "x ";
+    }
+    auto t = table({{"UNUSED", 1}});
+    EXPECT_EQ(rankTerms(text.c_str(), t.get()).size(), 41u);
+    std::string q = textToQuery(text.c_str(), 40, t.get());
+    EXPECT_EQ(terms(q), 40);
+    EXPECT_EQ(std::count(q.begin(), q.end(), '~'), 40);
+}
+
+TEST(Stripping, DuplicatesNumbersSingleLettersAndStopList) {
+    QueryOptions on;
+    EXPECT_EQ(stripWords("2000+3D+0+X2+", on), "X2+");  // 0 is a single character too
+    QueryOptions keepSingles;
+    keepSingles.removeSingleLetters = false;
+    EXPECT_EQ(stripWords("2000+3D+0+X2+", keepSingles), "0+X2+");
+    QueryOptions keepNumbers = keepSingles;
+    keepNumbers.removeNumbers = false;
+    EXPECT_EQ(stripWords("2000+3D+0+X2+", keepNumbers), "0+2000+3D+X2+");
+    EXPECT_EQ(stripWords("WORD WORD", on), "WORD+");
+    QueryOptions keepDuplicates;
+    keepDuplicates.removeDuplicates = false;
+    EXPECT_EQ(stripWords("WORD, WORD", keepDuplicates), "WORD+WORD+");
+    EXPECT_EQ(stripWords("A+BB+C", on), "BB+");
+    // "~" is no separator: a weighted term stays one word; punctuation-only words go.
+    EXPECT_EQ(stripWords("APPLE~+PEAR~+--+", on), "APPLE~+PEAR~+");
+
+    EXPECT_EQ(applyUserStoplist("THE+THE~+PLUM+", {"THE"}), "THE~+PLUM+");
+    EXPECT_EQ(applyUserStoplist("the,Plum+", {"THE", "PL"}), "Plum+");
+}
+
+TEST(Phrases, CapitalisedRunsWithoutSentenceOpenersOrStopWords) {
+    auto phrases = [](const char* text, const char* stop) {
+        char* p = strCapitalisedPhrases(text, stop);
+        std::string s = p ? p : "(null)";
+        if (p) memFree(p);
+        return s;
+    };
+    EXPECT_EQ(phrases("I met John Smith in New York. Apples are red.", ""),
+              "John Smith, New York, ");
+    EXPECT_EQ(phrases("Then the Rolling Stones played", "then,"), "Rolling Stones, ");
+    EXPECT_EQ(phrases("see John Smith", "smith,"), "John, ");
+    EXPECT_EQ(phrases("Berlin, Paris.\n\nLondon calling", nullptr), "Paris, ");
+    EXPECT_EQ(phrases("", ""), "");
+    EXPECT_EQ(phrases(nullptr, ""), "(null)");
+}
+
+TEST(QueryBuilder, FrontEndBStripsAndCountsTerms) {
+    QueryOptions options;
+    QueryBuilder b(nullptr, {});
+    BuiltQuery q = b.build("I met John Smith in New York. Apples are red.", options);
+    EXPECT_EQ(q.text, "JOHN+NEW+SMITH+YORK+");
+    EXPECT_EQ(q.terms, 4);
+    // One term is too few for the default minimum of two.
+    q = b.build("we went to Paris", options);
+    EXPECT_EQ(q.text, "");
+    EXPECT_EQ(q.terms, 1);
+    options.minWordsForQuery = 1;
+    EXPECT_EQ(b.build("we went to Paris", options).text, "PARIS+");
+    // Ampersands go first, so AT&T is one word.
+    EXPECT_EQ(b.build("we called AT&T today", options).text, "ATT+");
+
+    // The user stop list reaches front end B and the stop-list step.
+    QueryBuilder withStop(nullptr, {"york", "John"});
+    options.minWordsForQuery = 2;
+    EXPECT_EQ(withStop.build("I met John Smith in New York today", options).text, "NEW+SMITH+");
+}
+
+TEST(QueryBuilder, FrontEndAUpdatesAndSavesTheProfile) {
+    testing_support::TempDir dir;
+    auto t = table({{stem("ORCHARD"), 50}});
+    UserProfile profile = profileCreate();
+    QueryBuilder b(t.get(), {stem("PEAR") + "~"}, &profile, dir.file("profile.dat"));
+    BuiltQuery q = b.build("apples pears orchard harvest & cider", QueryOptions{});
+    EXPECT_EQ(q.text, stem("APPLES") + "~+" + stem("CIDER") + "~+" + stem("HARVEST") + "~+" +
+                          stem("ORCHARD") + "~+");
+    EXPECT_EQ(q.terms, 4);
+    auto saved = profileLoad(dir.file("profile.dat"));
+    ASSERT_TRUE(saved);
+    size_t stored = 0;
+    for (const auto& c : saved->categories) stored += c.terms.size();
+    EXPECT_EQ(stored, 5u);
+}

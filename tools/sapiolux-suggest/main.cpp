@@ -101,8 +101,7 @@ int main(int argc, char** argv) {
         // The agent starts its personal server at set-up; do the same unless it runs.
         agent::CPersonalServer server(settings);
         if (server.Detect(false) && !server.WaitReady(0)) {
-            server.Start(false);
-            server.WaitReady(15000);
+            if (server.Start(false)) server.WaitReady(15000);
         }
     }
 

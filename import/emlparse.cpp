@@ -670,9 +670,7 @@ EmlMessage emlParseMessage(std::string_view text, const EmlLogSink& log) {
             }
             std::optional<std::string> name = emlParameter(*disposition, "FILENAME");
             if (name) name = std::string(trimView(*name));
-            if ((!name || name->empty()) && inlinePart &&
-                (startsWith(partType, "TEXT/PLAIN") || startsWith(partType, "TEXT/HTML") ||
-                 partType.empty())) {
+            if ((!name || name->empty()) && inlinePart && isTextType(partType)) {
                 // Inline text without a file name is the message text itself.
                 appendBody(body, decodeEntity(e.headers, e.body, nullptr, false, log, 0));
                 bodySet = true;
@@ -691,7 +689,22 @@ EmlMessage emlParseMessage(std::string_view text, const EmlLogSink& log) {
         }
     }
     m.parts.clear();
-    m.body = decodeEntity(m.headers, whole.substr(m.headerEnd.bodyStart), nullptr, false, log, 0);
+    const std::string_view rest = whole.substr(m.headerEnd.bodyStart);
+    if (!isTextType(m.contentType)) {
+        // A message that is one file (an image, a document): the file is its attachment.
+        std::optional<std::string> name;
+        if (const std::string* disposition = emlFindHeader(m.headers, "Content-Disposition"))
+            name = emlParameter(*disposition, "FILENAME");
+        if (!name || name->empty()) name = emlParameter(m.contentTypeValue, "NAME");
+        EmlPart part;
+        part.fileName = name && !name->empty() ? emlDecodeHeaderText(*name) : "email0.eml";
+        part.text = decodeEntity(m.headers, rest, &*part.fileName, true, log, 0);
+        part.hasData = !part.text.empty();
+        m.parts.push_back(std::move(part));
+        m.body = std::string();
+        return m;
+    }
+    m.body = decodeEntity(m.headers, rest, nullptr, false, log, 0);
     return m;
 }
 

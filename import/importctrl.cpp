@@ -12,9 +12,11 @@
 #include <system_error>
 
 #include "import/delimitedparse.h"
+#include "import/emlimport.h"
 #include "import/htmlimport.h"
 #include "import/importimpl.h"
 #include "import/importlog.h"
+#include "import/nntpparse.h"
 #include "import/parsers.h"
 #include "import/xmlparser.h"
 #include "support/dateutil.h"
@@ -71,9 +73,9 @@ const DefaultRegistration kDefaultRegistrations[] = {
     {"odp", importDocumentConverter},
     {"ndx", importIdxHandler},
     {"pdf", importPdfConverter},            // PDF converter slave
-    {"eml", importNotHandledYet},           // mail message importer
+    {"eml", emlImportHandler},              // mail message importer
     {"swf", importFlashConverter},          // Flash converter slave
-    {"nntp", importNotHandledYet},          // news article importer
+    {"nntp", nntpImportHandler},            // news article importer
     {"_default", importDocumentConverter},  // document converter slave
 };
 

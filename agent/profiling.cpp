@@ -71,12 +71,16 @@ UserProfile profileCreate(int32_t categories, int32_t termsPerCategory, int32_t 
 }
 
 std::vector<ProfileTerm> profileExtractTerms(const char* text, const TermWeightTable* weights) {
-    std::vector<ProfileTerm> records;
-    if (!text) return records;
+    if (!text) return {};
     std::string clean(text);
     for (char& c : clean)
         if (!isAsciiAlnum(c)) c = ' ';
-    records.reserve(1000);
+    // Each distinct candidate goes through the term check once, and equal terms are
+    // merged as they are found.
+    std::unordered_map<std::string, int32_t> byCandidate;  // -> index in merged, -1 rejected
+    byCandidate.reserve(4096);
+    std::unordered_map<std::string, int32_t> termIndex;
+    std::vector<ProfileTerm> merged;
     char candidate[24];
     size_t pos = 0;
     while (pos < clean.size()) {
@@ -91,26 +95,25 @@ std::vector<ProfileTerm> profileExtractTerms(const char* text, const TermWeightT
             candidate[k] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
         }
         candidate[take] = '\0';
-        if (!ixoWordFilter(candidate)) continue;
-        std::string term(candidate);
-        if (std::none_of(term.begin(), term.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
-            continue;
-        if (term.size() > kProfileTermLength) term.resize(kProfileTermLength);
-        records.push_back(ProfileTerm{1, std::move(term)});
+        auto [it, fresh] = byCandidate.try_emplace(std::string(candidate, take), -1);
+        if (fresh && ixoWordFilter(candidate)) {
+            std::string term(candidate);
+            if (std::any_of(term.begin(), term.end(),
+                            [](char c) { return c >= 'A' && c <= 'Z'; })) {
+                if (term.size() > kProfileTermLength) term.resize(kProfileTermLength);
+                auto [t, added] = termIndex.try_emplace(term, static_cast<int32_t>(merged.size()));
+                if (added) merged.push_back(ProfileTerm{0, std::move(term)});
+                it->second = t->second;
+            }
+        }
+        if (it->second >= 0) ++merged[it->second].score;
     }
-    std::sort(records.begin(), records.end(), byTerm);
-    std::vector<ProfileTerm> merged;
-    for (auto& r : records) {
-        if (!merged.empty() && merged.back().term == r.term)
-            ++merged.back().score;
-        else
-            merged.push_back(std::move(r));
-    }
+    std::sort(merged.begin(), merged.end(), byTerm);
     for (auto& r : merged) {
         int w = weights ? weights->weight(r.term) : TermWeightTable::kAbsentWeight;
         r.score = static_cast<int32_t>(w * std::sqrt(static_cast<double>(r.score)));
     }
-    std::sort(merged.begin(), merged.end(), byScore);
+    std::stable_sort(merged.begin(), merged.end(), byScore);
     return merged;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <unordered_map>
 
 #include "agent/AppParameters.h"
 #include "agent/profiling.h"
@@ -93,8 +94,7 @@ int TermWeightTable::weight(std::string_view term) const {
 }
 
 std::vector<QueryTerm> rankTerms(const char* text, const TermWeightTable* weights) {
-    std::vector<QueryTerm> records;
-    if (!text) return records;
+    if (!text) return {};
     // Cleaning: an apostrophe inside a word joins its two sides (don't -> dont); every
     // other byte that is not an ASCII letter or digit becomes a space.
     std::string clean;
@@ -108,7 +108,13 @@ std::vector<QueryTerm> rankTerms(const char* text, const TermWeightTable* weight
         }
         clean += isAsciiAlnum(c) ? c : ' ';
     }
-    records.reserve(1000);
+    // Window text repeats its words: each distinct candidate goes through the term
+    // check once, and equal terms are merged as they are found (the same outcome as
+    // sorting every occurrence and merging runs, without sorting them all).
+    std::unordered_map<std::string, int32_t> byCandidate;  // -> index in merged, -1 rejected
+    byCandidate.reserve(4096);
+    std::unordered_map<std::string, int32_t> byTerm;  // -> index in merged
+    std::vector<QueryTerm> merged;
     size_t pos = 0;
     char candidate[kMaxCandidate + 4];
     while (pos < clean.size()) {
@@ -123,27 +129,25 @@ std::vector<QueryTerm> rankTerms(const char* text, const TermWeightTable* weight
             candidate[k] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
         }
         candidate[take] = '\0';
-        if (!ixoWordFilter(candidate)) continue;
-        if (!hasLetter(candidate)) continue;
-        records.push_back(QueryTerm{candidate, 1});
+        auto [it, fresh] = byCandidate.try_emplace(std::string(candidate, take), -1);
+        if (fresh && ixoWordFilter(candidate) && hasLetter(candidate)) {
+            std::string term(candidate);
+            upperInPlace(term);
+            auto [t, added] = byTerm.try_emplace(term, static_cast<int32_t>(merged.size()));
+            if (added) merged.push_back(QueryTerm{std::move(term), 0});
+            it->second = t->second;
+        }
+        if (it->second >= 0) ++merged[it->second].value;
     }
-    if (records.empty()) return records;
-    for (auto& r : records) upperInPlace(r.term);
-    std::sort(records.begin(), records.end(),
+    if (merged.empty()) return merged;
+    std::sort(merged.begin(), merged.end(),
               [](const QueryTerm& a, const QueryTerm& b) { return a.term < b.term; });
-    std::vector<QueryTerm> merged;
-    for (auto& r : records) {
-        if (!merged.empty() && merged.back().term == r.term)
-            ++merged.back().value;
-        else
-            merged.push_back(std::move(r));
-    }
     for (auto& r : merged) {
         int w = weights ? weights->weight(r.term) : TermWeightTable::kAbsentWeight;
         r.value = static_cast<int32_t>(w * std::sqrt(static_cast<double>(r.value)));
     }
-    std::sort(merged.begin(), merged.end(),
-              [](const QueryTerm& a, const QueryTerm& b) { return a.value > b.value; });
+    std::stable_sort(merged.begin(), merged.end(),
+                     [](const QueryTerm& a, const QueryTerm& b) { return a.value > b.value; });
     return merged;
 }
 

@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         char* plain = htmlToText(text.c_str(), flags);
         if (plain == nullptr) std::abort();
         const size_t n = std::strlen(plain);
-        if (n > 0 && (plain[0] == ' ' || plain[n - 1] == ' ' || plain[n - 1] == '\n'))
-            std::abort();
+        if (n > 0 && (plain[0] == ' ' || plain[n - 1] == ' ' || plain[n - 1] == '\n')) std::abort();
         if (std::strstr(plain, "  ") != nullptr) std::abort();
         if (!(flags & kHtmlKeepLines) && std::strchr(plain, '\n') != nullptr) std::abort();
         memFree(plain);

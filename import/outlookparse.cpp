@@ -1,6 +1,7 @@
 // Reader of the index-and-data store (".idx" plus ".mbx").
 #include "import/outlookparse.h"
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -143,7 +144,8 @@ int oe4Open(const char* path, const MailErrorSink* errors, Oe4Mailbox** mailbox)
 }
 
 int32_t oe4MessageCount(const Oe4Mailbox* mailbox) {
-    return mailbox ? static_cast<int32_t>(mailbox->count) : 0;
+    if (!mailbox) return 0;
+    return mailbox->count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(mailbox->count);
 }
 
 int oe4MoreMessages(const Oe4Mailbox* mailbox) {

@@ -60,7 +60,7 @@ typedef struct Oe4Mailbox Oe4Mailbox;
  * signatures. Failures are reported to errors (may be null) with the "Parsing MBX
  * file:" texts and, at import log level 3, to the import log. */
 SAPIOLUX_EXPORT int oe4Open(const char* path, const MailErrorSink* errors, Oe4Mailbox** mailbox);
-/* The record count of the index header. */
+/* The record count of the index header (at most INT32_MAX). */
 SAPIOLUX_EXPORT int32_t oe4MessageCount(const Oe4Mailbox* mailbox);
 /* 1 while records remain. */
 SAPIOLUX_EXPORT int oe4MoreMessages(const Oe4Mailbox* mailbox);

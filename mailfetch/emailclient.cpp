@@ -1,0 +1,285 @@
+// The fetcher base (status map, status file, cancel flag), the store fetcher's loop and
+// the fetcher factory.
+#include "mailfetch/emailclient.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "import/mailref.h"
+#include "mailfetch/mailboxreader.h"
+#include "platform/shellopen.h"
+#include "support/envcfgutil.h"
+
+namespace mailfetch {
+
+namespace {
+
+std::string upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string configText(ConfigFile* config, const std::string& section, const char* key) {
+    char* value = nullptr;
+    envCfgGetText(config, section.c_str(), key, &value, "");
+    std::string out = value ? value : "";
+    if (value) memFree(value);
+    return out;
+}
+
+const std::vector<std::string>& excludedFolders(const std::string& tag) {
+    static const std::vector<std::string> none;
+    static const std::vector<std::string> oe4 = {"OUTBOX", "DELETED ITEMS"};
+    static const std::vector<std::string> oe5 = {"DELETED ITEMS", "FOLDERS", "OFFLINE", "OUTBOX",
+                                                 "POP3UIDL"};
+    static const std::vector<std::string> trash = {"TRASH"};
+    if (tag == "oe4") return oe4;
+    if (tag == "oe5") return oe5;
+    if (tag == "eudora" || tag == "mbox" || tag == "maildir") return trash;
+    return none;
+}
+
+}  // namespace
+
+bool openWithDesktop(const std::string& file) {
+    return platform::shellOpen("xdg-open", {file}, "", true);
+}
+
+EmailClient::EmailClient() : opener_(openWithDesktop) {
+    status_.reserve(4027);
+}
+
+EmailClient::~EmailClient() = default;
+
+void EmailClient::reset() {
+    if (!statusFile_.empty()) std::remove(statusFile_.c_str());
+    status_.clear();
+}
+
+bool EmailClient::configure(ConfigFile* config, const std::string& section) {
+    if (!config) return false;
+    statusFile_ = configText(config, section, "EmailClientStatusFile");
+    if (!setFetchDirectory(configText(config, section, "EmailClientFetchDir"))) return false;
+    loadStatus();
+    return true;
+}
+
+bool EmailClient::setFetchDirectory(const std::string& path) {
+    fetchDir_ = path;
+    if (path.empty()) return true;
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return true;
+    return std::filesystem::create_directories(path, ec);
+}
+
+// The status file holds two lines per message: the reference, then its time.
+bool EmailClient::loadStatus() {
+    if (statusFile_.empty()) return false;
+    std::ifstream in(statusFile_, std::ios::binary);
+    if (!in) return false;
+    std::string reference, time;
+    while (std::getline(in, reference) && std::getline(in, time)) {
+        if (!reference.empty() && reference.back() == '\r') reference.pop_back();
+        char* end = nullptr;
+        long long value = std::strtoll(time.c_str(), &end, 10);
+        if (reference.empty() || end == time.c_str()) continue;
+        status_.emplace(reference, static_cast<int64_t>(value));
+    }
+    return true;
+}
+
+bool EmailClient::saveStatus() const {
+    if (statusFile_.empty()) return false;
+    FILE* f = std::fopen(statusFile_.c_str(), "w");
+    if (!f) return false;
+    bool ok = true;
+    for (const auto& [reference, time] : status_)
+        ok = ok &&
+             std::fprintf(f, "%s\n%lld\n", reference.c_str(), static_cast<long long>(time)) > 0;
+    return std::fclose(f) == 0 && ok;
+}
+
+void EmailClient::cancel() {
+    std::lock_guard<std::mutex> guard(lock_);
+    cancel_ = true;
+}
+
+bool EmailClient::cancelled() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return cancel_;
+}
+
+void EmailClient::clearCancel() {
+    std::lock_guard<std::mutex> guard(lock_);
+    cancel_ = false;
+}
+
+bool EmailClient::isNew(const std::string& reference, int64_t time) {
+    auto [it, inserted] = status_.emplace(reference, time);
+    if (inserted) return true;
+    return it->second == 0 || it->second > time + 60;
+}
+
+std::string EmailClient::temporaryFile(const char* extension) const {
+    std::error_code ec;
+    std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+    if (ec || dir.empty()) return {};
+    for (int k = 0; k < 100000; ++k) {
+        std::filesystem::path p = dir / ("mail" + std::to_string(k) + extension);
+        if (!std::filesystem::exists(p, ec)) return p.string();
+    }
+    return {};
+}
+
+StoreFetcher::StoreFetcher(std::string tag) : tag_(std::move(tag)) {}
+
+StoreFetcher::~StoreFetcher() = default;
+
+void StoreFetcher::restart() {
+    reader_.reset();
+    mailboxes_ = discoverMailboxes(tag_, stores_);
+    const auto& excluded = excludedFolders(tag_);
+    mailboxes_.erase(std::remove_if(mailboxes_.begin(), mailboxes_.end(),
+                                    [&](const Mailbox& m) {
+                                        return std::find(excluded.begin(), excluded.end(),
+                                                         upper(m.displayName)) != excluded.end();
+                                    }),
+                     mailboxes_.end());
+    mailboxIndex_ = 0;
+    started_ = true;
+    // A mailbox that cannot be opened is skipped.
+    for (; mailboxIndex_ < mailboxes_.size(); ++mailboxIndex_)
+        if (openMailbox(mailboxIndex_)) break;
+}
+
+bool StoreFetcher::openMailbox(size_t index) {
+    reader_ = createReader(tag_);
+    if (!reader_ || !reader_->open(mailboxes_[index].path)) {
+        reader_.reset();
+        return false;
+    }
+    return true;
+}
+
+bool StoreFetcher::currentMessage(std::string& reference, int64_t& time) {
+    if (!reader_ || !reader_->hasCurrent()) return false;
+    reference = reader_->reference();
+    time = reader_->time();
+    return !reference.empty();
+}
+
+bool StoreFetcher::currentMailbox(std::string& path, std::string& displayName) const {
+    if (!reader_ || mailboxIndex_ >= mailboxes_.size()) return false;
+    path = mailboxes_[mailboxIndex_].path;
+    displayName = mailboxes_[mailboxIndex_].displayName;
+    return true;
+}
+
+void StoreFetcher::nextMessage() {
+    if (reader_) reader_->next();
+}
+
+bool StoreFetcher::nextMailbox() {
+    reader_.reset();
+    while (++mailboxIndex_ < mailboxes_.size())
+        if (openMailbox(mailboxIndex_)) return true;
+    mailboxIndex_ = mailboxes_.size();
+    return false;
+}
+
+bool StoreFetcher::writeCurrentMessage(const std::string& base) {
+    std::string reference;
+    int64_t time = 0;
+    if (!currentMessage(reference, time)) return false;
+    std::string eml = base + ".eml";
+    if (!reader_->copy(eml, maxLength_)) {
+        std::remove(eml.c_str());
+        return false;
+    }
+    FILE* side = std::fopen((eml + ".idx").c_str(), "w");
+    if (!side) return false;
+    bool ok =
+        std::fprintf(side, "#IXOREFERENCE %s\n", reference.c_str()) > 0 &&
+        std::fprintf(side, "#IXOFIELD DocType=\"%s\"\n", "EMAIL") > 0 &&
+        std::fprintf(side, "#IXOFIELD Folder=\"%s\"\n",
+                     mailboxes_[mailboxIndex_].displayName.c_str()) > 0 &&
+        std::fprintf(side, "#IXOFIELD CreationDate=\"%lld\"\n", static_cast<long long>(time)) > 0 &&
+        std::fprintf(side, "#IXOENDDOC\n") > 0;
+    if (std::fclose(side) != 0) ok = false;
+    return ok;
+}
+
+void StoreFetcher::fetch(int32_t maxCount) {
+    if (!started_) restart();
+    finished_ = false;
+    written_ = 0;
+    int32_t n = 0;
+    while (!cancelled() && n < maxCount) {
+        std::string reference;
+        int64_t time = 0;
+        if (!currentMessage(reference, time)) {
+            if (reader_ && reader_->hasCurrent()) {  // a message without a reference
+                nextMessage();
+                continue;
+            }
+            if (!nextMailbox()) {
+                restart();
+                finished_ = true;
+                break;
+            }
+            continue;
+        }
+        if (isNew(reference, time)) {
+            std::string base = fetchDir_ + "/email" + std::to_string(n);
+            if (writeCurrentMessage(base)) ++n;
+        }
+        nextMessage();
+    }
+    clearCancel();
+    written_ = n;
+    saveStatus();
+}
+
+bool StoreFetcher::openMessage(const std::string& reference) {
+    std::string file = temporaryFile(tag_ == "eudora" ? ".htm" : ".eml");
+    if (file.empty()) return false;
+    if (!findAndCopy(tag_, reference, file)) {
+        std::remove(file.c_str());
+        return false;
+    }
+    return opener_ && opener_(file);
+}
+
+void StoreFetcher::reset() {
+    EmailClient::reset();
+    restart();
+}
+
+std::unique_ptr<StoreFetcher> createStoreFetcher(const std::string& tag) {
+    std::string t = lower(tag);
+    if (t == "oe4" || t == "oe5" || t == "eudora" || t == "mbox" || t == "maildir")
+        return std::make_unique<StoreFetcher>(t);
+    return nullptr;
+}
+
+std::unique_ptr<EmailClient> createFetcher(const std::string& reference) {
+    char* tag = nullptr;
+    if (mailrefParse(reference.c_str(), nullptr, &tag, nullptr, nullptr, nullptr) != MAILREF_OK) {
+        // Simple MAPI references carry a message id only: "email://smapi&" + id.
+        return nullptr;
+    }
+    std::string t = tag;
+    memFree(tag);
+    return createStoreFetcher(t);
+}
+
+}  // namespace mailfetch

@@ -1,0 +1,103 @@
+// mailfetch --client oe5|oe4|eudora|smapi|mbox|maildir [--store PATH]... --fetch-dir DIR
+//           [--status FILE] [--max N]
+// mailfetch --open REFERENCE
+//
+// The first form runs fetch passes until one pass has gone through every mailbox (or
+// N messages were written) and prints how many messages were written. The second
+// writes one message to a temporary file and opens it with the desktop's default
+// application.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "mailfetch/emailclient.h"
+
+namespace {
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: mailfetch --client oe5|oe4|eudora|smapi|mbox|maildir [--store PATH]...\n"
+                 "                 --fetch-dir DIR [--status FILE] [--max N]\n"
+                 "       mailfetch --open REFERENCE\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string client, fetchDir, statusFile, reference;
+    std::vector<std::string> stores;
+    long maxCount = -1;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) return false;
+            out = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (arg == "--client" && value(client)) continue;
+        if (arg == "--fetch-dir" && value(fetchDir)) continue;
+        if (arg == "--status" && value(statusFile)) continue;
+        if (arg == "--open" && value(reference)) continue;
+        if (arg == "--store" && value(v)) {
+            stores.push_back(v);
+            continue;
+        }
+        if (arg == "--max" && value(v)) {
+            char* end = nullptr;
+            maxCount = std::strtol(v.c_str(), &end, 10);
+            if (*end || maxCount < 0) return usage();
+            continue;
+        }
+        return usage();
+    }
+
+    if (!reference.empty()) {
+        if (!client.empty() || !fetchDir.empty()) return usage();
+        auto fetcher = mailfetch::createFetcher(reference);
+        if (!fetcher) {
+            std::fprintf(stderr, "mailfetch: not a mail reference of a known client\n");
+            return 1;
+        }
+        if (!fetcher->openMessage(reference)) {
+            std::fprintf(stderr, "mailfetch: message not found\n");
+            return 1;
+        }
+        return 0;
+    }
+
+    if (client.empty() || fetchDir.empty()) return usage();
+    auto fetcher = mailfetch::createStoreFetcher(client);
+    if (!fetcher) {
+        std::fprintf(stderr, "mailfetch: unknown client \"%s\"\n", client.c_str());
+        return 2;
+    }
+    fetcher->setStores(stores);
+    if (!fetcher->setFetchDirectory(fetchDir)) {
+        std::fprintf(stderr, "mailfetch: cannot create \"%s\"\n", fetchDir.c_str());
+        return 1;
+    }
+    if (!statusFile.empty()) {
+        fetcher->setStatusFile(statusFile);
+        fetcher->loadStatus();
+    }
+    // Each pass writes at most one batch; base names restart at 0 in every pass, so the
+    // batches go to numbered sub-folders when more than one is needed.
+    long total = 0;
+    const int32_t batch = 1000;
+    for (int pass = 0;; ++pass) {
+        int32_t want = batch;
+        if (maxCount >= 0 && maxCount - total < want) want = static_cast<int32_t>(maxCount - total);
+        if (want <= 0) break;
+        std::string dir = pass == 0 ? fetchDir : fetchDir + "/batch" + std::to_string(pass);
+        if (!fetcher->setFetchDirectory(dir)) return 1;
+        fetcher->fetch(want);
+        total += fetcher->written();
+        if (fetcher->finished()) break;
+    }
+    std::printf("%ld\n", total);
+    return 0;
+}

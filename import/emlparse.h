@@ -94,7 +94,15 @@ struct EmlMessage {
 };
 
 // Splits the header block off text, then walks the MIME structure: fills the body
-// text and the attachment parts. text is the whole raw message.
+// text and the attachment parts. text is the whole raw message. A multipart/mixed
+// message gives the text of its parts without a disposition (and of inline text parts
+// without a file name) as body; attachment and inline parts become attachments (named
+// "email%d.eml" by their index when they carry no file name), as do files sent without
+// a disposition; parts with any other disposition are dropped. Other messages are
+// decoded as one entity; a message that is a single file (an image, a document) gives
+// that file as its one attachment and an empty body. A message without MIME headers
+// keeps its body unset, except a Turnpike message, whose text before its uuencoded
+// sections is the body and whose sections are its attachments.
 EmlMessage emlParseMessage(std::string_view text, const EmlLogSink& log = {});
 
 // Decodes one MIME entity (part headers already parsed) as body text: transfer

@@ -11,6 +11,7 @@
 
 #include "import/mailref.h"
 #include "mailfetch/mailboxreader.h"
+#include "mailfetch/simplemapiread.h"
 #include "platform/shellopen.h"
 #include "support/envcfgutil.h"
 
@@ -271,15 +272,19 @@ std::unique_ptr<StoreFetcher> createStoreFetcher(const std::string& tag) {
     return nullptr;
 }
 
+std::unique_ptr<EmailClient> createClient(const std::string& tag) {
+    if (lower(tag) == "smapi") return std::make_unique<SimpleMapiFetcher>();
+    return createStoreFetcher(tag);
+}
+
 std::unique_ptr<EmailClient> createFetcher(const std::string& reference) {
-    char* tag = nullptr;
-    if (mailrefParse(reference.c_str(), nullptr, &tag, nullptr, nullptr, nullptr) != MAILREF_OK) {
-        // Simple MAPI references carry a message id only: "email://smapi&" + id.
-        return nullptr;
-    }
-    std::string t = tag;
-    memFree(tag);
-    return createStoreFetcher(t);
+    // "email://" exactly, then the tag up to the first "&" (Simple MAPI references carry
+    // only a message id after it, the stores a folder, key and time).
+    const std::string prefix = MAILREF_PREFIX;
+    if (reference.compare(0, prefix.size(), prefix) != 0) return nullptr;
+    size_t amp = reference.find('&', prefix.size());
+    if (amp == std::string::npos) return nullptr;
+    return createClient(reference.substr(prefix.size(), amp - prefix.size()));
 }
 
 }  // namespace mailfetch

@@ -129,9 +129,11 @@ class StoreFetcher : public EmailClient {
     bool started_ = false;
 };
 
-// The fetcher for a mail reference's client tag (compared without regard to case), or
-// null for anything that is not an "email://" reference of a known client.
+// The fetcher for a mail reference's client tag (compared without regard to case, the
+// first "&"-separated item after "email://"), or null for anything else.
 std::unique_ptr<EmailClient> createFetcher(const std::string& reference);
+// The fetcher of a client tag: "smapi" or one of the stores; null for others.
+std::unique_ptr<EmailClient> createClient(const std::string& tag);
 // The store fetcher of a tag ("oe4", "oe5", "eudora", "mbox", "maildir"), or null.
 std::unique_ptr<StoreFetcher> createStoreFetcher(const std::string& tag);
 

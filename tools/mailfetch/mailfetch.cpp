@@ -70,12 +70,15 @@ int main(int argc, char** argv) {
     }
 
     if (client.empty() || fetchDir.empty()) return usage();
-    auto fetcher = mailfetch::createStoreFetcher(client);
+    auto fetcher = mailfetch::createClient(client);
     if (!fetcher) {
         std::fprintf(stderr, "mailfetch: unknown client \"%s\"\n", client.c_str());
         return 2;
     }
-    fetcher->setStores(stores);
+    if (auto* store = dynamic_cast<mailfetch::StoreFetcher*>(fetcher.get()))
+        store->setStores(stores);
+    else if (!stores.empty())
+        return usage();
     if (!fetcher->setFetchDirectory(fetchDir)) {
         std::fprintf(stderr, "mailfetch: cannot create \"%s\"\n", fetchDir.c_str());
         return 1;

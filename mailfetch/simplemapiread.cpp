@@ -1,0 +1,365 @@
+#include "mailfetch/simplemapiread.h"
+
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/dynload.h"
+#include "support/dateutil.h"
+#include "support/diaglog.h"
+
+namespace mailfetch {
+
+namespace {
+
+// The interface library and its entry points: loaded once for the process and shared
+// by the sessions, unloaded when the last session closes.
+struct Interface {
+    std::mutex lock;
+    int users = 0;
+    platform::DynamicLibrary library;
+    MapiLogonFn logon = nullptr;
+    MapiLogoffFn logoff = nullptr;
+    MapiFindNextFn findNext = nullptr;
+    MapiReadMailFn readMail = nullptr;
+    MapiFreeBufferFn freeBuffer = nullptr;
+};
+
+Interface& api() {
+    static Interface instance;
+    return instance;
+}
+
+bool acquireInterface() {
+    Interface& a = api();
+    std::lock_guard<std::mutex> guard(a.lock);
+    if (!a.library.loaded()) {
+        if (!a.library.load("MAPI32.dll")) {
+            diagLog("Failed to load MAPI32.dll.\n");
+            return false;
+        }
+        a.logon = reinterpret_cast<MapiLogonFn>(a.library.symbol("MAPILogon"));
+        a.logoff = reinterpret_cast<MapiLogoffFn>(a.library.symbol("MAPILogoff"));
+        a.findNext = reinterpret_cast<MapiFindNextFn>(a.library.symbol("MAPIFindNext"));
+        a.readMail = reinterpret_cast<MapiReadMailFn>(a.library.symbol("MAPIReadMail"));
+        a.freeBuffer = reinterpret_cast<MapiFreeBufferFn>(a.library.symbol("MAPIFreeBuffer"));
+        if (!a.logon || !a.logoff || !a.findNext || !a.readMail || !a.freeBuffer) {
+            diagLog("Failed to find one or more MAPI functions\n");
+            diagLog(
+                "MAPILogon %p, MAPILogoff %p, MAPIFindNext %p, MAPIReadMail %p, "
+                "MAPIFreeBuffer %p\n",
+                reinterpret_cast<void*>(a.logon), reinterpret_cast<void*>(a.logoff),
+                reinterpret_cast<void*>(a.findNext), reinterpret_cast<void*>(a.readMail),
+                reinterpret_cast<void*>(a.freeBuffer));
+            // The missing ones stay null; logon checks its own entry point.
+        }
+    }
+    ++a.users;
+    return true;
+}
+
+void releaseInterface() {
+    Interface& a = api();
+    std::lock_guard<std::mutex> guard(a.lock);
+    if (a.users > 0 && --a.users == 0) {
+        a.library.unload();
+        a.logon = nullptr;
+        a.logoff = nullptr;
+        a.findNext = nullptr;
+        a.readMail = nullptr;
+        a.freeBuffer = nullptr;
+    }
+}
+
+const char* logonErrorText(MapiUlong code) {
+    switch (code) {
+        case smapi::kUserAbort:
+            return "User aborted.\n";
+        case smapi::kFailure:
+            return "General failure.\n";
+        case smapi::kLoginFailure:
+            return "Login failure.\n";
+        case smapi::kInsufficientMemory:
+            return "Not enough memory.\n";
+        case smapi::kTooManySessions:
+            return "Too many sessions.\n";
+        default:
+            return nullptr;
+    }
+}
+
+std::string text(const char* p) {
+    return p ? p : "";
+}
+
+std::string readFile(const std::filesystem::path& path, bool& ok) {
+    std::ifstream in(path, std::ios::binary);
+    ok = static_cast<bool>(in);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void replaceAll(std::string& text, const std::string& placeholder, const std::string& value) {
+    for (size_t at = text.find(placeholder); at != std::string::npos;
+         at = text.find(placeholder, at + value.size()))
+        text.replace(at, placeholder.size(), value);
+}
+
+}  // namespace
+
+SmapiSession::~SmapiSession() {
+    close();
+}
+
+bool SmapiSession::open() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (loggedOn_) return true;
+    if (!holdsLibrary_) {
+        if (!acquireInterface()) return false;
+        holdsLibrary_ = true;
+    }
+    Interface& a = api();
+    if (!a.logon) {
+        diagLog("MAPILogon not found\n");
+        return false;
+    }
+    // The password is never written to the log.
+    diagLog("MAPILogon: Profile name = \"%s\", Password = \"%s\"\n", profile_.c_str(),
+            password_.empty() ? "" : "********");
+    MapiUlong flags = (logonUi_ ? smapi::kLogonUi : 0) | (newSession_ ? smapi::kNewSession : 0);
+    std::string profile = profile_, password = password_;
+    MapiSession session = 0;
+    MapiUlong rc = a.logon(0, profile.empty() ? nullptr : profile.data(),
+                           password.empty() ? nullptr : password.data(), flags, 0, &session);
+    if (rc != smapi::kSuccess) {
+        const char* why = logonErrorText(rc);
+        if (why)
+            diagLog("Could not create MAPI session. Error: %s", why);
+        else
+            diagLog("Could not create MAPI session. Error: Unknown error code = %lu\n",
+                    static_cast<unsigned long>(rc));
+        return false;
+    }
+    diagLog("Created simple MAPI session OK.\n");
+    session_ = session;
+    loggedOn_ = true;
+    currentId_.clear();
+    return true;
+}
+
+bool SmapiSession::next(SmapiMessage& message) {
+    message = SmapiMessage();
+    if (!open()) return false;
+    std::lock_guard<std::mutex> guard(lock_);
+    Interface& a = api();
+    if (!a.findNext) return false;
+    char id[smapi::kMessageIdSize] = {};
+    std::string seed = currentId_;
+    MapiUlong rc = a.findNext(session_, 0, nullptr, seed.empty() ? nullptr : seed.data(),
+                              smapi::kLongMessageIds, 0, id);
+    id[sizeof id - 1] = 0;  // whatever the library wrote, the id ends inside the buffer
+    if (rc != smapi::kSuccess) {
+        switch (rc) {
+            case smapi::kFailure:
+                diagLog("Could not find any more messages. General failure.\n");
+                break;
+            case smapi::kInsufficientMemory:
+                diagLog("Could not find any more messages. Not enough memory.\n");
+                break;
+            case smapi::kInvalidMessage:
+                diagLog("Could not find any more messages. Invalid message.\n");
+                break;
+            case smapi::kInvalidSession:
+                diagLog("Could not find any more messages. Invalid session.\n");
+                break;
+            case smapi::kNoMessages:
+                diagLog("Could not find any more messages. \n");
+                break;
+            default:
+                diagLog("Could not find any more messages. Unknown error code %lu\n",
+                        static_cast<unsigned long>(rc));
+        }
+        return false;
+    }
+    diagLog("Found message with ID of \"%s\"\n", id);
+    currentId_ = id;
+    readLocked(currentId_, message);
+    return true;
+}
+
+bool SmapiSession::read(const std::string& id, SmapiMessage& message) {
+    message = SmapiMessage();
+    if (!open()) return false;
+    std::lock_guard<std::mutex> guard(lock_);
+    return readLocked(id, message);
+}
+
+bool SmapiSession::readLocked(const std::string& id, SmapiMessage& message) {
+    message = SmapiMessage();
+    message.id = id;
+    Interface& a = api();
+    if (!a.readMail || !a.freeBuffer) return false;
+    std::string idCopy = id;
+    MapiMessage* m = nullptr;
+    MapiUlong rc = a.readMail(session_, 0, idCopy.data(), smapi::kReadFlags, 0, &m);
+    if (rc != smapi::kSuccess || !m) return false;
+    bool ok = m->nRecipCount < 2000 && m->nFileCount < 2000 && (m->nRecipCount == 0 || m->lpRecips);
+    if (ok) {
+        message.subject = text(m->lpszSubject);
+        message.body = text(m->lpszNoteText);
+        if (m->lpOriginator) {
+            message.originatorName = text(m->lpOriginator->lpszName);
+            message.originatorAddress = text(m->lpOriginator->lpszAddress);
+        }
+        for (MapiUlong i = 0; i < m->nRecipCount; ++i) {
+            const MapiRecipDesc& r = m->lpRecips[i];
+            if (!r.lpszName || !r.lpszAddress) continue;
+            message.recipientNames.push_back(r.lpszName);
+            message.recipientAddresses.push_back(r.lpszAddress);
+        }
+        message.dateText = text(m->lpszDateReceived);
+        int64_t seconds = 0;
+        if (!message.dateText.empty() &&
+            dateParse(nullptr, message.dateText.c_str(), "YYYY/MM/DD HH:NN", &seconds))
+            message.time = seconds;
+        message.messageType = text(m->lpszMessageType);
+        message.conversationId = text(m->lpszConversationID);
+        message.valid = true;
+    }
+    a.freeBuffer(m);
+    return ok;
+}
+
+void SmapiSession::close() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (loggedOn_) {
+        diagLog("Logging off MAPI\n");
+        if (api().logoff) api().logoff(session_, 0, 0, 0);
+        loggedOn_ = false;
+        session_ = 0;
+    }
+    if (holdsLibrary_) {
+        releaseInterface();
+        holdsLibrary_ = false;
+    }
+    currentId_.clear();
+}
+
+bool SmapiSession::renderHtml(const std::string& id, const std::string& templateDir,
+                              const std::string& outFile) {
+    SmapiMessage m;
+    if (!read(id, m)) return false;
+    bool okPage = false, okRecip = false, okAttachment = false;
+    std::filesystem::path dir(templateDir);
+    std::string page = readFile(dir / "outlook.template", okPage);
+    std::string recipient = readFile(dir / "tooutlook.template", okRecip);
+    readFile(dir / "attoutlook.template", okAttachment);  // attachments are not read
+    if (!okPage || !okRecip || !okAttachment) {
+        diagLog("Error: Could not load the message templates from \"%s\"\n", templateDir.c_str());
+        return false;
+    }
+    std::string recipients;
+    for (size_t i = 0; i < m.recipientNames.size(); ++i) {
+        std::string one = recipient;
+        replaceAll(one, "<ORVIQSMAPIRecipName>", m.recipientNames[i]);
+        replaceAll(one, "<ORVIQSMAPIRecipAddress>", m.recipientAddresses[i]);
+        recipients += one;
+    }
+    replaceAll(page, "<ORVIQSMAPISubject>", m.subject);
+    replaceAll(page, "<ORVIQSMAPIBody>", m.body);
+    replaceAll(page, "<ORVIQSMAPIMessageType>", m.messageType);
+    replaceAll(page, "<ORVIQSMAPIDateRecieved>", m.dateText);
+    replaceAll(page, "<ORVIQSMAPIConversationId>", m.conversationId);
+    replaceAll(page, "<ORVIQSMAPIOriginatorName>", m.originatorName);
+    replaceAll(page, "<ORVIQSMAPIOriginatorAddress>", m.originatorAddress);
+    replaceAll(page, "<ORVIQSMAPIFirstRecipAddress>",
+               m.recipientAddresses.empty() ? "" : m.recipientAddresses[0]);
+    replaceAll(page, "<ORVIQSMAPIFirstRecip>", m.recipientNames.empty() ? "" : m.recipientNames[0]);
+    replaceAll(page, "<ORVIQSMAPIRecips>", recipients);
+    FILE* f = std::fopen(outFile.c_str(), "w");
+    if (!f) return false;
+    bool ok = std::fwrite(page.data(), 1, page.size(), f) == page.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+void SimpleMapiFetcher::fetch(int32_t maxCount) {
+    finished_ = false;
+    written_ = 0;
+    int32_t n = 0;
+    if (!session_.open()) {
+        finished_ = true;
+        return;
+    }
+    while (!cancelled() && n < maxCount) {
+        SmapiMessage m;
+        if (!session_.next(m)) {
+            session_.close();  // the next fetch starts a new pass
+            finished_ = true;
+            break;
+        }
+        if (!m.valid) continue;
+        std::string reference = "email://smapi&" + m.id;
+        if (!isNew(reference, m.time)) continue;
+        diagLog("Doing message.\n");
+        bool blank = true;
+        for (char c : m.body)
+            if (c != ' ' && c != '\t' && c != '\r' && c != '\n') blank = false;
+        if (blank) continue;
+        std::string body = m.body;
+        for (char& c : body)
+            if (c == '#') c = ' ';
+        // The fetch directory may be given with or without its closing separator.
+        std::string dir = fetchDir_;
+        if (!dir.empty() && dir.back() != '/') dir += '/';
+        std::string name;
+        std::error_code ec;
+        do {
+            name = dir + "email" + std::to_string(fileNumber_++) + ".ndx";
+        } while (std::filesystem::exists(name, ec));
+        FILE* f = std::fopen(name.c_str(), "w");
+        if (!f) continue;
+        std::fprintf(
+            f, "%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n#IXOENDDOC\n", ("#IXOTITLE " + m.subject).c_str(),
+            ("#IXOREFERENCE " + reference).c_str(), ("#IXOCONTENT\n" + body).c_str(),
+            "#IXOFIELD DOCTYPE=\"Email\"", ("#IXODATE " + m.dateText).c_str(),
+            ("#IXOFIELD CreationDate=\"" + m.dateText + "\"").c_str(),
+            ("#IXOFIELD Subject=\"" + m.subject + "\"").c_str(), "#IXOFIELD Folder=\"Email\"");
+        if (std::fclose(f) == 0) ++n;
+    }
+    clearCancel();
+    written_ = n;
+    saveStatus();
+}
+
+bool SimpleMapiFetcher::openMessage(const std::string& reference) {
+    const std::string prefix = "email://";
+    if (reference.compare(0, prefix.size(), prefix) != 0) return false;
+    size_t amp = reference.find('&', prefix.size());
+    if (amp == std::string::npos) return false;
+    std::string tag = reference.substr(prefix.size(), amp - prefix.size());
+    for (char& c : tag) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (tag != "smapi") return false;
+    std::string id = reference.substr(amp + 1);
+    std::error_code ec;
+    std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+    if (ec || dir.empty()) return false;
+    std::filesystem::path file;
+    do {
+        file = dir / ("email" + std::to_string(pageNumber_++) + ".html");
+    } while (std::filesystem::exists(file, ec));
+    if (!session_.renderHtml(id, templateDir_, file.string())) {
+        std::remove(file.c_str());
+        return false;
+    }
+    return opener_ && opener_(file.string());
+}
+
+void SimpleMapiFetcher::reset() {
+    session_.close();
+    EmailClient::reset();
+}
+
+}  // namespace mailfetch

@@ -97,8 +97,17 @@ class Server {
     }
     ~Server() {
         if (pid_ > 0) {
+            // A server that does not stop on its own within ten seconds is ended.
             ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
+            bool ended = false;
+            for (int i = 0; i < 200 && !ended; ++i) {
+                ended = ::waitpid(pid_, nullptr, WNOHANG) == pid_;
+                if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            if (!ended) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, nullptr, 0);
+            }
         }
         std::error_code ec;
         std::filesystem::remove_all(home_, ec);

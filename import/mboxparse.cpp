@@ -16,6 +16,7 @@
 namespace {
 
 constexpr size_t kScanChunk = 1 << 20;
+constexpr size_t kFirstScanChunk = 16 * 1024;
 constexpr size_t kHeaderLimit = 256 * 1024;  // headers are read from at most this much
 constexpr size_t kSeparatorLimit = 1024;     // longest separator line looked at
 
@@ -46,7 +47,7 @@ void readHeaders(std::string_view text, std::string& messageId, std::string& sub
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.empty()) break;  // end of the header block
         if (line[0] == ' ' || line[0] == '\t') {
-            if (target) *target += " " + trimmed(line);
+            if (target) target->append(" ").append(trimmed(line));
             continue;
         }
         target = nullptr;
@@ -96,8 +97,11 @@ namespace {
 uint64_t findSeparator(const mailstore::StoreFile& file, uint64_t from) {
     std::string chunk;
     uint64_t at = from;
+    // Messages are mostly a few kilobytes: start small and double up to the chunk size.
+    size_t want = kFirstScanChunk;
     while (at < file.size()) {
-        size_t n = static_cast<size_t>(std::min<uint64_t>(kScanChunk, file.size() - at));
+        size_t n = static_cast<size_t>(std::min<uint64_t>(want, file.size() - at));
+        want = std::min(want * 2, kScanChunk);
         chunk.resize(n);
         if (!file.readAt(at, chunk.data(), n)) return file.size();
         size_t hit = chunk.find("\nFrom ");

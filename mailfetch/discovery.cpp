@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -162,6 +164,123 @@ bool commandProgram(const std::string& command, std::string& program) {
     return !program.empty();
 }
 
+// A Wine prefix's registry files ("user.reg", "system.reg"): sections
+// "[Key\\Path] stamp" with doubled backslashes, values "Name"="text" or @="text" (the
+// default value) with backslash escapes. Only text values are read.
+class WineRegistry {
+  public:
+    static WineRegistry load(const fs::path& file) {
+        WineRegistry reg;
+        std::ifstream in(file, std::ios::binary);
+        std::string line, key;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+            if (line[0] == '[') {
+                size_t close = line.find(']');
+                key = close == std::string::npos ? "" : upper(unescape(line.substr(1, close - 1)));
+                continue;
+            }
+            if (key.empty()) continue;
+            std::string name;
+            size_t at = 0;
+            if (line[0] == '@') {
+                at = 1;
+            } else if (line[0] == '"') {
+                if (!quoted(line, at, name)) continue;
+            } else {
+                continue;
+            }
+            if (at >= line.size() || line[at] != '=' || at + 1 >= line.size() ||
+                line[at + 1] != '"')
+                continue;
+            ++at;
+            std::string value;
+            if (quoted(line, at, value)) reg.values_[key + "\n" + upper(name)] = value;
+        }
+        return reg;
+    }
+    std::optional<std::string> text(const std::string& key, const std::string& name) const {
+        auto it = values_.find(upper(key) + "\n" + upper(name));
+        if (it == values_.end()) return std::nullopt;
+        return it->second;
+    }
+
+  private:
+    static std::string upper(std::string t) {
+        for (char& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return t;
+    }
+    static std::string unescape(const std::string& t) {
+        std::string out;
+        for (size_t i = 0; i < t.size(); ++i) {
+            if (t[i] == '\\' && i + 1 < t.size()) ++i;
+            out += t[i];
+        }
+        return out;
+    }
+    // Reads a double-quoted text at line[at], leaving at after the closing quote.
+    static bool quoted(const std::string& line, size_t& at, std::string& out) {
+        if (at >= line.size() || line[at] != '"') return false;
+        out.clear();
+        for (size_t i = at + 1; i < line.size(); ++i) {
+            if (line[i] == '\\' && i + 1 < line.size()) {
+                out += line[++i];
+            } else if (line[i] == '"') {
+                at = i + 1;
+                return true;
+            } else {
+                out += line[i];
+            }
+        }
+        return false;
+    }
+    std::map<std::string, std::string> values_;
+};
+
+// "C:\\path\\to" inside a Wine prefix: prefix/dosdevices/c:/path/to.
+std::string winePath(const fs::path& prefix, const std::string& windowsPath) {
+    if (windowsPath.size() < 2 || windowsPath[1] != ':') return {};
+    std::string rest = windowsPath.substr(2);
+    std::replace(rest.begin(), rest.end(), '\\', '/');
+    while (!rest.empty() && rest[0] == '/') rest.erase(0, 1);
+    std::string drive(1,
+                      static_cast<char>(std::tolower(static_cast<unsigned char>(windowsPath[0]))));
+    return (prefix / "dosdevices" / (drive + ":") / rest).string();
+}
+
+// Stores named by the registry of the Wine prefix ($WINEPREFIX, else ~/.wine).
+std::vector<std::string> wineStores(const std::string& tag) {
+    std::vector<std::string> stores;
+    const char* env = std::getenv("WINEPREFIX");
+    fs::path prefix = env && *env ? fs::path(env) : fs::path(home()) / ".wine";
+    std::error_code ec;
+    if (!fs::is_directory(prefix, ec)) return stores;
+    WineRegistry user = WineRegistry::load(prefix / "user.reg");
+    if (tag == "oe4") {
+        auto root = user.text("Software\\Microsoft\\Outlook Express", "Store Root");
+        if (root && !winePath(prefix, *root).empty())
+            stores.push_back(winePath(prefix, *root) + "/mail");
+    } else if (tag == "oe5") {
+        auto id = user.text("Identities", "Default User ID");
+        auto root =
+            id ? user.text("Identities\\" + *id + "\\Software\\Microsoft\\Outlook Express\\5.0",
+                           "Store Root")
+               : std::nullopt;
+        if (root && !winePath(prefix, *root).empty()) stores.push_back(winePath(prefix, *root));
+    } else if (tag == "eudora") {
+        WineRegistry machine = WineRegistry::load(prefix / "system.reg");
+        auto command = machine.text("Software\\Clients\\Mail\\Eudora\\shell\\open\\command", "");
+        std::string program;
+        if (command && commandProgram(*command, program)) {
+            fs::path p(winePath(prefix, program));
+            if (!p.empty() && sameCaseBlind(p.stem().string(), "Eudora"))
+                stores.push_back(p.parent_path().string());
+        }
+    }
+    return stores;
+}
+
 std::vector<std::string> defaultStores(const std::string& tag) {
     using platform::RegHive;
     std::vector<std::string> stores;
@@ -204,6 +323,9 @@ std::vector<std::string> defaultStores(const std::string& tag) {
         stores = found;
     } else if (tag == "maildir") {
         if (!home().empty()) stores.push_back(home() + "/Maildir");
+    }
+    if (tag == "oe4" || tag == "oe5" || tag == "eudora") {
+        for (std::string& wine : wineStores(tag)) stores.push_back(std::move(wine));
     }
     return stores;
 }

@@ -259,4 +259,51 @@ TEST(Discovery, DescmapFoldersAndMaildirs) {
     EXPECT_EQ(tb[1].displayName, "Inbox/Lists");
 }
 
+// Stores of mail programs installed under Wine: the prefix's registry files name them
+// with Windows paths, which lead through the prefix's drive links.
+TEST(Discovery, WinePrefixStores) {
+    TempDir dir;
+    std::filesystem::path prefix = dir.path() / "wine";
+    std::filesystem::create_directories(prefix / "drive_c/users/me/Mail Store");
+    std::filesystem::create_directories(prefix / "drive_c/Program Files/Eudora");
+    std::filesystem::create_directories(prefix / "dosdevices");
+    std::filesystem::create_directory_symlink("../drive_c", prefix / "dosdevices/c:");
+    std::filesystem::copy_file(shared("dbx/dbxconvert_fixtures_test.dbx"),
+                               prefix / "drive_c/users/me/Mail Store/Inbox.dbx");
+    std::filesystem::copy_file(shared("eudora/eudora2unix_win71/descmap.pce"),
+                               prefix / "drive_c/Program Files/Eudora/descmap.pce");
+    writeWholeFile(
+        (prefix / "user.reg").string(),
+        "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0\n\n"
+        "#arch=win64\n\n[Identities] 1700000000\n#time=1d9\n"
+        "\"Default User ID\"=\"{ABC}\"\n\n"
+        "[Identities\\\\{ABC}\\\\Software\\\\Microsoft\\\\Outlook Express\\\\5.0] 1700000000\n"
+        "\"Store Root\"=\"C:\\\\users\\\\me\\\\Mail Store\\\\\"\n");
+    writeWholeFile(
+        (prefix / "system.reg").string(),
+        "WINE REGISTRY Version 2\n\n"
+        "[Software\\\\Clients\\\\Mail\\\\Eudora\\\\shell\\\\open\\\\command] 1700000000\n"
+        "@=\"\\\"C:\\\\Program Files\\\\Eudora\\\\Eudora.exe\\\" /m \\\"%1\\\"\"\n");
+    std::filesystem::create_directories(dir.path() / "hive");
+    setenv("SAPIOLUX_USER_HIVE_DIR", dir.file("hive").c_str(), 1);
+    setenv("SAPIOLUX_MACHINE_HIVE_DIR", dir.file("hive").c_str(), 1);
+    setenv("WINEPREFIX", prefix.c_str(), 1);
+
+    auto oe5 = mailfetch::discoverMailboxes("oe5", {});
+    ASSERT_EQ(oe5.size(), 1u);
+    EXPECT_EQ(oe5[0].displayName, "Inbox");
+    auto f = mailfetch::createStoreFetcher("oe5");
+    ASSERT_TRUE(f->setFetchDirectory(dir.file("fetch")));
+    f->fetch(10);
+    EXPECT_EQ(f->written(), 2);
+
+    auto eudora = mailfetch::discoverMailboxes("eudora", {});
+    ASSERT_EQ(eudora.size(), 4u);
+    EXPECT_EQ(eudora[0].path, (prefix / "dosdevices/c:/Program Files/Eudora/In").string());
+
+    unsetenv("WINEPREFIX");
+    unsetenv("SAPIOLUX_USER_HIVE_DIR");
+    unsetenv("SAPIOLUX_MACHINE_HIVE_DIR");
+}
+
 }  // namespace

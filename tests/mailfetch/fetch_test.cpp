@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "import/mailref.h"
 #include "mailfetch/emailclient.h"
 #include "support/envcfgutil.h"
 #include "tests/common/tempdir.h"
@@ -52,14 +53,9 @@ TEST(StoreFetch, EudoraFolderSideFilesStatusAndReset) {
     // Out, Junk and Trash are listed too; Trash is excluded, the others are empty.
     std::string side = readWholeFile(dir.file("fetch/email3.eml.idx"));
     std::string in = shared("eudora/eudora2unix_win71/In");
-    std::string expected = "#IXOREFERENCE email://eudora&";
-    for (char c : in) {
-        if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.')
-            expected += c;
-        else
-            expected += "%" + std::string(1, "0123456789ABCDEF"[(c >> 4) & 15]) +
-                        std::string(1, "0123456789ABCDEF"[c & 15]);
-    }
+    char* folder = mailrefUrlEncode(in.c_str());
+    std::string expected = std::string("#IXOREFERENCE email://eudora&") + folder;
+    memFree(folder);
     expected +=
         "&This+is+a+test&1292307265\n#IXOFIELD DocType=\"EMAIL\"\n#IXOFIELD Folder=\"In\"\n"
         "#IXOFIELD CreationDate=\"1292307265\"\n#IXOENDDOC\n";

@@ -67,8 +67,17 @@ int importInSlave(ImportArgs* args, const std::string& program) {
             return -1;
         }
     }
-    const std::string listFile = withSeparator(args->tempDirectory) + "importslavefiles" +
-                                 std::to_string(static_cast<long>(std::time(nullptr)));
+    // The list file must be unique per import: a name made from the time alone is the
+    // same for two imports started in one second (two processes, or two threads).
+    char* listName =
+        fileTempName((withSeparator(args->tempDirectory) + "importslavefiles").c_str());
+    if (!listName) {
+        std::lock_guard guard(importSlaveLock());
+        slaveDestroy(&slave);
+        return -1;
+    }
+    const std::string listFile = listName;
+    memFree(listName);
     std::FILE* f = std::fopen(listFile.c_str(), "w");
     if (!f) {
         importLog(1, "Error - coult write to the slave file\n");

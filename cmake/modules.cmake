@@ -38,6 +38,7 @@ function(project_library name dir)
   target_link_libraries(${name}_static PUBLIC ${ARGN})
 endfunction()
 
-# The shared libraries of the project, in link order (callers first).
-set(PROJECT_SHARED_LIBS imex ixo ixoplatform ixosupport CACHE INTERNAL "")
-set(PROJECT_STATIC_LIBS imex_static ixo_static ixoplatform ixosupport CACHE INTERNAL "")
+# The libraries of the project, in link order (callers first). The mail fetchers are
+# one static library over the import library, so they come before it in both lists.
+set(PROJECT_SHARED_LIBS mailfetchlib imex ixo ixoplatform ixosupport CACHE INTERNAL "")
+set(PROJECT_STATIC_LIBS mailfetchlib imex_static ixo_static ixoplatform ixosupport CACHE INTERNAL "")

@@ -1,10 +1,14 @@
 // ixoindex: keeps a retrieval server's index in step with folders. Every file the import
 // library can handle is imported and sent in batches; later runs send only new or
 // changed files (by modification time and size, remembered in a state file) and delete
-// the documents of files that have gone.
+// the documents of files that have gone. Mail is fetched from mail programs' stores into
+// a work folder, imported and sent; a status file per mail client remembers which
+// messages went, so later runs send only new ones.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,11 +16,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "imex.h"
 #include "ixo.h"
+#include "mailfetch/emailclient.h"
 #include "support/envcfgutil.h"
 #include "support/fileutil.h"
 
@@ -26,6 +32,12 @@ struct FileState {
     int64_t mtime = 0;
     int64_t size = 0;
     std::string reference;
+};
+
+// The mail of one client, from the given stores or from where the mail program keeps it.
+struct MailSource {
+    std::string client;
+    std::vector<std::string> stores;
 };
 
 struct Options {
@@ -38,13 +50,35 @@ struct Options {
     size_t batchDocs = 200;
     size_t batchBytes = 4 << 20;
     std::vector<std::string> folders;
+    std::vector<MailSource> mail;
 };
+
+const char* const kMailClients[] = {"oe4", "oe5", "eudora", "smapi", "mbox", "maildir"};
+
+// "--mail CLIENT" or "--mail CLIENT=STORE"; stores of one client are read together so
+// that one status file covers them.
+bool addMailSource(Options& o, const std::string& value) {
+    size_t eq = value.find('=');
+    std::string client = value.substr(0, eq);
+    for (char& c : client) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (std::find(std::begin(kMailClients), std::end(kMailClients), client) ==
+        std::end(kMailClients))
+        return false;
+    auto it = std::find_if(o.mail.begin(), o.mail.end(),
+                           [&](const MailSource& m) { return m.client == client; });
+    if (it == o.mail.end()) it = o.mail.insert(o.mail.end(), MailSource{client, {}});
+    if (eq != std::string::npos) {
+        if (eq + 1 == value.size()) return false;
+        it->stores.push_back(value.substr(eq + 1));
+    }
+    return true;
+}
 
 void usage(std::FILE* out) {
     std::fprintf(
         out,
         "usage: ixoindex --server HOST:INDEXPORT [--config FILE --section S] [--state FILE]\n"
-        "                [--database NAME] [--batch N] FOLDER...\n"
+        "                [--database NAME] [--batch N] [--mail CLIENT[=STORE]]... [FOLDER...]\n"
         "\n"
         "Walks every FOLDER (with its subfolders), imports each file the import library can\n"
         "handle and sends the documents to the retrieval server's index port in batches.\n"
@@ -53,12 +87,18 @@ void usage(std::FILE* out) {
         "that are gone. A file that fails is reported and skipped; it is tried again on\n"
         "the next run.\n"
         "\n"
+        "With --mail, the messages of a mail program (oe4, oe5, eudora, smapi, mbox,\n"
+        "maildir) are fetched into a work folder, imported and sent too; STORE names a\n"
+        "store folder or file instead of where the program keeps its mail. The file\n"
+        "STATE.mail.CLIENT remembers the messages sent, so later runs send only new ones.\n"
+        "\n"
         "  --server HOST:PORT  the server's host and index port\n"
         "  --config FILE       import settings (Import... keys) from this configuration\n"
         "  --section S         the section of FILE (default DEFAULT)\n"
         "  --state FILE        the state file (default ixoindex.state)\n"
         "  --database NAME     the database the documents go into\n"
         "  --batch N           documents per request (default 200)\n"
+        "  --mail CLIENT[=STORE]  index the mail of CLIENT (repeatable)\n"
         "  --help              this text\n"
         "\n"
         "Progress (files done, total, rate) is shown when standard error is a terminal.\n"
@@ -191,6 +231,89 @@ size_t countDocuments(const std::string& idx) {
     return n;
 }
 
+// Empties the mail work folder (fetched messages and whatever their import left).
+void clearFolder(const std::string& folder) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec))
+        std::filesystem::remove_all(it->path(), ec);
+}
+
+struct MailOutcome {
+    size_t sent = 0;  // messages fetched and sent
+    bool ok = true;   // every batch fetched, imported and accepted by the server
+};
+
+// Fetches the mail of one client in batches into work, imports each batch into temp
+// and sends it. The client's status file is replaced only when everything went through,
+// so messages of a failed run are fetched and sent again next time.
+MailOutcome indexMail(const MailSource& source, const Options& o, ImportContext* context,
+                      ImportArgs* args, const std::string& temp, const std::string& work,
+                      Indexer& indexer) {
+    MailOutcome out;
+    std::unique_ptr<mailfetch::EmailClient> fetcher = mailfetch::createClient(source.client);
+    if (!fetcher) {
+        out.ok = false;
+        return out;
+    }
+    if (auto* store = dynamic_cast<mailfetch::StoreFetcher*>(fetcher.get()))
+        store->setStores(source.stores);
+    std::error_code ec;
+    std::filesystem::create_directories(work, ec);
+    clearFolder(work);
+    if (!fetcher->setFetchDirectory(work)) {
+        std::fprintf(stderr, "ixoindex: cannot create the mail work folder %s\n", work.c_str());
+        out.ok = false;
+        return out;
+    }
+    const std::string status = o.stateFile + ".mail." + source.client;
+    const std::string pending = status + ".new";
+    fetcher->setStatusFile(status);
+    fetcher->loadStatus();
+    fetcher->setStatusFile(pending);  // each fetch writes the status here
+
+    const int32_t batch = static_cast<int32_t>(std::min<size_t>(o.batchDocs, 100000));
+    const std::string input = work + "/";
+    // A pass ends when the fetcher has gone through every mailbox; the bound only guards
+    // against a fetcher that never says so.
+    for (int round = 0; round < 1000000; ++round) {
+        fetcher->fetch(batch);
+        if (fetcher->written() > 0) {
+            fileDelete(temp.c_str());
+            const char* one[] = {input.c_str()};
+            imargsSetInputs(args, 1, one);
+            int32_t result = 0;
+            imexImport(context, args, &result);
+            char* text = nullptr;
+            int64_t n = fileReadWhole(temp.c_str(), &text);
+            std::string idx = n > 0 && text ? std::string(text, static_cast<size_t>(n)) : "";
+            if (text) memFree(text);
+            if (result != 0 && result != -2) {
+                std::fprintf(stderr, "ixoindex: mail from %s: %s\n", source.client.c_str(),
+                             imexGetError(result));
+                out.ok = false;
+            }
+            if (!idx.empty()) {
+                indexer.add(idx, countDocuments(idx), o);
+                out.sent += static_cast<size_t>(fetcher->written());
+            }
+        }
+        clearFolder(work);
+        if (fetcher->finished()) break;
+    }
+    out.ok = indexer.flush() && indexer.ok() && out.ok;
+    if (out.ok) {
+        std::filesystem::rename(pending, status, ec);
+        if (ec) {
+            std::fprintf(stderr, "ixoindex: cannot write the mail status file %s\n",
+                         status.c_str());
+            out.ok = false;
+        }
+    }
+    std::filesystem::remove(pending, ec);
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -221,6 +344,11 @@ int main(int argc, char** argv) {
             o.database = v;
         } else if (a == "--batch" && (v = value())) {
             o.batchDocs = static_cast<size_t>(std::max(1, std::atoi(v)));
+        } else if (a == "--mail" && (v = value())) {
+            if (!addMailSource(o, v)) {
+                usage(stderr);
+                return 2;
+            }
         } else if (!a.empty() && a[0] != '-') {
             o.folders.push_back(a);
         } else {
@@ -228,7 +356,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (o.host.empty() || o.port <= 0 || o.folders.empty()) {
+    if (o.host.empty() || o.port <= 0 || (o.folders.empty() && o.mail.empty())) {
         usage(stderr);
         return 2;
     }
@@ -321,6 +449,21 @@ int main(int argc, char** argv) {
     }
     bool ok = indexer.flush() && indexer.ok();
 
+    size_t mailSent = 0;
+    for (const MailSource& source : o.mail) {
+        MailOutcome m = indexMail(source, o, context, args, temp, temp + ".mail", indexer);
+        mailSent += m.sent;
+        if (!m.ok) {
+            std::fprintf(stderr, "ixoindex: mail from %s was not all sent\n",
+                         source.client.c_str());
+            ++failed;
+        }
+    }
+    if (!o.mail.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(temp + ".mail", ec);
+    }
+
     std::vector<std::string> gone;
     for (const auto& [file, s] : previous)
         if (!current.count(file)) {
@@ -344,8 +487,10 @@ int main(int argc, char** argv) {
         ok = false;
     }
     if (terminal)
-        std::fprintf(stderr, "ixoindex: %zu sent, %zu unchanged, %zu deleted, %zu failed\n", sent,
-                     unchanged, gone.size(), failed);
+        std::fprintf(stderr,
+                     "ixoindex: %zu sent, %zu unchanged, %zu deleted, %zu mail messages sent, "
+                     "%zu failed\n",
+                     sent, unchanged, gone.size(), mailSent, failed);
     fileDelete(temp.c_str());
     if (cfg) envCfgClose(&cfg);
     imargsDestroy(args);

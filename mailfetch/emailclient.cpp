@@ -55,6 +55,12 @@ bool openWithDesktop(const std::string& file) {
     return platform::shellOpen("xdg-open", {file}, "", true);
 }
 
+std::string singleLine(std::string text) {
+    for (char& c : text)
+        if (c == '\r' || c == '\n') c = ' ';
+    return text;
+}
+
 EmailClient::EmailClient() : opener_(openWithDesktop) {
     status_.reserve(4027);
 }
@@ -206,16 +212,26 @@ bool StoreFetcher::writeCurrentMessage(const std::string& base) {
         std::remove(eml.c_str());
         return false;
     }
-    FILE* side = std::fopen((eml + ".idx").c_str(), "w");
-    if (!side) return false;
+    // Without its side file the message would be imported without its reference, so
+    // both files are written or neither is kept.
+    const std::string sidePath = eml + ".idx";
+    FILE* side = std::fopen(sidePath.c_str(), "w");
+    if (!side) {
+        std::remove(eml.c_str());
+        return false;
+    }
     bool ok =
         std::fprintf(side, "#IXOREFERENCE %s\n", reference.c_str()) > 0 &&
         std::fprintf(side, "#IXOFIELD DocType=\"%s\"\n", "EMAIL") > 0 &&
         std::fprintf(side, "#IXOFIELD Folder=\"%s\"\n",
-                     mailboxes_[mailboxIndex_].displayName.c_str()) > 0 &&
+                     singleLine(mailboxes_[mailboxIndex_].displayName).c_str()) > 0 &&
         std::fprintf(side, "#IXOFIELD CreationDate=\"%lld\"\n", static_cast<long long>(time)) > 0 &&
         std::fprintf(side, "#IXOENDDOC\n") > 0;
     if (std::fclose(side) != 0) ok = false;
+    if (!ok) {
+        std::remove(sidePath.c_str());
+        std::remove(eml.c_str());
+    }
     return ok;
 }
 
@@ -239,9 +255,13 @@ void StoreFetcher::fetch(int32_t maxCount) {
             }
             continue;
         }
+        const bool known = status_.count(reference) != 0;
         if (isNew(reference, time)) {
             std::string base = fetchDir_ + "/email" + std::to_string(n);
-            if (writeCurrentMessage(base)) ++n;
+            if (writeCurrentMessage(base))
+                ++n;
+            else if (!known)
+                status_.erase(reference);  // not written: tried again on the next pass
         }
         nextMessage();
     }

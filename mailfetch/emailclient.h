@@ -31,6 +31,9 @@ struct Mailbox {
 using Opener = std::function<bool(const std::string& file)>;
 // The default opener: the desktop's "open" action through the platform layer.
 bool openWithDesktop(const std::string& file);
+// text with every CR and LF made a blank: values written on one line of an IDX file
+// (folder names, subjects, dates) must not start lines of their own.
+std::string singleLine(std::string text);
 
 class EmailClient {
   public:

@@ -301,7 +301,10 @@ void SimpleMapiFetcher::fetch(int32_t maxCount) {
             break;
         }
         if (!m.valid) continue;
+        // An id that would break the reference's line could never be opened again.
+        if (m.id.find_first_of("\r\n") != std::string::npos) continue;
         std::string reference = "email://smapi&" + m.id;
+        const bool known = status_.count(reference) != 0;
         if (!isNew(reference, m.time)) continue;
         diagLog("Doing message.\n");
         bool blank = true;
@@ -319,15 +322,31 @@ void SimpleMapiFetcher::fetch(int32_t maxCount) {
         do {
             name = dir + "email" + std::to_string(fileNumber_++) + ".ndx";
         } while (std::filesystem::exists(name, ec));
+        // The subject and date go on tag lines of their own: a line end in them would
+        // start a line that the IDX reader takes for a tag.
+        const std::string subject = singleLine(m.subject);
+        const std::string date = singleLine(m.dateText);
         FILE* f = std::fopen(name.c_str(), "w");
-        if (!f) continue;
-        std::fprintf(
-            f, "%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n#IXOENDDOC\n", ("#IXOTITLE " + m.subject).c_str(),
-            ("#IXOREFERENCE " + reference).c_str(), ("#IXOCONTENT\n" + body).c_str(),
-            "#IXOFIELD DOCTYPE=\"Email\"", ("#IXODATE " + m.dateText).c_str(),
-            ("#IXOFIELD CreationDate=\"" + m.dateText + "\"").c_str(),
-            ("#IXOFIELD Subject=\"" + m.subject + "\"").c_str(), "#IXOFIELD Folder=\"Email\"");
-        if (std::fclose(f) == 0) ++n;
+        bool ok = f != nullptr;
+        if (f) {
+            ok = std::fprintf(f, "%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n#IXOENDDOC\n",
+                              ("#IXOTITLE " + subject).c_str(),
+                              ("#IXOREFERENCE " + reference).c_str(),
+                              ("#IXOCONTENT\n" + body).c_str(), "#IXOFIELD DOCTYPE=\"Email\"",
+                              ("#IXODATE " + date).c_str(),
+                              ("#IXOFIELD CreationDate=\"" + date + "\"").c_str(),
+                              ("#IXOFIELD Subject=\"" + subject + "\"").c_str(),
+                              "#IXOFIELD Folder=\"Email\"") > 0;
+            ok = std::fclose(f) == 0 && ok;
+        }
+        if (ok) {
+            ++n;
+        } else {
+            // A message that could not be written is not remembered, so the next pass
+            // tries it again.
+            std::remove(name.c_str());
+            if (!known) status_.erase(reference);
+        }
     }
     clearCancel();
     written_ = n;

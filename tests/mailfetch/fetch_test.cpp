@@ -136,6 +136,35 @@ TEST(StoreFetch, AllKindsOfRealStores) {
     }
 }
 
+// Messages that cannot be written are not remembered as fetched; a folder name with a
+// line end cannot add lines to a side file.
+TEST(StoreFetch, UnwritableFolderAndLineEndsInFolderNames) {
+    TempDir dir;
+    std::string store = dir.file("store");
+    std::filesystem::create_directories(store);
+    std::filesystem::copy_file(shared("mbox/eudora2unix_test1.mbox"),
+                               store + "/Odd\n#IXOENDDOC\nname");
+    auto f = mailfetch::createStoreFetcher("mbox");
+    f->setStores({store});
+    ASSERT_TRUE(f->setFetchDirectory(dir.file("fetch")));
+    std::filesystem::remove(dir.file("fetch"));
+    writeWholeFile(dir.file("fetch"), "a file where the folder was");
+    f->fetch(100);
+    EXPECT_EQ(f->written(), 0);
+    EXPECT_EQ(f->statusCount(), 0u);
+    EXPECT_TRUE(f->finished());
+
+    std::filesystem::remove(dir.file("fetch"));
+    ASSERT_TRUE(f->setFetchDirectory(dir.file("fetch")));
+    f->fetch(100);
+    ASSERT_EQ(f->written(), 5);
+    std::string side = readWholeFile(dir.file("fetch/email0.eml.idx"));
+    EXPECT_NE(side.find("\n#IXOFIELD Folder=\"Odd #IXOENDDOC name\"\n#IXOFIELD CreationDate="),
+              std::string::npos)
+        << side;
+    EXPECT_EQ(std::count(side.begin(), side.end(), '\n'), 5);
+}
+
 TEST(StoreFetch, OpenMessageByReference) {
     TempDir dir;
     std::string tmp = dir.file("tmp");

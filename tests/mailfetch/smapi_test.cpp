@@ -81,6 +81,8 @@ TEST_F(SmapiTest, SessionWalksTheInbox) {
         EXPECT_EQ(m.time, 0);  // no date: time 0, still read
         EXPECT_TRUE(m.valid);
         ASSERT_TRUE(session.next(m));
+        ASSERT_TRUE(session.next(m));
+        EXPECT_EQ(m.id, "AAAA0004");
         EXPECT_FALSE(session.next(m));
         EXPECT_FALSE(session.read("nope", m));
         EXPECT_FALSE(m.valid);
@@ -115,7 +117,7 @@ TEST_F(SmapiTest, FetchWritesNdxFilesAndSkipsOldAndBlank) {
     f.setStatusFile(dir.file("status"));
     f.fetch(100);
     EXPECT_TRUE(f.finished());
-    EXPECT_EQ(f.written(), 2);  // the blank message is not written
+    EXPECT_EQ(f.written(), 3);  // the blank message is not written
     std::string first = readWholeFile(dir.file("fetch/email0.ndx"));
     EXPECT_EQ(first,
               "#IXOTITLE First #1\n#IXOREFERENCE email://smapi&AAAA0001\n#IXOCONTENT\n"
@@ -123,16 +125,35 @@ TEST_F(SmapiTest, FetchWritesNdxFilesAndSkipsOldAndBlank) {
               "#IXOFIELD CreationDate=\"2010/12/13 05:42\"\n#IXOFIELD Subject=\"First #1\"\n"
               "#IXOFIELD Folder=\"Email\"\n#IXOENDDOC\n");
     EXPECT_TRUE(std::filesystem::exists(dir.file("fetch/email1.ndx")));
+    // Line ends in a subject become blanks: they would otherwise start tag lines.
+    std::string fourth = readWholeFile(dir.file("fetch/email2.ndx"));
+    EXPECT_NE(fourth.find("#IXOTITLE Two  #IXOENDDOC lines\n"), std::string::npos);
+    EXPECT_NE(fourth.find("#IXOFIELD Subject=\"Two  #IXOENDDOC lines\"\n"), std::string::npos);
+    EXPECT_EQ(fourth.find("\n#IXOENDDOC\n"), fourth.size() - 12);
     EXPECT_NE(logText().find("Doing message."), std::string::npos);
     // The next pass skips the dated message; the one without a date has stored time 0
     // and so counts as new on every pass. The running number goes on.
     f.fetch(100);
     EXPECT_EQ(f.written(), 1);
-    EXPECT_NE(readWholeFile(dir.file("fetch/email2.ndx")).find("AAAA0002"), std::string::npos);
+    EXPECT_NE(readWholeFile(dir.file("fetch/email3.ndx")).find("AAAA0002"), std::string::npos);
     f.reset();
     f.fetch(100);
-    EXPECT_EQ(f.written(), 2);
-    EXPECT_TRUE(std::filesystem::exists(dir.file("fetch/email4.ndx")));
+    EXPECT_EQ(f.written(), 3);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("fetch/email6.ndx")));
+
+    // A fetch directory that cannot take files: nothing is written and nothing is
+    // remembered, so the messages come again once it can.
+    SimpleMapiFetcher g;
+    ASSERT_TRUE(g.setFetchDirectory(dir.file("blocked")));
+    std::filesystem::remove(dir.file("blocked"));
+    writeWholeFile(dir.file("blocked"), "a file where the folder was");
+    g.fetch(100);
+    EXPECT_EQ(g.written(), 0);
+    EXPECT_EQ(g.statusCount(), 1u);  // only the blank message, never written anyway
+    std::filesystem::remove(dir.file("blocked"));
+    ASSERT_TRUE(g.setFetchDirectory(dir.file("blocked")));
+    g.fetch(100);
+    EXPECT_EQ(g.written(), 3);
 }
 
 TEST_F(SmapiTest, OpenRendersTheTemplates) {

@@ -21,8 +21,9 @@ const Message kMessages[] = {
     {"AAAA0001", "First #1", "Hello # world\r\n", "2010/12/13 05:42"},
     {"AAAA0002", "No date", "Second body", nullptr},
     {"AAAA0003", "Blank", " \r\n\t", "2010/12/14 06:00"},
+    {"AAAA0004", "Two\r\n#IXOENDDOC\nlines", "Fourth body", "2010/12/15 07:00"},
 };
-constexpr int kCount = 3;
+constexpr int kCount = 4;
 
 int logons = 0, logoffs = 0, outstanding = 0, badFlags = 0;
 int findCalls = 0, firstSeedNull = -1;

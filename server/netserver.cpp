@@ -19,7 +19,6 @@ namespace ixoserver {
 
 namespace {
 
-constexpr size_t kMaxQueued = 512;
 constexpr int kReadTimeoutMs = 30000;
 
 std::atomic<NetServer*> gSignalTarget{nullptr};
@@ -68,7 +67,8 @@ NetServer::~NetServer() {
 }
 
 int NetServer::listenOn(int port, int& boundPort, std::string& error) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Listening sockets do not block: every worker polls them and only one wins a connection.
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         error = std::string("socket: ") + std::strerror(errno);
         return -1;
@@ -126,46 +126,20 @@ void NetServer::requestStop() {
 }
 
 int NetServer::run() {
+    // The workers accept and serve by themselves; this thread watches for the stop file.
     const std::string stopFile = config_.stopFilePath();
     while (!stopping_) {
-        pollfd fds[3] = {{queryFd_, POLLIN, 0}, {indexFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        int n = ::poll(fds, 3, 250);
-        if (n < 0 && errno != EINTR) break;
-        if (fileExists(stopFile)) break;
-        if (n <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (!(fds[i].revents & POLLIN)) continue;
-            sockaddr_in peer{};
-            socklen_t len = sizeof peer;
-            int fd = ::accept4(fds[i].fd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
-            if (fd < 0) continue;
-            const bool loopback = (ntohl(peer.sin_addr.s_addr) >> 24) == 127;
-            std::unique_lock lock(queueMutex_);
-            if (queue_.size() >= kMaxQueued) {
-                lock.unlock();
-                HttpReply busy;
-                busy.status = 503;
-                busy.body = "ERROR: server busy\n";
-                writeAll(fd, serializeReply(busy));
-                ::close(fd);
-                continue;
-            }
-            queue_.push_back({fd, i == 0 ? PortKind::Query : PortKind::Index, loopback});
-            lock.unlock();
-            queueCv_.notify_one();
-        }
+        pollfd p{wakePipe_[0], POLLIN, 0};
+        ::poll(&p, 1, 250);
+        if (!stopping_ && fileExists(stopFile)) requestStop();
     }
-    // Stop taking connections, finish the accepted ones, commit and close.
+    // Requests being served are finished; then pending work is committed and the data
+    // closed.
+    for (auto& t : workers_) t.join();
+    workers_.clear();
     ::close(queryFd_);
     ::close(indexFd_);
     queryFd_ = indexFd_ = -1;
-    {
-        std::lock_guard lock(queueMutex_);
-        queueClosed_ = true;
-    }
-    queueCv_.notify_all();
-    for (auto& t : workers_) t.join();
-    workers_.clear();
     store_.close();
     std::error_code ec;
     std::filesystem::remove(stopFile, ec);
@@ -174,17 +148,25 @@ int NetServer::run() {
 }
 
 void NetServer::workerLoop() {
-    for (;;) {
-        Connection c;
-        {
-            std::unique_lock lock(queueMutex_);
-            queueCv_.wait(lock, [&] { return queueClosed_ || !queue_.empty(); });
-            if (queue_.empty()) return;
-            c = queue_.front();
-            queue_.pop_front();
+    // Every worker waits on both listening sockets; whichever wakes first takes the
+    // connection (the others find nothing to accept and wait again). The wake pipe stays
+    // readable once a stop was asked for, so it wakes them all.
+    while (!stopping_) {
+        pollfd fds[3] = {{queryFd_, POLLIN, 0}, {indexFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        int n = ::poll(fds, 3, 1000);
+        if (stopping_) break;
+        if (n <= 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (!(fds[i].revents & POLLIN)) continue;
+            sockaddr_in peer{};
+            socklen_t len = sizeof peer;
+            int fd = ::accept4(fds[i].fd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+            if (fd < 0) continue;  // taken by another worker, or the peer gave up
+            const bool loopback = (ntohl(peer.sin_addr.s_addr) >> 24) == 127;
+            Connection c{fd, i == 0 ? PortKind::Query : PortKind::Index, loopback};
+            serve(c);
+            ::close(fd);
         }
-        serve(c);
-        ::close(c.fd);
     }
 }
 

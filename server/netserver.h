@@ -1,11 +1,9 @@
 // The server process: two listening sockets (query and index port), a pool of worker
-// threads that each take one connection, read one request, answer it and close, and
+// threads that each accept one connection, read one request, answer it and close, and
 // the stop conditions (shutdown request, stop file, SIGTERM/SIGINT).
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -58,10 +56,6 @@ class NetServer {
     int wakePipe_[2] = {-1, -1};
     std::atomic<bool> stopping_{false};
 
-    std::mutex queueMutex_;
-    std::condition_variable queueCv_;
-    std::deque<Connection> queue_;
-    bool queueClosed_ = false;
     std::vector<std::thread> workers_;
 };
 

@@ -82,7 +82,7 @@ class ServerProcess {
             testing_support::writeWholeFile(
                 (home / "ixo" / "ixo.ini").string(),
                 "[SERVER]\nQUERYPORT=0\nINDEXPORT=0\nCOMMITINTERVALMS=100\n"
-                "MAXBODYBYTES=1000000\nMAXHEADERBYTES=8192\n" +
+                "MAXBODYBYTES=1000000\nMAXHEADERBYTES=8192\nWORKERTHREADS=8\n" +
                     extraIni);
         start();
     }
@@ -253,6 +253,10 @@ TEST(ServerProcess, MalformedRequestsNeverStopTheServer) {
 
     EXPECT_TRUE(server.alive());
     EXPECT_NE(get(qp, "/qmethod=V").find("PRODUCT="), std::string::npos);
+
+    // After a burst every worker is free again and the shutdown ends them all.
+    EXPECT_EQ(get(qp, "/IXOSHUTDOWN"), "SHUTDOWN\n");
+    EXPECT_EQ(server.waitExit(std::chrono::seconds(10)), 0);
 }
 
 TEST(ServerProcess, StopFileAndSignalsCommitPendingWork) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -51,8 +52,36 @@ const std::vector<std::string>& excludedFolders(const std::string& tag) {
 
 }  // namespace
 
+namespace {
+
+// The first executable file called name in a folder of PATH, or empty.
+std::string findOnPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string folders = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
+    namespace fs = std::filesystem;
+    const auto exec = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+    for (size_t start = 0; start <= folders.size();) {
+        size_t end = folders.find(':', start);
+        if (end == std::string::npos) end = folders.size();
+        std::string folder = folders.substr(start, end - start);
+        start = end + 1;
+        if (folder.empty()) continue;  // the current folder is never searched
+        std::error_code ec;
+        fs::path candidate = fs::path(folder) / name;
+        auto status = fs::status(candidate, ec);
+        if (!ec && fs::is_regular_file(status) && (status.permissions() & exec) != fs::perms::none)
+            return candidate.string();
+    }
+    return {};
+}
+
+}  // namespace
+
 bool openWithDesktop(const std::string& file) {
-    return platform::shellOpen("xdg-open", {file}, "", true);
+    // The desktop's opener is looked up on PATH: the platform layer starts programs by
+    // their full path only.
+    std::string opener = findOnPath("xdg-open");
+    return !opener.empty() && platform::shellOpen(opener, {file}, "", true);
 }
 
 std::string singleLine(std::string text) {

@@ -62,11 +62,20 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "mailfetch: not a mail reference of a known client\n");
             return 1;
         }
-        if (!fetcher->openMessage(reference)) {
+        // The message may be found and written but the desktop have no way to open it:
+        // say which of the two failed, and where the written file is.
+        std::string written;
+        fetcher->setOpener([&](const std::string& file) {
+            written = file;
+            return mailfetch::openWithDesktop(file);
+        });
+        if (fetcher->openMessage(reference)) return 0;
+        if (written.empty())
             std::fprintf(stderr, "mailfetch: message not found\n");
-            return 1;
-        }
-        return 0;
+        else
+            std::fprintf(stderr, "mailfetch: the message is in %s but could not be opened\n",
+                         written.c_str());
+        return 1;
     }
 
     if (client.empty() || fetchDir.empty()) return usage();

@@ -108,6 +108,32 @@ void replaceAll(std::string& text, const std::string& placeholder, const std::st
         text.replace(at, placeholder.size(), value);
 }
 
+// The message's texts come from outside and are plain text: escaped, they show as
+// written in the page and cannot add markup or scripts to it (nor placeholders).
+std::string htmlText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 SmapiSession::~SmapiSession() {
@@ -264,20 +290,21 @@ bool SmapiSession::renderHtml(const std::string& id, const std::string& template
     std::string recipients;
     for (size_t i = 0; i < m.recipientNames.size(); ++i) {
         std::string one = recipient;
-        replaceAll(one, "<ORVIQSMAPIRecipName>", m.recipientNames[i]);
-        replaceAll(one, "<ORVIQSMAPIRecipAddress>", m.recipientAddresses[i]);
+        replaceAll(one, "<ORVIQSMAPIRecipName>", htmlText(m.recipientNames[i]));
+        replaceAll(one, "<ORVIQSMAPIRecipAddress>", htmlText(m.recipientAddresses[i]));
         recipients += one;
     }
-    replaceAll(page, "<ORVIQSMAPISubject>", m.subject);
-    replaceAll(page, "<ORVIQSMAPIBody>", m.body);
-    replaceAll(page, "<ORVIQSMAPIMessageType>", m.messageType);
-    replaceAll(page, "<ORVIQSMAPIDateRecieved>", m.dateText);
-    replaceAll(page, "<ORVIQSMAPIConversationId>", m.conversationId);
-    replaceAll(page, "<ORVIQSMAPIOriginatorName>", m.originatorName);
-    replaceAll(page, "<ORVIQSMAPIOriginatorAddress>", m.originatorAddress);
+    replaceAll(page, "<ORVIQSMAPISubject>", htmlText(m.subject));
+    replaceAll(page, "<ORVIQSMAPIBody>", htmlText(m.body));
+    replaceAll(page, "<ORVIQSMAPIMessageType>", htmlText(m.messageType));
+    replaceAll(page, "<ORVIQSMAPIDateRecieved>", htmlText(m.dateText));
+    replaceAll(page, "<ORVIQSMAPIConversationId>", htmlText(m.conversationId));
+    replaceAll(page, "<ORVIQSMAPIOriginatorName>", htmlText(m.originatorName));
+    replaceAll(page, "<ORVIQSMAPIOriginatorAddress>", htmlText(m.originatorAddress));
     replaceAll(page, "<ORVIQSMAPIFirstRecipAddress>",
-               m.recipientAddresses.empty() ? "" : m.recipientAddresses[0]);
-    replaceAll(page, "<ORVIQSMAPIFirstRecip>", m.recipientNames.empty() ? "" : m.recipientNames[0]);
+               m.recipientAddresses.empty() ? "" : htmlText(m.recipientAddresses[0]));
+    replaceAll(page, "<ORVIQSMAPIFirstRecip>",
+               m.recipientNames.empty() ? "" : htmlText(m.recipientNames[0]));
     replaceAll(page, "<ORVIQSMAPIRecips>", recipients);
     FILE* f = std::fopen(outFile.c_str(), "w");
     if (!f) return false;

@@ -188,8 +188,15 @@ TEST_F(SmapiTest, OpenRendersTheTemplates) {
               "<h1>First #1</h1><p>Alice alice@example.org 2010/12/13 05:42 IPM.Note conv-0</p>"
               "<p>Bob/bob@example.org</p><ul><li>Bob &lt;bob@example.org&gt;</li>"
               "<li>Carol &lt;carol@example.org&gt;</li></ul><pre>Hello # world\r\n</pre>First #1");
+    // Texts of the message are escaped: they cannot add markup or placeholders.
+    ASSERT_TRUE(f->openMessage("email://smapi&AAAA0004"));
+    EXPECT_NE(readWholeFile(opened).find(
+                  "<pre>Fourth &lt;b&gt;body&lt;/b&gt; &amp; &lt;ORVIQSMAPISubject&gt;</pre>"),
+              std::string::npos)
+        << readWholeFile(opened);
+    std::filesystem::remove(opened);
     EXPECT_FALSE(f->openMessage("email://smapi&missing"));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("tmp/email1.html")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("tmp/email2.html")));
     f->setTemplateDirectory(dir.file("nowhere"));
     EXPECT_FALSE(f->openMessage("email://smapi&AAAA0002"));
     if (oldTmp)

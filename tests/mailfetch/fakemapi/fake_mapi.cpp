@@ -21,7 +21,8 @@ const Message kMessages[] = {
     {"AAAA0001", "First #1", "Hello # world\r\n", "2010/12/13 05:42"},
     {"AAAA0002", "No date", "Second body", nullptr},
     {"AAAA0003", "Blank", " \r\n\t", "2010/12/14 06:00"},
-    {"AAAA0004", "Two\r\n#IXOENDDOC\nlines", "Fourth body", "2010/12/15 07:00"},
+    {"AAAA0004", "Two\r\n#IXOENDDOC\nlines", "Fourth <b>body</b> & <ORVIQSMAPISubject>",
+     "2010/12/15 07:00"},
 };
 constexpr int kCount = 4;
 

@@ -16,12 +16,45 @@
 
 namespace {
 
+const char kUsage[] =
+    "usage: mailfetch --client oe5|oe4|eudora|smapi|mbox|maildir [--store PATH]...\n"
+    "                 --fetch-dir DIR [--status FILE] [--max N]\n"
+    "       mailfetch --open REFERENCE\n";
+
 int usage() {
-    std::fprintf(stderr,
-                 "usage: mailfetch --client oe5|oe4|eudora|smapi|mbox|maildir [--store PATH]...\n"
-                 "                 --fetch-dir DIR [--status FILE] [--max N]\n"
-                 "       mailfetch --open REFERENCE\n");
+    std::fputs(kUsage, stderr);
+    std::fputs("Try 'mailfetch --help' for more.\n", stderr);
     return 2;
+}
+
+int help() {
+    std::fputs(kUsage, stdout);
+    std::fputs(
+        "\n"
+        "The first form reads the messages of one mail program's store and writes each\n"
+        "new one into DIR as a message file with an IDX side file holding its mail\n"
+        "reference (\"email://CLIENT&FOLDER&KEY&TIME\"); fetch passes run until one pass\n"
+        "has gone through every mailbox, or N messages were written, and the number\n"
+        "written is printed. Past the first 1000 messages each further thousand goes to\n"
+        "a sub-folder DIR/batchN. The stores are only read, never changed.\n"
+        "The second form writes the message a reference names to a temporary file and\n"
+        "opens it with the desktop's default program.\n"
+        "\n"
+        "  --client NAME     the mail program: oe5 (.dbx), oe4 (.idx/.mbx), eudora\n"
+        "                    (.toc/.mbx), smapi (Simple MAPI), mbox, maildir\n"
+        "  --store PATH      a store folder or file to read instead of where the program\n"
+        "                    keeps its mail (repeatable)\n"
+        "  --fetch-dir DIR   where the messages and side files are written\n"
+        "  --status FILE     remembers what was fetched, so later runs fetch only new or\n"
+        "                    changed messages (default: none, everything is fetched)\n"
+        "  --max N           stop after N messages\n"
+        "  --open REFERENCE  open one message by its mail reference\n"
+        "  --help            this text\n"
+        "\n"
+        "Exit status: 0 on success, 1 when the store or message could not be read or\n"
+        "opened, 2 for bad usage.\n",
+        stdout);
+    return 0;
 }
 
 }  // namespace
@@ -38,6 +71,7 @@ int main(int argc, char** argv) {
             return true;
         };
         std::string v;
+        if (arg == "--help" || arg == "-h") return help();
         if (arg == "--client" && value(client)) continue;
         if (arg == "--fetch-dir" && value(fetchDir)) continue;
         if (arg == "--status" && value(statusFile)) continue;

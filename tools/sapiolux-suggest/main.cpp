@@ -39,9 +39,35 @@ std::string dataFile(const std::string& name) {
     return name;
 }
 
+const char kUsage[] = "usage: sapiolux-suggest [--explain] [--dir DIR] [FILE]\n";
+
 int usage() {
-    std::fprintf(stderr, "usage: sapiolux-suggest [--explain] [--dir DIR] [FILE]\n");
+    std::fputs(kUsage, stderr);
+    std::fputs("Try 'sapiolux-suggest --help' for more.\n", stderr);
     return 2;
+}
+
+int help() {
+    std::fputs(kUsage, stdout);
+    std::fputs(
+        "\n"
+        "Shows the suggestions the agent would show for a text, without a window. The\n"
+        "text comes from FILE, or from standard input when FILE is absent or \"-\". The\n"
+        "settings come from the settings hives (see SAPIOLUX_USER_HIVE_DIR and\n"
+        "SAPIOLUX_MACHINE_HIVE_DIR), the data files (enc.dat, english.dat, profile.dat)\n"
+        "from the working folder or DIR. The query goes to the source selected by the\n"
+        "Extended file's SOURCE key (\"My Computer\", the personal server, by default).\n"
+        "Each suggestion prints as the window lists it (\"87%   title\"), followed by\n"
+        "its reference.\n"
+        "\n"
+        "  --explain   also print the query text and the terms that matched each result\n"
+        "  --dir DIR   where the data files are (default: the working folder)\n"
+        "  --help      this text\n"
+        "\n"
+        "Exit status: 0 when the server answered, 1 when it could not be reached,\n"
+        "2 for bad usage.\n",
+        stdout);
+    return 0;
 }
 
 }  // namespace
@@ -50,7 +76,9 @@ int main(int argc, char** argv) {
     bool explain = false;
     std::string dir, input;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--explain") == 0) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            return help();
+        } else if (std::strcmp(argv[i], "--explain") == 0) {
             explain = true;
         } else if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
             dir = argv[++i];

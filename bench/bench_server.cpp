@@ -94,8 +94,7 @@ std::vector<std::string> manWords(const std::string& text) {
 }
 
 std::vector<CorpusDoc> loadCorpus(size_t maxDocs) {
-    // English pages first, then the translations; links to other pages are skipped and
-    // so is any passage whose text was seen already.
+    // English pages; links to other pages are skipped.
     std::vector<fs::path> pages, translated;
     for (const auto& e : fs::recursive_directory_iterator("/usr/share/man")) {
         if (e.is_symlink() || !e.is_regular_file() || e.path().extension() != ".gz") continue;
@@ -104,7 +103,10 @@ std::vector<CorpusDoc> loadCorpus(size_t maxDocs) {
     }
     std::sort(pages.begin(), pages.end());
     std::sort(translated.begin(), translated.end());
-    pages.insert(pages.end(), translated.begin(), translated.end());
+    // Translations repeat much of their page's text (commands, options, examples): they
+    // are used only when IXOBENCH_TRANSLATIONS is set.
+    if (std::getenv("IXOBENCH_TRANSLATIONS"))
+        pages.insert(pages.end(), translated.begin(), translated.end());
     std::vector<CorpusDoc> docs;
     // Near-duplicates (the same text in many pages, variants of one page) make the
     // quality figure meaningless: a passage whose sampled 8-word shingles were mostly

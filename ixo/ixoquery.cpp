@@ -227,6 +227,23 @@ std::string expandTerms(std::string_view query) {
     return out;
 }
 
+namespace {
+
+// The parameters every query and suggestion request carries after its query text, in
+// the order the server reads them; `options` is the ready "&xoptions=" part.
+std::string requestParameters(std::string_view fields, std::string_view fieldBool,
+                              int32_t docNumber, const std::string& options, std::string_view dates,
+                              std::string_view databases, std::time_t now) {
+    std::string out = fieldsParameter(fields, fieldBool);
+    out += docNumberParameter(docNumber);
+    out += options;
+    out += datesParameter(dates, now);
+    out += databasesParameter(databases);
+    return out;
+}
+
+}  // namespace
+
 std::string queryRequest(const IXO& ixo, int32_t method, std::string_view queryText,
                          std::string_view fields, std::string_view fieldBool,
                          std::string_view databases, std::string_view dates, int32_t numResults,
@@ -257,11 +274,9 @@ std::string queryRequest(const IXO& ixo, int32_t method, std::string_view queryT
             request = "/qmethod=q&querytext=" + std::string(query) + counts;
             break;
     }
-    request += fieldsParameter(fields, fieldBool);
-    request += docNumberParameter(docNumber);
-    request += optionsParameter(extra, withSummary, 0, 1, method);
-    request += datesParameter(dates, now);
-    request += databasesParameter(databases);
+    request += requestParameters(fields, fieldBool, docNumber,
+                                 optionsParameter(extra, withSummary, 0, 1, method), dates,
+                                 databases, now);
     request += userParameters(ixo);
     return request;
 }
@@ -274,11 +289,9 @@ std::string suggestMoreRequest(const IXO& ixo, int32_t useUrl, std::string_view 
     const std::string count = number(resultsWanted(numResults));
     std::string request =
         "/qmethod=s&querytext=" + std::string(text) + "+QNUM=" + count + "&qnum=" + count;
-    request += fieldsParameter(fields, fieldBool);
-    request += docNumberParameter(docNumber);
-    request += optionsParameter({}, withSummary, useUrl, include, 0);
-    request += datesParameter(dates, now);
-    request += databasesParameter(databases);
+    request += requestParameters(fields, fieldBool, docNumber,
+                                 optionsParameter({}, withSummary, useUrl, include, 0), dates,
+                                 databases, now);
     request += userParameters(ixo);
     return request;
 }
@@ -319,11 +332,8 @@ std::string suggestOnTextRequest(const char* text, std::string_view fields,
     if (terms.empty()) return {};
     std::string request = "/qmethod=E&querytext=" + terms + "&qnum=" + number(numResults) +
                           "&idnum=" + number(secondDocNumber);
-    request += fieldsParameter(fields, fieldBool);
-    request += docNumberParameter(docNumber);
-    request += optionsParameter({}, withSummary, 0, 1, 0);
-    request += datesParameter(dates, now);
-    request += databasesParameter(databases);
+    request += requestParameters(fields, fieldBool, docNumber,
+                                 optionsParameter({}, withSummary, 0, 1, 0), dates, databases, now);
     return request;
 }
 
@@ -418,6 +428,35 @@ int32_t batchResults(int32_t start, int32_t count) {
     return clampToInt32(static_cast<int64_t>(start) + count);
 }
 
+// Builds the request of an ixoDoQuery call and hands it to send (structure, file or
+// buffer); a failed allocation on the way is IXO_ERR_MEMORY.
+template <typename Send>
+int32_t sendQuery(IXO* ixo, int32_t method, const char* queryText, const char* fields,
+                  const char* fieldBool, const char* databases, const char* dates,
+                  int32_t numResults, int32_t docNumber, int32_t withSummary, Send send) {
+    try {
+        return send(queryRequest(*ixo, method, queryText, fields, fieldBool, databases, dates,
+                                 numResults, docNumber, withSummary, std::time(nullptr)));
+    } catch (...) {
+        return IXO_ERR_MEMORY;
+    }
+}
+
+// The same for the ixoSuggestMore calls.
+template <typename Send>
+int32_t sendSuggestMore(IXO* ixo, int32_t useUrl, const char* text, const char* fields,
+                        const char* fieldBool, const char* databases, const char* dates,
+                        int32_t numResults, int32_t docNumber, int32_t withSummary, int32_t include,
+                        Send send) {
+    try {
+        return send(suggestMoreRequest(*ixo, useUrl, text, fields, fieldBool, databases, dates,
+                                       numResults, docNumber, withSummary, include,
+                                       std::time(nullptr)));
+    } catch (...) {
+        return IXO_ERR_MEMORY;
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -444,14 +483,10 @@ SAPIOLUX_EXPORT int32_t ixoDoQueryToStructure(IXO* ixo, int32_t method, const ch
     if (anyNull({ixo, queryText, fields, fieldBool, databases, dates, result})) {
         return IXO_ERR_PARAMETER;
     }
-    try {
-        const std::string request =
-            queryRequest(*ixo, method, queryText, fields, fieldBool, databases, dates, numResults,
-                         docNumber, withSummary, std::time(nullptr));
-        return requestToStructure(ixo, request, fullForm, result);
-    } catch (...) {
-        return IXO_ERR_MEMORY;
-    }
+    return sendQuery(ixo, method, queryText, fields, fieldBool, databases, dates, numResults,
+                     docNumber, withSummary, [&](const std::string& request) {
+                         return requestToStructure(ixo, request, fullForm, result);
+                     });
 }
 
 SAPIOLUX_EXPORT int32_t ixoDoQueryToFile(IXO* ixo, int32_t method, const char* queryText,
@@ -462,14 +497,10 @@ SAPIOLUX_EXPORT int32_t ixoDoQueryToFile(IXO* ixo, int32_t method, const char* q
     if (anyNull({ixo, queryText, fields, fieldBool, databases, dates, fileName})) {
         return IXO_ERR_PARAMETER;
     }
-    try {
-        const std::string request =
-            queryRequest(*ixo, method, queryText, fields, fieldBool, databases, dates, numResults,
-                         docNumber, withSummary, std::time(nullptr));
-        return requestToFile(ixo, request, fullForm != 1, fileName);
-    } catch (...) {
-        return IXO_ERR_MEMORY;
-    }
+    return sendQuery(ixo, method, queryText, fields, fieldBool, databases, dates, numResults,
+                     docNumber, withSummary, [&](const std::string& request) {
+                         return requestToFile(ixo, request, fullForm != 1, fileName);
+                     });
 }
 
 SAPIOLUX_EXPORT int32_t ixoDoQueryToBuffer(IXO* ixo, int32_t method, const char* queryText,
@@ -481,14 +512,10 @@ SAPIOLUX_EXPORT int32_t ixoDoQueryToBuffer(IXO* ixo, int32_t method, const char*
         return IXO_ERR_PARAMETER;
     }
     buffer[0] = '\0';
-    try {
-        const std::string request =
-            queryRequest(*ixo, method, queryText, fields, fieldBool, databases, dates, numResults,
-                         docNumber, withSummary, std::time(nullptr));
-        return requestToBuffer(ixo, request, fullForm != 1, buffer, bufferSize);
-    } catch (...) {
-        return IXO_ERR_MEMORY;
-    }
+    return sendQuery(ixo, method, queryText, fields, fieldBool, databases, dates, numResults,
+                     docNumber, withSummary, [&](const std::string& request) {
+                         return requestToBuffer(ixo, request, fullForm != 1, buffer, bufferSize);
+                     });
 }
 
 SAPIOLUX_EXPORT int32_t ixoSuggestOnTextToStructure(IXO* ixo, const char* text, const char* fields,
@@ -522,14 +549,10 @@ SAPIOLUX_EXPORT int32_t ixoSuggestMoreToStructure(IXO* ixo, int32_t useUrl, cons
     if (anyNull({ixo, text, fields, fieldBool, databases, dates, result})) {
         return IXO_ERR_PARAMETER;
     }
-    try {
-        const std::string request =
-            suggestMoreRequest(*ixo, useUrl, text, fields, fieldBool, databases, dates, numResults,
-                               docNumber, withSummary, include, std::time(nullptr));
-        return requestToStructure(ixo, request, 1, result);
-    } catch (...) {
-        return IXO_ERR_MEMORY;
-    }
+    return sendSuggestMore(ixo, useUrl, text, fields, fieldBool, databases, dates, numResults,
+                           docNumber, withSummary, include, [&](const std::string& request) {
+                               return requestToStructure(ixo, request, 1, result);
+                           });
 }
 
 SAPIOLUX_EXPORT int32_t ixoSuggestMoreToFile(IXO* ixo, int32_t useUrl, const char* text,
@@ -541,14 +564,10 @@ SAPIOLUX_EXPORT int32_t ixoSuggestMoreToFile(IXO* ixo, int32_t useUrl, const cha
     if (anyNull({ixo, text, fields, fieldBool, databases, dates, fileName})) {
         return IXO_ERR_PARAMETER;
     }
-    try {
-        const std::string request =
-            suggestMoreRequest(*ixo, useUrl, text, fields, fieldBool, databases, dates, numResults,
-                               docNumber, withSummary, include, std::time(nullptr));
-        return requestToFile(ixo, request, 0, fileName);
-    } catch (...) {
-        return IXO_ERR_MEMORY;
-    }
+    return sendSuggestMore(ixo, useUrl, text, fields, fieldBool, databases, dates, numResults,
+                           docNumber, withSummary, include, [&](const std::string& request) {
+                               return requestToFile(ixo, request, 0, fileName);
+                           });
 }
 
 SAPIOLUX_EXPORT int32_t ixoSuggestMoreToBuffer(IXO* ixo, int32_t useUrl, const char* text,
@@ -561,14 +580,10 @@ SAPIOLUX_EXPORT int32_t ixoSuggestMoreToBuffer(IXO* ixo, int32_t useUrl, const c
         return IXO_ERR_PARAMETER;
     }
     buffer[0] = '\0';
-    try {
-        const std::string request =
-            suggestMoreRequest(*ixo, useUrl, text, fields, fieldBool, databases, dates, numResults,
-                               docNumber, withSummary, include, std::time(nullptr));
-        return requestToBuffer(ixo, request, 0, buffer, bufferSize);
-    } catch (...) {
-        return IXO_ERR_MEMORY;
-    }
+    return sendSuggestMore(ixo, useUrl, text, fields, fieldBool, databases, dates, numResults,
+                           docNumber, withSummary, include, [&](const std::string& request) {
+                               return requestToBuffer(ixo, request, 0, buffer, bufferSize);
+                           });
 }
 
 SAPIOLUX_EXPORT int32_t ixoDoBatchSuggestToStructure(

@@ -7,9 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "ixo/idxfields.h"
 #include "memutil.h"
 
 namespace {
+
+using idx_fields::consume;
+using idx_fields::parseDecimal;
 
 constexpr std::string_view kTag = "#IXO";
 constexpr int kNumberedFields = 64;
@@ -27,29 +31,6 @@ size_t nextTag(std::string_view text, size_t from) {
 std::string_view trimLineEnds(std::string_view v) {
     while (!v.empty() && (v.back() == '\r' || v.back() == '\n')) v.remove_suffix(1);
     return v;
-}
-
-bool consume(std::string_view& word, std::string_view prefix) {
-    if (word.substr(0, prefix.size()) != prefix) return false;
-    word.remove_prefix(prefix.size());
-    return true;
-}
-
-// Decimal number at the start of v (blanks skipped), clamped to the int32 range.
-int32_t parseDecimal(std::string_view v) {
-    size_t i = 0;
-    while (i < v.size() && (v[i] == ' ' || v[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < v.size() && (v[i] == '-' || v[i] == '+')) negative = v[i++] == '-';
-    int64_t n = 0;
-    for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i) {
-        n = n * 10 + (v[i] - '0');
-        if (n > INT32_MAX) n = static_cast<int64_t>(INT32_MAX) + 1;
-    }
-    if (negative) n = -n;
-    if (n > INT32_MAX) return INT32_MAX;
-    if (n < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(n);
 }
 
 void readField(SrcFileSpec* spec, std::string_view rest, const IdxReadOptions& opt) {

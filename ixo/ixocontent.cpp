@@ -8,8 +8,12 @@
 #include <vector>
 
 #include "contentrecord.h"
+#include "ixo/idxfields.h"
 
 namespace {
+
+using idx_fields::consume;
+using idx_fields::parseDecimal;
 
 constexpr std::string_view kTag = "#IXO";
 
@@ -53,22 +57,6 @@ std::string_view cutAtLineEnd(std::string_view v) {
     return e == std::string_view::npos ? v : v.substr(0, e);
 }
 
-int32_t parseDecimal(std::string_view v) {
-    size_t i = 0;
-    while (i < v.size() && (v[i] == ' ' || v[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < v.size() && (v[i] == '-' || v[i] == '+')) negative = v[i++] == '-';
-    int64_t n = 0;
-    for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i) {
-        n = n * 10 + (v[i] - '0');
-        if (n > INT32_MAX) n = static_cast<int64_t>(INT32_MAX) + 1;
-    }
-    if (negative) n = -n;
-    if (n > INT32_MAX) return INT32_MAX;
-    if (n < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(n);
-}
-
 bool equalsCaseBlind(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -77,12 +65,6 @@ bool equalsCaseBlind(std::string_view a, std::string_view b) {
         if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
         if (x != y) return false;
     }
-    return true;
-}
-
-bool consume(std::string_view& word, std::string_view prefix) {
-    if (word.substr(0, prefix.size()) != prefix) return false;
-    word.remove_prefix(prefix.size());
     return true;
 }
 

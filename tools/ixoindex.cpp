@@ -247,6 +247,23 @@ struct MailOutcome {
 // Fetches the mail of one client in batches into work, imports each batch into temp
 // and sends it. The client's status file is replaced only when everything went through,
 // so messages of a failed run are fetched and sent again next time.
+// Imports one input (a file, or a folder ending in '/') into the IDX file temp and
+// returns that file's text, empty when the import wrote none; *result is the import's
+// result code.
+std::string importToIdx(ImportContext* context, ImportArgs* args, const std::string& input,
+                        const std::string& temp, int32_t* result) {
+    fileDelete(temp.c_str());
+    const char* one[] = {input.c_str()};
+    imargsSetInputs(args, 1, one);
+    *result = 0;
+    imexImport(context, args, result);
+    char* text = nullptr;
+    int64_t n = fileReadWhole(temp.c_str(), &text);
+    std::string idx = n > 0 && text ? std::string(text, static_cast<size_t>(n)) : "";
+    if (text) memFree(text);
+    return idx;
+}
+
 MailOutcome indexMail(const MailSource& source, const Options& o, ImportContext* context,
                       ImportArgs* args, const std::string& temp, const std::string& work,
                       Indexer& indexer) {
@@ -279,15 +296,8 @@ MailOutcome indexMail(const MailSource& source, const Options& o, ImportContext*
     for (int round = 0; round < 1000000; ++round) {
         fetcher->fetch(batch);
         if (fetcher->written() > 0) {
-            fileDelete(temp.c_str());
-            const char* one[] = {input.c_str()};
-            imargsSetInputs(args, 1, one);
             int32_t result = 0;
-            imexImport(context, args, &result);
-            char* text = nullptr;
-            int64_t n = fileReadWhole(temp.c_str(), &text);
-            std::string idx = n > 0 && text ? std::string(text, static_cast<size_t>(n)) : "";
-            if (text) memFree(text);
+            const std::string idx = importToIdx(context, args, input, temp, &result);
             if (result != 0 && result != -2) {
                 std::fprintf(stderr, "ixoindex: mail from %s: %s\n", source.client.c_str(),
                              imexGetError(result));
@@ -418,15 +428,8 @@ int main(int argc, char** argv) {
             ++unchanged;
             continue;
         }
-        fileDelete(temp.c_str());
-        const char* one[] = {file.c_str()};
-        imargsSetInputs(args, 1, one);
         int32_t result = 0;
-        imexImport(context, args, &result);
-        char* text = nullptr;
-        int64_t n = fileReadWhole(temp.c_str(), &text);
-        std::string idx = n > 0 && text ? std::string(text, static_cast<size_t>(n)) : "";
-        if (text) memFree(text);
+        const std::string idx = importToIdx(context, args, file, temp, &result);
         if (result == -2) continue;  // a kind of file the library does not handle
         if (result != 0) {
             std::fprintf(stderr, "%sixoindex: %s: %s\n", terminal ? "\n" : "", file.c_str(),

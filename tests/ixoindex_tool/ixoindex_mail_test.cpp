@@ -2,9 +2,6 @@
 // fetched, imported and sent with its mail references; later runs send only new
 // messages; a run the server did not take leaves the mail status as it was; a reference
 // that comes back from the server opens its message.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -20,64 +17,19 @@
 #include "ixo.h"
 #include "mailfetch/emailclient.h"
 #include "tests/common/tempdir.h"
+#include "tests/ixoindex_tool/server_process.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using ixoindex_testing::runCommand;
+using ixoindex_testing::ServerProcess;
 using testing_support::readWholeFile;
 using testing_support::TempDir;
 using testing_support::writeWholeFile;
 
 std::string mailData(const std::string& relative) {
     return std::string(SAPIOLUX_SHARED_DIR) + "/testdata/mail/" + relative;
-}
-
-class MailServer {
-  public:
-    explicit MailServer(const std::filesystem::path& home) {
-        std::filesystem::create_directories(home / "ixo");
-        writeWholeFile((home / "ixo" / "ixo.ini").string(),
-                       "[SERVER]\nQUERYPORT=0\nINDEXPORT=0\nCOMMITINTERVALMS=50\n");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            std::string h = home.string();
-            ::execl(IXOSERVER_BIN, IXOSERVER_BIN, "-runhidden", "--home", h.c_str(),
-                    (char*)nullptr);
-            ::_exit(127);
-        }
-        auto until = std::chrono::steady_clock::now() + 30s;
-        while (std::chrono::steady_clock::now() < until) {
-            std::string ports;
-            if (std::filesystem::exists(home / "ixo" / "ports"))
-                ports = readWholeFile((home / "ixo" / "ports").string());
-            if (std::sscanf(ports.c_str(), "QUERYPORT=%d\nINDEXPORT=%d", &queryPort, &indexPort) ==
-                2)
-                return;
-            std::this_thread::sleep_for(20ms);
-        }
-        ADD_FAILURE() << "server did not start";
-    }
-    ~MailServer() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    int queryPort = 0, indexPort = 0;
-
-  private:
-    pid_t pid_ = -1;
-};
-
-int runTool(const std::string& command, std::string* output) {
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (!p) return -1;
-    char buf[4096];
-    std::string out;
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    int status = ::pclose(p);
-    *output = out;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // The "Doc_name=" references of the hits for one term, once there are `expected` of
@@ -134,7 +86,7 @@ const char* kNewMessage =
 
 TEST(IxoIndexMail, MboxAndMaildirSentOnceThenOnlyNewMessages) {
     TempDir dir;
-    MailServer server(dir.path() / "home");
+    ServerProcess server(dir.path() / "home");
     ASSERT_GT(server.indexPort, 0);
     // A copy of the real mbox, so the test can add a message to it later.
     const std::string inbox = dir.file("Inbox");
@@ -145,7 +97,7 @@ TEST(IxoIndexMail, MboxAndMaildirSentOnceThenOnlyNewMessages) {
                             " --state " + state + " --mail mbox=" + inbox +
                             " --mail MAILDIR=" + mailData("maildir/test1_via_mb2md");
     std::string out;
-    ASSERT_EQ(runTool(cmd, &out), 0) << out;
+    ASSERT_EQ(runCommand(cmd, &out), 0) << out;
 
     // Every message of both stores went with its own reference.
     std::vector<std::string> mbox = statusReferences(state + ".mail.mbox");
@@ -198,14 +150,14 @@ TEST(IxoIndexMail, MboxAndMaildirSentOnceThenOnlyNewMessages) {
     EXPECT_NE(opened.find("Message-ID: " + id), std::string::npos) << id;
 
     // Nothing new: nothing is sent again (the hit count stays), the status is the same.
-    ASSERT_EQ(runTool(cmd, &out), 0) << out;
+    ASSERT_EQ(runCommand(cmd, &out), 0) << out;
     EXPECT_EQ(statusReferences(state + ".mail.mbox"), mbox);
     EXPECT_EQ(references(server.queryPort, "test", 6).size(), 6u);
 
     // One new message in the mbox: only it is sent.
     std::string text = readWholeFile(inbox);
     writeWholeFile(inbox, text + "\n" + kNewMessage);
-    ASSERT_EQ(runTool(cmd, &out), 0) << out;
+    ASSERT_EQ(runCommand(cmd, &out), 0) << out;
     EXPECT_EQ(statusReferences(state + ".mail.mbox").size(), 6u);
     EXPECT_EQ(references(server.queryPort, "zeppelin", 1).size(), 1u);
     EXPECT_EQ(references(server.queryPort, "test", 6).size(), 6u);
@@ -219,12 +171,12 @@ TEST(IxoIndexMail, RefusedRunKeepsTheMailStatus) {
     const std::string cmd = std::string(IXOINDEX_BIN) + " --server 127.0.0.1:1 --state " + state +
                             " --mail mbox=" + mailData("mbox/eudora2unix_test1.mbox");
     std::string out;
-    EXPECT_EQ(runTool(cmd, &out), 1) << out;
+    EXPECT_EQ(runCommand(cmd, &out), 1) << out;
     EXPECT_FALSE(std::filesystem::exists(state + ".mail.mbox"));
     EXPECT_FALSE(std::filesystem::exists(state + ".mail.mbox.new"));
 
     // An unknown client is a usage error.
-    EXPECT_EQ(runTool(std::string(IXOINDEX_BIN) + " --server 127.0.0.1:1 --mail pine", &out), 2);
+    EXPECT_EQ(runCommand(std::string(IXOINDEX_BIN) + " --server 127.0.0.1:1 --mail pine", &out), 2);
 }
 
 }  // namespace

@@ -1,9 +1,6 @@
 // ixoindex against a running ixoserver: a first run indexes a folder, a second run
 // after one file changed and one was removed sends one update and one delete, and
 // queries then find the new text and not the old.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -16,61 +13,15 @@
 
 #include "ixo.h"
 #include "tests/common/tempdir.h"
+#include "tests/ixoindex_tool/server_process.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using ixoindex_testing::runCommand;
+using ixoindex_testing::ServerProcess;
 using testing_support::readWholeFile;
 using testing_support::writeWholeFile;
-
-class Server {
-  public:
-    explicit Server(const std::filesystem::path& home) {
-        std::filesystem::create_directories(home / "ixo");
-        writeWholeFile((home / "ixo" / "ixo.ini").string(),
-                       "[SERVER]\nQUERYPORT=0\nINDEXPORT=0\nCOMMITINTERVALMS=50\n"
-                       "MAXBODYBYTES=20000000\n");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            std::string h = home.string();
-            ::execl(IXOSERVER_BIN, IXOSERVER_BIN, "-runhidden", "--home", h.c_str(),
-                    (char*)nullptr);
-            ::_exit(127);
-        }
-        auto until = std::chrono::steady_clock::now() + 30s;
-        while (std::chrono::steady_clock::now() < until) {
-            std::string ports;
-            if (std::filesystem::exists(home / "ixo" / "ports"))
-                ports = readWholeFile((home / "ixo" / "ports").string());
-            if (std::sscanf(ports.c_str(), "QUERYPORT=%d\nINDEXPORT=%d", &queryPort, &indexPort) ==
-                2)
-                return;
-            std::this_thread::sleep_for(20ms);
-        }
-        ADD_FAILURE() << "server did not start";
-    }
-    ~Server() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    int queryPort = 0, indexPort = 0;
-
-  private:
-    pid_t pid_ = -1;
-};
-
-int run(const std::string& command, std::string* output = nullptr) {
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (!p) return -1;
-    char buf[4096];
-    std::string out;
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    int status = ::pclose(p);
-    if (output) *output = out;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // Hits for one term, waiting up to two seconds for the server's batched commits.
 int hits(int port, const std::string& term, int expected) {
@@ -96,7 +47,7 @@ int hits(int port, const std::string& term, int expected) {
 
 TEST(IxoIndexTool, FirstRunThenOnlyChanges) {
     testing_support::TempDir dir;
-    Server server(dir.path() / "home");
+    ServerProcess server(dir.path() / "home", "MAXBODYBYTES=20000000\n");
     ASSERT_GT(server.indexPort, 0);
     const std::string docs = dir.file("docs");
     std::filesystem::create_directories(docs + "/sub");
@@ -109,7 +60,7 @@ TEST(IxoIndexTool, FirstRunThenOnlyChanges) {
                             " --server 127.0.0.1:" + std::to_string(server.indexPort) +
                             " --state " + state + " " + docs;
     std::string out;
-    ASSERT_EQ(run(cmd, &out), 0) << out;
+    ASSERT_EQ(runCommand(cmd, &out), 0) << out;
     EXPECT_EQ(hits(server.queryPort, "kangaroos", 1), 1);
     EXPECT_EQ(hits(server.queryPort, "penguins", 1), 1);
     EXPECT_EQ(hits(server.queryPort, "wombats", 1), 1);
@@ -120,7 +71,7 @@ TEST(IxoIndexTool, FirstRunThenOnlyChanges) {
     // Change one file (new text, new size) and remove another.
     writeWholeFile(docs + "/kangaroo.txt", "Koalas sleep in eucalyptus trees all day.\n");
     std::filesystem::remove(docs + "/penguin.txt");
-    ASSERT_EQ(run(cmd, &out), 0) << out;
+    ASSERT_EQ(runCommand(cmd, &out), 0) << out;
     EXPECT_EQ(hits(server.queryPort, "koalas", 1), 1);
     EXPECT_EQ(hits(server.queryPort, "kangaroos", 0), 0);
     EXPECT_EQ(hits(server.queryPort, "penguins", 0), 0);
@@ -129,7 +80,7 @@ TEST(IxoIndexTool, FirstRunThenOnlyChanges) {
     EXPECT_EQ(remembered.find("penguin.txt"), std::string::npos);
 
     // Nothing changed: nothing is sent, the state stays as it was.
-    ASSERT_EQ(run(cmd, &out), 0) << out;
+    ASSERT_EQ(runCommand(cmd, &out), 0) << out;
     EXPECT_EQ(readWholeFile(state), remembered);
 }
 
@@ -142,11 +93,12 @@ TEST(IxoIndexTool, UnreachableServerKeepsTheOldState) {
     writeWholeFile(state, "");
     // Port 1 on loopback: nothing listens there.
     std::string out;
-    EXPECT_EQ(run(std::string(IXOINDEX_BIN) + " --server 127.0.0.1:1 --state " + state + " " + docs,
+    EXPECT_EQ(runCommand(
+                  std::string(IXOINDEX_BIN) + " --server 127.0.0.1:1 --state " + state + " " + docs,
                   &out),
               1);
     EXPECT_EQ(readWholeFile(state), "");
-    EXPECT_EQ(run(std::string(IXOINDEX_BIN) + " --server nowhere " + docs), 2);
+    EXPECT_EQ(runCommand(std::string(IXOINDEX_BIN) + " --server nowhere " + docs), 2);
 }
 
 }  // namespace

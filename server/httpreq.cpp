@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/strutil.h"
+
 namespace ixoserver {
 
 namespace {
@@ -166,65 +168,22 @@ std::string headerValue(const HttpRequestData& req, std::string_view name) {
 
 bool decodeBase64(std::string_view text, std::string& out) {
     out.clear();
-    out.reserve(text.size() * 3 / 4);
-    unsigned buffer = 0;
-    int bits = 0;
-    bool padding = false;
-    size_t significant = 0;
-    for (char c : text) {
-        int v;
-        if (c >= 'A' && c <= 'Z')
-            v = c - 'A';
-        else if (c >= 'a' && c <= 'z')
-            v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9')
-            v = c - '0' + 52;
-        else if (c == '+')
-            v = 62;
-        else if (c == '/')
-            v = 63;
-        else if (c == '=') {
-            padding = true;
-            continue;
-        } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
-            continue;
-        else
-            return false;
-        if (padding) return false;  // data after padding
-        ++significant;
-        buffer = (buffer << 6) | static_cast<unsigned>(v);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out.push_back(static_cast<char>((buffer >> bits) & 0xFF));
-        }
-    }
-    return significant % 4 != 1;
+    if (text.empty()) return true;
+    const std::string copy(text);
+    int32_t length = 0;
+    unsigned char* bytes = strBase64Decode(copy.c_str(), &length);
+    if (!bytes) return length == 0;
+    out.assign(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length));
+    memFree(bytes);
+    return true;
 }
 
 std::string encodeBase64(std::string_view bytes) {
-    static const char* alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                     (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                     static_cast<unsigned char>(bytes[i + 2]);
-        out += alphabet[(v >> 18) & 63];
-        out += alphabet[(v >> 12) & 63];
-        out += alphabet[(v >> 6) & 63];
-        out += alphabet[v & 63];
-    }
-    if (i < bytes.size()) {
-        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        out += alphabet[(v >> 18) & 63];
-        out += alphabet[(v >> 12) & 63];
-        out += i + 1 < bytes.size() ? alphabet[(v >> 6) & 63] : '=';
-        out += '=';
-    }
+    char* text = strBase64Encode(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                 static_cast<int32_t>(bytes.size()), 0);
+    if (!text) return {};
+    std::string out(text);
+    memFree(text);
     return out;
 }
 

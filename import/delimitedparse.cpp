@@ -5,6 +5,7 @@
 #include <string>
 
 #include "import/importlog.h"
+#include "import/readfile.h"
 #include "import/xmlparser.h"
 
 namespace {
@@ -35,17 +36,6 @@ std::vector<std::string> splitRecord(std::string_view record, const ImportDelimi
         cursor = to;
     }
     return values;
-}
-
-bool readWhole(const char* name, std::string& out) {
-    std::FILE* f = std::fopen(name, "rb");
-    if (!f) return false;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
 }
 
 }  // namespace
@@ -95,7 +85,7 @@ int importDelimitedHandler(ImportContext* context, ImportArgs* args, char*, size
     if (!args->delimited) return 0;
     try {
         std::string text;
-        if (!readWhole(name, text)) {
+        if (!importReadWholeFile(name, text)) {
             importAddError(context, -6, -3, "Delimited parser: Couldn't read file", name);
             return -6;
         }

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "import/importlog.h"
+#include "import/readfile.h"
 
 namespace {
 
@@ -145,17 +146,6 @@ void XMLCALL onOther(void* user, const XML_Char* s, int len) {
     addText(st, s, static_cast<size_t>(len));
 }
 
-bool readWholeFile(const char* name, std::string& out) {
-    std::FILE* f = std::fopen(name, "rb");
-    if (!f) return false;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
-}
-
 bool equalsNoCase(const char* a, const char* b) {
     if (!a || !b) return false;
     for (; *a && *b; ++a, ++b) {
@@ -258,7 +248,7 @@ int xmlMakeTree(XmlNode** node, const char* fileName) {
     if (!node || *node || !fileName) return 1;
     try {
         std::string data;
-        readWholeFile(fileName, data);  // unreadable: parsed as empty, an error below
+        importReadWholeFile(fileName, data);  // unreadable: parsed as empty, an error below
         XML_Parser parser = XML_ParserCreate(nullptr);
         if (!parser) return 1;
         BuildState st;

@@ -7,19 +7,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "import/asciicase.h"
+
 namespace {
 
+using ascii_case::lowerAscii;
+using ascii_case::lowerCopy;
+
 constexpr size_t kDeclarationWindow = 8192;
-
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lowerCopy(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = lowerAscii(c);
-    return out;
-}
 
 // Position of needle (lower-case) in hay without regard to case, or npos.
 size_t findCaseBlind(std::string_view hay, std::string_view needle, size_t from = 0) {

@@ -5,24 +5,18 @@
 #include <cstdint>
 #include <cstring>
 
+#include "import/asciicase.h"
 #include "import/charset.h"
 #include "import/htmlparse.h"
 #include "support/strparse.h"
 
 namespace {
 
+using ascii_case::upperAscii;
+using ascii_case::upperCopy;
+
 // Nested multiparts deeper than this are not searched for their text.
 constexpr int kMaxDepth = 8;
-
-char upperAscii(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-std::string upperCopy(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = upperAscii(c);
-    return out;
-}
 
 bool startsWithCaseBlind(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;

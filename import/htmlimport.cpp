@@ -7,6 +7,7 @@
 #include <ctime>
 #include <new>
 
+#include "import/asciicase.h"
 #include "import/charset.h"
 #include "import/importargs.h"
 #include "import/importimpl.h"
@@ -15,6 +16,9 @@
 #include "support/fileutil.h"
 
 namespace {
+
+using ascii_case::upperAscii;
+using ascii_case::upperCopy;
 
 constexpr size_t kStripWindow = 1024;
 constexpr size_t kHeadingTitleLimit = 98;
@@ -29,16 +33,6 @@ struct OwnedBuffer {
 
 bool isTagFollower(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '>';
-}
-
-char upperAscii(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-std::string upperCopy(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = upperAscii(c);
-    return out;
 }
 
 // Next occurrence of token at or after from that is followed by a tag follower.

@@ -4,11 +4,14 @@
 #include <cstring>
 #include <new>
 
+#include "import/asciicase.h"
 #include "import/charset.h"
 #include "import/importctrl.h"
 #include "memutil.h"
 
 namespace {
+
+using ascii_case::lowerAscii;
 
 struct Entity {
     const char* name;
@@ -82,10 +85,6 @@ bool isAsciiLetter(char c) {
 bool isAsciiDigit(char c) {
     return c >= '0' && c <= '9';
 }
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // What a tag does to the text around it.
 enum class TagKind {
     Other,      // a blank

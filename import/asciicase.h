@@ -1,0 +1,30 @@
+// ASCII case folding for the importers: markup, header names and charset names are
+// compared without regard to case, and bytes above 127 are left as they are.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ascii_case {
+
+inline char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+inline char upperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+inline std::string lowerCopy(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = lowerAscii(c);
+    return out;
+}
+
+inline std::string upperCopy(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = upperAscii(c);
+    return out;
+}
+
+}  // namespace ascii_case

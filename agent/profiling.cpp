@@ -75,46 +75,17 @@ std::vector<ProfileTerm> profileExtractTerms(const char* text, const TermWeightT
     std::string clean(text);
     for (char& c : clean)
         if (!isAsciiAlnum(c)) c = ' ';
-    // Each distinct candidate goes through the term check once, and equal terms are
-    // merged as they are found.
-    std::unordered_map<std::string, int32_t> byCandidate;  // -> index in merged, -1 rejected
-    byCandidate.reserve(4096);
-    std::unordered_map<std::string, int32_t> termIndex;
-    std::vector<ProfileTerm> merged;
-    char candidate[24];
-    size_t pos = 0;
-    while (pos < clean.size()) {
-        while (pos < clean.size() && clean[pos] == ' ') ++pos;
-        size_t start = pos;
-        while (pos < clean.size() && clean[pos] != ' ') ++pos;
-        size_t length = pos - start;
-        if (length < 2) continue;
-        size_t take = std::min<size_t>(length, 20);
-        for (size_t k = 0; k < take; ++k) {
-            char c = clean[start + k];
-            candidate[k] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-        }
-        candidate[take] = '\0';
-        auto [it, fresh] = byCandidate.try_emplace(std::string(candidate, take), -1);
-        if (fresh && ixoWordFilter(candidate)) {
-            std::string term(candidate);
-            if (std::any_of(term.begin(), term.end(),
-                            [](char c) { return c >= 'A' && c <= 'Z'; })) {
-                if (term.size() > kProfileTermLength) term.resize(kProfileTermLength);
-                auto [t, added] = termIndex.try_emplace(term, static_cast<int32_t>(merged.size()));
-                if (added) merged.push_back(ProfileTerm{0, std::move(term)});
-                it->second = t->second;
-            }
-        }
-        if (it->second >= 0) ++merged[it->second].score;
-    }
-    std::sort(merged.begin(), merged.end(), byTerm);
-    for (auto& r : merged) {
-        int w = weights ? weights->weight(r.term) : TermWeightTable::kAbsentWeight;
-        r.score = static_cast<int32_t>(w * std::sqrt(static_cast<double>(r.score)));
-    }
-    std::stable_sort(merged.begin(), merged.end(), byScore);
-    return merged;
+    // Profile terms are the query terms cut to the profile's term length.
+    std::vector<QueryTerm> counted = countWeightedTerms(clean, weights, [](std::string& term) {
+        if (!std::any_of(term.begin(), term.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
+            return false;
+        if (term.size() > kProfileTermLength) term.resize(kProfileTermLength);
+        return true;
+    });
+    std::vector<ProfileTerm> terms;
+    terms.reserve(counted.size());
+    for (QueryTerm& t : counted) terms.push_back(ProfileTerm{t.value, std::move(t.term)});
+    return terms;
 }
 
 int profileUpdate(const char* text, UserProfile& profile, const TermWeightTable* weights) {

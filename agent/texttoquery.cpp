@@ -93,21 +93,8 @@ int TermWeightTable::weight(std::string_view term) const {
     return kAbsentWeight;
 }
 
-std::vector<QueryTerm> rankTerms(const char* text, const TermWeightTable* weights) {
-    if (!text) return {};
-    // Cleaning: an apostrophe inside a word joins its two sides (don't -> dont); every
-    // other byte that is not an ASCII letter or digit becomes a space.
-    std::string clean;
-    const size_t n = std::strlen(text);
-    clean.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-        char c = text[i];
-        if (c == '\'' && i + 1 < n) {
-            while (i + 1 < n && text[i + 1] == '\'') ++i;
-            continue;
-        }
-        clean += isAsciiAlnum(c) ? c : ' ';
-    }
+std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeightTable* weights,
+                                          bool (*makeTerm)(std::string& term)) {
     // Window text repeats its words: each distinct candidate goes through the term
     // check once, and equal terms are merged as they are found (the same outcome as
     // sorting every occurrence and merging runs, without sorting them all).
@@ -130,12 +117,13 @@ std::vector<QueryTerm> rankTerms(const char* text, const TermWeightTable* weight
         }
         candidate[take] = '\0';
         auto [it, fresh] = byCandidate.try_emplace(std::string(candidate, take), -1);
-        if (fresh && ixoWordFilter(candidate) && hasLetter(candidate)) {
+        if (fresh && ixoWordFilter(candidate)) {
             std::string term(candidate);
-            upperInPlace(term);
-            auto [t, added] = byTerm.try_emplace(term, static_cast<int32_t>(merged.size()));
-            if (added) merged.push_back(QueryTerm{std::move(term), 0});
-            it->second = t->second;
+            if (makeTerm(term)) {
+                auto [t, added] = byTerm.try_emplace(term, static_cast<int32_t>(merged.size()));
+                if (added) merged.push_back(QueryTerm{std::move(term), 0});
+                it->second = t->second;
+            }
         }
         if (it->second >= 0) ++merged[it->second].value;
     }
@@ -149,6 +137,28 @@ std::vector<QueryTerm> rankTerms(const char* text, const TermWeightTable* weight
     std::stable_sort(merged.begin(), merged.end(),
                      [](const QueryTerm& a, const QueryTerm& b) { return a.value > b.value; });
     return merged;
+}
+
+std::vector<QueryTerm> rankTerms(const char* text, const TermWeightTable* weights) {
+    if (!text) return {};
+    // Cleaning: an apostrophe inside a word joins its two sides (don't -> dont); every
+    // other byte that is not an ASCII letter or digit becomes a space.
+    std::string clean;
+    const size_t n = std::strlen(text);
+    clean.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        char c = text[i];
+        if (c == '\'' && i + 1 < n) {
+            while (i + 1 < n && text[i + 1] == '\'') ++i;
+            continue;
+        }
+        clean += isAsciiAlnum(c) ? c : ' ';
+    }
+    return countWeightedTerms(clean, weights, [](std::string& term) {
+        if (!hasLetter(term)) return false;
+        upperInPlace(term);
+        return true;
+    });
 }
 
 std::string textToQuery(const char* text, int32_t maxTerms, const TermWeightTable* weights) {

@@ -49,6 +49,16 @@ struct QueryTerm {
     int32_t value = 0;
 };
 
+// The terms among the words of a cleaned text (ASCII letters and digits, every other
+// byte a blank), counted and weighted. Words shorter than two characters are skipped; a
+// word's first 20 characters in upper case are its candidate, and a candidate that
+// passes ixoWordFilter becomes a term through makeTerm, which may change it or reject it
+// (false). Each distinct candidate is checked once and equal terms are merged as they
+// are found. Each term's value is its weight times the square root of its count;
+// highest value first, equal values in term order.
+std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeightTable* weights,
+                                          bool (*makeTerm)(std::string& term));
+
 // The ranked, merged terms of a text, highest score first (front end A's ranking).
 std::vector<QueryTerm> rankTerms(const char* text, const TermWeightTable* weights);
 

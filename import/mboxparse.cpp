@@ -217,6 +217,38 @@ int parseReference(const char* reference, const char* tag, std::string& folder, 
     return UNIXMAIL_OK;
 }
 
+// Opens the mailbox a reference of tag names, walks it to the message with the
+// reference's key and time and copies that message to fileName: a UNIXMAIL_ result,
+// UNIXMAIL_NOT_FOUND when no message matches. Messages are matched by key and time
+// rather than by position, so a message that moved inside its mailbox is still found.
+template <typename Mailbox>
+int findAndCopy(const char* reference, const char* fileName, const char* tag,
+                int (*open)(const char*, Mailbox**), int (*next)(Mailbox*),
+                int (*copy)(Mailbox*, const char*), void (*close)(Mailbox**)) {
+    if (!reference) return UNIXMAIL_BAD_ARGUMENTS;
+    if (!fileName || !*fileName) return UNIXMAIL_BAD_ARGUMENT;
+    try {
+        std::string folder, key;
+        int64_t time = 0;
+        int rc = parseReference(reference, tag, folder, key, time);
+        if (rc != UNIXMAIL_OK) return rc;
+        Mailbox* box = nullptr;
+        rc = open(folder.c_str(), &box);
+        if (rc != UNIXMAIL_OK) return rc;
+        int result = UNIXMAIL_NOT_FOUND, step;
+        while ((step = next(box)) != UNIXMAIL_END) {
+            if (step == UNIXMAIL_OK && box->current.time == time && box->key == key) {
+                result = copy(box, fileName);
+                break;
+            }
+        }
+        close(&box);
+        return result;
+    } catch (...) {
+        return UNIXMAIL_ERROR;
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -316,28 +348,8 @@ int mboxCopyMessage(MboxMailbox* mailbox, const char* fileName) {
 }
 
 int mboxFindAndCopy(const char* reference, const char* fileName) {
-    if (!reference) return UNIXMAIL_BAD_ARGUMENTS;
-    if (!fileName || !*fileName) return UNIXMAIL_BAD_ARGUMENT;
-    try {
-        std::string folder, key;
-        int64_t time = 0;
-        int rc = parseReference(reference, MBOX_TAG, folder, key, time);
-        if (rc != UNIXMAIL_OK) return rc;
-        MboxMailbox* box = nullptr;
-        rc = mboxOpen(folder.c_str(), &box);
-        if (rc != UNIXMAIL_OK) return rc;
-        int result = UNIXMAIL_NOT_FOUND, step;
-        while ((step = mboxNextMessage(box)) != UNIXMAIL_END) {
-            if (step == UNIXMAIL_OK && box->current.time == time && box->key == key) {
-                result = mboxCopyMessage(box, fileName);
-                break;
-            }
-        }
-        mboxClose(&box);
-        return result;
-    } catch (...) {
-        return UNIXMAIL_ERROR;
-    }
+    return findAndCopy(reference, fileName, MBOX_TAG, mboxOpen, mboxNextMessage, mboxCopyMessage,
+                       mboxClose);
 }
 
 void mboxClose(MboxMailbox** mailbox) {
@@ -417,30 +429,10 @@ int maildirCopyMessage(MaildirMailbox* mailbox, const char* fileName) {
 }
 
 int maildirFindAndCopy(const char* reference, const char* fileName) {
-    if (!reference) return UNIXMAIL_BAD_ARGUMENTS;
-    if (!fileName || !*fileName) return UNIXMAIL_BAD_ARGUMENT;
-    try {
-        std::string folder, key;
-        int64_t time = 0;
-        int rc = parseReference(reference, MAILDIR_TAG, folder, key, time);
-        if (rc != UNIXMAIL_OK) return rc;
-        MaildirMailbox* box = nullptr;
-        rc = maildirOpen(folder.c_str(), &box);
-        if (rc != UNIXMAIL_OK) return rc;
-        // The message may have moved from new/ to cur/ and changed its flags: the key
-        // (its unique name) and time find it wherever it is now.
-        int result = UNIXMAIL_NOT_FOUND, step;
-        while ((step = maildirNextMessage(box)) != UNIXMAIL_END) {
-            if (step == UNIXMAIL_OK && box->current.time == time && box->key == key) {
-                result = maildirCopyMessage(box, fileName);
-                break;
-            }
-        }
-        maildirClose(&box);
-        return result;
-    } catch (...) {
-        return UNIXMAIL_ERROR;
-    }
+    // The message may have moved from new/ to cur/ and changed its flags: the key (its
+    // unique name) and time find it wherever it is now.
+    return findAndCopy(reference, fileName, MAILDIR_TAG, maildirOpen, maildirNextMessage,
+                       maildirCopyMessage, maildirClose);
 }
 
 void maildirClose(MaildirMailbox** mailbox) {

@@ -137,21 +137,15 @@ constexpr TagEntry kTags[] = {
     {"var", TagKind::Inline},    {"wbr", TagKind::Inline},
 };
 
-constexpr bool tagsSorted() {
-    return std::is_sorted(std::begin(kTags), std::end(kTags),
-                          [](const TagEntry& a, const TagEntry& b) {
-                              return std::string_view(a.name) < std::string_view(b.name);
-                          });
+// The name tables are searched by binary search, so they must stay sorted by name.
+template <typename Entry, size_t N>
+constexpr bool sortedByName(const Entry (&table)[N]) {
+    return std::is_sorted(std::begin(table), std::end(table), [](const Entry& a, const Entry& b) {
+        return std::string_view(a.name) < std::string_view(b.name);
+    });
 }
-static_assert(tagsSorted());
-
-constexpr bool entitiesSorted() {
-    return std::is_sorted(std::begin(kEntities), std::end(kEntities),
-                          [](const Entity& a, const Entity& b) {
-                              return std::string_view(a.name) < std::string_view(b.name);
-                          });
-}
-static_assert(entitiesSorted());
+static_assert(sortedByName(kTags));
+static_assert(sortedByName(kEntities));
 
 TagKind tagKind(std::string_view name) {
     auto it = std::lower_bound(std::begin(kTags), std::end(kTags), name,

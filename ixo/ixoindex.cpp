@@ -20,16 +20,10 @@
 namespace ixo_index {
 namespace {
 
+using ixo_info::oneLine;
+
 bool isAlnum(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-// Blanks for line breaks: a body line must not turn into two.
-std::string oneLine(std::string_view text) {
-    std::string out(text);
-    std::replace_if(
-        out.begin(), out.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
-    return out;
 }
 
 bool hasText(const char* text) {

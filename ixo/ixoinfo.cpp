@@ -101,6 +101,13 @@ std::vector<std::string> titleWords(std::string_view title) {
     return words;
 }
 
+std::string oneLine(std::string_view text) {
+    std::string out(text);
+    std::replace_if(
+        out.begin(), out.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    return out;
+}
+
 }  // namespace ixo_info
 
 namespace {
@@ -274,14 +281,6 @@ int32_t toFile(IXO* ixo, const std::string& request, const char* fileName) {
 
 int32_t toBuffer(IXO* ixo, const std::string& request, char* buffer, int32_t size) {
     return ixoRequestToBuffer(ixo, IXO_QUERY_PORT_SELECTOR, request.c_str(), nullptr, buffer, size);
-}
-
-// Blanks for line breaks, so a text stays on its line.
-std::string oneLine(std::string_view text) {
-    std::string out(text);
-    std::replace_if(
-        out.begin(), out.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
-    return out;
 }
 
 std::string upper(std::string_view text) {

@@ -39,4 +39,8 @@ std::string contentRequest(std::string_view document, int32_t upperMethod);
 // Words of a title: maximal runs of ASCII letters and digits.
 std::vector<std::string> titleWords(std::string_view title);
 
+// The text with blanks for its line breaks, so that it stays on one line of a request
+// body.
+std::string oneLine(std::string_view text);
+
 }  // namespace ixo_info

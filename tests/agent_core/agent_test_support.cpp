@@ -73,31 +73,12 @@ int freePort() {
 
 ServerProcess::ServerProcess(const std::filesystem::path& home, int query, int indexP) {
 #ifdef IXOSERVER_BIN
-    std::filesystem::create_directories(home / "ixo");
-    testing_support::writeWholeFile((home / "ixo" / "ixo.ini").string(),
-                                    "[SERVER]\nQUERYPORT=" + std::to_string(query) +
-                                        "\nINDEXPORT=" + std::to_string(indexP) +
-                                        "\nCOMMITINTERVALMS=100\n");
-    std::filesystem::remove(home / "ixo" / "ports");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        std::string h = home.string();
-        ::execl(IXOSERVER_BIN, IXOSERVER_BIN, "-runhidden", "--home", h.c_str(), (char*)nullptr);
-        ::_exit(127);
-    }
-    auto until = std::chrono::steady_clock::now() + 30s;
-    while (std::chrono::steady_clock::now() < until) {
-        std::string ports;
-        if (std::filesystem::exists(home / "ixo" / "ports"))
-            ports = testing_support::readWholeFile((home / "ixo" / "ports").string());
-        int q = 0, i = 0;
-        if (std::sscanf(ports.c_str(), "QUERYPORT=%d\nINDEXPORT=%d", &q, &i) == 2) {
-            queryPort = q;
-            indexPort = i;
-            return;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
+    child_ = std::make_unique<testing_support::ServerChild>(
+        IXOSERVER_BIN, home,
+        "QUERYPORT=" + std::to_string(query) + "\nINDEXPORT=" + std::to_string(indexP) +
+            "\nCOMMITINTERVALMS=100\n");
+    queryPort = child_->queryPort;
+    indexPort = child_->indexPort;
 #else
     (void)home;
     (void)query;
@@ -105,12 +86,7 @@ ServerProcess::ServerProcess(const std::filesystem::path& home, int query, int i
 #endif
 }
 
-ServerProcess::~ServerProcess() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-}
+ServerProcess::~ServerProcess() = default;
 
 bool ServerProcess::index(const std::string& idx) {
     IXO ixo{};

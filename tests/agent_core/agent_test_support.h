@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/common/server_child.h"
 #include "tests/common/tempdir.h"
 
 namespace agent_test {
@@ -40,7 +42,7 @@ class ServerProcess {
     int queryPort = 0, indexPort = 0;
 
   private:
-    pid_t pid_ = -1;
+    std::unique_ptr<testing_support::ServerChild> child_;
 };
 
 // Runs a program with arguments; its standard output and exit code.

@@ -1,0 +1,52 @@
+#include "tests/common/server_child.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "tests/common/tempdir.h"
+
+namespace testing_support {
+
+ServerChild::ServerChild(const std::string& program, const std::filesystem::path& home,
+                         const std::string& settings) {
+    using namespace std::chrono_literals;
+    std::filesystem::create_directories(home / "ixo");
+    writeWholeFile((home / "ixo" / "ixo.ini").string(), "[SERVER]\n" + settings);
+    // A ports file left from an earlier run must not be taken for this server's.
+    std::filesystem::remove(home / "ixo" / "ports");
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        std::string h = home.string();
+        ::execl(program.c_str(), program.c_str(), "-runhidden", "--home", h.c_str(),
+                (char*)nullptr);
+        ::_exit(127);
+    }
+    if (pid_ < 0) return;
+    auto until = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < until) {
+        std::string ports;
+        if (std::filesystem::exists(home / "ixo" / "ports"))
+            ports = readWholeFile((home / "ixo" / "ports").string());
+        int q = 0, i = 0;
+        if (std::sscanf(ports.c_str(), "QUERYPORT=%d\nINDEXPORT=%d", &q, &i) == 2) {
+            queryPort = q;
+            indexPort = i;
+            return;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+ServerChild::~ServerChild() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+}
+
+}  // namespace testing_support

@@ -1,0 +1,29 @@
+// A retrieval server program run as a child process of a test, on loopback ports.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+
+namespace testing_support {
+
+// Writes home/ixo/ixo.ini as "[SERVER]\n" + settings, starts program (the server) with
+// that home and waits up to 30 seconds for the ports file it writes once it listens.
+// queryPort and indexPort stay 0 when it does not come up (the caller checks them). The
+// child is killed and reaped when the object goes away.
+class ServerChild {
+  public:
+    ServerChild(const std::string& program, const std::filesystem::path& home,
+                const std::string& settings);
+    ~ServerChild();
+    ServerChild(const ServerChild&) = delete;
+    ServerChild& operator=(const ServerChild&) = delete;
+
+    int queryPort = 0, indexPort = 0;
+
+  private:
+    pid_t pid_ = -1;
+};
+
+}  // namespace testing_support

@@ -209,6 +209,8 @@ SAPIOLUX_EXPORT int imexImport(ImportContext* context, ImportArgs* args, int32_t
                       args->defaultExtension ? args->defaultExtension->c_str() : "(null)");
             importLog(3, "Store Content = %s\n", args->storeContent.c_str());
         }
+        // One open output file for every document of this import.
+        const ImportOutputScope output(context, args);
         int succeeded = 0;
         for (size_t i = 0; i < args->inputs.size(); ++i) {
             importTouchHeartbeat();

@@ -272,15 +272,13 @@ int saveDocument(ImportContext* context, ImportArgs* args, SrcFileSpec* spec) {
     }
     bool saved = false;
     if (built) {
-        std::error_code ec;
-        std::filesystem::path out(args->outputFilename);
-        auto before = std::filesystem::exists(out, ec) ? std::filesystem::file_size(out, ec) : 0;
-        if (ec) before = 0;
-        if (std::FILE* f = std::fopen(args->outputFilename.c_str(), "a+b")) {
-            size_t n = std::fwrite(text.data(), 1, text.size(), f);
-            bool closed = std::fclose(f) == 0;
-            saved = n == text.size() && closed;
-            if (!saved) std::filesystem::resize_file(out, before, ec);
+        // Inside imexImport the output stays open from document to document; a document
+        // saved outside one opens and closes the file for itself.
+        if (context && context->output && context->output->name() == args->outputFilename) {
+            saved = context->output->append(text);
+        } else {
+            ImportOutputFile single(args->outputFilename);
+            saved = single.append(text);
         }
     }
     if (!saved) {
@@ -356,6 +354,47 @@ int acceptAndSave(ImportContext* context, ImportArgs* args, const char* name, Sr
 }
 
 }  // namespace
+
+// ---- the output file ----
+
+bool ImportOutputFile::append(std::string_view bytes) {
+    if (!file_) {
+        file_ = std::fopen(name_.c_str(), "ab");
+        if (!file_) return false;
+        // Unbuffered: each document reaches the file in the call that appends it.
+        std::setvbuf(file_, nullptr, _IONBF, 0);
+    }
+    // The end of the file just before this document: where a failed write is cut back
+    // to. Measured each time, so a file that grew or shrank meanwhile is not cut wrong.
+    long before = -1;
+    if (std::fseek(file_, 0, SEEK_END) == 0) before = std::ftell(file_);
+    if (before < 0) {
+        close();
+        return false;
+    }
+    const size_t n = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file_);
+    if (n == bytes.size() && std::fflush(file_) == 0) return true;
+    // A stream whose write failed is not used again: the next document opens afresh.
+    close();
+    std::error_code ec;
+    std::filesystem::resize_file(name_, static_cast<std::uintmax_t>(before), ec);
+    return false;
+}
+
+void ImportOutputFile::close() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+}
+
+ImportOutputScope::ImportOutputScope(ImportContext* context, const ImportArgs* args) {
+    if (!context || !args || context->output) return;
+    context->output = std::make_unique<ImportOutputFile>(args->outputFilename);
+    context_ = context;
+}
+
+ImportOutputScope::~ImportOutputScope() {
+    if (context_) context_->output.reset();
+}
 
 // ---- process-wide state ----
 

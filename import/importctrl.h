@@ -24,8 +24,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "imex_ctrl.h"
@@ -53,11 +56,51 @@ struct ImportErrorRecord {
     bool hasDetail = false;
 };
 
+// The output IDX file of an import. It is opened on the first document appended (so an
+// import that saves nothing creates no file) and stays open until the object goes.
+// Every document is written straight through, unbuffered, so the file on disk always
+// ends after the last document saved; a document that is not written whole is cut off
+// again, leaving every earlier document as it was.
+class ImportOutputFile {
+  public:
+    explicit ImportOutputFile(std::string name) : name_(std::move(name)) {}
+    ~ImportOutputFile() { close(); }
+    ImportOutputFile(const ImportOutputFile&) = delete;
+    ImportOutputFile& operator=(const ImportOutputFile&) = delete;
+
+    const std::string& name() const { return name_; }
+    // Appends one document; false when it could not be written whole (the file is then
+    // back at its size from before the call, as far as the system allows).
+    bool append(std::string_view bytes);
+
+  private:
+    void close();
+    std::string name_;
+    std::FILE* file_ = nullptr;
+};
+
 struct ImportContext {
     HashTable* registry = nullptr;  // lower-case extension -> ImportEntry*
     int32_t module = 1;
     std::vector<ImportErrorRecord> errors;
     std::vector<std::string> ownedValues;  // user values made from configuration
+    // The output file kept open while imexImport runs (see ImportOutputScope); null
+    // outside it, when every document opens and closes the file itself.
+    std::unique_ptr<ImportOutputFile> output;
+};
+
+// Keeps the output file of args open for the documents saved through context while the
+// scope lives. A scope inside another one for the same context leaves the outer one's
+// file in place.
+class ImportOutputScope {
+  public:
+    ImportOutputScope(ImportContext* context, const ImportArgs* args);
+    ~ImportOutputScope();
+    ImportOutputScope(const ImportOutputScope&) = delete;
+    ImportOutputScope& operator=(const ImportOutputScope&) = delete;
+
+  private:
+    ImportContext* context_ = nullptr;  // null when this scope owns nothing
 };
 
 struct ImportDocumentHooks {

@@ -198,7 +198,8 @@ std::vector<EmlWrittenAttachment> emlWriteAttachments(const EmlMessage& message,
         std::string name = emlSafeFileName(*part.fileName);
         if (name.empty()) name = "email" + std::to_string(index) + ".eml";
         // A name is taken only when neither the file nor its side file exists; both are
-        // created exclusively so nothing that is there is ever replaced.
+        // created exclusively, so nothing that is there is ever replaced and no separate
+        // look-up is needed first.
         EmlWrittenAttachment out;
         std::FILE* file = nullptr;
         std::FILE* side = nullptr;
@@ -207,7 +208,6 @@ std::vector<EmlWrittenAttachment> emlWriteAttachments(const EmlMessage& message,
                 attempt == 0 ? dir + name
                              : dir + std::to_string(index + static_cast<size_t>(attempt)) + name;
             std::string sidePath = path + kIdxSideFileSuffix;
-            if (fileExists(path.c_str()) == 0 || fileExists(sidePath.c_str()) == 0) continue;
             file = createNew(path);
             if (!file) {
                 if (errno == EEXIST) continue;

@@ -215,6 +215,8 @@ bool createSlave(SlaveProcess* s, const char* baseName) {
     std::error_code ec;
     std::string program = base + ".exe";
     if (!fs::exists(program, ec)) program = base;
+    // A program that cannot be run is not worth the view, the events and a spawn.
+    if (access(program.c_str(), X_OK) != 0) return false;
     s->programName = dupString(program);
     s->scratch = static_cast<char*>(memAlloc(SLAVE_SCRATCH_SIZE));
     if (!s->mapFileName || !s->startEventName || !s->finishEventName || !s->programName ||

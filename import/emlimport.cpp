@@ -94,13 +94,18 @@ bool writeAll(std::FILE* file, const std::string& bytes) {
 std::string emlNormalizeLineEnds(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            out += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else {
-            out += text[i];
+    // Copies the runs between carriage returns whole; each CR or CR LF becomes one LF.
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t cr = text.find('\r', pos);
+        if (cr == std::string_view::npos) {
+            out.append(text.substr(pos));
+            break;
         }
+        out.append(text.substr(pos, cr - pos));
+        out += '\n';
+        pos = cr + 1;
+        if (pos < text.size() && text[pos] == '\n') ++pos;
     }
     return out;
 }

@@ -8,35 +8,16 @@
 
 #include "import/importctrl.h"
 #include "import/parsers.h"
+#include "tests/common/pdfmaker.h"
 #include "tests/common/tempdir.h"
 #include "xmltree.h"
 
 namespace {
 
 std::string makePdf(int n) {
-    std::string stream = "BT /F1 12 Tf 72 720 Td (Report number " + std::to_string(n) +
-                         " on the quarterly harvest of the orchard) Tj ET";
-    std::vector<std::string> objects = {
-        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
-        "/Resources << /Font << /F1 5 0 R >> >> >>",
-        "<< /Length " + std::to_string(stream.size()) + " >>\nstream\n" + stream + "\nendstream",
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    size_t xref = pdf.size();
-    pdf += "xref\n0 6\n0000000000 65535 f \n";
-    for (size_t off : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-        pdf += line;
-    }
-    pdf += "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    return pdf;
+    return testing_support::onePagePdf("BT /F1 12 Tf 72 720 Td (Report number " +
+                                       std::to_string(n) +
+                                       " on the quarterly harvest of the orchard) Tj ET");
 }
 
 void BM_PdfFolderImport(benchmark::State& state) {

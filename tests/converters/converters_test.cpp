@@ -14,6 +14,7 @@
 
 #include "import/importctrl.h"
 #include "import/parsers.h"
+#include "tests/common/pdfmaker.h"
 #include "tests/common/tempdir.h"
 
 namespace fs = std::filesystem;
@@ -25,31 +26,7 @@ namespace {
 
 // A one-page PDF showing text, with its title in the information dictionary.
 std::string makePdf(const std::string& title, const std::string& text) {
-    std::string stream = "BT /F1 14 Tf 72 720 Td (" + text + ") Tj ET";
-    std::vector<std::string> objects = {
-        "<< /Type /Catalog /Pages 2 0 R >>",
-        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
-        "/Resources << /Font << /F1 5 0 R >> >> >>",
-        "<< /Length " + std::to_string(stream.size()) + " >>\nstream\n" + stream + "\nendstream",
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-        "<< /Title (" + title + ") >>"};
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (size_t off : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-        pdf += line;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-           " /Root 1 0 R /Info 6 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    return pdf;
+    return testing_support::onePagePdf("BT /F1 14 Tf 72 720 Td (" + text + ") Tj ET", title);
 }
 
 void put16(std::string& s, uint32_t v) {

@@ -12,21 +12,6 @@ namespace ixoserver {
 
 namespace {
 
-// The built-in list, as the client holds it (duplicates included).
-const char* const kStopList[] = {
-    "AFTER",   "BECAME",  "NOT",     "HAS",    "OR",     "SAID",  "SAY",   "ALSO",     "MY",
-    "AS",      "AT",      "OF",      "AND",    "IT",     "IS",    "A",     "TO",       "IN",
-    "ON",      "I",       "WE",      "THE",    "THIS",   "IF",    "ITS",   "INCLUDE",  "THEY",
-    "INTO",    "THAT",    "WITH",    "WOULD",  "SHOULD", "COULD", "ARE",   "HE",       "BE",
-    "BEEN",    "BECAUSE", "ABOUT",   "BY",     "DID",    "DO",    "FROM",  "GO",       "GOT",
-    "HAVE",    "HAD",     "THEM",    "THEN",   "THERE",  "HIM",   "HIS",   "OUT",      "UP",
-    "HER",     "HERS",    "ME",      "NO",     "YES",    "SHE",   "WAS",   "WHEN",     "WHO",
-    "WHAT",    "AN",      "BUT",     "FOR",    "WERE",   "WHICH", "OTHER", "WHERE",    "WHY",
-    "IT",      "HIMSELF", "HERSELF", "ITSELF", "NOM",    "VEH",   "TEL",   "LOC",      "CAN",
-    "CANT",    "CANNOT",  "THEIR",   "THEIRS", "BECOME", "SAYS",  "THESE", "INCLUDES", "INCLUDING",
-    "DOES",    "DOESN",   "DOESNT",  "HIS",    "WERE",   "ISN",   "ISNT",  "COULDN",   "WOULDN",
-    "SHOULDN", "YOU",     "YOUR",    "YOURE"};
-
 bool isAlnum(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
@@ -48,9 +33,12 @@ void appendFolded(unsigned char c, std::string& out) {
 
 const std::vector<std::string>& stopWords() {
     static const std::vector<std::string> words = [] {
+        // The client's built-in list, without its repeated entries.
         std::vector<std::string> out;
-        for (const char* w : kStopList)
-            if (std::find(out.begin(), out.end(), w) == out.end()) out.emplace_back(w);
+        int32_t count = 0;
+        const char* const* list = lang2BuiltinStoplist(&count);
+        for (int32_t i = 0; i < count; ++i)
+            if (std::find(out.begin(), out.end(), list[i]) == out.end()) out.emplace_back(list[i]);
         return out;
     }();
     return words;

@@ -9,7 +9,8 @@
 namespace testing_support {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "sapiolux-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "sapiolux-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }

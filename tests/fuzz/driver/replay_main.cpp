@@ -61,10 +61,15 @@ int main(int argc, char** argv) {
             for (size_t e = 0; e < edits && !input.empty(); ++e) {
                 size_t at = rng() % input.size();
                 switch (rng() % 3) {
-                    case 0: input[at] = static_cast<uint8_t>(rng()); break;
-                    case 1: input.erase(input.begin() + static_cast<long>(at)); break;
-                    default: input.insert(input.begin() + static_cast<long>(at),
-                                          static_cast<uint8_t>(rng()));
+                    case 0:
+                        input[at] = static_cast<uint8_t>(rng());
+                        break;
+                    case 1:
+                        input.erase(input.begin() + static_cast<long>(at));
+                        break;
+                    default:
+                        input.insert(input.begin() + static_cast<long>(at),
+                                     static_cast<uint8_t>(rng()));
                 }
             }
             if (rng() % 4 == 0) input.resize(rng() % (input.size() + 1));
@@ -72,11 +77,11 @@ int main(int argc, char** argv) {
             input.resize(rng() % 512);
             // Mostly printable bytes with some structure characters, since most of the
             // parsers look for text markers.
-            static const char alphabet[] =
-                "abcXYZ019 =&?/:\r\n\t\"'<>#%-.;*+~\\";
+            static const char alphabet[] = "abcXYZ019 =&?/:\r\n\t\"'<>#%-.;*+~\\";
             for (auto& b : input)
-                b = (rng() % 5 == 0) ? static_cast<uint8_t>(rng())
-                                     : static_cast<uint8_t>(alphabet[rng() % (sizeof alphabet - 1)]);
+                b = (rng() % 5 == 0)
+                        ? static_cast<uint8_t>(rng())
+                        : static_cast<uint8_t>(alphabet[rng() % (sizeof alphabet - 1)]);
         }
         runOne(input);
     }

@@ -171,6 +171,16 @@ bool isNumber(const std::string& s) {
            std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
+// The document a request names: by reference when asked to ("useurl") or when the key
+// is not a number, else by document number.
+std::optional<Xapian::docid> findDocument(Xapian::Database& db, const std::string& key,
+                                          bool byReference) {
+    if (byReference || !isNumber(key)) return findByReference(db, key);
+    const auto id = static_cast<Xapian::docid>(std::atol(key.c_str()));
+    if (!documentExists(db, id)) return std::nullopt;
+    return id;
+}
+
 }  // namespace
 
 DispatchResult Dispatcher::handle(PortKind port, const HttpRequestData& request,
@@ -503,11 +513,7 @@ std::string Dispatcher::summary(const RequestPath& path, char method) {
     std::string key = idp && !idp->empty() ? *idp : (qt ? *qt : std::string());
     std::string out = "ERROR: no such document\n";
     store_.withReader([&](Xapian::Database& db) {
-        std::optional<Xapian::docid> id;
-        if (opt.has("useurl") || !isNumber(key))
-            id = findByReference(db, key);
-        else if (documentExists(db, static_cast<Xapian::docid>(std::atol(key.c_str()))))
-            id = static_cast<Xapian::docid>(std::atol(key.c_str()));
+        const std::optional<Xapian::docid> id = findDocument(db, key, opt.has("useurl"));
         if (!id) return;
         IdxDocument doc;
         decodeDocData(db.get_document(*id).get_data(), doc);
@@ -554,11 +560,7 @@ std::string Dispatcher::documentTerms(const RequestPath& path, char method) {
     store_.withReader([&](Xapian::Database& db) {
         std::map<std::string, double> merged;
         for (const auto& key : keys) {
-            std::optional<Xapian::docid> id;
-            if (opt.has("useurl") || !isNumber(key))
-                id = findByReference(db, key);
-            else if (documentExists(db, static_cast<Xapian::docid>(std::atol(key.c_str()))))
-                id = static_cast<Xapian::docid>(std::atol(key.c_str()));
+            const std::optional<Xapian::docid> id = findDocument(db, key, opt.has("useurl"));
             if (!id) continue;
             for (const auto& [t, w] : topTerms(db, *id, limit, opt.has("occ"))) merged[t] += w;
         }
@@ -598,11 +600,7 @@ std::string Dispatcher::content(const RequestPath& path) {
     if (key.empty()) key = path.find("idnum") ? *path.find("idnum") : std::string();
     std::string out = "ERROR: no such document\n";
     store_.withReader([&](Xapian::Database& db) {
-        std::optional<Xapian::docid> id;
-        if (opt.has("useurl") || !isNumber(key))
-            id = findByReference(db, key);
-        else if (documentExists(db, static_cast<Xapian::docid>(std::atol(key.c_str()))))
-            id = static_cast<Xapian::docid>(std::atol(key.c_str()));
+        const std::optional<Xapian::docid> id = findDocument(db, key, opt.has("useurl"));
         if (!id) return;
         IdxDocument doc;
         decodeDocData(db.get_document(*id).get_data(), doc);

@@ -12,6 +12,7 @@
 #include "import/importargs.h"
 #include "import/importimpl.h"
 #include "import/importlog.h"
+#include "import/readfile.h"
 #include "support/dateutil.h"
 #include "support/fileutil.h"
 
@@ -260,15 +261,11 @@ int emlImportHandler(ImportContext* context, ImportArgs* args, char* fname, size
     ASSERT_a(fname != NULL);
     ASSERT_a(from != NULL);
     ASSERT_a(sfs != NULL);
-    char* buffer = nullptr;
-    const int64_t length = fileReadWhole(from, &buffer);
-    if (!buffer || length <= 0) {
-        if (buffer) memFree(buffer);
+    std::string raw;
+    if (!importReadWholeFile(from, raw) || raw.empty()) {
         importAddError(context, -6, -3, "Email parser: Couldn't read file", from);
         return -8;
     }
-    std::string raw(buffer, static_cast<size_t>(length));
-    memFree(buffer);
 
     const EmlLogSink log{logToImportLog, nullptr};
     const EmlMessage message = emlParseMessage(raw, log);

@@ -7,6 +7,7 @@
 #include "import/idxreader.h"
 #include "import/importargs.h"
 #include "import/importlog.h"
+#include "import/readfile.h"
 #include "support/fileutil.h"
 
 namespace {
@@ -70,15 +71,12 @@ int nntpImportHandler(ImportContext* context, ImportArgs* args, char* fname, siz
     ASSERT_a(fname != NULL);
     ASSERT_a(from != NULL);
     ASSERT_a(sfs != NULL);
-    char* buffer = nullptr;
-    const int64_t length = fileReadWhole(from, &buffer);
-    if (!buffer || length <= 0) {
-        if (buffer) memFree(buffer);
+    std::string raw;
+    if (!importReadWholeFile(from, raw) || raw.empty()) {
         importAddError(context, -6, -3, "NNTP parser: Couldn't read file", from);
         return -8;
     }
-    NntpArticle a = nntpParseArticle(std::string_view(buffer, static_cast<size_t>(length)));
-    memFree(buffer);
+    NntpArticle a = nntpParseArticle(raw);
 
     srcFileSpecSetFilename(sfs, from);
     std::optional<std::string> subject, sender;

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "server/idxdoc.h"
+#include "server/idxfetch.h"
 #include "server/terms.h"
 
 namespace ixoserver {
@@ -771,8 +772,12 @@ std::string Dispatcher::addByLocation(const RequestPath& path) {
         location = n.empty() ? v : (n == "KILLDUPLICATES" || n == "IXODBNAME" ? "" : n + "=" + v);
     }
     if (location.empty()) return "ERROR: no document location\n";
-    if (startsWithCaseBlind(location, "http://") || startsWithCaseBlind(location, "https://"))
-        return "ERROR: fetching documents over HTTP is not available\n";
+    if (isHttpLocation(location)) {
+        std::string text, error;
+        if (!fetchIdxText(location, config_.maxBodyBytes, kIdxFetchTimeoutSeconds, text, error))
+            return "ERROR: cannot read " + oneLine(location) + ": " + oneLine(error) + "\n";
+        return addData(path, text);
+    }
     if (startsWithCaseBlind(location, "file://")) location.erase(0, 7);
     std::ifstream in(location, std::ios::binary);
     if (!in) return "ERROR: cannot read " + oneLine(location) + "\n";

@@ -1,32 +1,20 @@
 #include "server/srvconfig.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <memory>
+
+#include "support/envcfgutil.h"
 
 namespace ixoserver {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string upper(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::strchr(" \t\r\n", s[b])) ++b;
-    while (e > b && std::strchr(" \t\r\n", s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
 
 bool toInt(const std::string& text, long lo, long hi, long& out) {
     errno = 0;
@@ -35,6 +23,21 @@ bool toInt(const std::string& text, long lo, long hi, long& out) {
     if (end == text.c_str() || errno != 0 || v < lo || v > hi) return false;
     out = v;
     return true;
+}
+
+struct ConfigCloser {
+    void operator()(ConfigFile* cfg) const {
+        if (cfg) envCfgClose(&cfg);
+    }
+};
+
+// The value of key in section "SERVER" (or "DEFAULT"); false when absent.
+bool serverValue(ConfigFile* cfg, const char* key, std::string& value) {
+    char* text = nullptr;
+    const int found = envCfgGetText(cfg, "SERVER", key, &text, nullptr);
+    value = text ? text : "";
+    if (text) memFree(text);
+    return found == 1;
 }
 
 }  // namespace
@@ -71,30 +74,6 @@ std::string defaultIniText() {
            "\r\n";
 }
 
-bool iniLookup(const std::string& text, const std::string& section, const std::string& key,
-               std::string& value) {
-    std::istringstream in(text);
-    std::string line, current;
-    const std::string wantSection = upper(section), wantKey = upper(key);
-    while (std::getline(in, line)) {
-        line = trim(line);
-        if (line.empty()) continue;
-        if (line[0] == '[') {
-            auto close = line.find(']');
-            if (close != std::string::npos) current = upper(trim(line.substr(1, close - 1)));
-            continue;
-        }
-        if (current != wantSection) continue;
-        if (!std::isalnum(static_cast<unsigned char>(line[0])) && line[0] != '%') continue;
-        auto eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        if (upper(trim(line.substr(0, eq))) != wantKey) continue;
-        value = trim(line.substr(eq + 1));
-        return true;
-    }
-    return false;
-}
-
 bool loadServerConfig(const std::string& home, ServerConfig& config, std::string& error) {
     config.home = home.empty() ? std::string(".") : home;
     const std::string path = config.iniPath();
@@ -108,19 +87,17 @@ bool loadServerConfig(const std::string& home, ServerConfig& config, std::string
             return false;
         }
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    ConfigFile* raw = nullptr;
+    if (envCfgLoad(&raw, path.c_str(), 0) != 0) {
         error = "cannot read " + path;
         return false;
     }
-    std::stringstream buf;
-    buf << in.rdbuf();
-    const std::string text = buf.str();
+    std::unique_ptr<ConfigFile, ConfigCloser> cfg(raw);
 
     std::string v;
     long n = 0;
     auto intKey = [&](const char* key, long lo, long hi, auto& target) {
-        if (iniLookup(text, "SERVER", key, v) && toInt(v, lo, hi, n))
+        if (serverValue(cfg.get(), key, v) && toInt(v, lo, hi, n))
             target = static_cast<std::remove_reference_t<decltype(target)>>(n);
     };
     intKey("QUERYPORT", 0, 65535, config.queryPort);
@@ -129,10 +106,10 @@ bool loadServerConfig(const std::string& home, ServerConfig& config, std::string
     intKey("MAXBODYBYTES", 1024, LONG_MAX, config.maxBodyBytes);
     intKey("MAXHEADERBYTES", 1024, 16L << 20, config.maxHeaderBytes);
     intKey("COMMITINTERVALMS", 10, 60000, config.commitIntervalMs);
-    if (iniLookup(text, "SERVER", "DIRECTORY", v) && !v.empty()) config.directory = v;
-    if (iniLookup(text, "SERVER", "BINDADDRESS", v) && !v.empty()) config.bindAddress = v;
-    if (iniLookup(text, "SERVER", "INDEXUSER", v)) config.indexUser = v;
-    if (iniLookup(text, "SERVER", "INDEXPASSWORD", v)) config.indexPassword = v;
+    if (serverValue(cfg.get(), "DIRECTORY", v) && !v.empty()) config.directory = v;
+    if (serverValue(cfg.get(), "BINDADDRESS", v) && !v.empty()) config.bindAddress = v;
+    if (serverValue(cfg.get(), "INDEXUSER", v)) config.indexUser = v;
+    if (serverValue(cfg.get(), "INDEXPASSWORD", v)) config.indexPassword = v;
     // A folder written with Windows separators still works here.
     std::replace(config.directory.begin(), config.directory.end(), '\\', '/');
     return true;

@@ -26,18 +26,15 @@ struct ServerConfig {
     std::string dataPath() const;       // the data folder, resolved against home
 };
 
-// Reads home/ixo/ixo.ini into config (keys missing from the file keep their defaults).
-// When the file does not exist it is created with the defaults. Returns false with a
+// Reads home/ixo/ixo.ini into config through the support library's configuration reader
+// (names compared without regard to case; a key missing from "SERVER" is taken from
+// "DEFAULT"). Keys that are absent, not numbers where numbers are wanted, or out of
+// range keep their defaults. When the file does not exist it is created with the
+// defaults. Returns false with a
 // message in error when the file cannot be read or created.
 bool loadServerConfig(const std::string& home, ServerConfig& config, std::string& error);
 
 // The text written into a fresh ixo.ini.
 std::string defaultIniText();
-
-// Parses the line form of a sectioned configuration text: "[SECTION]" lines open a
-// section, "KEY=value" lines inside it are entries; names are compared in upper case.
-// Stores the value of key in section in value and returns true when it is present.
-bool iniLookup(const std::string& text, const std::string& section, const std::string& key,
-               std::string& value);
 
 }  // namespace ixoserver

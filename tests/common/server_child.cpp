@@ -49,4 +49,30 @@ ServerChild::~ServerChild() {
     }
 }
 
+void ServerChild::signal(int sig) {
+    if (pid_ > 0) ::kill(pid_, sig);
+}
+
+int ServerChild::waitExit(std::chrono::milliseconds limit) {
+    if (pid_ <= 0) return -1;
+    auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        if (std::chrono::steady_clock::now() >= until) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+bool ServerChild::alive() const {
+    if (pid_ <= 0) return false;
+    // A child that ended but is not reaped yet counts as ended.
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
+}
+
 }  // namespace testing_support

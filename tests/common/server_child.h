@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -21,6 +22,14 @@ class ServerChild {
     ServerChild& operator=(const ServerChild&) = delete;
 
     int queryPort = 0, indexPort = 0;
+
+    // Sends sig to the child (nothing once it has ended).
+    void signal(int sig);
+    // Waits up to limit for the child to end by itself and reaps it. Its exit code
+    // (128 + the signal number when a signal ended it), or -1 when it is still running.
+    int waitExit(std::chrono::milliseconds limit = std::chrono::seconds(30));
+    // True while the child runs.
+    bool alive() const;
 
   private:
     pid_t pid_ = -1;

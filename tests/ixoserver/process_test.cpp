@@ -4,7 +4,6 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -15,11 +14,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "ixo.h"
 #include "server/httpreq.h"
+#include "tests/common/loopback_server.h"
+#include "tests/common/server_child.h"
 #include "tests/common/tempdir.h"
 
 namespace {
@@ -73,73 +75,18 @@ std::string idxDoc(int i, const std::string& words) {
            "\n#IXOCONTENT\n" + words + "\n#IXOENDDOC\n";
 }
 
-class ServerProcess {
-  public:
-    explicit ServerProcess(const std::filesystem::path& home, const std::string& extraIni = "")
-        : home_(home) {
-        std::filesystem::create_directories(home / "ixo");
-        if (!std::filesystem::exists(home / "ixo" / "ixo.ini"))
-            testing_support::writeWholeFile(
-                (home / "ixo" / "ixo.ini").string(),
-                "[SERVER]\nQUERYPORT=0\nINDEXPORT=0\nCOMMITINTERVALMS=100\n"
-                "MAXBODYBYTES=1000000\nMAXHEADERBYTES=8192\nWORKERTHREADS=8\n" +
-                    extraIni);
-        start();
-    }
-    ~ServerProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    void start() {
-        std::filesystem::remove(home_ / "ixo" / "ports");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            std::string home = home_.string();
-            ::execl(IXOSERVER_BIN, IXOSERVER_BIN, "-runhidden", "--home", home.c_str(),
-                    (char*)nullptr);
-            ::_exit(127);
-        }
-        auto until = std::chrono::steady_clock::now() + 30s;
-        while (std::chrono::steady_clock::now() < until) {
-            std::string ports;
-            if (std::filesystem::exists(home_ / "ixo" / "ports"))
-                ports = testing_support::readWholeFile((home_ / "ixo" / "ports").string());
-            if (std::sscanf(ports.c_str(), "QUERYPORT=%d\nINDEXPORT=%d", &queryPort, &indexPort) ==
-                2)
-                return;
-            std::this_thread::sleep_for(20ms);
-        }
-        ADD_FAILURE() << "server did not start";
-    }
-    // Waits for the process to end by itself; its exit code, or -1 after the timeout.
-    int waitExit(std::chrono::seconds limit = 30s) {
-        auto until = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < until) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return -1;
-    }
-    void signal(int sig) { ::kill(pid_, sig); }
-    void killHard() {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-    bool alive() const { return pid_ > 0 && ::kill(pid_, 0) == 0; }
+using testing_support::ServerChild;
 
-    int queryPort = 0, indexPort = 0;
-
-  private:
-    std::filesystem::path home_;
-    pid_t pid_ = -1;
-};
+// The settings of every test server; extra lines replace the commit interval.
+std::unique_ptr<ServerChild> startServer(const std::filesystem::path& home,
+                                         int commitIntervalMs = 100) {
+    auto server = std::make_unique<ServerChild>(
+        IXOSERVER_BIN, home,
+        "QUERYPORT=0\nINDEXPORT=0\nCOMMITINTERVALMS=" + std::to_string(commitIntervalMs) +
+            "\nMAXBODYBYTES=1000000\nMAXHEADERBYTES=8192\nWORKERTHREADS=8\n");
+    if (server->queryPort == 0) ADD_FAILURE() << "server did not start";
+    return server;
+}
 
 int hitCount(const std::string& reply) {
     size_t p = reply.find("numhits=");
@@ -162,19 +109,19 @@ int hitsWithin(int port, const std::string& path, int expected) {
 
 TEST(ServerProcess, IndexesQueriesAndStopsOnRequest) {
     testing_support::TempDir dir;
-    ServerProcess server(dir.path());
-    ASSERT_GT(server.queryPort, 0);
+    auto server = startServer(dir.path());
+    ASSERT_GT(server->queryPort, 0);
     std::string body = idxDoc(1, "kangaroos hop across the outback") +
                        idxDoc(2, "penguins swim in cold water") + "#IXOENDDATA\n";
-    std::string reply = post(server.indexPort, "/IXOADDDATA? ", body);
+    std::string reply = post(server->indexPort, "/IXOADDDATA? ", body);
     ASSERT_NE(reply.find("INDEXID="), std::string::npos) << reply;
     EXPECT_EQ(
-        hitsWithin(server.queryPort, "/qmethod=E&querytext=KANGAROO~+OUTBACK~+&qnum=6&idnum=0", 1),
+        hitsWithin(server->queryPort, "/qmethod=E&querytext=KANGAROO~+OUTBACK~+&qnum=6&idnum=0", 1),
         1);
 
     // Compressed reply: 8 digits of length and a zlib stream.
     std::string raw = rawExchange(
-        server.queryPort, "GET /qmethod=q&querytext=penguins&xoptions=compress HTTP/1.0\r\n\r\n");
+        server->queryPort, "GET /qmethod=q&querytext=penguins&xoptions=compress HTTP/1.0\r\n\r\n");
     ASSERT_NE(raw.find("binary/compressed"), std::string::npos);
     std::string z = bodyOf(raw);
     ASSERT_GT(z.size(), 8u);
@@ -188,14 +135,14 @@ TEST(ServerProcess, IndexesQueriesAndStopsOnRequest) {
 
     // Scrambled request paths, as the desktop agent sends them.
     std::string scrambled = ixoserver::scrambleTarget("/qmethod=q&querytext=penguins&qnum=5");
-    EXPECT_NE(get(server.queryPort, scrambled).find("Doc_name=doc2\n"), std::string::npos);
+    EXPECT_NE(get(server->queryPort, scrambled).find("Doc_name=doc2\n"), std::string::npos);
     std::string broken = scrambled;
     broken[8] = broken[8] == 'x' ? 'y' : 'x';
-    EXPECT_NE(rawExchange(server.queryPort, "GET " + broken + " HTTP/1.0\r\n\r\n").find(" 400 "),
+    EXPECT_NE(rawExchange(server->queryPort, "GET " + broken + " HTTP/1.0\r\n\r\n").find(" 400 "),
               std::string::npos);
 
     // A real HTTP client.
-    std::string cmd = "curl -s -m 20 'http://127.0.0.1:" + std::to_string(server.queryPort) +
+    std::string cmd = "curl -s -m 20 'http://127.0.0.1:" + std::to_string(server->queryPort) +
                       "/qmethod=q&querytext=kangaroos+QNUM=5&qnum=5'";
     FILE* p = ::popen(cmd.c_str(), "r");
     ASSERT_NE(p, nullptr);
@@ -206,19 +153,19 @@ TEST(ServerProcess, IndexesQueriesAndStopsOnRequest) {
     ::pclose(p);
     EXPECT_NE(out.find("Doc_name=doc1\n"), std::string::npos) << out;
 
-    EXPECT_EQ(get(server.queryPort, "/IXOSHUTDOWN"), "SHUTDOWN\n");
-    EXPECT_EQ(server.waitExit(), 0);
+    EXPECT_EQ(get(server->queryPort, "/IXOSHUTDOWN"), "SHUTDOWN\n");
+    EXPECT_EQ(server->waitExit(), 0);
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "ixo" / "ports"));
 
     // Started again, the documents are there.
-    server.start();
-    EXPECT_EQ(hitCount(get(server.queryPort, "/qmethod=q&querytext=penguins+kangaroos")), 2);
+    server = startServer(dir.path());
+    EXPECT_EQ(hitCount(get(server->queryPort, "/qmethod=q&querytext=penguins+kangaroos")), 2);
 }
 
 TEST(ServerProcess, MalformedRequestsNeverStopTheServer) {
     testing_support::TempDir dir;
-    ServerProcess server(dir.path());
-    const int qp = server.queryPort, ip = server.indexPort;
+    auto server = startServer(dir.path());
+    const int qp = server->queryPort, ip = server->indexPort;
 
     EXPECT_NE(rawExchange(qp, "\x16\x03\x01garbage\xff\xfe\r\n\r\n").find(" 400 "),
               std::string::npos);
@@ -251,35 +198,35 @@ TEST(ServerProcess, MalformedRequestsNeverStopTheServer) {
         });
     for (auto& t : threads) t.join();
 
-    EXPECT_TRUE(server.alive());
+    EXPECT_TRUE(server->alive());
     EXPECT_NE(get(qp, "/qmethod=V").find("PRODUCT="), std::string::npos);
 
     // After a burst every worker is free again and the shutdown ends them all.
     EXPECT_EQ(get(qp, "/IXOSHUTDOWN"), "SHUTDOWN\n");
-    EXPECT_EQ(server.waitExit(std::chrono::seconds(10)), 0);
+    EXPECT_EQ(server->waitExit(std::chrono::seconds(10)), 0);
 }
 
 TEST(ServerProcess, StopFileAndSignalsCommitPendingWork) {
     testing_support::TempDir dir;
     {
         // A long commit interval: only the clean shutdown can have committed the document.
-        ServerProcess server(dir.path(), "COMMITINTERVALMS=60000\n");
+        auto server = startServer(dir.path(), 60000);
         ASSERT_NE(
-            post(server.indexPort, "/IXOADDDATA? ", idxDoc(1, "wombat burrows")).find("INDEXID"),
+            post(server->indexPort, "/IXOADDDATA? ", idxDoc(1, "wombat burrows")).find("INDEXID"),
             std::string::npos);
         testing_support::writeWholeFile((dir.path() / "ixo" / "ixo.stop").string(), "");
-        EXPECT_EQ(server.waitExit(), 0);
+        EXPECT_EQ(server->waitExit(), 0);
         EXPECT_FALSE(std::filesystem::exists(dir.path() / "ixo" / "ixo.stop"));
 
-        server.start();
-        EXPECT_EQ(hitCount(get(server.queryPort, "/qmethod=q&querytext=wombat")), 1);
-        post(server.indexPort, "/IXOADDDATA? ", idxDoc(2, "wombat diggers"));
-        server.signal(SIGTERM);
-        EXPECT_EQ(server.waitExit(), 0);
-        server.start();
-        EXPECT_EQ(hitCount(get(server.queryPort, "/qmethod=q&querytext=wombat")), 2);
-        server.signal(SIGINT);
-        EXPECT_EQ(server.waitExit(), 0);
+        server = startServer(dir.path(), 60000);
+        EXPECT_EQ(hitCount(get(server->queryPort, "/qmethod=q&querytext=wombat")), 1);
+        post(server->indexPort, "/IXOADDDATA? ", idxDoc(2, "wombat diggers"));
+        server->signal(SIGTERM);
+        EXPECT_EQ(server->waitExit(), 0);
+        server = startServer(dir.path(), 60000);
+        EXPECT_EQ(hitCount(get(server->queryPort, "/qmethod=q&querytext=wombat")), 2);
+        server->signal(SIGINT);
+        EXPECT_EQ(server->waitExit(), 0);
     }
     // The hidden server kept a log.
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "ixo" / "ixoserver.log"));
@@ -287,48 +234,50 @@ TEST(ServerProcess, StopFileAndSignalsCommitPendingWork) {
 
 TEST(ServerProcess, KillDuringIndexingKeepsCommittedDocuments) {
     testing_support::TempDir dir;
-    ServerProcess server(dir.path());
+    auto server = startServer(dir.path());
     std::string batch;
     for (int i = 0; i < 200; ++i)
         batch += idxDoc(i, "platypus number " + std::to_string(i) + " swims");
-    ASSERT_NE(post(server.indexPort, "/IXOADDDATA? ", batch).find("DOCUMENTS=200"),
+    ASSERT_NE(post(server->indexPort, "/IXOADDDATA? ", batch).find("DOCUMENTS=200"),
               std::string::npos);
-    ASSERT_EQ(post(server.indexPort, "/IXOFINISHEDINDEX", ""), "FINISHED\n");
+    ASSERT_EQ(post(server->indexPort, "/IXOFINISHEDINDEX", ""), "FINISHED\n");
 
     // Keep indexing from another thread and kill the server in the middle of it.
     std::atomic<bool> done{false};
+    const int indexPort = server->indexPort;
     std::thread feeder([&] {
         for (int round = 0; !done && round < 200; ++round) {
             std::string more;
             for (int i = 0; i < 50; ++i) more += idxDoc(1000 + round * 50 + i, "echidna spines");
-            post(server.indexPort, "/IXOADDDATA? ", more);
+            post(indexPort, "/IXOADDDATA? ", more);
         }
     });
     std::this_thread::sleep_for(400ms);
-    server.killHard();
+    server.reset();  // killed and reaped
     done = true;
     feeder.join();
 
-    server.start();
-    EXPECT_EQ(hitCount(get(server.queryPort, "/qmethod=q&querytext=platypus&xoptions=counthits")),
+    server = startServer(dir.path());
+    EXPECT_EQ(hitCount(get(server->queryPort, "/qmethod=q&querytext=platypus&xoptions=counthits")),
               200);
-    EXPECT_NE(get(server.queryPort, "/qmethod=V").find("PRODUCT="), std::string::npos);
+    EXPECT_NE(get(server->queryPort, "/qmethod=V").find("PRODUCT="), std::string::npos);
     // And it keeps indexing.
-    ASSERT_NE(post(server.indexPort, "/IXOADDDATA? ", idxDoc(5000, "numbat")).find("INDEXID"),
+    ASSERT_NE(post(server->indexPort, "/IXOADDDATA? ", idxDoc(5000, "numbat")).find("INDEXID"),
               std::string::npos);
-    EXPECT_EQ(hitsWithin(server.queryPort, "/qmethod=q&querytext=numbat", 1), 1);
+    EXPECT_EQ(hitsWithin(server->queryPort, "/qmethod=q&querytext=numbat", 1), 1);
 }
 
 TEST(ServerProcess, LibixoSuggestionsFindIndexedDocuments) {
     testing_support::TempDir dir;
-    ServerProcess server(dir.path());
+    auto server = startServer(dir.path());
     IXO ixo{};
-    ASSERT_EQ(ixoCreateIxo(&ixo, "127.0.0.1", nullptr, server.queryPort, server.indexPort), 1);
+    ASSERT_EQ(ixoCreateIxo(&ixo, "127.0.0.1", nullptr, server->queryPort, server->indexPort), 1);
     const std::string idx =
         idxDoc(1, "Runners train for months before running marathons; endurance matters.") +
         idxDoc(2, "Bakeries sell fresh bread and sweet pastries every morning.");
     // Indexed the way the client's add-data request sends it.
-    const std::string added = post(server.indexPort, "/IXOADDDATA? ", idx + "\n#IXOENDDATA" + "\n");
+    const std::string added =
+        post(server->indexPort, "/IXOADDDATA? ", idx + "\n#IXOENDDATA" + "\n");
     EXPECT_NE(added.find("INDEXID"), std::string::npos) << added;
 
     // The client's own term making (stop words, stemming, "~" marks) meets the index.
@@ -358,11 +307,38 @@ TEST(ServerProcess, LibixoSuggestionsFindIndexedDocuments) {
     ASSERT_EQ(ixoSetEncryption(&ixo, 1, nullptr), 1);
     EXPECT_EQ(suggest("fresh pastries from the bakeries").first, "doc2");
 
-    EXPECT_EQ(get(server.indexPort, "/IXODELETEREF?docs=doc2&dbname=default"), "DELETED=1\n");
+    EXPECT_EQ(get(server->indexPort, "/IXODELETEREF?docs=doc2&dbname=default"), "DELETED=1\n");
     until = std::chrono::steady_clock::now() + 1s;
     while (!suggest("fresh pastries from the bakeries").first.empty() &&
            std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(20ms);
     EXPECT_EQ(suggest("fresh pastries from the bakeries").first, "");
+    ixoDestroyIxo(&ixo);
+}
+
+TEST(ServerProcess, LibixoAddsAnIdxFileFromAnHttpAddress) {
+    testing_support::TempDir dir;
+    auto server = startServer(dir.path());
+    testing_support::LoopbackServer http;
+    http.setReply(testing_support::LoopbackServer::httpReply(
+        idxDoc(1, "quolls hunt at night") + idxDoc(2, "quolls rest in dens") + "#IXOENDDATA\n"));
+    IXO ixo{};
+    ASSERT_EQ(ixoCreateIxo(&ixo, "127.0.0.1", nullptr, server->queryPort, server->indexPort), 1);
+    char reply[2048] = {0};
+    EXPECT_EQ(ixoIndexDocumentIntoDatabase(&ixo, http.url("/quolls.idx").c_str(), "REFERENCE",
+                                           "wild", reply, sizeof reply),
+              1)
+        << reply;
+    EXPECT_NE(std::string(reply).find("DOCUMENTS=2"), std::string::npos) << reply;
+    EXPECT_EQ(hitsWithin(server->queryPort, "/qmethod=q&querytext=quolls&attachtoname=wild", 2), 2);
+
+    // The ini file's MAXBODYBYTES (1000000 here) bounds the fetched text too.
+    http.setReply(testing_support::LoopbackServer::httpReply(
+        idxDoc(3, "numbats eat termites" + std::string(1000000, ' '))));
+    EXPECT_EQ(ixoIndexDocument(&ixo, http.url("/big.idx").c_str(), "", reply, sizeof reply), -11);
+    EXPECT_NE(std::string(reply).find("ERROR: cannot read"), std::string::npos) << reply;
+    http.setReply(testing_support::LoopbackServer::httpReply("gone", "text/plain", 404));
+    EXPECT_EQ(ixoIndexDocument(&ixo, http.url("/gone.idx").c_str(), "", reply, sizeof reply), -11);
+    EXPECT_EQ(hitCount(get(server->queryPort, "/qmethod=q&querytext=numbats+quolls")), 2);
     ixoDestroyIxo(&ixo);
 }

@@ -77,7 +77,7 @@ std::string idxDoc(int i, const std::string& words) {
 
 using testing_support::ServerChild;
 
-// The settings of every test server; extra lines replace the commit interval.
+// Every test server: ports chosen by the system, small limits, the given commit interval.
 std::unique_ptr<ServerChild> startServer(const std::filesystem::path& home,
                                          int commitIntervalMs = 100) {
     auto server = std::make_unique<ServerChild>(

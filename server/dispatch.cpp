@@ -417,8 +417,82 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
         for (const auto& n : splitList(*only))
             if (isNumber(n)) decider.only.insert(static_cast<Xapian::docid>(std::atol(n.c_str())));
 
+    // A plain OR of distinct word terms without restrictions (the agent's suggestion
+    // query) is scored directly over the postings: the same weights and percentages as
+    // Xapian's matcher, without its per-posting document length lookups.
+    std::vector<std::pair<std::string, double>> flatTerms;
+    bool flat = (method == 'q' || method == 'E') && !boolean && filters.empty() &&
+                decider.only.empty() && !opt.has("sortdate") && !opt.has("counthits") &&
+                !terms.empty() && terms.size() <= 64;
+    if (flat) {
+        std::set<std::string> distinct;
+        for (const auto& t : terms) {
+            flatTerms.emplace_back(indexForm(t.term), t.weight);
+            flat = flat && distinct.insert(flatTerms.back().first).second;
+        }
+    }
+
     std::string out;
     store_.withReader([&](Xapian::Database& db) {
+        out.clear();  // a retry after the index changed under the reader starts afresh
+        // One hit's block: the document's stored data and fields, its matching terms.
+        auto writeHit = [&](Xapian::docid id, int percent, const std::string& links) {
+            Xapian::Document d = db.get_document(id);
+            IdxDocument doc;
+            decodeDocData(d.get_data(), doc);
+            out += "Doc_name=" + oneLine(doc.reference) + "\n";
+            out += "URL_title=" + oneLine(doc.title.empty() ? doc.reference : doc.title) + "\n";
+            out += "Doc_id=" + std::to_string(id) + "\n";
+            out += "Doc_weight=" + std::to_string(std::clamp(percent, 0, 100)) + "\n";
+            out += "links=" + links + "\n";
+            out += "dbase=" + std::to_string(databaseOf(d)) + "\n";
+            bool hasType = false, hasSection = false, hasSummary = false;
+            for (const auto& [n, v] : doc.fields) {
+                if (n.empty()) continue;
+                out += oneLine(n) + "=" + oneLine(v) + "\n";
+                hasType = hasType || n == "DocType";
+                hasSection = hasSection || n == "IXOSECTION";
+                hasSummary = hasSummary || lower(n) == "summary";
+            }
+            if (!doc.type.empty() && !hasType) out += "DocType=" + oneLine(doc.type) + "\n";
+            if (doc.section != -1 && !hasSection)
+                out += "IXOSECTION=" + std::to_string(doc.section) + "\n";
+            if (!doc.date.empty()) out += "IXODATE=" + oneLine(doc.date) + "\n";
+            if (!doc.filename.empty()) out += "IXOFILENAME=" + oneLine(doc.filename) + "\n";
+            if (opt.has("withsummary") && !hasSummary)
+                out += "summary=" + documentSummary(doc) + "\n";
+        };
+        const long start = std::min<long>(opt.start, qnum);
+        const long count = opt.start > 0 ? qnum - start : qnum;
+
+        if (flat) {
+            if (auto lengths = store_.docLengths(db)) {
+                Xapian::doccount matching = 0;
+                const int cutoff =
+                    method == 'E' ? static_cast<int>(std::clamp<long>(idnum, 0, 100)) : 0;
+                const auto hits = rankAnyTerm(db, *lengths, flatTerms, static_cast<size_t>(start),
+                                              static_cast<size_t>(count), cutoff, matching);
+                out.reserve(256 + hits.size() * 512);
+                out += "numhits=" + std::to_string(hits.size()) + "\n";
+                if (opt.has("inchitcount")) out += "totalhits=" + std::to_string(matching) + "\n";
+                for (const auto& h : hits) {
+                    // In term order, as Xapian lists a document's matching terms.
+                    std::vector<const std::string*> matched;
+                    for (size_t i = 0; i < flatTerms.size(); ++i)
+                        if (h.matched >> i & 1) matched.push_back(&flatTerms[i].first);
+                    std::sort(matched.begin(), matched.end(),
+                              [](const auto* a, const auto* b) { return *a < *b; });
+                    std::string links;
+                    for (const auto* t : matched) {
+                        if (!links.empty()) links += '+';
+                        links += displayForm(*t);
+                    }
+                    writeHit(h.id, h.percent, links);
+                }
+                return;
+            }
+        }
+
         Xapian::Query q = positive;
         // "More like this": a suggestion from a document adds its strongest terms.
         if (method == 's' && idnum > 0 && documentExists(db, static_cast<Xapian::docid>(idnum))) {
@@ -449,8 +523,6 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
             out = "numhits=" + std::to_string(all.get_matches_estimated()) + "\n";
             return;
         }
-        const long start = std::min<long>(opt.start, qnum);
-        const long count = opt.start > 0 ? qnum - start : qnum;
         Xapian::MSet mset = enquire.get_mset(static_cast<Xapian::doccount>(start),
                                              static_cast<Xapian::doccount>(count),
                                              static_cast<Xapian::doccount>(start + count + 1),
@@ -460,9 +532,6 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
         if (opt.has("inchitcount"))
             out += "totalhits=" + std::to_string(mset.get_matches_estimated()) + "\n";
         for (auto it = mset.begin(); it != mset.end(); ++it) {
-            Xapian::Document d = it.get_document();
-            IdxDocument doc;
-            decodeDocData(d.get_data(), doc);
             std::set<std::string> seen;
             std::string links;
             for (auto t = enquire.get_matching_terms_begin(it);
@@ -476,27 +545,7 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
                 if (!links.empty()) links += '+';
                 links += displayForm(term);
             }
-            out += "Doc_name=" + oneLine(doc.reference) + "\n";
-            out += "URL_title=" + oneLine(doc.title.empty() ? doc.reference : doc.title) + "\n";
-            out += "Doc_id=" + std::to_string(*it) + "\n";
-            out += "Doc_weight=" + std::to_string(std::clamp(it.get_percent(), 0, 100)) + "\n";
-            out += "links=" + links + "\n";
-            out += "dbase=" + std::to_string(databaseOf(d)) + "\n";
-            bool hasType = false, hasSection = false, hasSummary = false;
-            for (const auto& [n, v] : doc.fields) {
-                if (n.empty()) continue;
-                out += oneLine(n) + "=" + oneLine(v) + "\n";
-                hasType = hasType || n == "DocType";
-                hasSection = hasSection || n == "IXOSECTION";
-                hasSummary = hasSummary || lower(n) == "summary";
-            }
-            if (!doc.type.empty() && !hasType) out += "DocType=" + oneLine(doc.type) + "\n";
-            if (doc.section != -1 && !hasSection)
-                out += "IXOSECTION=" + std::to_string(doc.section) + "\n";
-            if (!doc.date.empty()) out += "IXODATE=" + oneLine(doc.date) + "\n";
-            if (!doc.filename.empty()) out += "IXOFILENAME=" + oneLine(doc.filename) + "\n";
-            if (opt.has("withsummary") && !hasSummary)
-                out += "summary=" + documentSummary(doc) + "\n";
+            writeHit(*it, it.get_percent(), links);
         }
     });
     return out;

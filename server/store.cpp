@@ -1,7 +1,10 @@
 #include "server/store.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
+#include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -678,6 +681,116 @@ void Store::withReader(const std::function<void(Xapian::Database&)>& fn) {
         readers_.push_back(std::move(*db));
         readerGenerations_.push_back(gen);
     }
+}
+
+std::shared_ptr<const DocLengthTable> Store::docLengths(Xapian::Database& db) {
+    const uint64_t gen = generation_.load();
+    const Xapian::rev rev = db.get_revision();
+    std::lock_guard lock(lengthsMutex_);
+    if (lengths_ && lengths_->generation == gen && lengths_->revision == rev) return lengths_;
+    const Xapian::docid last = db.get_lastdocid();
+    const Xapian::doccount count = db.get_doccount();
+    // Numbers are never reused, so after mass deletions the table would be mostly holes.
+    if (last > 4ull * count + 100000) return nullptr;
+    auto table = std::make_shared<DocLengthTable>();
+    table->generation = gen;
+    table->revision = rev;
+    table->averageLength = db.get_avlength();
+    table->documents = count;
+    table->lengths.assign(static_cast<size_t>(last) + 1, 0);
+    for (auto it = db.postlist_begin(""); it != db.postlist_end(""); ++it)
+        if (*it <= last) table->lengths[*it] = it.get_doclength();
+    lengths_ = table;
+    return table;
+}
+
+namespace {
+
+// Per-thread score and match arrays by document number, kept between queries; only the
+// entries a query touched are cleared afterwards.
+struct Accumulator {
+    std::vector<double> weight;
+    std::vector<uint64_t> matched;
+    std::vector<Xapian::docid> touched;
+};
+
+}  // namespace
+
+std::vector<RankedDoc> rankAnyTerm(Xapian::Database& db, const DocLengthTable& lengths,
+                                   const std::vector<std::pair<std::string, double>>& terms,
+                                   size_t first, size_t count, int percentCutoff,
+                                   Xapian::doccount& matching) {
+    // BM25 with the parameters of Xapian's default weighting (k1 1, k3 1, b 0.5,
+    // smallest normalised length 0.5), each query term occurring once.
+    constexpr double kK1 = 1.0, kB = 0.5, kMinNormLength = 0.5;
+    matching = 0;
+    std::vector<RankedDoc> out;
+    if (terms.empty() || terms.size() > 64 || lengths.documents == 0) return out;
+    thread_local Accumulator acc;
+    const size_t slots = lengths.lengths.size();
+    if (acc.weight.size() < slots) {
+        acc.weight.resize(slots, 0.0);
+        acc.matched.resize(slots, 0);
+    }
+    acc.touched.clear();
+    const double n = lengths.documents;
+    const double lenFactor = lengths.averageLength > 0 ? 1.0 / lengths.averageLength : 0.0;
+    try {
+        for (size_t i = 0; i < terms.size(); ++i) {
+            const std::string& term = terms[i].first;
+            const double tf = db.get_termfreq(term);
+            if (tf <= 0) continue;
+            double ratio = (n - tf + 0.5) / (tf + 0.5);
+            // Terms in more than about a third of the documents keep a small weight
+            // instead of a negative one.
+            if (ratio < 2) ratio = ratio * 0.5 + 1;
+            const double termWeight = std::log(ratio) * terms[i].second;
+            const uint64_t bit = 1ull << i;
+            for (auto it = db.postlist_begin(term); it != db.postlist_end(term); ++it) {
+                const Xapian::docid id = *it;
+                if (id >= slots) continue;  // newer than the table: not in this revision
+                const double wdf = it.get_wdf();
+                const double normLength = std::max(lengths.lengths[id] * lenFactor, kMinNormLength);
+                const double denom = kK1 * (normLength * kB + (1 - kB)) + wdf;
+                if (acc.matched[id] == 0) acc.touched.push_back(id);
+                acc.matched[id] |= bit;
+                if (denom > 0) acc.weight[id] += termWeight * (wdf / denom) * (kK1 + 1);
+            }
+        }
+    } catch (...) {
+        for (auto id : acc.touched) acc.weight[id] = 0, acc.matched[id] = 0;
+        throw;
+    }
+    auto better = [&](Xapian::docid a, Xapian::docid b) {
+        return acc.weight[a] != acc.weight[b] ? acc.weight[a] > acc.weight[b] : a < b;
+    };
+    if (!acc.touched.empty()) {
+        auto best = std::min_element(acc.touched.begin(), acc.touched.end(), better);
+        const double top = acc.weight[*best];
+        const auto topMatched = static_cast<double>(std::popcount(acc.matched[*best]));
+        const auto total = static_cast<double>(terms.size());
+        auto percentOf = [&](Xapian::docid id) {
+            if (top <= 0) return 100;
+            return static_cast<int>(acc.weight[id] / top * topMatched / total * 100 +
+                                    100 * DBL_EPSILON);
+        };
+        auto& t = acc.touched;
+        if (percentCutoff > 0) {
+            std::erase_if(t, [&](Xapian::docid id) {
+                if (percentOf(id) >= percentCutoff) return false;
+                acc.weight[id] = 0, acc.matched[id] = 0;
+                return true;
+            });
+        }
+        matching = static_cast<Xapian::doccount>(t.size());
+        const size_t want = std::min(t.size(), first + count);
+        std::partial_sort(t.begin(), t.begin() + static_cast<long>(want), t.end(), better);
+        for (size_t i = first; i < want; ++i)
+            out.push_back({t[i], acc.weight[t[i]], percentOf(t[i]), acc.matched[t[i]]});
+    }
+    for (auto id : acc.touched) acc.weight[id] = 0, acc.matched[id] = 0;
+    acc.touched.clear();
+    return out;
 }
 
 uint32_t Store::documentCount() {

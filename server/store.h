@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -48,6 +49,37 @@ std::string fieldWordPrefix(const std::string& name);
 // What is kept of a document in the index, as stored with it.
 std::string encodeDocData(const IdxDocument& doc);
 bool decodeDocData(const std::string& data, IdxDocument& doc);
+
+// The length (sum of word frequencies) of every document of one revision of the index,
+// by document number: scoring a long query reads one length per posting, and an array
+// lookup is far cheaper than the index's own length list.
+struct DocLengthTable {
+    uint64_t generation = 0;  // Store generation (restores start a new one)
+    Xapian::rev revision = 0;
+    double averageLength = 0;
+    Xapian::doccount documents = 0;
+    std::vector<Xapian::termcount> lengths;  // index: document number
+};
+
+// One document ranked by rankAnyTerm.
+struct RankedDoc {
+    Xapian::docid id = 0;
+    double weight = 0;
+    int percent = 0;
+    uint64_t matched = 0;  // bit i: the document holds query term i
+};
+
+// Ranks the documents holding any of up to 64 distinct terms (term, weight factor) by
+// the index's default BM25 weighting, with the percentages Xapian's Enquire gives the
+// same OR query: weight relative to the best document, scaled by the share of the query
+// terms the best document matched. Documents below percentCutoff are left out;
+// "matching" receives how many remain. Returns the hits from rank "first" on, at most
+// "count", best first (equal weights: lower document number first). The lengths table
+// must come from the same revision as db.
+std::vector<RankedDoc> rankAnyTerm(Xapian::Database& db, const DocLengthTable& lengths,
+                                   const std::vector<std::pair<std::string, double>>& terms,
+                                   size_t first, size_t count, int percentCutoff,
+                                   Xapian::doccount& matching);
 
 struct DatabaseInfo {
     int number = 0;
@@ -105,6 +137,10 @@ class Store {
     std::optional<int> databaseNumber(const std::string& nameOrNumber) const;
     std::string databaseName(int number) const;
     uint32_t documentCount();
+    // The document lengths of db's revision (db: a reader from withReader). Built once
+    // per revision and shared; null when the document numbers are too sparse for a
+    // table (many deleted documents), in which case callers score through Xapian.
+    std::shared_ptr<const DocLengthTable> docLengths(Xapian::Database& db);
     uint64_t commitCount() const { return commits_.load(); }
     const std::string& dataPath() const { return dataPath_; }
 
@@ -129,6 +165,9 @@ class Store {
     std::vector<Xapian::Database> readers_;
     std::atomic<uint64_t> generation_{0};
     std::vector<uint64_t> readerGenerations_;
+
+    std::mutex lengthsMutex_;
+    std::shared_ptr<const DocLengthTable> lengths_;
 
     std::atomic<uint64_t> commits_{0};
     std::mutex timerMutex_;

@@ -476,7 +476,7 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
                 out += "numhits=" + std::to_string(hits.size()) + "\n";
                 if (opt.has("inchitcount")) out += "totalhits=" + std::to_string(matching) + "\n";
                 for (const auto& h : hits) {
-                    // In term order, as Xapian lists a document's matching terms.
+                    // Sorted, as Xapian lists a document's matching terms.
                     std::vector<const std::string*> matched;
                     for (size_t i = 0; i < flatTerms.size(); ++i)
                         if (h.matched >> i & 1) matched.push_back(&flatTerms[i].first);

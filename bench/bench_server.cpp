@@ -2,10 +2,10 @@
 // suggestion query through HTTP and directly on the index, suggestion quality through
 // the client library, and 16 concurrent clients.
 //
-// Corpus: the manual pages installed under /usr/share/man (Debian's man-db and the
-// packages of this machine), troff markup stripped, cut into documents of about 300
-// words (~2 KB). IXOBENCH_DOCS sets the number of documents (default 100000),
-// IXOBENCH_SECONDS the length of the concurrency run (default 60).
+// Corpus: the file bench/make_corpus.py makes from the documentation of Debian packages,
+// documents of about 300 words (~2 KB). IXOBENCH_CORPUS names it (default
+// build/bench-corpus.tsv), IXOBENCH_DOCS limits the number of documents (default 100000),
+// IXOBENCH_SECONDS sets the length of the concurrency run (default 60).
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -13,7 +13,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xapian.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -28,7 +27,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <unordered_set>
 #include <vector>
 
 #include "ixo.h"
@@ -46,96 +44,22 @@ struct CorpusDoc {
     std::vector<std::string> words;
 };
 
-std::string readGz(const fs::path& p) {
-    gzFile f = gzopen(p.c_str(), "rb");
-    if (!f) return {};
-    std::string out;
-    char buf[65536];
-    int n;
-    while ((n = gzread(f, buf, sizeof buf)) > 0 && out.size() < (4u << 20))
-        out.append(buf, static_cast<size_t>(n));
-    gzclose(f);
-    return out;
-}
-
-// The words of a manual page without its troff requests and escapes.
-std::vector<std::string> manWords(const std::string& text) {
-    std::vector<std::string> words;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t eol = text.find('\n', pos);
-        if (eol == std::string::npos) eol = text.size();
-        std::string_view line(text.data() + pos, eol - pos);
-        pos = eol + 1;
-        if (line.empty() || line[0] == '.' || line[0] == '\'') continue;
-        std::string word;
-        for (size_t i = 0; i < line.size(); ++i) {
-            char c = line[i];
-            if (c == '\\' && i + 1 < line.size()) {
-                char e = line[i + 1];
-                if (e == 'f' || e == 's')
-                    i += 2;  // font and size changes
-                else if (e == '(')
-                    i += 3;  // two-letter special characters
-                else
-                    ++i;
-                continue;
-            }
-            if (c == ' ' || c == '\t') {
-                if (!word.empty()) words.push_back(std::move(word));
-                word.clear();
-            } else {
-                word += c;
-            }
-        }
-        if (!word.empty()) words.push_back(std::move(word));
-    }
-    return words;
-}
-
-std::vector<CorpusDoc> loadCorpus(size_t maxDocs) {
-    // English pages; links to other pages are skipped.
-    std::vector<fs::path> pages, translated;
-    for (const auto& e : fs::recursive_directory_iterator("/usr/share/man")) {
-        if (e.is_symlink() || !e.is_regular_file() || e.path().extension() != ".gz") continue;
-        const std::string dir = e.path().parent_path().parent_path().filename().string();
-        (dir == "man" ? pages : translated).push_back(e.path());
-    }
-    std::sort(pages.begin(), pages.end());
-    std::sort(translated.begin(), translated.end());
-    // Translations repeat much of their page's text (commands, options, examples): they
-    // are used only when IXOBENCH_TRANSLATIONS is set.
-    if (std::getenv("IXOBENCH_TRANSLATIONS"))
-        pages.insert(pages.end(), translated.begin(), translated.end());
+// Reads the corpus file of bench/make_corpus.py: one document per line,
+// "reference<TAB>title<TAB>words". At most maxDocs documents.
+std::vector<CorpusDoc> loadCorpus(const std::string& path, size_t maxDocs) {
+    std::ifstream in(path);
     std::vector<CorpusDoc> docs;
-    // Near-duplicates (the same text in many pages, variants of one page) make the
-    // quality figure meaningless: a passage whose sampled 8-word shingles were mostly
-    // seen before is skipped.
-    std::unordered_set<size_t> shingles;
-    for (const auto& p : pages) {
-        auto words = manWords(readGz(p));
-        for (size_t start = 0, part = 0; start + 120 < words.size() && docs.size() < maxDocs;
-             start += 300, ++part) {
-            CorpusDoc d;
-            d.reference = "man:" + p.parent_path().filename().string() + "/" +
-                          p.filename().string() + "#" + std::to_string(part);
-            d.title = p.stem().string() + " part " + std::to_string(part);
-            d.words.assign(words.begin() + static_cast<long>(start),
-                           words.begin() + static_cast<long>(std::min(words.size(), start + 300)));
-            std::vector<size_t> sampled;
-            for (size_t i = 0; i + 8 <= d.words.size(); ++i) {
-                size_t h = 0;
-                for (size_t k = i; k < i + 8; ++k)
-                    h = h * 1000003u ^ std::hash<std::string>()(d.words[k]);
-                if (h % 16 == 0) sampled.push_back(h);
-            }
-            size_t known = 0;
-            for (size_t h : sampled) known += shingles.count(h);
-            if (sampled.empty() || known * 2 > sampled.size()) continue;
-            shingles.insert(sampled.begin(), sampled.end());
-            docs.push_back(std::move(d));
-        }
-        if (docs.size() >= maxDocs) break;
+    std::string line;
+    while (docs.size() < maxDocs && std::getline(in, line)) {
+        const size_t t1 = line.find('\t');
+        const size_t t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
+        if (t2 == std::string::npos) continue;
+        CorpusDoc d;
+        d.reference = line.substr(0, t1);
+        d.title = line.substr(t1 + 1, t2 - t1 - 1);
+        std::istringstream words(line.substr(t2 + 1));
+        for (std::string w; words >> w;) d.words.push_back(std::move(w));
+        if (!d.words.empty()) docs.push_back(std::move(d));
     }
     return docs;
 }
@@ -387,9 +311,17 @@ int main(int argc, char** argv) {
                             : 100000;
     Fixture fix;
     gFix = &fix;
-    fix.corpus = loadCorpus(docs);
-    std::fprintf(stderr, "corpus: %zu documents\n", fix.corpus.size());
-    if (fix.corpus.size() < 100) return 1;
+    const char* corpusEnv = std::getenv("IXOBENCH_CORPUS");
+    const std::string corpusPath = corpusEnv ? corpusEnv : "build/bench-corpus.tsv";
+    fix.corpus = loadCorpus(corpusPath, docs);
+    std::fprintf(stderr, "corpus: %zu documents from %s\n", fix.corpus.size(), corpusPath.c_str());
+    if (fix.corpus.size() < 100) {
+        std::fprintf(stderr,
+                     "bench_server: the corpus %s is missing or holds under 100 documents; "
+                     "make it with bench/make_corpus.py (see its --help)\n",
+                     corpusPath.c_str());
+        return 1;
+    }
     // The agent's queries: 40 weighted terms of a 200-word passage, six results.
     std::mt19937 rng(777);
     for (int i = 0; i < 2000; ++i) {

@@ -78,8 +78,10 @@ bool validBackupName(const std::string& name) {
 }  // namespace
 
 std::string indexForm(std::string_view term) {
+    // Terms are ASCII: plain arithmetic instead of the locale's case tables.
     std::string out(term);
-    for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (auto& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return out;
 }
 

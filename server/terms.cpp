@@ -1,6 +1,7 @@
 #include "server/terms.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -64,14 +65,27 @@ std::string foldText(std::string_view text) {
     return out;
 }
 
-std::string filterWord(std::string_view word) {
-    std::string w;
-    w.reserve(word.size());
+namespace {
+
+char upperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool stopWordText(const std::string& upperWord) {
+    return upperWord.size() <= 64 && lang2IsStopWord(upperWord.c_str()) != 0;
+}
+
+// The word filter on an upper-case piece, into w (reused between calls).
+void filterInto(std::string_view word, std::string& w) {
+    w.clear();
     for (char ch : word) {
         auto c = static_cast<unsigned char>(ch);
-        if (isAlnum(c) || c == '~') w += static_cast<char>(std::toupper(c));
+        if (isAlnum(c) || c == '~') w += upperAscii(ch);
     }
-    if (w.empty() || isStopWord(w)) return {};
+    if (w.empty() || stopWordText(w)) {
+        w.clear();
+        return;
+    }
     auto tilde = w.find('~');
     if (tilde != std::string::npos) {
         w.erase(tilde);
@@ -79,6 +93,40 @@ std::string filterWord(std::string_view word) {
         stemWord(w);
     }
     if (w.size() > 240) w.resize(240);
+}
+
+// The terms of one upper-case piece of free text: the filtered piece, and when it has
+// punctuation inside, also its parts of letters and digits.
+void pieceTerms(const std::string& piece, std::string& word, std::string& part,
+                std::vector<std::string>& terms) {
+    filterInto(piece, word);
+    if (!word.empty()) terms.push_back(word);
+    bool punctuated = false, tilde = false;
+    for (char c : piece) {
+        punctuated = punctuated || !isAlnum(static_cast<unsigned char>(c));
+        tilde = tilde || c == '~';
+    }
+    if (!punctuated || tilde) return;
+    part.clear();
+    for (size_t i = 0; i <= piece.size(); ++i) {
+        if (i < piece.size() && isAlnum(static_cast<unsigned char>(piece[i]))) {
+            part += piece[i];
+            continue;
+        }
+        if (!part.empty() && part.size() <= 240 && !stopWordText(part)) {
+            stemWord(part);
+            if (!part.empty() && part != word) terms.push_back(part);
+        }
+        part.clear();
+    }
+}
+
+}  // namespace
+
+std::string filterWord(std::string_view word) {
+    std::string w;
+    w.reserve(word.size());
+    filterInto(word, w);
     return w;
 }
 
@@ -87,47 +135,33 @@ void textToTerms(std::string_view text, std::vector<std::string>& terms) {
     // conversion, at blanks, line ends, tabs, brackets and '#'; each piece then goes
     // through the word filter, which drops its other punctuation ("printf(3)," gives
     // PRINTF3). A piece with punctuation inside also gives its parts as terms, so that
-    // a query for one of them ("printf") finds it too.
-    static constexpr std::string_view kSplit = " []<>#\n\r\t";
-    std::string folded;
-    folded.reserve(text.size());
+    // a query for one of them ("printf") finds it too. Pieces are cut to 511 bytes.
+    static const std::array<bool, 256> kSplit = [] {
+        std::array<bool, 256> t{};
+        for (char c : std::string_view(" []<>#\n\r\t")) t[static_cast<unsigned char>(c)] = true;
+        return t;
+    }();
+    std::string piece, word, part;
+    piece.reserve(512);
+    auto feed = [&](char c) {
+        if (kSplit[static_cast<unsigned char>(c)]) {
+            if (!piece.empty()) pieceTerms(piece, word, part, terms);
+            piece.clear();
+        } else if (piece.size() < 511) {
+            piece += upperAscii(c);
+        }
+    };
     for (char ch : text) {
         auto c = static_cast<unsigned char>(ch);
         if (c < 127) {
-            folded += ch;
+            feed(ch);
         } else {
             char second = 0;
-            folded += lang2ConvertChar(c, &second);
-            if (second) folded += second;
+            feed(lang2ConvertChar(c, &second));
+            if (second) feed(second);
         }
     }
-    size_t pos = 0;
-    std::string piece, part;
-    while (pos < folded.size()) {
-        while (pos < folded.size() && kSplit.find(folded[pos]) != std::string_view::npos) ++pos;
-        size_t start = pos;
-        while (pos < folded.size() && kSplit.find(folded[pos]) == std::string_view::npos) ++pos;
-        if (pos == start) break;
-        piece.assign(folded, start, std::min<size_t>(pos - start, 511));
-        for (auto& c : piece) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        std::string word = filterWord(piece);
-        if (!word.empty()) terms.push_back(word);
-        bool punctuated = std::any_of(piece.begin(), piece.end(), [](char c) {
-            return !isAlnum(static_cast<unsigned char>(c));
-        });
-        if (!punctuated || piece.find('~') != std::string::npos) continue;
-        for (size_t i = 0; i <= piece.size(); ++i) {
-            if (i < piece.size() && isAlnum(static_cast<unsigned char>(piece[i]))) {
-                part += piece[i];
-                continue;
-            }
-            if (!part.empty() && part.size() <= 240 && !isStopWord(part)) {
-                stemWord(part);
-                if (!part.empty() && part != word) terms.push_back(part);
-            }
-            part.clear();
-        }
-    }
+    if (!piece.empty()) pieceTerms(piece, word, part, terms);
 }
 
 std::vector<QueryTerm> parseQueryText(std::string_view text, bool keepOperators) {

@@ -10,7 +10,6 @@
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <xapian.h>
 
@@ -23,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -32,6 +32,7 @@
 #include "ixo.h"
 #include "server/store.h"
 #include "server/terms.h"
+#include "tests/common/server_child.h"
 #include "tests/common/tempdir.h"
 
 namespace fs = std::filesystem;
@@ -122,6 +123,7 @@ double percentile(std::vector<double> v, double p) {
 
 struct Fixture {
     testing_support::TempDir home;
+    std::optional<testing_support::ServerChild> server;
     pid_t pid = -1;
     int queryPort = 0, indexPort = 0;
     std::vector<CorpusDoc> corpus;
@@ -129,32 +131,17 @@ struct Fixture {
     std::vector<std::vector<std::string>> agentTerms;
 
     // The server program, as a user runs it, in a temporary home on free ports.
-    void start() {
-        fs::create_directories(home.path() / "ixo");
-        std::ofstream(home.path() / "ixo" / "ixo.ini")
-            << "[SERVER]\nQUERYPORT=0\nINDEXPORT=0\nWORKERTHREADS=8\nMAXBODYBYTES=268435456\n";
-        pid = ::fork();
-        if (pid == 0) {
-            const std::string h = home.path().string();
-            ::execl(IXOSERVER_BIN, IXOSERVER_BIN, "-runhidden", "--home", h.c_str(),
-                    (char*)nullptr);
-            ::_exit(127);
-        }
-        for (int i = 0; i < 1500; ++i) {
-            std::ifstream ports(home.path() / "ixo" / "ports");
-            std::string a, b;
-            if (std::getline(ports, a) && std::getline(ports, b) &&
-                std::sscanf(a.c_str(), "QUERYPORT=%d", &queryPort) == 1 &&
-                std::sscanf(b.c_str(), "INDEXPORT=%d", &indexPort) == 1)
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        std::fprintf(stderr, "server did not start\n");
-        std::exit(1);
+    bool start() {
+        server.emplace(IXOSERVER_BIN, home.path(),
+                       "QUERYPORT=0\nINDEXPORT=0\nWORKERTHREADS=8\nMAXBODYBYTES=268435456\n");
+        pid = server->pid();
+        queryPort = server->queryPort;
+        indexPort = server->indexPort;
+        return queryPort != 0;
     }
     void stop() {
         rawExchange(queryPort, "GET /IXOSHUTDOWN HTTP/1.0\r\n\r\n");
-        ::waitpid(pid, nullptr, 0);
+        server->waitExit();
     }
     long serverRssKb() const { return rssKb("/proc/" + std::to_string(pid) + "/status"); }
     std::string indexPath() const { return (home.path() / "ixo" / "data" / "xapian").string(); }
@@ -342,7 +329,10 @@ int main(int argc, char** argv) {
         fix.agentQueries.push_back("/qmethod=E&querytext=" + text +
                                    "&qnum=6&idnum=0&fromdate=-1&todate=0&attachto=-1");
     }
-    fix.start();
+    if (!fix.start()) {
+        std::fprintf(stderr, "bench_server: %s did not start\n", IXOSERVER_BIN);
+        return 1;
+    }
     const int64_t batches = static_cast<int64_t>((fix.corpus.size() + 199) / 200);
     benchmark::RegisterBenchmark("BM_IndexAddData", BM_IndexAddData)
         ->Iterations(batches)

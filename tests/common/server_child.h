@@ -30,6 +30,8 @@ class ServerChild {
     int waitExit(std::chrono::milliseconds limit = std::chrono::seconds(30));
     // True while the child runs.
     bool alive() const;
+    // The child's process id (for its CPU time and memory), -1 once it is reaped.
+    pid_t pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;

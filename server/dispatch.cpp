@@ -471,7 +471,8 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
                 const int cutoff =
                     method == 'E' ? static_cast<int>(std::clamp<long>(idnum, 0, 100)) : 0;
                 const auto hits = rankAnyTerm(db, *lengths, flatTerms, static_cast<size_t>(start),
-                                              static_cast<size_t>(count), cutoff, matching);
+                                              static_cast<size_t>(count), cutoff,
+                                              opt.has("inchitcount") ? &matching : nullptr);
                 out.reserve(256 + hits.size() * 512);
                 out += "numhits=" + std::to_string(hits.size()) + "\n";
                 if (opt.has("inchitcount")) out += "totalhits=" + std::to_string(matching) + "\n";

@@ -721,11 +721,11 @@ struct Accumulator {
 std::vector<RankedDoc> rankAnyTerm(Xapian::Database& db, const DocLengthTable& lengths,
                                    const std::vector<std::pair<std::string, double>>& terms,
                                    size_t first, size_t count, int percentCutoff,
-                                   Xapian::doccount& matching) {
+                                   Xapian::doccount* matching) {
     // BM25 with the parameters of Xapian's default weighting (k1 1, k3 1, b 0.5,
     // smallest normalised length 0.5), each query term occurring once.
     constexpr double kK1 = 1.0, kB = 0.5, kMinNormLength = 0.5;
-    matching = 0;
+    if (matching) *matching = 0;
     std::vector<RankedDoc> out;
     if (terms.empty() || terms.size() > 64 || lengths.documents == 0) return out;
     thread_local Accumulator acc;
@@ -734,64 +734,151 @@ std::vector<RankedDoc> rankAnyTerm(Xapian::Database& db, const DocLengthTable& l
         acc.weight.resize(slots, 0.0);
         acc.matched.resize(slots, 0);
     }
-    acc.touched.clear();
+    auto& touched = acc.touched;
+    touched.clear();
+    auto forget = [&](Xapian::docid id) { acc.weight[id] = 0, acc.matched[id] = 0; };
+
     const double n = lengths.documents;
     const double lenFactor = lengths.averageLength > 0 ? 1.0 / lengths.averageLength : 0.0;
+    const double shortest = std::max(db.get_doclength_lower_bound() * lenFactor, kMinNormLength);
+    struct Term {
+        size_t index;
+        double weight;  // idf part times the query's factor
+        double bound;   // the most one posting can add
+    };
+    std::vector<Term> order;
+    for (size_t i = 0; i < terms.size(); ++i) {
+        const double tf = db.get_termfreq(terms[i].first);
+        if (tf <= 0) continue;
+        double ratio = (n - tf + 0.5) / (tf + 0.5);
+        // Terms in more than about a third of the documents keep a small weight
+        // instead of a negative one.
+        if (ratio < 2) ratio = ratio * 0.5 + 1;
+        const double w = std::log(ratio) * terms[i].second;
+        const double maxWdf = db.get_wdf_upper_bound(terms[i].first);
+        const double bound = w * (maxWdf / (kK1 * (shortest * kB + (1 - kB)) + maxWdf)) * (kK1 + 1);
+        order.push_back({i, w, bound});
+    }
+    // Terms that can add most come first: once the documents found so far hold a top
+    // list that the remaining terms together cannot reach, no new document can enter
+    // it, and the remaining terms are only looked up for the documents still in reach.
+    std::stable_sort(order.begin(), order.end(),
+                     [](const Term& a, const Term& b) { return a.bound > b.bound; });
+    std::vector<double> rest(order.size() + 1, 0.0);  // bounds of order[j..] summed
+    for (size_t j = order.size(); j-- > 0;) rest[j] = rest[j + 1] + order[j].bound;
+
+    const size_t wanted = first + count;
+    const bool mayPrune = !matching && wanted > 0;
+    bool pruned = false;
+    double threshold = 0, best = 0, lastReach = HUGE_VAL;
+    auto contribution = [&](const Term& t, Xapian::docid id, double wdf) {
+        const double normLength = std::max(lengths.lengths[id] * lenFactor, kMinNormLength);
+        const double denom = kK1 * (normLength * kB + (1 - kB)) + wdf;
+        return denom > 0 ? t.weight * (wdf / denom) * (kK1 + 1) : 0.0;
+    };
+    // The wanted-th best score so far when it is above floor, else 0: every final top
+    // list scores at least this much.
+    auto kthScoreAbove = [&](double floor) {
+        std::vector<double> scores;
+        for (auto id : touched)
+            if (acc.weight[id] > floor) scores.push_back(acc.weight[id]);
+        if (scores.size() < wanted) return 0.0;
+        std::nth_element(scores.begin(), scores.begin() + static_cast<long>(wanted - 1),
+                         scores.end(), std::greater<>());
+        return scores[wanted - 1];
+    };
     try {
-        for (size_t i = 0; i < terms.size(); ++i) {
-            const std::string& term = terms[i].first;
-            const double tf = db.get_termfreq(term);
-            if (tf <= 0) continue;
-            double ratio = (n - tf + 0.5) / (tf + 0.5);
-            // Terms in more than about a third of the documents keep a small weight
-            // instead of a negative one.
-            if (ratio < 2) ratio = ratio * 0.5 + 1;
-            const double termWeight = std::log(ratio) * terms[i].second;
-            const uint64_t bit = 1ull << i;
+        for (size_t j = 0; j < order.size(); ++j) {
+            const Term& t = order[j];
+            const std::string& term = terms[t.index].first;
+            const uint64_t bit = 1ull << t.index;
+            // Slack for rounding: a bound must never fall below what it bounds.
+            const double reach = rest[j] * (1 + 1e-9);
+            // The wanted-th best score only grows, so an earlier figure stays valid; it
+            // is worked out again only when the reach of the rest has fallen a little.
+            if (mayPrune && !pruned && j > 0 && reach < best) {
+                if (threshold <= reach && reach < lastReach * 0.97) {
+                    threshold = kthScoreAbove(reach);
+                    lastReach = reach;
+                }
+                if (threshold > reach) {
+                    pruned = true;
+                    // Kept in document order for the lookups (a pass over the table is
+                    // cheaper than sorting).
+                    touched.clear();
+                    for (Xapian::docid id = 1; id < slots; ++id) {
+                        if (acc.matched[id] == 0) continue;
+                        if (acc.weight[id] + reach >= threshold)
+                            touched.push_back(id);
+                        else
+                            forget(id);
+                    }
+                }
+            }
+            if (pruned) {
+                auto it = db.postlist_begin(term);
+                const auto end = db.postlist_end(term);
+                for (auto id : touched) {
+                    it.skip_to(id);
+                    if (it == end) break;
+                    if (*it != id) continue;
+                    acc.matched[id] |= bit;
+                    acc.weight[id] += contribution(t, id, it.get_wdf());
+                }
+                const double after = rest[j + 1] * (1 + 1e-9);
+                std::erase_if(touched, [&](Xapian::docid id) {
+                    if (acc.weight[id] + after >= threshold) return false;
+                    forget(id);
+                    return true;
+                });
+                continue;
+            }
             for (auto it = db.postlist_begin(term); it != db.postlist_end(term); ++it) {
                 const Xapian::docid id = *it;
                 if (id >= slots) continue;  // newer than the table: not in this revision
-                const double wdf = it.get_wdf();
-                const double normLength = std::max(lengths.lengths[id] * lenFactor, kMinNormLength);
-                const double denom = kK1 * (normLength * kB + (1 - kB)) + wdf;
-                if (acc.matched[id] == 0) acc.touched.push_back(id);
+                if (acc.matched[id] == 0) touched.push_back(id);
                 acc.matched[id] |= bit;
-                if (denom > 0) acc.weight[id] += termWeight * (wdf / denom) * (kK1 + 1);
+                acc.weight[id] += contribution(t, id, it.get_wdf());
+                best = std::max(best, acc.weight[id]);
             }
         }
     } catch (...) {
-        for (auto id : acc.touched) acc.weight[id] = 0, acc.matched[id] = 0;
+        for (auto id : touched) forget(id);
         throw;
     }
     auto better = [&](Xapian::docid a, Xapian::docid b) {
         return acc.weight[a] != acc.weight[b] ? acc.weight[a] > acc.weight[b] : a < b;
     };
-    if (!acc.touched.empty()) {
-        auto best = std::min_element(acc.touched.begin(), acc.touched.end(), better);
-        const double top = acc.weight[*best];
-        const auto topMatched = static_cast<double>(std::popcount(acc.matched[*best]));
+    if (!touched.empty()) {
+        auto top = std::min_element(touched.begin(), touched.end(), better);
+        const double topWeight = acc.weight[*top];
+        const auto topMatched = static_cast<double>(std::popcount(acc.matched[*top]));
         const auto total = static_cast<double>(terms.size());
         auto percentOf = [&](Xapian::docid id) {
-            if (top <= 0) return 100;
-            return static_cast<int>(acc.weight[id] / top * topMatched / total * 100 +
+            if (topWeight <= 0) return 100;
+            return static_cast<int>(acc.weight[id] / topWeight * topMatched / total * 100 +
                                     100 * DBL_EPSILON);
         };
-        auto& t = acc.touched;
-        if (percentCutoff > 0) {
-            std::erase_if(t, [&](Xapian::docid id) {
-                if (percentOf(id) >= percentCutoff) return false;
-                acc.weight[id] = 0, acc.matched[id] = 0;
-                return true;
-            });
+        if (matching) {
+            if (percentCutoff > 0) {
+                std::erase_if(touched, [&](Xapian::docid id) {
+                    if (percentOf(id) >= percentCutoff) return false;
+                    forget(id);
+                    return true;
+                });
+            }
+            *matching = static_cast<Xapian::doccount>(touched.size());
         }
-        matching = static_cast<Xapian::doccount>(t.size());
-        const size_t want = std::min(t.size(), first + count);
-        std::partial_sort(t.begin(), t.begin() + static_cast<long>(want), t.end(), better);
-        for (size_t i = first; i < want; ++i)
-            out.push_back({t[i], acc.weight[t[i]], percentOf(t[i]), acc.matched[t[i]]});
+        // The percentage falls with the weight, so a cut-off ends the sorted list.
+        const size_t want = std::min(touched.size(), wanted);
+        std::partial_sort(touched.begin(), touched.begin() + static_cast<long>(want), touched.end(),
+                          better);
+        for (size_t i = first; i < want && percentOf(touched[i]) >= percentCutoff; ++i)
+            out.push_back({touched[i], acc.weight[touched[i]], percentOf(touched[i]),
+                           acc.matched[touched[i]]});
     }
-    for (auto id : acc.touched) acc.weight[id] = 0, acc.matched[id] = 0;
-    acc.touched.clear();
+    for (auto id : touched) forget(id);
+    touched.clear();
     return out;
 }
 

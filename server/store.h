@@ -72,14 +72,16 @@ struct RankedDoc {
 // Ranks the documents holding any of up to 64 distinct terms (term, weight factor) by
 // the index's default BM25 weighting, with the percentages Xapian's Enquire gives the
 // same OR query: weight relative to the best document, scaled by the share of the query
-// terms the best document matched. Documents below percentCutoff are left out;
-// "matching" receives how many remain. Returns the hits from rank "first" on, at most
-// "count", best first (equal weights: lower document number first). The lengths table
-// must come from the same revision as db.
+// terms the best document matched. Documents below percentCutoff are left out. Returns
+// the hits from rank "first" on, at most "count", best first (equal weights: lower
+// document number first). With matching null, documents that cannot reach the top
+// first + count are given up early; otherwise every posting is read and *matching
+// receives the number of documents at or above the cut-off. The lengths table must come
+// from the same revision as db.
 std::vector<RankedDoc> rankAnyTerm(Xapian::Database& db, const DocLengthTable& lengths,
                                    const std::vector<std::pair<std::string, double>>& terms,
                                    size_t first, size_t count, int percentCutoff,
-                                   Xapian::doccount& matching);
+                                   Xapian::doccount* matching);
 
 struct DatabaseInfo {
     int number = 0;

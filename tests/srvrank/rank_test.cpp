@@ -99,10 +99,15 @@ TEST_F(RankTest, RanksWeighsAndCutsOffLikeXapiansMatcher) {
             Xapian::MSet mset = enquire.get_mset(static_cast<Xapian::doccount>(first),
                                                  static_cast<Xapian::doccount>(count));
             Xapian::doccount matching = 0;
-            auto hits = rankAnyTerm(db, *lengths, terms, first, count, cutoff, matching);
+            // Half the rounds count every match, the others may give up documents early.
+            const bool counted = round % 2 == 0;
+            auto hits = rankAnyTerm(db, *lengths, terms, first, count, cutoff,
+                                    counted ? &matching : nullptr);
 
             ASSERT_EQ(hits.size(), mset.size()) << "round " << round;
-            EXPECT_GE(matching, mset.size());
+            if (counted) {
+                EXPECT_GE(matching, mset.size());
+            }
             size_t k = 0;
             for (auto it = mset.begin(); it != mset.end(); ++it, ++k) {
                 const auto& h = hits[k];

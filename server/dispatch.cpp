@@ -728,16 +728,20 @@ HttpReply Dispatcher::indexCommand(const RequestPath& path, const std::string& b
     } else if (c == "IXOADD") {
         reply.body = addByLocation(path);
     } else if (c == "IXODELETEDOC" || c == "IXODELETEREF") {
-        const std::string* docs = path.find("docs");
+        // The list is split on '+' as sent and only then decoded, so an item may hold
+        // '+', '&' or '%' written as %2B, %26 or %25 (references are file names).
+        const std::string* docs = path.findRaw("docs");
         if (!docs) {
             reply.body = "ERROR: no documents named\n";
             return reply;
         }
+        const std::vector<std::string> items = splitEncodedList(*docs, '+');
         int n;
         if (c == "IXODELETEDOC") {
             std::vector<uint32_t> ids;
-            for (const auto& s : splitList(*docs))
-                if (isNumber(s)) ids.push_back(static_cast<uint32_t>(std::atol(s.c_str())));
+            for (const auto& item : items)
+                for (const auto& s : splitList(item, ", \t"))
+                    if (isNumber(s)) ids.push_back(static_cast<uint32_t>(std::atol(s.c_str())));
             n = store_.deleteIds(ids);
         } else {
             int db = -1;
@@ -751,7 +755,7 @@ HttpReply Dispatcher::indexCommand(const RequestPath& path, const std::string& b
             } else if (const std::string* num = path.find("dbnum")) {
                 db = static_cast<int>(toLong(num, -1));
             }
-            n = store_.deleteReferences(splitList(*docs, "+"), db);
+            n = store_.deleteReferences(items, db);
         }
         reply.body = "DELETED=" + std::to_string(n) + "\n";
     } else if (c == "IXODELDBASE" || c == "IXOREMOVEDBASE") {

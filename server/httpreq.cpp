@@ -260,6 +260,23 @@ const std::string* RequestPath::findCaseBlind(std::string_view name) const {
     return nullptr;
 }
 
+const std::string* RequestPath::findRaw(std::string_view name) const {
+    for (size_t i = 0; i < params.size() && i < rawValues.size(); ++i)
+        if (params[i].first == name) return &rawValues[i];
+    return nullptr;
+}
+
+std::vector<std::string> splitEncodedList(std::string_view raw, char separator) {
+    std::vector<std::string> out;
+    while (!raw.empty()) {
+        size_t end = raw.find(separator);
+        std::string_view item = raw.substr(0, end);
+        raw = end == std::string_view::npos ? std::string_view() : raw.substr(end + 1);
+        if (!item.empty()) out.push_back(percentDecode(item));
+    }
+    return out;
+}
+
 RequestPath splitRequestPath(std::string_view path) {
     RequestPath out;
     path = trimView(path);
@@ -280,11 +297,10 @@ RequestPath splitRequestPath(std::string_view path) {
         piece = trimView(piece);
         if (piece.empty()) continue;
         size_t eq = piece.find('=');
-        if (eq == std::string_view::npos)
-            out.params.emplace_back(std::string(), percentDecode(piece));
-        else
-            out.params.emplace_back(std::string(piece.substr(0, eq)),
-                                    percentDecode(piece.substr(eq + 1)));
+        std::string_view value = eq == std::string_view::npos ? piece : piece.substr(eq + 1);
+        std::string name(eq == std::string_view::npos ? std::string_view() : piece.substr(0, eq));
+        out.params.emplace_back(std::move(name), percentDecode(value));
+        out.rawValues.emplace_back(value);
     }
     return out;
 }

@@ -70,12 +70,21 @@ std::string percentDecode(std::string_view text);
 // A request path split into its command ("IXOADD" of "/IXOADD?x", empty for
 // "/qmethod=..." paths) and '&'-separated parameters (name before the first '=',
 // value after it, percent-decoded). A parameter without '=' has an empty name.
+// rawValues holds each value as sent, before decoding, at the same index as params:
+// a list whose separator may also occur, encoded, inside its items is split on that.
 struct RequestPath {
     std::string command;
     std::vector<std::pair<std::string, std::string>> params;
+    std::vector<std::string> rawValues;
     const std::string* find(std::string_view name) const;  // first match, exact name
     const std::string* findCaseBlind(std::string_view name) const;
+    // The undecoded value of the first parameter named exactly name; null when absent.
+    const std::string* findRaw(std::string_view name) const;
 };
+
+// Splits an undecoded list on separator and percent-decodes each item, so an item may
+// carry the separator as %XX. Empty items are dropped.
+std::vector<std::string> splitEncodedList(std::string_view raw, char separator);
 RequestPath splitRequestPath(std::string_view path);
 
 // A complete HTTP/1.0 reply. contentType "binary/compressed" is set by compressReply.

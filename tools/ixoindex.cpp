@@ -84,8 +84,9 @@ void usage(std::FILE* out) {
         "handle and sends the documents to the retrieval server's index port in batches.\n"
         "The state file remembers each file's modification time, size and reference, so a\n"
         "later run sends only new or changed files and deletes the documents of files\n"
-        "that are gone. A file that fails is reported and skipped; it is tried again on\n"
-        "the next run.\n"
+        "that are gone (their references percent-encoded, so names holding '+', '&' or\n"
+        "'%%' are deleted too). A file that fails is reported and skipped; it is tried\n"
+        "again on the next run.\n"
         "\n"
         "With --mail, the messages of a mail program (oe4, oe5, eudora, smapi, mbox,\n"
         "maildir) are fetched into a work folder, imported and sent too; STORE names a\n"
@@ -149,6 +150,10 @@ int collect(const char* directory, const char* name, void* context) {
     return 0;
 }
 
+// A reference as an item of the "docs" list of a delete request: every byte but letters,
+// digits and "/._-" becomes %XX, so the list separator '+', the parameter separator '&',
+// '%' itself, blanks, '#', '?', '=' and bytes of 0x80 and above arrive as data. libixo
+// passes the text on as given, so nothing is encoded twice.
 std::string percentEncode(const std::string& text) {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;

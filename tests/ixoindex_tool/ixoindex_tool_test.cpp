@@ -84,6 +84,42 @@ TEST(IxoIndexTool, FirstRunThenOnlyChanges) {
     EXPECT_EQ(readWholeFile(state), remembered);
 }
 
+// File names holding the list separator '+', the parameter separator '&', a '%' that
+// reads like an escape, and a blank: once the files are gone, the next run deletes
+// exactly their documents.
+TEST(IxoIndexTool, DeletesFilesWithSeparatorsInTheirNames) {
+    testing_support::TempDir dir;
+    ServerProcess server(dir.path() / "home");
+    ASSERT_GT(server.indexPort, 0);
+    const std::string docs = dir.file("docs");
+    std::filesystem::create_directories(docs);
+    const std::pair<const char*, const char*> gone[] = {{"C++ notes.txt", "armadillos"},
+                                                        {"a&b.txt", "buffaloes"},
+                                                        {"%41.txt", "chinchillas"},
+                                                        {"my notes.txt", "dugongs"}};
+    const std::pair<const char*, const char*> kept[] = {
+        {"A.txt", "echidnas"}, {"C.txt", "flamingos"}, {"notes.txt", "gazelles"}};
+    for (const auto& [name, word] : gone)
+        writeWholeFile(docs + "/" + name, word + std::string("\n"));
+    for (const auto& [name, word] : kept)
+        writeWholeFile(docs + "/" + name, word + std::string("\n"));
+    const std::string state = dir.file("state");
+    const std::string cmd = std::string(IXOINDEX_BIN) +
+                            " --server 127.0.0.1:" + std::to_string(server.indexPort) +
+                            " --state " + state + " " + docs;
+    std::string out;
+    ASSERT_EQ(runCommand(cmd, &out), 0) << out;
+    for (const auto& [name, word] : gone) ASSERT_EQ(hits(server.queryPort, word, 1), 1) << name;
+    for (const auto& [name, word] : kept) ASSERT_EQ(hits(server.queryPort, word, 1), 1) << name;
+
+    for (const auto& [name, word] : gone) std::filesystem::remove(docs + "/" + name);
+    ASSERT_EQ(runCommand(cmd, &out), 0) << out;
+    for (const auto& [name, word] : gone) EXPECT_EQ(hits(server.queryPort, word, 0), 0) << name;
+    for (const auto& [name, word] : kept) EXPECT_EQ(hits(server.queryPort, word, 1), 1) << name;
+    const std::string remembered = readWholeFile(state);
+    for (const auto& [name, word] : gone) EXPECT_EQ(remembered.find(name), std::string::npos);
+}
+
 TEST(IxoIndexTool, UnreachableServerKeepsTheOldState) {
     testing_support::TempDir dir;
     const std::string docs = dir.file("docs");

@@ -1,7 +1,9 @@
 // The request grammar against a real index in a temporary folder, without sockets.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -237,6 +239,45 @@ TEST_F(DispatchTest, IndexCommandsChangeWhatQueriesSee) {
     EXPECT_EQ(idx("/IXODELETEREF?docs=file:///cars/engine.txt&dbname=mail"), "DELETED=1\n");
     EXPECT_EQ(idx("/IXODELETEDOC?docs=1+999+"), "DELETED=1\n");
     EXPECT_EQ(hitsOf(q("/qmethod=q&querytext=zeppelin+diesel")).size(), 0u);
+}
+
+// References are file names and may hold the list separator '+', '&' and '%': written
+// encoded, each names exactly its own document; plain '+' still separates references.
+TEST_F(DispatchTest, DeleteByReferenceSplitsTheListBeforeDecoding) {
+    const char* refs[] = {"/d/C++ notes.txt", "/d/a&b.txt",    "/d/%41.txt", "/d/A.txt", "/d/C",
+                          "/d/plain1.txt",    "/d/plain2.txt", "/d/keep.txt"};
+    std::string body;
+    for (const char* r : refs) body += idxDoc(r, "t", std::string("words of ") + r);
+    ASSERT_NE(idx("/IXOADDDATA? ", body + "#IXOENDDATA\n").find("INDEXID="), std::string::npos);
+    auto has = [&](const std::string& ref) {
+        std::string encoded;
+        for (unsigned char c : ref) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            encoded += std::isalnum(c) || c == '/' || c == '.' ? std::string(1, c) : hex;
+        }
+        return q("/qmethod=C&querytext=" + encoded + "&xoptions=useurl")
+                   .find("#IXOREFERENCE " + ref + "\n") != std::string::npos;
+    };
+    for (const char* r : refs) ASSERT_TRUE(has(r)) << r;
+
+    EXPECT_EQ(idx("/IXODELETEREF?docs=/d/C%2B%2B%20notes.txt+/d/a%26b.txt+/d/%2541.txt"),
+              "DELETED=3\n");
+    EXPECT_FALSE(has("/d/C++ notes.txt"));
+    EXPECT_FALSE(has("/d/a&b.txt"));
+    EXPECT_FALSE(has("/d/%41.txt"));
+    EXPECT_TRUE(has("/d/A.txt"));  // not what "%2541" decodes to a second time
+    EXPECT_TRUE(has("/d/C"));      // not a piece of the encoded "C++ notes.txt"
+
+    // Unencoded lists from older clients: '+' separates, with a database parameter.
+    EXPECT_EQ(idx("/IXODELETEREF?docs=/d/plain1.txt+/d/plain2.txt+&dbname=default"), "DELETED=2\n");
+    EXPECT_TRUE(has("/d/keep.txt"));
+
+    // Document numbers (1 to 8 in the order sent): '+' separates as sent, ',' and
+    // blanks also when encoded, as before.
+    EXPECT_EQ(idx("/IXODELETEDOC?docs=4%2C5+8+"), "DELETED=3\n");
+    EXPECT_FALSE(has("/d/A.txt"));
+    EXPECT_FALSE(has("/d/keep.txt"));
 }
 
 TEST_F(DispatchTest, DatabasesBackupAndRestore) {

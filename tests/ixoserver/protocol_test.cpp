@@ -132,6 +132,24 @@ TEST(RequestPath, SplitsCommandsAndParameters) {
     EXPECT_EQ(percentDecode("100%+%4g%41"), "100%+%4gA");
 }
 
+TEST(RequestPath, EncodedListsSplitBeforeDecoding) {
+    RequestPath p = splitRequestPath("/IXODELETEREF?docs=C%2B%2B%20notes.txt+a+b&dbname=x%26y");
+    ASSERT_NE(p.findRaw("docs"), nullptr);
+    EXPECT_EQ(*p.findRaw("docs"), "C%2B%2B%20notes.txt+a+b");
+    EXPECT_EQ(*p.find("docs"), "C++ notes.txt+a+b");
+    EXPECT_EQ(*p.findRaw("dbname"), "x%26y");
+    EXPECT_EQ(*p.find("dbname"), "x&y");
+    EXPECT_EQ(p.findRaw("nothing"), nullptr);
+
+    EXPECT_EQ(splitEncodedList("C%2B%2B%20notes.txt+a+b", '+'),
+              (std::vector<std::string>{"C++ notes.txt", "a", "b"}));
+    // "%25" is the percent sign itself and is not decoded a second time; empty items
+    // (a trailing separator) are dropped; a '%' without two hex digits stays as sent.
+    EXPECT_EQ(splitEncodedList("%2541.txt++100%.txt+", '+'),
+              (std::vector<std::string>{"%41.txt", "100%.txt"}));
+    EXPECT_TRUE(splitEncodedList("", '+').empty());
+}
+
 TEST(Replies, CompressedFormInflatesToTheOriginal) {
     HttpReply reply;
     reply.body = "numhits=1\nDoc_name=x\n";

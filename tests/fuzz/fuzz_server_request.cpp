@@ -78,6 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string plain;
     ixoserver::unscrambleTarget(bytes, plain);
     ixoserver::splitRequestPath(bytes);
+    ixoserver::splitEncodedList(bytes, '+');
     ixoserver::parseIdxText(bytes);
     ixoserver::IdxDocument doc;
     ixoserver::decodeDocData(std::string(bytes), doc);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ixo.h"
+#include "tools/reflist.h"
 
 namespace {
 
@@ -283,7 +284,9 @@ int runDelete(IXO& ixo, const Options& options) {
             std::fprintf(stderr, "ixoclient: not a document number: %s\n", word.c_str());
             return 2;
         }
-        list += word + "+";
+        list += (options.deleteMode == IXO_DELETE_REFERENCES ? tools::encodeReferenceItem(word)
+                                                             : word) +
+                "+";
     }
     std::vector<char> reply(4096);
     int32_t rc = ixoDeleteDocuments(&ixo, options.deleteMode, list.c_str(), reply.data(),

@@ -25,6 +25,7 @@
 #include "mailfetch/emailclient.h"
 #include "support/envcfgutil.h"
 #include "support/fileutil.h"
+#include "tools/reflist.h"
 
 namespace {
 
@@ -150,25 +151,6 @@ int collect(const char* directory, const char* name, void* context) {
     return 0;
 }
 
-// A reference as an item of the "docs" list of a delete request: every byte but letters,
-// digits and "/._-" becomes %XX, so the list separator '+', the parameter separator '&',
-// '%' itself, blanks, '#', '?', '=' and bytes of 0x80 and above arrive as data. libixo
-// passes the text on as given, so nothing is encoded twice.
-std::string percentEncode(const std::string& text) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '/' || c == '.' || c == '_' || c == '-') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
 std::string firstReference(const std::string& idx) {
     size_t p = idx.rfind("#IXOREFERENCE ", 0) == 0 ? 0 : idx.find("\n#IXOREFERENCE ");
     if (p == std::string::npos) return {};
@@ -212,7 +194,7 @@ class Indexer {
         for (const std::string& r : references) {
             if (r.empty()) continue;
             if (!list.empty()) list += "+";
-            list += percentEncode(r);
+            list += tools::encodeReferenceItem(r);
             if (list.size() > 1500) send();
         }
         send();

@@ -3,8 +3,6 @@
 // (SAPIOLUX_BENCH_DOCS, default 100000).
 #include <benchmark/benchmark.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -22,6 +20,7 @@
 #include "agent/texttoquery.h"
 #include "ixo.h"
 #include "support/lang2util.h"
+#include "tests/common/server_child.h"
 #include "tests/common/tempdir.h"
 
 namespace {
@@ -73,44 +72,21 @@ BENCHMARK(BM_BuildQuery64K)->Unit(benchmark::kMillisecond);
 // ixoserver in a temporary home, filled with generated documents once.
 class Server {
   public:
-    Server() {
-        home_ =
-            std::filesystem::temp_directory_path() / ("bench_agent_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(home_ / "ixo");
-        std::ofstream(home_ / "ixo" / "ixo.ini") << "[SERVER]\nQUERYPORT=0\nINDEXPORT=0\n";
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            std::string bin = std::string(SAPIOLUX_BIN_DIR) + "/ixoserver", h = home_.string();
-            ::execl(bin.c_str(), bin.c_str(), "-runhidden", "--home", h.c_str(), (char*)nullptr);
-            ::_exit(127);
-        }
-        for (int i = 0; i < 600 && queryPort == 0; ++i) {
-            std::ifstream ports(home_ / "ixo" / "ports");
-            std::string line;
-            while (std::getline(ports, line)) {
-                if (line.rfind("QUERYPORT=", 0) == 0) queryPort = std::atoi(line.c_str() + 10);
-                if (line.rfind("INDEXPORT=", 0) == 0) indexPort = std::atoi(line.c_str() + 10);
-            }
-            if (queryPort == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Server()
+        : child_(std::string(SAPIOLUX_BIN_DIR) + "/ixoserver", home_.path(),
+                 "QUERYPORT=0\nINDEXPORT=0\n") {
+        queryPort = child_.queryPort;
+        indexPort = child_.indexPort;
+        if (queryPort == 0) {
+            std::fprintf(stderr, "bench_agent: ixoserver did not start\n");
+            std::exit(1);
         }
         fill();
     }
     ~Server() {
-        if (pid_ > 0) {
-            // A server that does not stop on its own within ten seconds is ended.
-            ::kill(pid_, SIGTERM);
-            bool ended = false;
-            for (int i = 0; i < 200 && !ended; ++i) {
-                ended = ::waitpid(pid_, nullptr, WNOHANG) == pid_;
-                if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-            if (!ended) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
-            }
-        }
-        std::error_code ec;
-        std::filesystem::remove_all(home_, ec);
+        // Stopped as a user stops it; the fixture ends it if that takes over ten seconds.
+        child_.signal(SIGTERM);
+        child_.waitExit(std::chrono::seconds(10));
     }
     void fill() {
         const char* env = std::getenv("SAPIOLUX_BENCH_DOCS");
@@ -144,8 +120,8 @@ class Server {
     int queryPort = 0, indexPort = 0, documents = 0;
 
   private:
-    std::filesystem::path home_;
-    pid_t pid_ = -1;
+    testing_support::TempDir home_;
+    testing_support::ServerChild child_;
 };
 
 void BM_SuggestRoad(benchmark::State& state) {

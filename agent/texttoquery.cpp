@@ -85,23 +85,99 @@ std::unique_ptr<TermWeightTable> TermWeightTable::parse(const uint8_t* data, siz
 }
 
 int TermWeightTable::weight(std::string_view term) const {
-    std::string key(term);
-    uint32_t bucket = strHash(key.c_str(), static_cast<uint32_t>(buckets_.size()));
-    auto [first, count] = buckets_[bucket];
-    for (uint32_t i = first; i < first + count; ++i)
-        if (std::strncmp(terms_[i].c_str(), key.c_str(), compareLength_) == 0) return weights_[i];
+    // The term as a C string would see it: up to its first zero byte.
+    term = term.substr(0, term.find('\0'));
+    uint32_t h = 0;
+    for (char c : term)
+        h = h * 131u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(c)));
+    auto [first, count] = buckets_[h % buckets_.size()];
+    // Equal in the first L characters, a shorter string ending where the other goes on
+    // counting as a difference.
+    const size_t keyLength = std::min<size_t>(term.size(), compareLength_);
+    for (uint32_t i = first; i < first + count; ++i) {
+        const std::string& entry = terms_[i];
+        if (std::min<size_t>(entry.size(), compareLength_) == keyLength &&
+            std::memcmp(entry.data(), term.data(), keyLength) == 0)
+            return weights_[i];
+    }
     return kAbsentWeight;
 }
 
+namespace {
+
+// Open addressing over indexes into the caller's records: the table keeps each key's
+// hash and record index, the caller's equal(index) compares the key itself.
+class IndexTable {
+  public:
+    explicit IndexTable(size_t expected) {
+        size_t capacity = 64;
+        while (capacity < expected * 2) capacity <<= 1;
+        slots_.assign(capacity, Slot{});
+    }
+
+    // The record index stored for the key with this hash that equal accepts; when
+    // there is none, fresh is stored for it and -1 returned.
+    template <class Equal>
+    int32_t findOrAdd(uint32_t hash, int32_t fresh, Equal equal) {
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = spread(hash) & mask;; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (slot.index < 0) {
+                slot = Slot{hash, fresh};
+                if (++used_ * 2 > slots_.size()) grow();
+                return -1;
+            }
+            if (slot.hash == hash && equal(slot.index)) return slot.index;
+        }
+    }
+
+  private:
+    struct Slot {
+        uint32_t hash = 0;
+        int32_t index = -1;
+    };
+    static size_t spread(uint32_t hash) {
+        return static_cast<size_t>((hash * 0x9E3779B97F4A7C15ull) >> 32);
+    }
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2, Slot{});
+        old.swap(slots_);
+        const size_t mask = slots_.size() - 1;
+        for (const Slot& s : old) {
+            if (s.index < 0) continue;
+            size_t i = spread(s.hash) & mask;
+            while (slots_[i].index >= 0) i = (i + 1) & mask;
+            slots_[i] = s;
+        }
+    }
+    std::vector<Slot> slots_;
+    size_t used_ = 0;
+};
+
+uint32_t hashBytes(const char* p, size_t n) {
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * 16777619u;
+    return h;
+}
+
+}  // namespace
+
 std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeightTable* weights,
                                           bool (*makeTerm)(std::string& term)) {
-    // Window text repeats its words: each distinct candidate goes through the term
-    // check once, and equal terms are merged as they are found (the same outcome as
-    // sorting every occurrence and merging runs, without sorting them all).
-    std::unordered_map<std::string, int32_t> byCandidate;  // -> index in merged, -1 rejected
-    byCandidate.reserve(4096);
-    std::unordered_map<std::string, int32_t> byTerm;  // -> index in merged
+    // Window text repeats its words: each distinct candidate is counted in a flat
+    // table and goes through the term check once; equal terms are merged as they are
+    // found (the same outcome as sorting every occurrence and merging runs, without
+    // sorting them all).
+    struct Candidate {
+        char text[kMaxCandidate];
+        uint8_t length;
+        int32_t term;  // index in merged, -1 when rejected
+        int32_t count;
+    };
+    std::vector<Candidate> candidates;
+    IndexTable byCandidate(std::min<size_t>(clean.size() / 3 + 1, 2048));
     std::vector<QueryTerm> merged;
+    IndexTable byTerm(256);
     size_t pos = 0;
     char candidate[kMaxCandidate + 4];
     while (pos < clean.size()) {
@@ -110,32 +186,50 @@ std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeig
         while (pos < clean.size() && clean[pos] != ' ') ++pos;
         size_t length = pos - start;
         if (length < 2) continue;
-        size_t take = std::min(length, kMaxCandidate);
+        const size_t take = std::min(length, kMaxCandidate);
+        uint32_t h = 2166136261u;
         for (size_t k = 0; k < take; ++k) {
             char c = clean[start + k];
-            candidate[k] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+            c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+            candidate[k] = c;
+            h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
         }
+        const auto fresh = static_cast<int32_t>(candidates.size());
+        int32_t found = byCandidate.findOrAdd(h, fresh, [&](int32_t i) {
+            const Candidate& known = candidates[static_cast<size_t>(i)];
+            return known.length == take && std::memcmp(known.text, candidate, take) == 0;
+        });
+        if (found >= 0) {
+            ++candidates[static_cast<size_t>(found)].count;
+            continue;
+        }
+        Candidate& added = candidates.emplace_back();
+        std::memcpy(added.text, candidate, take);
+        added.length = static_cast<uint8_t>(take);
+        added.term = -1;
+        added.count = 1;
         candidate[take] = '\0';
-        auto [it, fresh] = byCandidate.try_emplace(std::string(candidate, take), -1);
-        if (fresh && ixoWordFilter(candidate)) {
-            std::string term(candidate);
-            if (makeTerm(term)) {
-                auto [t, added] = byTerm.try_emplace(term, static_cast<int32_t>(merged.size()));
-                if (added) merged.push_back(QueryTerm{std::move(term), 0});
-                it->second = t->second;
-            }
-        }
-        if (it->second >= 0) ++merged[it->second].value;
+        if (!ixoWordFilter(candidate)) continue;
+        std::string term(candidate);
+        if (!makeTerm(term)) continue;
+        const auto next = static_cast<int32_t>(merged.size());
+        int32_t same = byTerm.findOrAdd(hashBytes(term.data(), term.size()), next, [&](int32_t i) {
+            return merged[static_cast<size_t>(i)].term == term;
+        });
+        if (same < 0) merged.push_back(QueryTerm{std::move(term), 0});
+        candidates.back().term = same < 0 ? next : same;
     }
+    for (const Candidate& c : candidates)
+        if (c.term >= 0) merged[static_cast<size_t>(c.term)].value += c.count;
     if (merged.empty()) return merged;
-    std::sort(merged.begin(), merged.end(),
-              [](const QueryTerm& a, const QueryTerm& b) { return a.term < b.term; });
     for (auto& r : merged) {
         int w = weights ? weights->weight(r.term) : TermWeightTable::kAbsentWeight;
         r.value = static_cast<int32_t>(w * std::sqrt(static_cast<double>(r.value)));
     }
-    std::stable_sort(merged.begin(), merged.end(),
-                     [](const QueryTerm& a, const QueryTerm& b) { return a.value > b.value; });
+    // Highest value first, equal values in term order (terms are unique).
+    std::sort(merged.begin(), merged.end(), [](const QueryTerm& a, const QueryTerm& b) {
+        return a.value != b.value ? a.value > b.value : a.term < b.term;
+    });
     return merged;
 }
 
@@ -143,17 +237,18 @@ std::vector<QueryTerm> rankTerms(const char* text, const TermWeightTable* weight
     if (!text) return {};
     // Cleaning: an apostrophe inside a word joins its two sides (don't -> dont); every
     // other byte that is not an ASCII letter or digit becomes a space.
-    std::string clean;
     const size_t n = std::strlen(text);
-    clean.reserve(n);
+    std::string clean(n, ' ');
+    size_t used = 0;
     for (size_t i = 0; i < n; ++i) {
         char c = text[i];
         if (c == '\'' && i + 1 < n) {
             while (i + 1 < n && text[i + 1] == '\'') ++i;
             continue;
         }
-        clean += isAsciiAlnum(c) ? c : ' ';
+        clean[used++] = isAsciiAlnum(c) ? c : ' ';
     }
+    clean.resize(used);
     return countWeightedTerms(clean, weights, [](std::string& term) {
         if (!hasLetter(term)) return false;
         upperInPlace(term);

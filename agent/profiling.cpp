@@ -15,10 +15,6 @@
 namespace agent {
 namespace {
 
-bool isAsciiAlnum(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
-
 bool byScore(const ProfileTerm& a, const ProfileTerm& b) {
     return a.score > b.score;
 }
@@ -72,9 +68,7 @@ UserProfile profileCreate(int32_t categories, int32_t termsPerCategory, int32_t 
 
 std::vector<ProfileTerm> profileExtractTerms(const char* text, const TermWeightTable* weights) {
     if (!text) return {};
-    std::string clean(text);
-    for (char& c : clean)
-        if (!isAsciiAlnum(c)) c = ' ';
+    std::string clean = blankNonAlnum(text);
     // Profile terms are the query terms cut to the profile's term length.
     std::vector<QueryTerm> counted = countWeightedTerms(clean, weights, [](std::string& term) {
         if (!std::any_of(term.begin(), term.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))

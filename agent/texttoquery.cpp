@@ -27,9 +27,19 @@ uint32_t readU32(const uint8_t* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-bool isAsciiAlnum(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
+// Each byte as the cleaned text keeps it: ASCII letters and digits as they are, every
+// other byte a blank. A table, as prose mixes the two too irregularly for branches.
+struct CleanMap {
+    char to[256];
+    constexpr CleanMap() : to() {
+        for (int c = 0; c < 256; ++c) {
+            bool alnum = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+            to[c] = alnum ? static_cast<char>(c) : ' ';
+        }
+    }
+    char operator()(char c) const { return to[static_cast<unsigned char>(c)]; }
+};
+constexpr CleanMap kClean;
 
 void upperInPlace(std::string& s) {
     for (char& c : s)
@@ -226,11 +236,25 @@ std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeig
         int w = weights ? weights->weight(r.term) : TermWeightTable::kAbsentWeight;
         r.value = static_cast<int32_t>(w * std::sqrt(static_cast<double>(r.value)));
     }
-    // Highest value first, equal values in term order (terms are unique).
-    std::sort(merged.begin(), merged.end(), [](const QueryTerm& a, const QueryTerm& b) {
+    // Highest value first, equal values in term order (terms are unique). The order is
+    // found on indexes so that the strings move once.
+    std::vector<int32_t> order(merged.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int32_t>(i);
+    std::sort(order.begin(), order.end(), [&merged](int32_t x, int32_t y) {
+        const QueryTerm& a = merged[static_cast<size_t>(x)];
+        const QueryTerm& b = merged[static_cast<size_t>(y)];
         return a.value != b.value ? a.value > b.value : a.term < b.term;
     });
-    return merged;
+    std::vector<QueryTerm> ranked;
+    ranked.reserve(merged.size());
+    for (int32_t i : order) ranked.push_back(std::move(merged[static_cast<size_t>(i)]));
+    return ranked;
+}
+
+std::string blankNonAlnum(std::string_view text) {
+    std::string clean(text.size(), ' ');
+    for (size_t i = 0; i < text.size(); ++i) clean[i] = kClean(text[i]);
+    return clean;
 }
 
 std::vector<QueryTerm> rankTerms(const char* text, const TermWeightTable* weights) {
@@ -246,7 +270,7 @@ std::vector<QueryTerm> rankTerms(const char* text, const TermWeightTable* weight
             while (i + 1 < n && text[i + 1] == '\'') ++i;
             continue;
         }
-        clean[used++] = isAsciiAlnum(c) ? c : ' ';
+        clean[used++] = kClean(c);
     }
     clean.resize(used);
     return countWeightedTerms(clean, weights, [](std::string& term) {

@@ -59,6 +59,9 @@ struct QueryTerm {
 std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeightTable* weights,
                                           bool (*makeTerm)(std::string& term));
 
+// The text with every byte that is not an ASCII letter or digit made a blank.
+std::string blankNonAlnum(std::string_view text);
+
 // The ranked, merged terms of a text, highest score first (front end A's ranking).
 std::vector<QueryTerm> rankTerms(const char* text, const TermWeightTable* weights);
 

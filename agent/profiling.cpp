@@ -112,10 +112,24 @@ int profileUpdate(const char* text, UserProfile& profile, const TermWeightTable*
 
     ProfileCategory& category = profile.categories[chosen];
     std::vector<ProfileTerm> all = std::move(category.terms);
-    all.insert(all.end(), terms.begin(), terms.end());
-    std::sort(all.begin(), all.end(), byTerm);
+    all.insert(all.end(), std::make_move_iterator(terms.begin()),
+               std::make_move_iterator(terms.end()));
+    // In term order, found on keys so that few comparisons reach the strings; a term
+    // both in the category and in the text adds up its two scores.
+    struct Key {
+        uint64_t prefix;
+        size_t index;
+    };
+    std::vector<Key> order(all.size());
+    for (size_t i = 0; i < all.size(); ++i) order[i] = Key{textOrderPrefix(all[i].term), i};
+    std::sort(order.begin(), order.end(), [&all](const Key& a, const Key& b) {
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        return byTerm(all[a.index], all[b.index]);
+    });
     std::vector<ProfileTerm> merged;
-    for (auto& t : all) {
+    merged.reserve(all.size());
+    for (const Key& k : order) {
+        ProfileTerm& t = all[k.index];
         if (!merged.empty() && merged.back().term == t.term) {
             int64_t sum = static_cast<int64_t>(merged.back().score) + t.score;
             merged.back().score =

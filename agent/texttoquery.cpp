@@ -237,17 +237,24 @@ std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeig
         r.value = static_cast<int32_t>(w * std::sqrt(static_cast<double>(r.value)));
     }
     // Highest value first, equal values in term order (terms are unique). The order is
-    // found on indexes so that the strings move once.
-    std::vector<int32_t> order(merged.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int32_t>(i);
-    std::sort(order.begin(), order.end(), [&merged](int32_t x, int32_t y) {
-        const QueryTerm& a = merged[static_cast<size_t>(x)];
-        const QueryTerm& b = merged[static_cast<size_t>(y)];
-        return a.value != b.value ? a.value > b.value : a.term < b.term;
+    // found on keys so that few comparisons reach the strings and each term moves once.
+    struct Key {
+        int32_t value;
+        int32_t index;
+        uint64_t prefix;
+    };
+    std::vector<Key> order(merged.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = Key{merged[i].value, static_cast<int32_t>(i), textOrderPrefix(merged[i].term)};
+    std::sort(order.begin(), order.end(), [&merged](const Key& a, const Key& b) {
+        if (a.value != b.value) return a.value > b.value;
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        return merged[static_cast<size_t>(a.index)].term <
+               merged[static_cast<size_t>(b.index)].term;
     });
     std::vector<QueryTerm> ranked;
     ranked.reserve(merged.size());
-    for (int32_t i : order) ranked.push_back(std::move(merged[static_cast<size_t>(i)]));
+    for (const Key& k : order) ranked.push_back(std::move(merged[static_cast<size_t>(k.index)]));
     return ranked;
 }
 

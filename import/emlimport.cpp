@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <system_error>
+#include <unordered_set>
 
 #include "import/charset.h"
 #include "import/importargs.h"
@@ -25,6 +27,23 @@ constexpr int kMaxAttachmentDepth = 4;
 constexpr int kMaxNameTries = 1000;
 
 thread_local int gAttachmentDepth = 0;
+
+// Names held by attachments that are named but not written (and their side files'),
+// until the message that named them is done.
+thread_local std::unordered_set<std::string> gHeldNames;
+
+enum class NameState { Free, Taken, Unusable };
+
+// Whether an attachment that is only named may take path: free when nothing of that
+// name exists and no other attachment holds it. A name that cannot be looked up is
+// unusable, as a file that cannot be created there would be.
+NameState nameState(const std::string& path) {
+    if (gHeldNames.count(path)) return NameState::Taken;
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(path, ec);
+    if (status.type() == std::filesystem::file_type::not_found) return NameState::Free;
+    return ec ? NameState::Unusable : NameState::Taken;
+}
 
 char upperAscii(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
@@ -189,24 +208,57 @@ std::string emlAttachmentDirectory(const ImportArgs* args) {
     return dir;
 }
 
-std::vector<EmlWrittenAttachment> emlWriteAttachments(const EmlMessage& message,
-                                                      const std::string& directory,
-                                                      const std::string& parentReference,
-                                                      long parentDate,
-                                                      const std::string& parentDateText) {
+std::vector<EmlWrittenAttachment> emlWriteAttachments(
+    const EmlMessage& message, const std::string& directory, const std::string& parentReference,
+    long parentDate, const std::string& parentDateText, const EmlNeedsFile& needsFile) {
     std::vector<EmlWrittenAttachment> written;
     if (directory.empty()) return written;
     std::string dir = directory;
     if (dir.back() != '/' && dir.back() != '\\') dir += '/';
+    // Whether the folder exists, looked up once for the first attachment only named.
+    std::optional<bool> folderExists;
     for (size_t index = 0; index < message.parts.size(); ++index) {
         const EmlPart& part = message.parts[index];
         if (!part.fileName || !part.hasData) continue;
         std::string name = emlSafeFileName(*part.fileName);
         if (name.empty()) name = "email" + std::to_string(index) + ".eml";
+        EmlWrittenAttachment out;
+        // A file nobody will read is only named: creating and removing it (and its side
+        // file) costs more than the rest of the message's import.
+        if (needsFile && !needsFile(dir + name)) {
+            if (!folderExists) {
+                std::error_code ec;
+                folderExists = std::filesystem::is_directory(dir, ec);
+            }
+            bool named = false;
+            for (int attempt = 0; *folderExists && attempt <= kMaxNameTries; ++attempt) {
+                std::string path =
+                    attempt == 0
+                        ? dir + name
+                        : dir + std::to_string(index + static_cast<size_t>(attempt)) + name;
+                std::string sidePath = path + kIdxSideFileSuffix;
+                NameState state = nameState(path);
+                if (state == NameState::Free) state = nameState(sidePath);
+                if (state == NameState::Taken) continue;
+                if (state == NameState::Unusable) break;
+                out.path = std::move(path);
+                out.sidePath = std::move(sidePath);
+                out.onDisk = false;
+                named = true;
+                break;
+            }
+            if (!named) {
+                importLog(2, "Warning: Couldn't write attachment %s\n", name.c_str());
+                continue;
+            }
+            written.push_back(out);
+            gHeldNames.insert(out.path);
+            gHeldNames.insert(out.sidePath);
+            continue;
+        }
         // A name is taken only when neither the file nor its side file exists; both are
         // created exclusively, so nothing that is there is ever replaced and no separate
         // look-up is needed first.
-        EmlWrittenAttachment out;
         std::FILE* file = nullptr;
         std::FILE* side = nullptr;
         for (int attempt = 0; attempt <= kMaxNameTries && !file; ++attempt) {
@@ -214,6 +266,8 @@ std::vector<EmlWrittenAttachment> emlWriteAttachments(const EmlMessage& message,
                 attempt == 0 ? dir + name
                              : dir + std::to_string(index + static_cast<size_t>(attempt)) + name;
             std::string sidePath = path + kIdxSideFileSuffix;
+            if (!gHeldNames.empty() && (gHeldNames.count(path) || gHeldNames.count(sidePath)))
+                continue;
             file = createNew(path);
             if (!file) {
                 if (errno == EEXIST) continue;
@@ -256,6 +310,12 @@ std::vector<EmlWrittenAttachment> emlWriteAttachments(const EmlMessage& message,
     return written;
 }
 
+void emlReleaseAttachmentName(const EmlWrittenAttachment& attachment) {
+    if (attachment.onDisk) return;
+    gHeldNames.erase(attachment.path);
+    gHeldNames.erase(attachment.sidePath);
+}
+
 int emlImportHandler(ImportContext* context, ImportArgs* args, char* fname, size_t,
                      const char* from, SrcFileSpec* sfs, ImportEntry*) {
     ASSERT_a(fname != NULL);
@@ -282,8 +342,22 @@ int emlImportHandler(ImportContext* context, ImportArgs* args, char* fname, size
     const std::string parentReference = sfs->reference ? *sfs->reference : std::string(from);
     long parentDate = sfs->date ? std::strtol(sfs->date->c_str(), nullptr, 10) : 0;
     if (parentDate <= 0) parentDate = static_cast<long>(std::time(nullptr));
+    // Attachments are read back only when they are kept or imported by a handler of
+    // their type; the others are only named (the names still show in the error list).
+    const bool keepFiles = args->attachmentKeep && args->attachmentsSet;
+    const bool importing = !args->attachmentsSet || args->attachmentImport;
+    const EmlNeedsFile needsFile = [&](const std::string& path) {
+        return keepFiles || (importing && gAttachmentDepth < kMaxAttachmentDepth &&
+                             !importRefusesType(context, args, path));
+    };
     const std::vector<EmlWrittenAttachment> written =
-        emlWriteAttachments(message, directory, parentReference, parentDate, dateText);
+        emlWriteAttachments(message, directory, parentReference, parentDate, dateText, needsFile);
+    struct ReleaseNames {
+        const std::vector<EmlWrittenAttachment>& written;
+        ~ReleaseNames() {
+            for (const EmlWrittenAttachment& a : written) emlReleaseAttachmentName(a);
+        }
+    } releaseNames{written};
 
     const IdxRemapTable remap = args->remapTable();
     if (args->attachmentKeep && args->attachmentsSet) {
@@ -304,13 +378,20 @@ int emlImportHandler(ImportContext* context, ImportArgs* args, char* fname, size
         } else {
             importLog(3, "Well we are now importing\n");
             ++gAttachmentDepth;
-            for (const EmlWrittenAttachment& a : written)
-                importProcessInput(context, args, a.path.c_str());
+            for (const EmlWrittenAttachment& a : written) {
+                if (a.onDisk) {
+                    importProcessInput(context, args, a.path.c_str());
+                } else {
+                    importLog(3, "Importing document \"%s\"\n", a.path.c_str());
+                    importRefuseUnknownType(context, a.path.c_str());
+                }
+            }
             --gAttachmentDepth;
         }
     }
 
     for (const EmlWrittenAttachment& a : written) {
+        if (!a.onDisk) continue;
         if (!args->attachmentKeep || !args->attachmentsSet) {
             if (args->attachmentsSet) importLog(3, "Deleting attachment: %s\n", a.path.c_str());
             fileDelete(a.path.c_str());

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,22 +28,31 @@ bool emlSetImportDetails(const ImportArgs* args, const EmlMessage& message, std:
 // Where attachments go: empty when they are not written.
 std::string emlAttachmentDirectory(const ImportArgs* args);
 
-// One attachment written to disk, with its side file.
+// One attachment written to disk, with its side file, or only named (onDisk false):
+// its name and side-file name are then held for this thread until
+// emlReleaseAttachmentName, so no other attachment takes them meanwhile.
 struct EmlWrittenAttachment {
     std::string path;
     std::string sidePath;
+    bool onDisk = true;
 };
+
+// Decides by a chosen file name whether the attachment must exist as a file.
+using EmlNeedsFile = std::function<bool(const std::string& path)>;
 
 // Writes every part that has a name and data into directory (which gets a separator
 // when it has none), never replacing an existing file: the name is made safe, and
-// while that name or its side file exists the part index + 1, + 2, ... is put in front.
-// Each written file gets its side file ("#IXOREFERENCE", "#IXODATE", "#IXOFIELD
-// ParentDocument") naming parentReference. Returns what was written.
-std::vector<EmlWrittenAttachment> emlWriteAttachments(const EmlMessage& message,
-                                                      const std::string& directory,
-                                                      const std::string& parentReference,
-                                                      long parentDate,
-                                                      const std::string& parentDateText);
+// while that name or its side file exists (or is held by a named-only attachment) the
+// part index + 1, + 2, ... is put in front. Each written file gets its side file
+// ("#IXOREFERENCE", "#IXODATE", "#IXOFIELD ParentDocument") naming parentReference.
+// When needsFile is given and says no for a name, the part is only named, not
+// written. Returns what was written or named.
+std::vector<EmlWrittenAttachment> emlWriteAttachments(
+    const EmlMessage& message, const std::string& directory, const std::string& parentReference,
+    long parentDate, const std::string& parentDateText, const EmlNeedsFile& needsFile = {});
+
+// Gives up the names a named-only attachment holds (no-op for a written one).
+void emlReleaseAttachmentName(const EmlWrittenAttachment& attachment);
 
 // Line ends of a text as bare LF (CR LF and lone CR both become LF).
 std::string emlNormalizeLineEnds(std::string_view text);

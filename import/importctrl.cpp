@@ -580,6 +580,20 @@ void importDefaultTitleRule(SrcFileSpec* spec, const char* text, int32_t wordLim
     if (!title.empty()) srcFileSpecSetTitle(spec, title.c_str());
 }
 
+bool importRefusesType(ImportContext* context, const ImportArgs* args, const std::string& name) {
+    if (name.empty() || endsWithSeparator(name)) return false;
+    const std::string extension = importExtensionOf(name);
+    if (extension == "idx" || importFindEntry(context, extension)) return false;
+    return !(args->defaultExtension &&
+             importFindEntry(context, lowerCase(*args->defaultExtension)));
+}
+
+int importRefuseUnknownType(ImportContext* context, const char* name) {
+    importAddError(context, -2, -3, "Applying Import filter: Unhandled file extension", name);
+    importLog(2, "Warning: Unknown file type for file \"%s\"\n", name);
+    return -2;
+}
+
 int importProcessInput(ImportContext* context, ImportArgs* args, const char* name) {
     if (!name || !*name) {
         importLog(3, "ProcessInput: Invalid document name\n");
@@ -599,12 +613,7 @@ int importProcessInput(ImportContext* context, ImportArgs* args, const char* nam
                               fileExists(input.substr(0, input.size() - 4).c_str()) == 0;
         if (args->defaultExtension && !sideFile)
             entry = importFindEntry(context, lowerCase(*args->defaultExtension));
-        if (!entry) {
-            importAddError(context, -2, -3, "Applying Import filter: Unhandled file extension",
-                           name);
-            importLog(2, "Warning: Unknown file type for file \"%s\"\n", name);
-            return -2;
-        }
+        if (!entry) return importRefuseUnknownType(context, name);
     }
 
     int result;

@@ -142,6 +142,14 @@ ImportEntry* importFindEntry(ImportContext* context, const std::string& extensio
 // The per-document flow for one input name; returns the input's result.
 int importProcessInput(ImportContext* context, ImportArgs* args, const char* name);
 
+// True when importProcessInput would refuse the file name (not a folder) as of an unknown
+// type whatever the file holds: no handler for its extension and none by the default
+// extension. Names ending in ".idx" are never counted here (they may be side files).
+bool importRefusesType(ImportContext* context, const ImportArgs* args, const std::string& name);
+// What importProcessInput does for a file of an unknown type: records and logs the
+// refusal and returns -2.
+int importRefuseUnknownType(ImportContext* context, const char* name);
+
 // The extension used for look-up: the separator itself for a name ending in '/' or
 // '\\', else the text after the last dot of the last path component (empty without
 // one), lower-cased.

@@ -28,8 +28,8 @@ constexpr int kMaxNameTries = 1000;
 
 thread_local int gAttachmentDepth = 0;
 
-// Names held by attachments that are named but not written (and their side files'),
-// until the message that named them is done.
+// Names held until the message that gave them is done: those of attachments only
+// named, and the side-file names of all attachments (their side files stay in memory).
 thread_local std::unordered_set<std::string> gHeldNames;
 
 enum class NameState { Free, Taken, Unusable };
@@ -256,11 +256,11 @@ std::vector<EmlWrittenAttachment> emlWriteAttachments(
             gHeldNames.insert(out.sidePath);
             continue;
         }
-        // A name is taken only when neither the file nor its side file exists; both are
-        // created exclusively, so nothing that is there is ever replaced and no separate
-        // look-up is needed first.
+        // A name is taken only when neither the file nor its side file exists. The file
+        // is created exclusively, so nothing that is there is ever replaced; the side
+        // file is only read by this thread's importers and is held in memory under its
+        // name, which is looked up (it must not exist) and then held.
         std::FILE* file = nullptr;
-        std::FILE* side = nullptr;
         for (int attempt = 0; attempt <= kMaxNameTries && !file; ++attempt) {
             std::string path =
                 attempt == 0 ? dir + name
@@ -273,12 +273,12 @@ std::vector<EmlWrittenAttachment> emlWriteAttachments(
                 if (errno == EEXIST) continue;
                 break;
             }
-            side = createNew(sidePath);
-            if (!side) {
+            const NameState sideState = nameState(sidePath);
+            if (sideState != NameState::Free) {
                 std::fclose(file);
                 file = nullptr;
                 std::remove(path.c_str());
-                if (errno == EEXIST) continue;
+                if (sideState == NameState::Taken) continue;
                 break;
             }
             out.path = std::move(path);
@@ -289,9 +289,7 @@ std::vector<EmlWrittenAttachment> emlWriteAttachments(
             continue;
         }
         if (!writeAll(file, part.text)) {
-            std::fclose(side);
             std::remove(out.path.c_str());
-            std::remove(out.sidePath.c_str());
             importLog(2, "Warning: Couldn't write attachment %s\n", out.path.c_str());
             continue;
         }
@@ -301,19 +299,17 @@ std::vector<EmlWrittenAttachment> emlWriteAttachments(
             "#IXOREFERENCE " + reference + "-" + std::to_string(index) + "-" + oneLine(name) + "\n";
         header += "#IXODATE " + std::to_string(parentDate) + " " + oneLine(parentDateText) + "\n";
         header += "#IXOFIELD ParentDocument=\"" + reference + "\"\n";
-        if (!writeAll(side, header)) {
-            std::remove(out.sidePath.c_str());
-            importLog(2, "Warning: Couldn't write side file %s\n", out.sidePath.c_str());
-        }
-        written.push_back(std::move(out));
+        written.push_back(out);
+        gHeldNames.insert(out.sidePath);
+        importHoldSideFile(out.sidePath, std::move(header));
     }
     return written;
 }
 
 void emlReleaseAttachmentName(const EmlWrittenAttachment& attachment) {
-    if (attachment.onDisk) return;
-    gHeldNames.erase(attachment.path);
+    if (!attachment.onDisk) gHeldNames.erase(attachment.path);
     gHeldNames.erase(attachment.sidePath);
+    importDropSideFile(attachment.sidePath);
 }
 
 int emlImportHandler(ImportContext* context, ImportArgs* args, char* fname, size_t,
@@ -396,7 +392,6 @@ int emlImportHandler(ImportContext* context, ImportArgs* args, char* fname, size
             if (args->attachmentsSet) importLog(3, "Deleting attachment: %s\n", a.path.c_str());
             fileDelete(a.path.c_str());
         }
-        fileDelete(a.sidePath.c_str());
     }
     return 0;
 }

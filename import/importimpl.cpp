@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <unordered_map>
 #include <vector>
 
 #include "import/idxreader.h"
@@ -129,13 +130,36 @@ std::string importExtraIdxName(const ImportArgs* args, const char* name) {
     return out + base + kIdxSideFileSuffix;
 }
 
+namespace {
+thread_local std::unordered_map<std::string, std::string> gHeldSideFiles;
+}  // namespace
+
+void importHoldSideFile(const std::string& sidePath, std::string text) {
+    gHeldSideFiles[sidePath] = std::move(text);
+}
+
+void importDropSideFile(const std::string& sidePath) {
+    gHeldSideFiles.erase(sidePath);
+}
+
+const std::string* importHeldSideFile(const std::string& sidePath) {
+    if (gHeldSideFiles.empty()) return nullptr;
+    auto it = gHeldSideFiles.find(sidePath);
+    return it == gHeldSideFiles.end() ? nullptr : &it->second;
+}
+
 int importMergeSideFiles(ImportArgs* args, const char* name, SrcFileSpec* spec) {
     const IdxRemapTable remap = args->remapTable();
     IdxReadOptions options;
     options.remap = &remap;
     int merged = 0;
     for (const std::string& side : {idxSideFileName(name), importExtraIdxName(args, name)}) {
-        if (side.empty() || fileExists(side.c_str()) != 0) continue;
+        if (side.empty()) continue;
+        if (const std::string* held = importHeldSideFile(side)) {
+            if (idxReadDocument(spec, std::string_view(*held), &options) == 0) ++merged;
+            continue;
+        }
+        if (fileExists(side.c_str()) != 0) continue;
         if (idxReadDocumentFile(spec, side.c_str(), &options) == 0) ++merged;
     }
     return merged;

@@ -31,6 +31,13 @@ int importSourceTextHandler(ImportContext* context, ImportArgs* args, char* name
 // Merges name + ".idx" and the matching file of the extra-IDX directory into spec.
 // Returns the number of side files merged.
 int importMergeSideFiles(ImportArgs* args, const char* name, SrcFileSpec* spec);
+// Side files held in memory instead of on disk (the mail importer's side files of its
+// attachments): while held, every side-file reader of this thread sees text under
+// sidePath as if the file were there. Holding again replaces the text.
+void importHoldSideFile(const std::string& sidePath, std::string text);
+void importDropSideFile(const std::string& sidePath);
+// The text held under sidePath, or null.
+const std::string* importHeldSideFile(const std::string& sidePath);
 // The extra-IDX side file of name, or empty when no extra-IDX directory is set.
 std::string importExtraIdxName(const ImportArgs* args, const char* name);
 // Values of the extraction fields found in text, set into spec.

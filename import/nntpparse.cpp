@@ -6,6 +6,7 @@
 #include "import/emlparse.h"
 #include "import/idxreader.h"
 #include "import/importargs.h"
+#include "import/importimpl.h"
 #include "import/importlog.h"
 #include "import/readfile.h"
 #include "support/fileutil.h"
@@ -104,10 +105,11 @@ int nntpImportHandler(ImportContext* context, ImportArgs* args, char* fname, siz
         if (*value) srcFileSpecSetFieldRemapped(&remap, sfs, name, (*value)->c_str());
 
     const std::string side = idxSideFileName(from);
-    if (fileExists(side.c_str()) == 0) {
-        IdxReadOptions options;
-        options.remap = &remap;
+    IdxReadOptions options;
+    options.remap = &remap;
+    if (const std::string* held = importHeldSideFile(side))
+        idxReadDocument(sfs, std::string_view(*held), &options);
+    else if (fileExists(side.c_str()) == 0)
         idxReadDocumentFile(sfs, side.c_str(), &options);
-    }
     return 0;
 }

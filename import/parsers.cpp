@@ -1,13 +1,16 @@
 #include "import/parsers.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "import/htmlimport.h"
+#include "import/importimpl.h"
 #include "import/importlog.h"
 #include "support/slaveutil.h"
 
@@ -73,9 +76,27 @@ SlaveProcess* ensureStarted(ImportContext* context, ConverterSlot& slot) {
 
 // The reference held by name's IDX side file, or empty.
 std::string sideFileReference(const char* name) {
-    std::FILE* f = std::fopen(idxSideFileName(name).c_str(), "rb");
-    if (!f) return {};
+    const std::string side = idxSideFileName(name);
     std::string ref;
+    if (const std::string* held = importHeldSideFile(side)) {
+        // Lines as the file reader below sees them: at most 4095 bytes, up to a NUL.
+        std::string_view text(*held);
+        while (!text.empty()) {
+            const size_t nl = text.find('\n');
+            const size_t length = std::min<size_t>(nl == text.npos ? text.size() : nl + 1, 4095);
+            std::string_view line = text.substr(0, length);
+            text.remove_prefix(length);
+            if (line.substr(0, 14) == "#IXOREFERENCE ") {
+                line.remove_prefix(14);
+                ref.assign(line.substr(0, line.find('\0')));
+                while (!ref.empty() && (ref.back() == '\n' || ref.back() == '\r')) ref.pop_back();
+                break;
+            }
+        }
+        return ref;
+    }
+    std::FILE* f = std::fopen(side.c_str(), "rb");
+    if (!f) return {};
     char line[4096];
     while (std::fgets(line, sizeof line, f)) {
         if (std::strncmp(line, "#IXOREFERENCE ", 14) == 0) {

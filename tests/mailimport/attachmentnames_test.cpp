@@ -125,4 +125,23 @@ TEST(EmlAttachmentNames, KeptAttachmentsOfEveryTypeAreWritten) {
     EXPECT_NE(run.idx.find("NUMATTACH=\"3\""), std::string::npos);
 }
 
+// An existing file under an attachment's side-file name moves the attachment to the
+// next name, as an existing attachment name does, and is neither read nor removed.
+TEST(EmlAttachmentNames, ExistingSideFileNameIsSteppedOverAndKept) {
+    TempDir dir;
+    const std::string tmp = dir.file("tmp/");
+    fs::create_directories(tmp);
+    const std::string foreign = "#IXOREFERENCE foreign\n#IXOFIELD Planted=\"yes\"\n";
+    writeWholeFile(tmp + "photo.txt.idx", foreign);
+    writeWholeFile(dir.file("m.eml"), kMixed);
+    Outcome run = importMessage(dir.file("m.eml"), tmp, dir.file("out.idx"));
+    EXPECT_NE(run.idx.find("#IXOREFERENCE <mixed@x>-3-photo.txt\n"), std::string::npos);
+    EXPECT_NE(run.idx.find("#IXOFILENAME " + tmp + "4photo.txt\n"), std::string::npos);
+    EXPECT_NE(run.idx.find("ParentDocument=\"<mixed@x>\""), std::string::npos);
+    EXPECT_EQ(run.idx.find("Planted"), std::string::npos);
+    EXPECT_EQ(run.idx.find("foreign"), std::string::npos);
+    EXPECT_EQ(readWholeFile(tmp + "photo.txt.idx"), foreign);
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp), fs::directory_iterator()), 1);
+}
+
 }  // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "agent/profiling.h"
 #include "agent/texttoquery.h"
@@ -61,6 +63,33 @@ TEST(TermWeights, LooksTermsUpAndRejectsMalformedFiles) {
     EXPECT_FALSE(parse(hugeCount));
 }
 
+TEST(TermWeights, ComparesAsManyCharactersAsTheFileSays) {
+    std::string bytes =
+        agent_test::buildWeightFile({{"APPLE", 10}, {"APPLY", 20}, {"PEAR", 200}}, 1);
+    auto withLength = [&bytes](uint8_t length) {
+        std::string b = bytes;
+        b[4] = static_cast<char>(length);
+        return TermWeightTable::parse(reinterpret_cast<const uint8_t*>(b.data()), b.size());
+    };
+    auto four = withLength(4);
+    ASSERT_TRUE(four);
+    // The first entry of the bucket that agrees in four characters wins.
+    EXPECT_EQ(four->weight("APPLY"), 10);
+    EXPECT_EQ(four->weight("APPL"), 10);
+    EXPECT_EQ(four->weight("PEARS"), 200);
+    EXPECT_EQ(four->weight("APP"), 255);
+    auto twenty = withLength(20);
+    ASSERT_TRUE(twenty);
+    EXPECT_EQ(twenty->weight("APPLY"), 20);
+    EXPECT_EQ(twenty->weight("APPLES"), 255);
+    EXPECT_EQ(twenty->weight("APPL"), 255);
+    // A term is read up to a zero byte, as the file's terms are.
+    EXPECT_EQ(twenty->weight(std::string_view("PEAR\0XYZ", 8)), 200);
+    auto none = withLength(0);
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->weight("ZZZ"), 10);
+}
+
 TEST(TermWeights, LoadsMarkedAndPlainFiles) {
     testing_support::TempDir dir;
     std::string bytes = agent_test::buildWeightFile({{"APPLE", 10}, {"PEAR", 200}});
@@ -112,6 +141,38 @@ TEST(TextToQuery, WritesAtMostMaxTermsOfEqualScore) {
     std::string q = textToQuery(text.c_str(), 40, t.get());
     EXPECT_EQ(terms(q), 40);
     EXPECT_EQ(std::count(q.begin(), q.end(), '~'), 40);
+}
+
+TEST(TextToQuery, CountsEveryOneOfManyDistinctWords) {
+    // Thousands of distinct words, each one to three times, mixed through the text in
+    // both cases: every word keeps its own count however large the counting grows.
+    constexpr int kWords = 6000;
+    std::string text;
+    char word[16];
+    for (int round = 0; round < 3; ++round)
+        for (int i = 0; i < kWords; ++i) {
+            if (i % 3 < round) continue;
+            std::snprintf(word, sizeof word, round == 1 ? "zqzqzq%04d " : "ZQZQZQ%04d, ", i);
+            text += word;
+        }
+    auto ranked = rankTerms(text.c_str(), nullptr);
+    ASSERT_EQ(ranked.size(), static_cast<size_t>(kWords));
+    int checked = 0;
+    for (const auto& t : ranked) {
+        int i = std::atoi(t.term.c_str() + 6);
+        ASSERT_EQ(t.term, (std::snprintf(word, sizeof word, "ZQZQZQ%04d", i), std::string(word)));
+        EXPECT_EQ(t.value, static_cast<int>(255 * std::sqrt(static_cast<double>(i % 3 + 1))))
+            << t.term;
+        ++checked;
+    }
+    EXPECT_EQ(checked, kWords);
+    // Highest count first, then in term order (the terms share long beginnings).
+    for (size_t k = 1; k < ranked.size(); ++k) {
+        const QueryTerm &a = ranked[k - 1], &b = ranked[k];
+        ASSERT_TRUE(a.value > b.value || (a.value == b.value && a.term < b.term)) << b.term;
+    }
+    EXPECT_EQ(ranked.front().term, "ZQZQZQ0002");
+    EXPECT_EQ(ranked.back().term, "ZQZQZQ5997");
 }
 
 TEST(Stripping, DuplicatesNumbersSingleLettersAndStopList) {

@@ -6,6 +6,9 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <unordered_map>
 
 #include "import/asciicase.h"
 
@@ -79,6 +82,25 @@ class Converter {
   private:
     iconv_t cd_;
 };
+
+// A converter from a character set to UTF-8, kept per thread and name: opening one
+// loads the character set's conversion module, which closing it unloads again, so
+// messages in the same character set would pay for that every time. Null when iconv
+// does not know the name. The converter is in its initial state.
+Converter* converterToUtf8(const std::string& from) {
+    // Names come from documents: only so many different ones are kept.
+    constexpr size_t kMaxKept = 64;
+    thread_local std::unordered_map<std::string, std::unique_ptr<Converter>> kept;
+    auto it = kept.find(from);
+    if (it == kept.end()) {
+        if (kept.size() >= kMaxKept) kept.clear();
+        it = kept.emplace(from, std::make_unique<Converter>("UTF-8", from.c_str())).first;
+    }
+    Converter* conv = it->second.get();
+    if (!conv->valid()) return nullptr;
+    conv->reset();
+    return conv;
+}
 
 // Windows-1252 bytes 0x80..0x9F and the code points they stand for (0 = unassigned).
 constexpr std::array<uint16_t, 32> kHighTable = {
@@ -208,8 +230,9 @@ void utf8ToWindows1252(std::string_view bytes, std::string& out) {
 
 // Any character set iconv knows to UTF-8 (lossless); unreadable bytes become "?".
 bool toUtf8(std::string_view bytes, const std::string& from, std::string& out) {
-    Converter conv("UTF-8", from.c_str());
-    if (!conv.valid()) return false;
+    Converter* found = converterToUtf8(from);
+    if (!found) return false;
+    Converter& conv = *found;
     out.clear();
     out.reserve(bytes.size() * 2 + 16);
     char* in = const_cast<char*>(bytes.data());
@@ -295,10 +318,7 @@ std::string charsetDecide(std::string_view declared, std::string_view bytes) {
         // mistakes (the declaration itself was readable as single bytes).
         bool wide = name.rfind("utf-16", 0) == 0 || name.rfind("utf-32", 0) == 0 ||
                     name.rfind("ucs-", 0) == 0;
-        if (!wide) {
-            Converter probe("UTF-8", name.c_str());
-            if (probe.valid()) return name;
-        }
+        if (!wide && converterToUtf8(name)) return name;
     }
     bool high = std::any_of(bytes.begin(), bytes.end(),
                             [](char c) { return static_cast<unsigned char>(c) >= 0x80; });

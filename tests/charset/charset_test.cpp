@@ -84,3 +84,24 @@ TEST(CharsetConversion, NothingIsLostOrTurnedIntoNoise) {
 }
 
 }  // namespace
+
+namespace {
+
+// Conversions in a stateful character set start from its initial state every time,
+// however the text before ended (here in the middle of a two-byte run).
+TEST(CharsetConversion, EveryTextStartsInTheInitialState) {
+    const std::string shiftedNoReturn = "ab\x1b$B";  // switches to two-byte codes, no way back
+    const std::string plain = "plain words";
+    for (int round = 0; round < 3; ++round) {
+        charsetToWindows1252(shiftedNoReturn, "iso-2022-jp");
+        EXPECT_EQ(charsetToWindows1252(plain, "iso-2022-jp"), plain) << round;
+        EXPECT_EQ(charsetDocumentToWindows1252(plain, "ISO-2022-JP"), plain) << round;
+    }
+    // Unknown names stay unknown however often they are asked for.
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_EQ(charsetDecide("x-no-such-set", "caf\xc3\xa9"), "utf-8");
+        EXPECT_EQ(charsetToWindows1252("abc", "x-no-such-set"), "abc");
+    }
+}
+
+}  // namespace

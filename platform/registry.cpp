@@ -100,10 +100,15 @@ RegSnapshot RegSnapshot::parse(const std::string& text) {
             current = &key;
             continue;
         }
-        if (!current || line.front() != '"') continue;
+        if (!current) continue;
+        // A value line: "name"=... or @=... for the key's default value (empty name).
         size_t pos = 0;
         std::string name;
-        if (!readQuoted(line, pos, name) || pos >= line.size() || line[pos] != '=') continue;
+        if (line.front() == '@')
+            pos = 1;
+        else if (line.front() != '"' || !readQuoted(line, pos, name))
+            continue;
+        if (pos >= line.size() || line[pos] != '=') continue;
         ++pos;
         if (pos < line.size() && line[pos] == '"') {
             std::string value;
@@ -157,7 +162,7 @@ std::string RegSnapshot::format(const std::string& root) const {
     for (const auto& [id, key] : keys_) {
         out += "[" + root + "\\" + key.path + "]\n";
         for (const auto& [vid, v] : key.values) {
-            out += quote(v.name) + "=";
+            out += (v.name.empty() ? std::string("@") : quote(v.name)) + "=";
             if (const auto* n = std::get_if<uint32_t>(&v.value)) {
                 char buf[16];
                 std::snprintf(buf, sizeof buf, "dword:%08x", *n);

@@ -6,6 +6,7 @@
 //   [HKEY_CURRENT_USER\Software\Halvoran\Sapiolux\Suggestions]
 //   "NSuggests"=dword:00000006
 //   "UrlPrefix"="http://example"
+//   @="the key's default value, read and written under the empty name"
 //
 // The user hive is <SAPIOLUX_USER_HIVE_DIR>/user.reg (default $XDG_CONFIG_HOME/sapiolux,
 // or ~/.config/sapiolux); the machine hive is <SAPIOLUX_MACHINE_HIVE_DIR>/machine.reg

@@ -32,7 +32,9 @@ TEST(Registry, ParsesRegeditTextAndSkipsWhatItCannotRead) {
         "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Halvoran\\Sapiolux\\Suggestions]\r\n"
         "\"NSuggests\"=dword:0000000a\r\n\"UrlPrefix\"=\"say \\\"hi\\\" C:\\\\x\"\r\n"
         "\"Broken\"=dword:zz\r\n\"TooLong\"=dword:123456789\r\n\"Open\"=\"no end\r\n"
-        "\"Neg\"=dword:ffffffff\r\n");
+        "\"Neg\"=dword:ffffffff\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Clients\\Mail\\Mailer\\shell\\open\\command]\r\n"
+        "@=\"\\\"C:\\\\Program Files\\\\Mailer\\\\mailer.exe\\\" /m\"\r\n");
     const std::string key = "software\\HALVORAN\\sapiolux\\suggestions";
     EXPECT_EQ(snap.number(key, "nsuggests"), 10u);
     EXPECT_EQ(snap.text(key, "UrlPrefix"), "say \"hi\" C:\\x");
@@ -46,6 +48,15 @@ TEST(Registry, ParsesRegeditTextAndSkipsWhatItCannotRead) {
     RegSnapshot again = RegSnapshot::parse(snap.format("HKEY_CURRENT_USER"));
     EXPECT_EQ(again.text(key, "UrlPrefix"), "say \"hi\" C:\\x");
     EXPECT_EQ(again.number(key, "NSuggests"), 10u);
+
+    // The default value of a key ("@=" in the file) is the value without a name, and
+    // is written back in that form.
+    const std::string command = "SOFTWARE\\Clients\\Mail\\Mailer\\shell\\open\\command";
+    const std::string program = "\"C:\\Program Files\\Mailer\\mailer.exe\" /m";
+    EXPECT_EQ(snap.text(command, ""), program);
+    const std::string machine = snap.format("HKEY_LOCAL_MACHINE");
+    EXPECT_NE(machine.find("\n@=\"\\\"C:"), std::string::npos) << machine;
+    EXPECT_EQ(RegSnapshot::parse(machine).text(command, ""), program);
 }
 
 TEST(Registry, WritesCreateKeysAndRefuseLineBreaks) {

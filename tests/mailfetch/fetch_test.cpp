@@ -331,4 +331,27 @@ TEST(Discovery, WinePrefixStores) {
     unsetenv("SAPIOLUX_MACHINE_HIVE_DIR");
 }
 
+// The program's own settings hive names the mail program as the default value ("@=")
+// of its open command, as a registry export writes it.
+TEST(Discovery, EudoraThroughTheMachineHiveDefaultValue) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.path() / "Eudora Mail");
+    std::filesystem::copy_file(shared("eudora/eudora2unix_win71/descmap.pce"),
+                               dir.path() / "Eudora Mail/descmap.pce");
+    std::filesystem::create_directories(dir.path() / "hive");
+    writeWholeFile(dir.file("hive/machine.reg"),
+                   "REGEDIT4\n\n"
+                   "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Clients\\Mail\\Eudora\\shell\\open\\command]\n"
+                   "@=\"\\\"" +
+                       dir.file("Eudora Mail/Eudora.exe") + "\\\" /m \\\"%1\\\"\"\n");
+    setenv("SAPIOLUX_USER_HIVE_DIR", dir.file("hive").c_str(), 1);
+    setenv("SAPIOLUX_MACHINE_HIVE_DIR", dir.file("hive").c_str(), 1);
+    unsetenv("WINEPREFIX");
+    auto eudora = mailfetch::discoverMailboxes("eudora", {});
+    unsetenv("SAPIOLUX_USER_HIVE_DIR");
+    unsetenv("SAPIOLUX_MACHINE_HIVE_DIR");
+    ASSERT_EQ(eudora.size(), 4u);
+    EXPECT_EQ(eudora[0].path, dir.file("Eudora Mail/In"));
+}
+
 }  // namespace

@@ -105,4 +105,45 @@ TEST(MailfetchTool, OpenThroughTheDesktopOpenerOnPath) {
     ASSERT_EQ(run(env + tool + " --open 'email://pine&x&y&1'", out), 1);
 }
 
+// A Simple MAPI message is shown as a page made from the templates named on the command
+// line (the stand-in library serves the messages).
+TEST(MailfetchTool, OpenSimpleMapiMessageThroughTemplates) {
+    TempDir dir;
+    const std::string tool = MAILFETCH_BIN;
+    std::filesystem::create_directories(dir.file("tpl"));
+    writeWholeFile(dir.file("tpl/outlook.template"),
+                   "<h1><ORVIQSMAPISubject></h1><ul><ORVIQSMAPIRecips></ul>");
+    writeWholeFile(dir.file("tpl/tooutlook.template"), "<li><ORVIQSMAPIRecipName></li>");
+    writeWholeFile(dir.file("tpl/attoutlook.template"), "");
+    std::filesystem::create_directories(dir.file("bin"));
+    writeWholeFile(dir.file("bin/xdg-open"),
+                   "#!/bin/sh\ncp \"$1\" " + dir.file("opened.html") + "\n");
+    std::filesystem::permissions(dir.file("bin/xdg-open"), std::filesystem::perms::owner_all);
+    std::filesystem::create_directories(dir.file("tmp"));
+    const std::string env = "SAPIOLUX_LIBRARY_PATH=" + std::string(FAKE_MAPI_DIR) +
+                            " TMPDIR=" + dir.file("tmp") + " PATH=" + dir.file("bin") +
+                            ":/usr/bin:/bin ";
+    std::string out;
+    ASSERT_EQ(
+        run(env + tool + " --open 'email://SMAPI&AAAA0001' --templates " + dir.file("tpl"), out), 0)
+        << out;
+    for (int i = 0; i < 200 && !std::filesystem::exists(dir.file("opened.html")); ++i)
+        ::usleep(10000);
+    EXPECT_EQ(readWholeFile(dir.file("opened.html")),
+              "<h1>First #1</h1><ul><li>Bob</li><li>Carol</li></ul>");
+
+    // Without templates the tool says what is missing; templates for another client's
+    // reference, or without --open, are usage errors.
+    EXPECT_EQ(run(env + tool + " --open 'email://SMAPI&AAAA0001'", out), 2);
+    EXPECT_NE(out.find("--templates DIR"), std::string::npos) << out;
+    EXPECT_EQ(
+        run(env + tool + " --open 'email://SMAPI&AAAA0001' --templates " + dir.file("bin"), out),
+        1);
+    EXPECT_NE(out.find("cannot read " + dir.file("bin") + "/outlook.template"), std::string::npos)
+        << out;
+    EXPECT_EQ(run(env + tool + " --open 'email://mbox&x&y&1' --templates " + dir.file("tpl"), out),
+              2);
+    EXPECT_EQ(run(tool + " --client mbox --fetch-dir " + dir.file("f") + " --templates x", out), 2);
+}
+
 }  // namespace

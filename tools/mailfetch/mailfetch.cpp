@@ -1,6 +1,6 @@
 // mailfetch --client oe5|oe4|eudora|smapi|mbox|maildir [--store PATH]... --fetch-dir DIR
 //           [--status FILE] [--max N]
-// mailfetch --open REFERENCE
+// mailfetch --open REFERENCE [--templates DIR]
 //
 // The first form runs fetch passes until one pass has gone through every mailbox (or
 // N messages were written) and prints how many messages were written. The second
@@ -13,13 +13,14 @@
 #include <vector>
 
 #include "mailfetch/emailclient.h"
+#include "mailfetch/simplemapiread.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: mailfetch --client oe5|oe4|eudora|smapi|mbox|maildir [--store PATH]...\n"
     "                 --fetch-dir DIR [--status FILE] [--max N]\n"
-    "       mailfetch --open REFERENCE\n";
+    "       mailfetch --open REFERENCE [--templates DIR]\n";
 
 int usage() {
     std::fputs(kUsage, stderr);
@@ -49,6 +50,10 @@ int help() {
         "                    changed messages (default: none, everything is fetched)\n"
         "  --max N           stop after N messages\n"
         "  --open REFERENCE  open one message by its mail reference\n"
+        "  --templates DIR   with --open of a Simple MAPI reference (\"email://smapi&...\"):\n"
+        "                    the folder of the page templates \"outlook.template\",\n"
+        "                    \"tooutlook.template\" and \"attoutlook.template\" the message\n"
+        "                    is shown through\n"
         "  --help            this text\n"
         "\n"
         "Exit status: 0 on success, 1 when the store or message could not be read or\n"
@@ -60,7 +65,7 @@ int help() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string client, fetchDir, statusFile, reference;
+    std::string client, fetchDir, statusFile, reference, templates;
     std::vector<std::string> stores;
     long maxCount = -1;
     for (int i = 1; i < argc; ++i) {
@@ -76,6 +81,7 @@ int main(int argc, char** argv) {
         if (arg == "--fetch-dir" && value(fetchDir)) continue;
         if (arg == "--status" && value(statusFile)) continue;
         if (arg == "--open" && value(reference)) continue;
+        if (arg == "--templates" && value(templates)) continue;
         if (arg == "--store" && value(v)) {
             stores.push_back(v);
             continue;
@@ -96,6 +102,29 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "mailfetch: not a mail reference of a known client\n");
             return 1;
         }
+        auto* smapi = dynamic_cast<mailfetch::SimpleMapiFetcher*>(fetcher.get());
+        if (!templates.empty() && !smapi) {
+            std::fprintf(stderr, "mailfetch: --templates applies to Simple MAPI references only\n");
+            return 2;
+        }
+        if (smapi) {
+            if (templates.empty()) {
+                std::fprintf(stderr,
+                             "mailfetch: a Simple MAPI message is shown through page templates: "
+                             "name their folder with --templates DIR\n");
+                return 2;
+            }
+            // Without the page template nothing can be shown; say so rather than
+            // "message not found".
+            if (std::FILE* page = std::fopen((templates + "/outlook.template").c_str(), "rb")) {
+                std::fclose(page);
+            } else {
+                std::fprintf(stderr, "mailfetch: cannot read %s/outlook.template\n",
+                             templates.c_str());
+                return 1;
+            }
+            smapi->setTemplateDirectory(templates);
+        }
         // The message may be found and written but the desktop have no way to open it:
         // say which of the two failed, and where the written file is.
         std::string written;
@@ -112,7 +141,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    if (client.empty() || fetchDir.empty()) return usage();
+    if (client.empty() || fetchDir.empty() || !templates.empty()) return usage();
     auto fetcher = mailfetch::createClient(client);
     if (!fetcher) {
         std::fprintf(stderr, "mailfetch: unknown client \"%s\"\n", client.c_str());

@@ -9,6 +9,9 @@ packages=(
   zlib1g-dev libfmt-dev libexpat1-dev libxapian-dev
   curl tinyproxy-bin wamerican python3
   libmagic-dev poppler-utils antiword catdoc unrtf odt2txt docx2txt unzip
+  qt6-base-dev libgl-dev libx11-dev fonts-dejavu-core
+  xvfb openbox dbus-daemon at-spi2-core xdotool x11-utils imagemagick
+  python3-gi gir1.2-atspi-2.0
 )
 
 missing=()

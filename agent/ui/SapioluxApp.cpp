@@ -1,0 +1,199 @@
+#include "agent/ui/SapioluxApp.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <QSplashScreen>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+
+#include "agent/AppParameters.h"
+#include "agent/service.h"
+#include "agent/ui/SapioluxDlg.h"
+#include "agent/ui/qtedge.h"
+#include "platform/desktop.h"
+#include "platform/x11/x11desktop.h"
+#include "support/diaglog.h"
+
+namespace agent::ui {
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onQuitSignal(int) {
+    char byte = 1;
+    // Only async-signal-safe work here: the event loop reads the pipe.
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+constexpr int kShutdownWaitMs = 2000;
+
+}  // namespace
+
+void installQuitSignals(QApplication* app) {
+    if (g_signalPipe[0] >= 0) return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
+    ::fcntl(g_signalPipe[1], F_SETFL, O_NONBLOCK);
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, app);
+    QObject::connect(notifier, &QSocketNotifier::activated, app, [] {
+        char byte;
+        [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+CSapioluxApp::CSapioluxApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName("sapiolux");
+    setQuitOnLastWindowClosed(false);
+}
+
+CSapioluxApp::~CSapioluxApp() {
+    m_dialog.reset();
+}
+
+bool CSapioluxApp::LoadHookLibraries(const std::string& caption) {
+    // The capture plug-ins: the active-window watcher and the text reader. Both are
+    // looked for beside the program's libraries. Without them the window still works
+    // (typed queries); the failure is logged with the text the user would be shown.
+    const QString libDir = QDir(applicationDirPath()).absoluteFilePath("../lib");
+    bool ok = true;
+    struct Plugin {
+        platform::DynamicLibrary* library;
+        const char* file;
+        const char* entry;
+    } plugins[] = {{&m_textLibrary, "sxNT.so", "GetMessageHookFunction"},
+                   {&m_focusLibrary, "focus.so", "GetActiveWindowHookFunction"}};
+    for (const Plugin& plugin : plugins) {
+        QString beside = QDir(libDir).absoluteFilePath(plugin.file);
+        std::string name = QFileInfo::exists(beside) ? beside.toStdString() : plugin.file;
+        if (!plugin.library->load(name)) {
+            diagLog("%s: A required DLL, %s could not be initialised. Error code is: %d (%s)",
+                    caption.c_str(), plugin.file, 126, plugin.library->error().c_str());
+            ok = false;
+            continue;
+        }
+        if (!plugin.library->symbol(plugin.entry)) {
+            diagLog("%s: %s has no entry point %s", caption.c_str(), plugin.file, plugin.entry);
+            plugin.library->unload();
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+void CSapioluxApp::ShowSplash() {
+    QPixmap picture("branding/splash.bmp");
+    int period = m_settings->GetSplashScreenPeriod();
+    if (picture.isNull() || period <= 0) return;
+    auto* splash = new QSplashScreen(picture);
+    splash->setAttribute(Qt::WA_DeleteOnClose);
+    splash->show();
+    QTimer::singleShot(period, splash, &QSplashScreen::close);
+}
+
+void CSapioluxApp::OnCommitData(QSessionManager& manager) {
+    // The session may end only when none of the agent's own dialogs is open.
+    if (!activeModalWidget()) return;
+    const std::string product = m_settings->GetProductName();
+    if (manager.allowsInteraction()) {
+        QMessageBox::warning(activeModalWidget(),
+                             fromCp1252(m_settings->GetBrandName() + " " + product),
+                             fromCp1252("You must close all windows before you quit " + product));
+        manager.release();
+    }
+    manager.cancel();
+}
+
+void CSapioluxApp::Quit() {
+    if (m_quitting) return;
+    m_quitting = true;
+    if (m_dialog) {
+        m_workersLeft = !m_dialog->Shutdown(kShutdownWaitMs);
+        m_dialog->hide();
+    }
+    quit();
+}
+
+int CSapioluxApp::InitInstance() {
+    readScreenMetrics();
+    m_settings = std::make_unique<agent::CAppParameters>();
+    m_settings->Load();
+    const std::string caption = m_settings->GetBrandName() + " " + m_settings->GetProductName();
+
+    switch (m_instance.acquire("Sapiolux Mutex")) {
+        case platform::InstanceLock::Result::HeldElsewhere:
+            return 0;  // the running copy is left alone, silently
+        case platform::InstanceLock::Result::Failed:
+            diagLog("agent: no single-instance lock (%s); starting anyway",
+                    m_instance.error().c_str());
+            break;
+        case platform::InstanceLock::Result::Acquired:
+            break;
+    }
+
+    if (!LoadHookLibraries(caption))
+        diagLog("agent: text capture is not available; typed queries still work");
+
+    if (m_messagesOverride == nullptr) m_messages = std::make_unique<QtMessageBoxes>();
+    platform::MessageBoxes* boxes = m_messagesOverride ? m_messagesOverride : m_messages.get();
+
+    if (platformName() == "xcb") m_desktop = platform::openX11Desktop();
+    if (!m_desktop) m_desktop = std::make_unique<platform::FakeDesktop>();
+    diagLog("agent: desktop %s", m_desktop->name());
+
+    m_personal = std::make_unique<agent::CPersonalServer>(*m_settings);
+    m_personal->onMessage = [boxes, caption](const std::string& title, const std::string& text) {
+        boxes->show(title, text, platform::MsgIcon::Information);
+    };
+    const bool personal = m_personal->Detect(true);
+
+    ShowSplash();
+
+    CSapioluxDlg::Env env;
+    env.settings = m_settings.get();
+    env.desktop = m_desktop.get();
+    env.messages = boxes;
+    env.personalServer = personal ? m_personal.get() : nullptr;
+    env.dataDir = m_dataDir;
+    m_dialog = std::make_unique<CSapioluxDlg>(env);
+    if (auto* qtBoxes = dynamic_cast<QtMessageBoxes*>(m_messages.get()))
+        qtBoxes->setParent(m_dialog.get());
+    connect(m_dialog.get(), &CSapioluxDlg::quitRequested, this, [this] { Quit(); });
+    connect(this, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager& manager) { OnCommitData(manager); });
+    // SIGTERM, SIGINT and the session's end all leave the event loop: shut down then.
+    connect(this, &QCoreApplication::aboutToQuit, this, [this] { Quit(); });
+    installQuitSignals(this);
+
+    m_dialog->show();
+    m_dialog->Start();
+    exec();
+    Quit();
+
+    m_textLibrary.unload();
+    m_focusLibrary.unload();
+    m_instance.release();
+    if (m_workersLeft) {
+        // A worker still waits on its server: destructors would wait for it. Everything
+        // worth keeping is saved; end now.
+        std::fflush(nullptr);
+        ::_exit(0);
+    }
+    return 0;
+}
+
+}  // namespace agent::ui

@@ -1,0 +1,256 @@
+// CSapioluxDlg: the agent's suggestions window. It lists the suggestions of the last
+// query (title and similarity, an icon by document type), shows a status line when there
+// is nothing to list, tells the connection state and the selected sources in its title,
+// and runs the window's half of the suggestion road: new text becomes a query, a worker
+// thread per query, and only the newest worker's result is shown.
+//
+// Everything here runs on the window's thread. Other threads reach the window only by
+// posting a message (PostMessage), which runs OnMessage later on the window's thread.
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "agent/messages.h"
+#include "ixo.h"
+
+class QButtonGroup;
+class QLabel;
+class QListWidget;
+class QListWidgetItem;
+class QMenu;
+class QPlainTextEdit;
+class QRadioButton;
+class QStackedWidget;
+class QTimer;
+class QToolButton;
+
+namespace platform {
+class Desktop;
+class MessageBoxes;
+}  // namespace platform
+
+namespace agent {
+class CAppParameters;
+class CPersonalServer;
+class CSuggestionRequest;
+class QueryBuilder;
+class TermWeightTable;
+struct UserProfile;
+}  // namespace agent
+
+namespace agent::ui {
+
+class CTitleTip;
+class MessagePoster;
+
+// Context-menu commands.
+enum MenuCommand : int {
+    kCmdAbout = 32781,
+    kCmdHomePage = 32785,
+    kCmdOpenClose = 32777,
+    kCmdShowAsToolbar = 32797,
+    kCmdOptions = 32778,
+    kCmdMyComputer = 32784,
+    kCmdHelp = 32786,
+    kCmdExit = 57665,
+    kCmdGoOnlineOffline = 32792,
+};
+
+// Control ids of the window, also the objects' names ("ctl<id>") for tests.
+enum ControlId : int {
+    kIdResults = 1000,
+    kIdPushpin = 1008,
+    kIdSettings = 1009,
+    kIdHitTool = 1010,
+    kIdPlayPause = 1013,
+    kIdBrand = 1085,
+    kIdStatus = 1089,
+    kIdInfo = 1099,
+    kIdQueryBox = 1112,
+    kIdQueryLogo = 1117,
+    kIdWebMenu = 1131,
+    kIdQuit = 1132,
+};
+
+// The source selectors, by source index (0 My Computer, 1 Community, 2 News, 3 Web).
+inline constexpr std::array<int, 4> kSourceSelectorIds = {4999, 5002, 5000, 5001};
+
+// Where the captured text came from (a repeat is ignored only for origin 0).
+enum TextOrigin : int { kOriginHotKey = 0, kOriginWindowChange = 1, kOriginSourceChange = 2 };
+
+class CSapioluxDlg : public QWidget {
+    Q_OBJECT
+
+  public:
+    struct Env {
+        agent::CAppParameters* settings = nullptr;
+        platform::Desktop* desktop = nullptr;
+        platform::MessageBoxes* messages = nullptr;
+        agent::CPersonalServer* personalServer = nullptr;  // null: none was found
+        std::string dataDir;  // shipped data files (enc.dat, english.dat), else "."
+        int probeTimeoutSeconds = 5;
+    };
+
+    explicit CSapioluxDlg(const Env& env, QWidget* parent = nullptr);
+    ~CSapioluxDlg() override;
+
+    // Posts a message to this window; safe from any thread.
+    void PostMessage(agent::AgentMessage message, uintptr_t wParam = 0, intptr_t lParam = 0);
+
+    // The start message's work: the first status, the local source when a personal server
+    // was found, the poll timer and the connectivity probe.
+    void Start();
+
+    // New captured or typed text (single-byte); returns 1 when a query was started.
+    int OnNewText(std::string text, int origin);
+    // Fills the request of the selected source and starts its worker; 1 when started.
+    int StartQuery();
+
+    void ShowResults(bool newResult);
+    void ShowStatus(const std::string& text);
+    void UpdateTitle();
+    void ShowNoNewSuggestions();
+    void ShowNotConnected(const std::string& tip = {});
+    // Selects source index (0..3), saves it, and asks again for the last text.
+    void SelectSource(int index, bool requery = true);
+    // The locate-server flow's outcome: a retrieval server answered.
+    void ServerLocated();
+    void OfflineFallback(bool forced);
+    // Pops the window up (the show message's work).
+    void PopUp(bool force);
+    // A request to hide; ignored while pinned or kept at the screen edge.
+    void HideWindow();
+    // The main window's shutdown; runs once. Returns false when workers still run after
+    // waitMs milliseconds (the caller must then end the process without destructors).
+    bool Shutdown(int waitMs);
+    // True when no worker of the window runs.
+    bool workersIdle() const;
+
+    // What the window shows, for the accessibility tests and the unit tests.
+    QListWidget* resultsList() const { return m_list; }
+    QString statusText() const;
+    bool isConnected() const { return m_connected; }
+    bool isNotConnected() const { return m_notConnected; }
+    bool isQueryOutstanding() const { return m_queryOutstanding; }
+    bool isTypedQueryMode() const { return m_typedMode; }
+    int selectedSource() const { return m_source; }
+    void setWindowChangePending(bool pending) { m_windowChangePending = pending; }
+    // Ends a running logo period at once (tests, and the hot key).
+    void endLogoPeriod();
+    // Placement as it would be saved now: x, y, width, height.
+    QRect placementToSave() const;
+    void SavePlacement();
+
+  signals:
+    // The list was filled from a result (after it is laid out and a repaint is queued).
+    void listFilled();
+    // A query-done message was handled.
+    void queryHandled();
+    // The window asks the application to end.
+    void quitRequested();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    friend class MessagePoster;
+    void OnMessage(agent::AgentMessage message, uintptr_t wParam, intptr_t lParam);
+    void OnQueryDone(uintptr_t request, uint32_t workerId);
+    void ErrorPath();
+    void StartLogoPeriod();
+    void OnLogoTimer();
+    void OnOpenPeriodTimer();
+    void StartProbe();
+    void OnProbeDone(bool reachable);
+    void EnterTypedQuery(const QString& first);
+    void LeaveTypedQuery(bool submit);
+    void RunCommand(int id);
+    void ShowContextMenu(const QPoint& globalPos);
+    void ApplyPlacement();
+    void LoadQueryTables();
+    void BuildControls();
+    void MarkNewSuggestions();
+    void EmptyListShowStatus();
+    bool KeptAtEdge() const;
+    agent::CSuggestionRequest* RequestFor(int source) const;
+    void ShowTitleTip(QListWidgetItem* item);
+
+    Env m_env;
+    agent::CAppParameters& m_settings;
+    std::shared_ptr<MessagePoster> m_poster;
+
+    // Query building.
+    std::unique_ptr<agent::TermWeightTable> m_weights;
+    std::vector<std::string> m_userStoplist;
+    std::unique_ptr<agent::UserProfile> m_profile;
+    std::unique_ptr<agent::QueryBuilder> m_builder;
+
+    // Requests: local, community, web (News shares the web one).
+    std::array<std::unique_ptr<agent::CSuggestionRequest>, 3> m_requests;
+    agent::CSuggestionRequest* m_currentRequest = nullptr;
+    uint32_t m_currentWorker = 0;
+    agent::CSuggestionRequest* m_shownRequest = nullptr;
+    IxoQueryResult m_shown{};
+
+    // Window state.
+    int m_source = 0;
+    int m_textOrigin = kOriginHotKey;
+    std::string m_lastText;
+    std::string m_lastQuery;
+    std::string m_currentQuery;
+    std::string m_statusText;
+    std::string m_titleSuffix;
+    bool m_connected = false;
+    bool m_notConnected = false;
+    bool m_queryOutstanding = false;
+    bool m_windowChangePending = false;
+    bool m_noResults = false;
+    bool m_listFree = true;
+    bool m_newSuggestions = false;
+    bool m_typedMode = false;
+    bool m_paused = false;
+    bool m_offline = false;
+    bool m_probeRunning = false;
+    bool m_probeFailedOnce = false;
+    bool m_setupDone = false;
+    bool m_shutDown = false;
+    bool m_modalOpen = false;
+
+    // Controls.
+    QStackedWidget* m_stack = nullptr;
+    QListWidget* m_list = nullptr;
+    QLabel* m_status = nullptr;
+    QPlainTextEdit* m_queryBox = nullptr;
+    QLabel* m_logo = nullptr;
+    QLabel* m_brand = nullptr;
+    QToolButton* m_pushpin = nullptr;
+    QToolButton* m_pause = nullptr;
+    QToolButton* m_options = nullptr;
+    QToolButton* m_hitTool = nullptr;
+    QToolButton* m_info = nullptr;
+    QToolButton* m_webMenu = nullptr;
+    QToolButton* m_quit = nullptr;
+    QWidget* m_sourceRow = nullptr;
+    QButtonGroup* m_sourceGroup = nullptr;
+    std::array<QRadioButton*, 4> m_selectors{};
+    CTitleTip* m_titleTip = nullptr;
+
+    // Timers, by their ids.
+    QTimer* m_openPeriodTimer = nullptr;  // 2
+    QTimer* m_pollTimer = nullptr;        // 3
+    QTimer* m_logoTimer = nullptr;        // 4
+    QTimer* m_reconnectTimer = nullptr;
+};
+
+}  // namespace agent::ui

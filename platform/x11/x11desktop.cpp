@@ -1,0 +1,151 @@
+#include "platform/x11/x11desktop.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <cstring>
+#include <vector>
+
+namespace platform {
+namespace {
+
+// Errors from windows that vanish between two requests are expected; the default handler
+// would end the process.
+int ignoreErrors(Display*, XErrorEvent*) {
+    return 0;
+}
+
+class X11Desktop : public Desktop {
+  public:
+    explicit X11Desktop(Display* display) : display_(display) {
+        XSetErrorHandler(ignoreErrors);
+        root_ = DefaultRootWindow(display_);
+        netActive_ = XInternAtom(display_, "_NET_ACTIVE_WINDOW", False);
+        netClientList_ = XInternAtom(display_, "_NET_CLIENT_LIST", False);
+        netWmName_ = XInternAtom(display_, "_NET_WM_NAME", False);
+        netWmPid_ = XInternAtom(display_, "_NET_WM_PID", False);
+        netCloseWindow_ = XInternAtom(display_, "_NET_CLOSE_WINDOW", False);
+        utf8_ = XInternAtom(display_, "UTF8_STRING", False);
+    }
+    ~X11Desktop() override { XCloseDisplay(display_); }
+
+    WindowInfo activeWindow() override {
+        WindowInfo info;
+        std::vector<unsigned long> ids = windowList(root_, netActive_, XA_WINDOW);
+        if (ids.empty() || ids[0] == 0) return info;
+        info.id = ids[0];
+        info.title = title(ids[0]);
+        info.windowClass = windowClass(ids[0]);
+        std::vector<unsigned long> pid = windowList(ids[0], netWmPid_, XA_CARDINAL);
+        if (!pid.empty()) info.pid = static_cast<int>(pid[0]);
+        return info;
+    }
+
+    bool raiseWindow(uint64_t id) override {
+        XEvent ev{};
+        ev.xclient.type = ClientMessage;
+        ev.xclient.window = static_cast<Window>(id);
+        ev.xclient.message_type = netActive_;
+        ev.xclient.format = 32;
+        ev.xclient.data.l[0] = 2;  // the request comes from a pager-like program
+        ev.xclient.data.l[1] = CurrentTime;
+        Status sent = XSendEvent(display_, root_, False,
+                                 SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+        XFlush(display_);
+        return sent != 0;
+    }
+
+    int closeWindowsTitled(const std::string& wanted) override {
+        int asked = 0;
+        for (unsigned long id : windowList(root_, netClientList_, XA_WINDOW)) {
+            if (title(id) != wanted) continue;
+            XEvent ev{};
+            ev.xclient.type = ClientMessage;
+            ev.xclient.window = id;
+            ev.xclient.message_type = netCloseWindow_;
+            ev.xclient.format = 32;
+            ev.xclient.data.l[0] = CurrentTime;
+            ev.xclient.data.l[1] = 2;
+            if (XSendEvent(display_, root_, False,
+                           SubstructureRedirectMask | SubstructureNotifyMask, &ev))
+                ++asked;
+        }
+        XFlush(display_);
+        return asked;
+    }
+
+    const char* name() const override { return "x11"; }
+
+  private:
+    // A property holding 32-bit items (windows, cardinals).
+    std::vector<unsigned long> windowList(Window w, Atom property, Atom type) {
+        std::vector<unsigned long> out;
+        Atom actualType = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display_, w, property, 0, 65536, False, type, &actualType, &format,
+                               &count, &after, &data) != Success)
+            return out;
+        if (data && format == 32 && actualType == type) {
+            auto* items = reinterpret_cast<unsigned long*>(data);
+            out.assign(items, items + count);
+        }
+        if (data) XFree(data);
+        return out;
+    }
+
+    std::string title(Window w) {
+        Atom actualType = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        std::string out;
+        if (XGetWindowProperty(display_, w, netWmName_, 0, 65536, False, utf8_, &actualType,
+                               &format, &count, &after, &data) == Success &&
+            data && format == 8 && actualType == utf8_) {
+            out.assign(reinterpret_cast<char*>(data), count);
+        }
+        if (data) XFree(data);
+        if (!out.empty()) return out;
+        // WM_NAME in the locale's encoding, converted by Xlib.
+        XTextProperty prop{};
+        if (XGetWMName(display_, w, &prop) && prop.value) {
+            char** list = nullptr;
+            int n = 0;
+            if (Xutf8TextPropertyToTextList(display_, &prop, &list, &n) >= Success && n > 0 &&
+                list) {
+                out = list[0];
+            }
+            if (list) XFreeStringList(list);
+            XFree(prop.value);
+        }
+        return out;
+    }
+
+    std::string windowClass(Window w) {
+        XClassHint hint{};
+        std::string out;
+        if (XGetClassHint(display_, w, &hint)) {
+            if (hint.res_class) out = hint.res_class;
+            if (hint.res_name) XFree(hint.res_name);
+            if (hint.res_class) XFree(hint.res_class);
+        }
+        return out;
+    }
+
+    Display* display_;
+    Window root_;
+    Atom netActive_, netClientList_, netWmName_, netWmPid_, netCloseWindow_, utf8_;
+};
+
+}  // namespace
+
+std::unique_ptr<Desktop> openX11Desktop() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return nullptr;
+    return std::make_unique<X11Desktop>(display);
+}
+
+}  // namespace platform

@@ -1,0 +1,193 @@
+#!/usr/bin/python3
+"""The real agent on a real X11 desktop (run inside tests/x11/session.sh).
+
+A personal ixoserver holding a few documents is registered in temporary settings hives;
+sapiolux is started, a query is typed into its window with xdotool, the suggestion lines
+are read back over the accessibility bus, a screenshot is saved, and SIGTERM must stop
+the agent in order: the personal server asked to shut down, the stop file written and
+the window's placement saved.
+
+usage: agent_e2e.py BIN_DIR OUT_DIR
+"""
+import os
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi  # noqa: E402
+
+DOCS = [
+    ("Rocks of the volcanic ridge",
+     "Granite and basalt are igneous rocks; quartz crystals grow in granite while basalt "
+     "cools quickly from lava flows near volcanic ridges."),
+    ("Quarried stones",
+     "Marble and limestone are sedimentary or metamorphic stones quarried for sculpture, "
+     "and chalk cliffs hold limestone fossils."),
+    ("Baking bread",
+     "Flour water yeast and salt are kneaded into dough that rises overnight before baking "
+     "in a hot oven until the crust is brown."),
+]
+QUERY = "marble limestone quarried for sculpture and chalk fossils"
+EXPECTED_FIRST = "Quarried stones"
+
+
+def fail(message):
+    print("FAIL: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def free_ports(n):
+    socks = [socket.socket() for _ in range(n)]
+    for s in socks:
+        s.bind(("127.0.0.1", 0))
+    ports = [s.getsockname()[1] for s in socks]
+    for s in socks:
+        s.close()
+    return ports
+
+
+def wait_for(what, predicate, seconds):
+    until = time.time() + seconds
+    while time.time() < until:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.1)
+    fail("timed out waiting for " + what)
+
+
+def find_app(name):
+    desktop = Atspi.get_desktop(0)
+    for i in range(desktop.get_child_count()):
+        app = desktop.get_child_at_index(i)
+        if app is not None and app.get_name() == name:
+            return app
+    return None
+
+
+def walk(node, depth=0):
+    if node is None or depth > 30:
+        return
+    yield node
+    for i in range(node.get_child_count()):
+        yield from walk(node.get_child_at_index(i), depth + 1)
+
+
+def list_lines(app):
+    for node in walk(app):
+        if node.get_role_name() == "list" and node.get_name() == "Results":
+            return [node.get_child_at_index(i).get_name()
+                    for i in range(node.get_child_count())]
+    return []
+
+
+def main():
+    bin_dir, out_dir = sys.argv[1], sys.argv[2]
+    os.makedirs(out_dir, exist_ok=True)
+    home = tempfile.mkdtemp(prefix="sapiolux-e2e-")
+    hive = os.path.join(home, "hive")
+    personal = os.path.join(home, "personal")
+    runtime = os.path.join(home, "run")
+    for d in (hive, os.path.join(personal, "ixo"), runtime, os.path.join(home, "data")):
+        os.makedirs(d, mode=0o700, exist_ok=True)
+    qport, iport = free_ports(2)
+    with open(os.path.join(personal, "ixo", "ixo.ini"), "w") as f:
+        f.write("[SERVER]\nQUERYPORT=%d\nINDEXPORT=%d\nCOMMITINTERVALMS=100\n" % (qport, iport))
+    with open(os.path.join(hive, "machine.reg"), "w") as f:
+        f.write("REGEDIT4\n\n"
+                "[HKEY_LOCAL_MACHINE\\Software\\Halvoran\\PersonalIXO]\n"
+                '"Path"="%s"\n"ExeFilePath"="%s"\n\n'
+                "[HKEY_LOCAL_MACHINE\\Software\\Halvoran\\Sapiolux\\Miscellaneous]\n"
+                '"QueryLogoPeriod"=dword:00000064\n\n' % (personal, os.path.join(bin_dir, "ixoserver")))
+    env = dict(os.environ, SAPIOLUX_USER_HIVE_DIR=hive, SAPIOLUX_MACHINE_HIVE_DIR=hive,
+               SAPIOLUX_DATA_DIR=os.path.join(home, "data"), XDG_RUNTIME_DIR=runtime)
+
+    server = subprocess.Popen([os.path.join(bin_dir, "ixoserver"), "-runhidden", "--home", personal],
+                              env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    agent = None
+    try:
+        wait_for("ixoserver", lambda: os.path.exists(os.path.join(personal, "ixo", "ports")), 30)
+        idx = "".join("#IXOREFERENCE file:///doc/%d\n#IXOTITLE %s\n#IXOCONTENT\n%s\n#IXOENDDOC\n"
+                      % (i, title, text) for i, (title, text) in enumerate(DOCS))
+        idx_file = os.path.join(home, "docs.idx")
+        with open(idx_file, "w") as f:
+            f.write(idx)
+        subprocess.run([os.path.join(bin_dir, "ixoclient"), "--port", str(qport), "--index-port",
+                        str(iport), "index", idx_file], env=env, check=True,
+                       stdout=subprocess.DEVNULL)
+        time.sleep(0.5)
+
+        started = time.time()
+        agent = subprocess.Popen([os.path.join(bin_dir, "sapiolux")], env=env)
+        window = wait_for("the agent's window", lambda: subprocess.run(
+            ["xdotool", "search", "--name", "^Halvoran Vantri"], capture_output=True,
+            text=True).stdout.split(), 20)[0]
+        print("window %s up after %.2f s" % (window, time.time() - started))
+
+        # A second copy ends at once, leaving the first alone.
+        second = subprocess.run([os.path.join(bin_dir, "sapiolux")], env=env, timeout=10)
+        if second.returncode != 0:
+            fail("second copy exited %d" % second.returncode)
+        if agent.poll() is not None:
+            fail("the first copy ended")
+
+        app = wait_for("the agent on the accessibility bus", lambda: find_app("sapiolux"), 20)
+
+        # Click into the list area (which enters typed-query mode), type, press Enter.
+        geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window],
+                                  capture_output=True, text=True, check=True).stdout
+        values = dict(line.split("=", 1) for line in geometry.split())
+        x = int(values["X"]) + int(values["WIDTH"]) // 2
+        y = int(values["Y"]) + int(values["HEIGHT"]) // 3
+        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
+        time.sleep(0.3)
+        subprocess.run(["xdotool", "type", "--delay", "5", QUERY], check=True)
+        subprocess.run(["xdotool", "key", "Return"], check=True)
+
+        lines = wait_for("suggestion lines", lambda: list_lines(app), 20)
+        print("lines read over the accessibility bus:")
+        for line in lines:
+            print("  " + line)
+        if not lines[0].endswith("   " + EXPECTED_FIRST):
+            fail("first line is %r, expected the %r document" % (lines[0], EXPECTED_FIRST))
+
+        shot = os.path.join(out_dir, "x11-agent.png")
+        subprocess.run(["import", "-window", "root", shot], check=True)
+        print("screenshot: " + shot)
+
+        agent.send_signal(signal.SIGTERM)
+        t0 = time.time()
+        try:
+            code = agent.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            fail("the agent did not end within 5 s of SIGTERM")
+        print("agent ended with %d after %.2f s" % (code, time.time() - t0))
+        if code != 0:
+            fail("agent exit code %d" % code)
+        if not os.path.exists(os.path.join(personal, "ixo", "ixo.stop")):
+            fail("no stop file")
+        try:
+            server.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            fail("the personal server was not asked to shut down")
+        with open(os.path.join(hive, "user.reg"), encoding="latin-1") as f:
+            user = f.read()
+        if '"XPosition"' not in user or '"Width"' not in user:
+            fail("placement not saved:\n" + user)
+        print("PASS")
+    finally:
+        for proc in (agent, server):
+            if proc is not None and proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        subprocess.run(["rm", "-rf", home])
+
+
+if __name__ == "__main__":
+    main()

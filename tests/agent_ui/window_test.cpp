@@ -134,6 +134,8 @@ TEST_F(WindowTest, ResultsFillTheList) {
     QSignalSpy filled(&dlg, &CSapioluxDlg::listFilled);
 
     EXPECT_EQ(dlg.OnNewText(kPassage, agent::ui::kOriginWindowChange), 1);
+    // The logo period over before the result arrives: the result marks new suggestions.
+    dlg.endLogoPeriod();
     ASSERT_TRUE(filled.wait(10000));
     QStringList shown = lines(dlg);
     ASSERT_EQ(shown.size(), 6);  // NSuggests of 12 results

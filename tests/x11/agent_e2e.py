@@ -33,6 +33,17 @@ DOCS = [
      "Flour water yeast and salt are kneaded into dough that rises overnight before baking "
      "in a hot oven until the crust is brown."),
 ]
+# A stand-in for the personal server's control window: a GTK window of that title that
+# ends when the window manager asks it to close.
+CONTROL_WINDOW = """
+import gi
+gi.require_version("Gtk", "3.0")
+from gi.repository import Gtk
+w = Gtk.Window(title="Halvoran Personal Vantri")
+w.connect("delete-event", Gtk.main_quit)
+w.show_all()
+Gtk.main()
+"""
 QUERY = "marble limestone quarried for sculpture and chalk fossils"
 EXPECTED_FIRST = "Quarried stones"
 
@@ -111,6 +122,7 @@ def main():
     server = subprocess.Popen([os.path.join(bin_dir, "ixoserver"), "-runhidden", "--home", personal],
                               env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     agent = None
+    control = None
     try:
         wait_for("ixoserver", lambda: os.path.exists(os.path.join(personal, "ixo", "ports")), 30)
         idx = "".join("#IXOREFERENCE file:///doc/%d\n#IXOTITLE %s\n#IXOCONTENT\n%s\n#IXOENDDOC\n"
@@ -161,6 +173,11 @@ def main():
         subprocess.run(["import", "-window", "root", shot], check=True)
         print("screenshot: " + shot)
 
+        control = subprocess.Popen(["/usr/bin/python3", "-c", CONTROL_WINDOW], env=env)
+        wait_for("the control window", lambda: subprocess.run(
+            ["xdotool", "search", "--name", "^Halvoran Personal Vantri$"], capture_output=True,
+            text=True).stdout.split(), 20)
+
         agent.send_signal(signal.SIGTERM)
         t0 = time.time()
         try:
@@ -170,8 +187,12 @@ def main():
         print("agent ended with %d after %.2f s" % (code, time.time() - t0))
         if code != 0:
             fail("agent exit code %d" % code)
-        if not os.path.exists(os.path.join(personal, "ixo", "ixo.stop")):
-            fail("no stop file")
+        try:
+            control.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            control.kill()
+            fail("the control window was not asked to close")
+        # The server ends on the shutdown request (and removes the stop file as it ends).
         try:
             server.wait(timeout=10)
         except subprocess.TimeoutExpired:
@@ -182,7 +203,7 @@ def main():
             fail("placement not saved:\n" + user)
         print("PASS")
     finally:
-        for proc in (agent, server):
+        for proc in (agent, server, control):
             if proc is not None and proc.poll() is None:
                 proc.kill()
                 proc.wait()

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
@@ -169,6 +170,29 @@ TEST_F(WindowTest, OnlyTheNewestWorkersResultShows) {
     EXPECT_EQ(lines(dlg), QStringList({"90%   Fast 0", "89%   Fast 1", "88%   Fast 2"}));
     EXPECT_FALSE(dlg.isQueryOutstanding());
     EXPECT_FALSE(dlg.isNotConnected());
+}
+
+TEST_F(WindowTest, TitleTipShowsLinesTooLongForTheList) {
+    LoopbackServer server;
+    server.setReply(LoopbackServer::httpReply(
+        "numhits=2\n" + recordBlock("Short", 80) +
+        recordBlock("A title far too long to fit into a narrow list of suggestions at all", 70)));
+    CSapioluxDlg& dlg = connectedDialog(server.port());
+    dlg.resize(200, 120);
+    dlg.show();
+    QSignalSpy filled(&dlg, &CSapioluxDlg::listFilled);
+    dlg.OnNewText(kPassage, agent::ui::kOriginWindowChange);
+    dlg.endLogoPeriod();
+    ASSERT_TRUE(filled.wait(10000));
+    QListWidget* list = dlg.resultsList();
+    auto* tip = dlg.findChild<QLabel*>("ZTitleTip");
+    ASSERT_NE(tip, nullptr);
+    QTest::mouseMove(list->viewport(), list->visualItemRect(list->item(1)).center());
+    EXPECT_TRUE(tip->isVisible());
+    EXPECT_EQ(tip->text(),
+              "70%   A title far too long to fit into a narrow list of suggestions at all");
+    QTest::mouseMove(list->viewport(), list->visualItemRect(list->item(0)).center());
+    EXPECT_FALSE(tip->isVisible());
 }
 
 TEST_F(WindowTest, PendingWindowChangeDropsTheResult) {

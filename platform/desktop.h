@@ -11,10 +11,11 @@
 namespace platform {
 
 struct WindowInfo {
-    uint64_t id = 0;          // 0: no window
-    std::string title;        // UTF-8
-    std::string windowClass;  // the class part of WM_CLASS
-    int pid = 0;              // _NET_WM_PID, 0 when unknown
+    uint64_t id = 0;                          // 0: no window
+    std::string title;                        // UTF-8
+    std::string windowClass;                  // the class part of WM_CLASS
+    int pid = 0;                              // _NET_WM_PID, 0 when unknown
+    int x = 0, y = 0, width = 0, height = 0;  // on the screen
 };
 
 class Desktop {
@@ -22,6 +23,10 @@ class Desktop {
     virtual ~Desktop() = default;
     // The active window (id 0 when there is none or it cannot be told).
     virtual WindowInfo activeWindow() = 0;
+    // Title, class and process of a window (id 0 when it is gone).
+    virtual WindowInfo describe(uint64_t id) = 0;
+    // The top-level window (as its program made it) under a screen point; 0 for none.
+    virtual uint64_t windowAt(int x, int y) = 0;
     // Brings a window to the front and gives it the focus.
     virtual bool raiseWindow(uint64_t id) = 0;
     // Asks every top-level window with exactly this title to close (the window manager's
@@ -40,6 +45,13 @@ class FakeDesktop : public Desktop {
     std::vector<std::string> closeAsked;  // the title of every window asked to close
 
     WindowInfo activeWindow() override { return active; }
+    WindowInfo describe(uint64_t id) override {
+        for (const WindowInfo& w : windows)
+            if (w.id == id) return w;
+        return active.id == id ? active : WindowInfo{};
+    }
+    uint64_t windowAt(int, int) override { return underPoint; }
+    uint64_t underPoint = 0;
     bool raiseWindow(uint64_t id) override {
         raised.push_back(id);
         return true;

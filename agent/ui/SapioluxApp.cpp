@@ -4,6 +4,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QDBusVariant>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -19,6 +23,7 @@
 #include "agent/service.h"
 #include "agent/ui/SapioluxDlg.h"
 #include "agent/ui/qtedge.h"
+#include "platform/capture.h"
 #include "platform/desktop.h"
 #include "platform/x11/x11desktop.h"
 #include "support/diaglog.h"
@@ -35,6 +40,8 @@ void onQuitSignal(int) {
 }
 
 constexpr int kShutdownWaitMs = 2000;
+// The most one call to another program over the accessibility bus may take.
+constexpr int kAccessibilityTimeoutMs = 1500;
 
 }  // namespace
 
@@ -66,33 +73,32 @@ CSapioluxApp::~CSapioluxApp() {
 }
 
 bool CSapioluxApp::LoadHookLibraries(const std::string& caption) {
-    // The capture plug-ins: the active-window watcher and the text reader. Both are
-    // looked for beside the program's libraries. Without them the window still works
+    // The capture plug-ins: the active-window watcher and the text reader, beside the
+    // program's libraries. They need the X11 desktop. Without them the window still works
     // (typed queries); the failure is logged with the text the user would be shown.
-    const QString libDir = QDir(applicationDirPath()).absoluteFilePath("../lib");
-    bool ok = true;
-    struct Plugin {
-        platform::DynamicLibrary* library;
-        const char* file;
-        const char* entry;
-    } plugins[] = {{&m_textLibrary, "sxNT.so", "GetMessageHookFunction"},
-                   {&m_focusLibrary, "focus.so", "GetActiveWindowHookFunction"}};
-    for (const Plugin& plugin : plugins) {
-        QString beside = QDir(libDir).absoluteFilePath(plugin.file);
-        std::string name = QFileInfo::exists(beside) ? beside.toStdString() : plugin.file;
-        if (!plugin.library->load(name)) {
-            diagLog("%s: A required DLL, %s could not be initialised. Error code is: %d (%s)",
-                    caption.c_str(), plugin.file, 126, plugin.library->error().c_str());
-            ok = false;
-            continue;
-        }
-        if (!plugin.library->symbol(plugin.entry)) {
-            diagLog("%s: %s has no entry point %s", caption.c_str(), plugin.file, plugin.entry);
-            plugin.library->unload();
-            ok = false;
-        }
+    if (platformName() != "xcb") {
+        diagLog("agent: no X11 display; windows' text cannot be read");
+        return false;
     }
-    return ok;
+    m_capture = std::make_unique<platform::PluginCapture>();
+    const std::string libDir = QDir(applicationDirPath()).absoluteFilePath("../lib").toStdString();
+    if (m_capture->load(libDir, kAccessibilityTimeoutMs)) return true;
+    for (const std::string& error : m_capture->errors())
+        diagLog("%s: A required DLL, %s could not be initialised. Error code is: %d",
+                caption.c_str(), error.c_str(), 126);
+    m_capture.reset();
+    return false;
+}
+
+void CSapioluxApp::EnableAccessibility() {
+    // Programs started from now on serve their text on the accessibility bus only when
+    // the session says it is wanted.
+    QDBusInterface status("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties",
+                          QDBusConnection::sessionBus());
+    if (!status.isValid()) return;
+    QDBusReply<QDBusVariant> enabled = status.call("Get", "org.a11y.Status", "IsEnabled");
+    if (enabled.isValid() && enabled.value().variant().toBool()) return;
+    status.call("Set", "org.a11y.Status", "IsEnabled", QVariant::fromValue(QDBusVariant(true)));
 }
 
 void CSapioluxApp::ShowSplash() {
@@ -145,7 +151,9 @@ int CSapioluxApp::InitInstance() {
             break;
     }
 
-    if (!LoadHookLibraries(caption))
+    if (LoadHookLibraries(caption))
+        EnableAccessibility();
+    else
         diagLog("agent: text capture is not available; typed queries still work");
 
     if (m_messagesOverride == nullptr) m_messages = std::make_unique<QtMessageBoxes>();
@@ -168,6 +176,7 @@ int CSapioluxApp::InitInstance() {
     env.desktop = m_desktop.get();
     env.messages = boxes;
     env.personalServer = personal ? m_personal.get() : nullptr;
+    env.capture = m_capture.get();
     env.dataDir = m_dataDir;
     m_dialog = std::make_unique<CSapioluxDlg>(env);
     if (auto* qtBoxes = dynamic_cast<QtMessageBoxes*>(m_messages.get()))
@@ -184,8 +193,7 @@ int CSapioluxApp::InitInstance() {
     exec();
     Quit();
 
-    m_textLibrary.unload();
-    m_focusLibrary.unload();
+    if (m_capture) m_capture->shutdown();
     m_instance.release();
     if (m_workersLeft) {
         // A worker still waits on its server: destructors would wait for it. Everything

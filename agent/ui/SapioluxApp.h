@@ -8,12 +8,12 @@
 #include <memory>
 #include <string>
 
-#include "platform/dynload.h"
 #include "platform/instance.h"
 
 namespace platform {
 class Desktop;
 class MessageBoxes;
+class PluginCapture;
 }  // namespace platform
 
 namespace agent {
@@ -45,6 +45,7 @@ class CSapioluxApp : public QApplication {
 
   private:
     bool LoadHookLibraries(const std::string& caption);
+    void EnableAccessibility();
     void ShowSplash();
     void OnCommitData(class QSessionManager& manager);
     void WatchSignals();
@@ -59,8 +60,7 @@ class CSapioluxApp : public QApplication {
     std::unique_ptr<agent::CPersonalServer> m_personal;
     std::unique_ptr<CSapioluxDlg> m_dialog;
     platform::InstanceLock m_instance;
-    platform::DynamicLibrary m_focusLibrary;
-    platform::DynamicLibrary m_textLibrary;
+    std::unique_ptr<platform::PluginCapture> m_capture;
     bool m_workersLeft = false;
     bool m_quitting = false;
 };

@@ -1,8 +1,10 @@
 #include "agent/ui/SapioluxDlg.h"
 
+#include <unistd.h>
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCursor>
@@ -25,7 +27,9 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "agent/AppParameters.h"
@@ -34,10 +38,13 @@
 #include "agent/profiling.h"
 #include "agent/service.h"
 #include "agent/texttoquery.h"
+#include "agent/ui/CaptureBitmapButton.h"
 #include "agent/ui/TitleTip.h"
 #include "agent/ui/qtedge.h"
 #include "agent/windowtext.h"
+#include "platform/capture.h"
 #include "platform/desktop.h"
+#include "platform/mailslot.h"
 #include "platform/messagebox.h"
 #include "support/diaglog.h"
 #include "support/lang2util.h"
@@ -86,6 +93,12 @@ class MessagePoster {
         m_window = nullptr;
     }
 
+    // The post function handed to the capture plug-ins (context: this poster).
+    static void postFromPlugin(void* context, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+        static_cast<MessagePoster*>(context)->post(static_cast<AgentMessage>(message), wParam,
+                                                   lParam);
+    }
+
   private:
     std::mutex m_lock;
     CSapioluxDlg* m_window;
@@ -98,6 +111,26 @@ constexpr int kSelectorRowHeight = 17;  // not counted in the saved height
 constexpr int kMinWidth = 180, kMinHeight = 60;
 constexpr int kReconnectMs = 10000;
 constexpr int kPollMs = 500;
+constexpr int kCaptureMs = 1500;
+constexpr int kBrowserCaptureMs = 3000;
+// Window classes of web browsers, whose pages settle later than other windows' text.
+constexpr const char* kBrowserClasses = "firefox,Navigator,Chromium,Google-chrome";
+
+// True when needle is one of the comma-separated names of list, ignoring case.
+bool inNameList(const std::string& list, const std::string& needle) {
+    if (needle.empty()) return false;
+    size_t pos = 0;
+    while (pos <= list.size()) {
+        size_t end = list.find(',', pos);
+        if (end == std::string::npos) end = list.size();
+        if (QString::fromStdString(list.substr(pos, end - pos))
+                .trimmed()
+                .compare(QString::fromStdString(needle), Qt::CaseInsensitive) == 0)
+            return true;
+        pos = end + 1;
+    }
+    return false;
+}
 
 const char* const kSourceNames[4] = {"My Computer", "Community", "News", "Web"};
 const char* const kSourceTips[4] = {
@@ -189,6 +222,26 @@ CSapioluxDlg::CSapioluxDlg(const Env& env, QWidget* parent)
     connect(m_openPeriodTimer, &QTimer::timeout, this, &CSapioluxDlg::OnOpenPeriodTimer);
     m_pollTimer = new QTimer(this);
     m_pollTimer->setObjectName("timer3");
+    connect(m_pollTimer, &QTimer::timeout, this, [this] {
+        if (m_env.capture && !m_picked) m_env.capture->pollActiveWindow();
+    });
+    m_captureTimer = new QTimer(this);
+    m_captureTimer->setObjectName("timer9");
+    m_captureTimer->setSingleShot(true);
+    connect(m_captureTimer, &QTimer::timeout, this, &CSapioluxDlg::OnCaptureTimer);
+    // The mailslot the text reader writes into.
+    m_mailslot = std::make_unique<platform::Mailslot>();
+    if (m_env.capture) {
+        std::string path = platform::mailslotPath();
+        if (path.empty() || !m_mailslot->create(path))
+            diagLog("agent: no mailslot (%s); window text cannot be read",
+                    path.empty() ? "no private runtime folder" : m_mailslot->error().c_str());
+        else
+            m_env.capture->attach(m_poster.get(), &MessagePoster::postFromPlugin,
+                                  static_cast<int>(::getpid()), path);
+    }
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
+            &CSapioluxDlg::OnClipboardChanged);
     m_logoTimer = new QTimer(this);
     m_logoTimer->setObjectName("timer4");
     m_logoTimer->setSingleShot(true);
@@ -310,14 +363,35 @@ void CSapioluxDlg::BuildControls() {
                          "Pause: Click to stop automatic suggestions", true);
     m_options =
         makeButton(this, kIdSettings, "Opt", "Options", "Options: Click to configure Vantri");
-    m_hitTool = makeButton(this, kIdHitTool, "+", "Hit-tool",
-                           "Hit-tool: Drag onto a window to suggest with it's text");
+    m_hitTool = new CCaptureBitmapButton(this);
+    {
+        const QString tip = "Hit-tool: Drag onto a window to suggest with it's text";
+        m_hitTool->setObjectName(QStringLiteral("ctl%1").arg(kIdHitTool));
+        m_hitTool->setToolTip(tip);
+        m_hitTool->setAccessibleName("Hit-tool");
+        m_hitTool->setAccessibleDescription(tip);
+        m_hitTool->setAutoRaise(true);
+        m_hitTool->setFocusPolicy(Qt::NoFocus);
+        m_hitTool->setFixedSize(22, 22);
+        m_hitTool->windowRectAt = [this](const QPoint& at) -> QRect {
+            if (!m_env.capture) return {};
+            uint64_t window = m_env.capture->windowAt(at.x(), at.y());
+            if (window == 0 || IsOwnWindow(window)) return {};
+            platform::WindowInfo info = m_env.capture->describe(window);
+            return QRect(info.x, info.y, info.width, info.height);
+        };
+        connect(m_hitTool, &CCaptureBitmapButton::dropped, this, &CSapioluxDlg::OnHitToolDropped);
+        connect(m_hitTool, &CCaptureBitmapButton::clickedAt, this, &CSapioluxDlg::OnHitToolClicked);
+        connect(m_hitTool, &CCaptureBitmapButton::releasePicked, this,
+                &CSapioluxDlg::OnHitToolReleased);
+    }
     m_webMenu = makeButton(this, kIdWebMenu, "v", "Web databases", "Web databases");
     m_info = makeButton(this, kIdInfo, "i", "Info",
                         "Info: When lit, click to display a list of information sources relevant "
                         "to the text");
     m_info->setEnabled(false);
-    for (QToolButton* b : {m_quit, m_pushpin, m_pause, m_options, m_hitTool, m_webMenu, m_info})
+    for (QToolButton* b : {m_quit, m_pushpin, m_pause, m_options,
+                           static_cast<QToolButton*>(m_hitTool), m_webMenu, m_info})
         right->addWidget(b);
     right->addStretch(1);
     row->addLayout(right);
@@ -411,13 +485,12 @@ void CSapioluxDlg::OnMessage(AgentMessage message, uintptr_t wParam, intptr_t lP
             OnProbeDone(wParam != 0);
             break;
         case kMsgWindowChanged:
-            // A new window became active: its text is read by the capture timer, and any
-            // result still on its way belongs to the old window.
-            m_windowChangePending = true;
-            if (m_typedMode) LeaveTypedQuery(false);
+            OnWindowChanged(static_cast<uint64_t>(wParam));
+            break;
+        case kMsgMailslotText:
+            OnMailslotText();
             break;
         case kMsgTrayCallback:
-        case kMsgMailslotText:
         case kMsgAdvertsReady:
         case kMsgAppBarCallback:
             break;
@@ -984,8 +1057,11 @@ bool CSapioluxDlg::Shutdown(int waitMs) {
     // The personal server: the shutdown request, the stop file, and its control window.
     if (m_env.personalServer) m_env.personalServer->Stop();
     if (m_env.desktop) m_env.desktop->closeWindowsTitled("Halvoran Personal Vantri");
-    for (QTimer* timer : {m_openPeriodTimer, m_pollTimer, m_logoTimer, m_reconnectTimer})
+    for (QTimer* timer :
+         {m_openPeriodTimer, m_pollTimer, m_logoTimer, m_reconnectTimer, m_captureTimer})
         if (timer) timer->stop();
+    if (m_env.capture) m_env.capture->shutdown();
+    if (m_mailslot) m_mailslot->close();
     SavePlacement();
     // Running workers get a short while to finish; one stuck on its server is left.
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
@@ -1001,6 +1077,143 @@ bool CSapioluxDlg::workersIdle() const {
     for (const auto& request : m_requests)
         if (request && request->Busy()) return false;
     return true;
+}
+
+bool CSapioluxDlg::IsOwnWindow(uint64_t window) const {
+    if (window == 0) return false;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->internalWinId() && static_cast<uint64_t>(top->internalWinId()) == window)
+            return true;
+    if (m_env.capture) {
+        platform::WindowInfo info = m_env.capture->describe(window);
+        if (info.pid != 0 && info.pid == static_cast<int>(::getpid())) return true;
+    }
+    return false;
+}
+
+bool CSapioluxDlg::IsFiltered(uint64_t window) {
+    if (window == 0 || !m_settings.GetFilterOutCommonControls() || !m_env.capture) return false;
+    // The class of the focused object as the reader last saw it, else the window's own.
+    std::string cls = m_env.capture->lastClass(window);
+    if (cls.empty() || cls == "browser") cls = m_env.capture->describe(window).windowClass;
+    if (cls.empty()) return false;  // an unknown class matches no filter
+    return m_settings.GetBadWindowClasses().find(cls) != std::string::npos;
+}
+
+bool CSapioluxDlg::IsBrowser(uint64_t window) {
+    if (!m_env.capture) return false;
+    if (m_env.capture->lastClass(window) == "browser") return true;
+    std::string list = m_settings.ExtGetText("BROWSERCLASSES");
+    if (list.empty()) list = kBrowserClasses;
+    return inNameList(list, m_env.capture->describe(window).windowClass);
+}
+
+int CSapioluxDlg::captureTimerInterval() const {
+    return m_captureTimer->isActive() ? m_captureTimer->interval() : 0;
+}
+
+void CSapioluxDlg::OnWindowChanged(uint64_t window) {
+    if (window == 0 || window == m_currentWindow || IsOwnWindow(window)) return;
+    m_currentWindow = window;
+    if (m_modalOpen || QApplication::activeModalWidget()) return;
+    m_captureTimer->start(IsBrowser(window) ? kBrowserCaptureMs : kCaptureMs);
+    // Any result still on its way belongs to the window that was left.
+    m_windowChangePending = true;
+}
+
+void CSapioluxDlg::OnCaptureTimer() {
+    if (m_typedMode) LeaveTypedQuery(false);
+    m_windowChangePending = false;
+    m_captureTimer->stop();
+    if (isActiveWindow() || m_modalOpen || QApplication::activeModalWidget() || m_paused) return;
+    m_textOrigin = kOriginWindowChange;
+    CaptureText(m_settings.GetSuggestFromClipboard() != 0, 0);
+}
+
+std::string CSapioluxDlg::ReadClipboard() {
+    QString text = QGuiApplication::clipboard()->text(QClipboard::Clipboard).trimmed();
+    if (text.isEmpty()) return {};
+    std::string bytes = toCp1252(text);
+    if (m_hasLastClipboard && bytes == m_lastClipboard) return {};
+    m_lastClipboard = bytes;
+    m_hasLastClipboard = true;
+    return bytes;
+}
+
+void CSapioluxDlg::OnClipboardChanged() {
+    if (!m_settings.GetSuggestFromClipboard() || m_paused || m_shutDown) return;
+    std::string text = ReadClipboard();
+    if (!text.empty()) OnNewText(text, kOriginHotKey);
+}
+
+int CSapioluxDlg::CaptureText(bool useClipboard, uint64_t window) {
+    if (window != 0 && m_typedMode) LeaveTypedQuery(false);
+    m_info->setEnabled(false);
+    int result = 0;
+    std::string clipboardText = useClipboard ? ReadClipboard() : std::string();
+    if (!clipboardText.empty()) {
+        result = OnNewText(clipboardText, m_textOrigin);
+    } else {
+        uint64_t chosen = 0;
+        if (window != 0 && !IsFiltered(window) && !IsOwnWindow(window)) {
+            chosen = window;
+            m_currentWindow = window;
+        } else if (m_picked) {
+            chosen = m_pickedWindow;
+            m_currentWindow = chosen;
+        } else if (m_currentWindow != 0 && !IsFiltered(m_currentWindow)) {
+            chosen = m_currentWindow;
+        }
+        if (chosen != 0 && m_env.capture && m_env.capture->requestText(chosen)) result = 1;
+    }
+    if (IsFiltered(m_currentWindow)) ShowStatus(kTextNoStrongTheme);
+    return result;
+}
+
+void CSapioluxDlg::OnMailslotText() {
+    if (!m_mailslot) return;
+    std::optional<std::string> text = m_mailslot->readNext();
+    if (!text) return;
+    // The reader now knows the focused object's class: a list or tree gives no query.
+    if (!m_picked && IsFiltered(m_currentWindow)) {
+        ShowStatus(kTextNoStrongTheme);
+        return;
+    }
+    OnNewText(*text, m_textOrigin);
+}
+
+void CSapioluxDlg::OnHitToolDropped(const QPoint& globalPos) {
+    uint64_t window = m_env.capture ? m_env.capture->windowAt(globalPos.x(), globalPos.y()) : 0;
+    if (window == 0 || IsOwnWindow(window)) {
+        // Let go over the agent itself: back to following the active window.
+        OnHitToolReleased();
+        return;
+    }
+    m_env.capture->activate(window);
+    m_pollTimer->stop();
+    m_pickedWindow = window;
+    m_picked = true;
+    m_hitTool->setPicked(true);
+    m_textOrigin = kOriginHotKey;
+    CaptureText(false, 0);
+}
+
+void CSapioluxDlg::OnHitToolClicked(const QPoint& globalPos) {
+    uint64_t window = m_env.capture ? m_env.capture->windowAt(globalPos.x(), globalPos.y()) : 0;
+    m_pollTimer->start(std::max(50, m_settings.GetWindowChangedInterval()));
+    m_picked = false;
+    m_pickedWindow = 0;
+    m_hitTool->setPicked(false);
+    if (window == 0 || IsOwnWindow(window)) return;
+    m_textOrigin = kOriginHotKey;
+    CaptureText(false, window);
+}
+
+void CSapioluxDlg::OnHitToolReleased() {
+    m_picked = false;
+    m_pickedWindow = 0;
+    m_hitTool->setPicked(false);
+    m_pollTimer->start(std::max(50, m_settings.GetWindowChangedInterval()));
 }
 
 }  // namespace agent::ui

@@ -32,7 +32,9 @@ class QTimer;
 class QToolButton;
 
 namespace platform {
+class CaptureSource;
 class Desktop;
+class Mailslot;
 class MessageBoxes;
 }  // namespace platform
 
@@ -47,6 +49,7 @@ struct UserProfile;
 
 namespace agent::ui {
 
+class CCaptureBitmapButton;
 class CTitleTip;
 class MessagePoster;
 
@@ -94,6 +97,7 @@ class CSapioluxDlg : public QWidget {
         platform::Desktop* desktop = nullptr;
         platform::MessageBoxes* messages = nullptr;
         agent::CPersonalServer* personalServer = nullptr;  // null: none was found
+        platform::CaptureSource* capture = nullptr;        // null: no capture of other windows
         std::string dataDir;  // shipped data files (enc.dat, english.dat), else "."
         int probeTimeoutSeconds = 5;
     };
@@ -144,6 +148,20 @@ class CSapioluxDlg : public QWidget {
     void setWindowChangePending(bool pending) { m_windowChangePending = pending; }
     // Ends a running logo period at once (tests, and the hot key).
     void endLogoPeriod();
+    // Reads text for a query: the clipboard's when useClipboard is set and it holds new
+    // text, else the given window's (0: the picked or current window). 1 when text was
+    // handed on or a read was asked for.
+    int CaptureText(bool useClipboard, uint64_t window);
+    uint64_t currentWindow() const { return m_currentWindow; }
+    bool isWindowChangePending() const { return m_windowChangePending; }
+    // The window picked with the hit tool (0: following the active window).
+    uint64_t pickedWindow() const { return m_picked ? m_pickedWindow : 0; }
+    // The hit tool's outcomes, as the button reports them.
+    void OnHitToolDropped(const QPoint& globalPos);
+    void OnHitToolClicked(const QPoint& globalPos);
+    void OnHitToolReleased();
+    // The capture timer's period for the current window, in milliseconds (0: not armed).
+    int captureTimerInterval() const;
     // Placement as it would be saved now: x, y, width, height.
     QRect placementToSave() const;
     void SavePlacement();
@@ -185,6 +203,14 @@ class CSapioluxDlg : public QWidget {
     bool KeptAtEdge() const;
     agent::CSuggestionRequest* RequestFor(int source) const;
     void ShowTitleTip(QListWidgetItem* item);
+    void OnWindowChanged(uint64_t window);
+    void OnCaptureTimer();
+    void OnMailslotText();
+    void OnClipboardChanged();
+    std::string ReadClipboard();
+    bool IsFiltered(uint64_t window);
+    bool IsBrowser(uint64_t window);
+    bool IsOwnWindow(uint64_t window) const;
 
     Env m_env;
     agent::CAppParameters& m_settings;
@@ -237,7 +263,7 @@ class CSapioluxDlg : public QWidget {
     QToolButton* m_pushpin = nullptr;
     QToolButton* m_pause = nullptr;
     QToolButton* m_options = nullptr;
-    QToolButton* m_hitTool = nullptr;
+    CCaptureBitmapButton* m_hitTool = nullptr;
     QToolButton* m_info = nullptr;
     QToolButton* m_webMenu = nullptr;
     QToolButton* m_quit = nullptr;
@@ -251,6 +277,15 @@ class CSapioluxDlg : public QWidget {
     QTimer* m_pollTimer = nullptr;        // 3
     QTimer* m_logoTimer = nullptr;        // 4
     QTimer* m_reconnectTimer = nullptr;
+    QTimer* m_captureTimer = nullptr;  // 9
+
+    // Capture.
+    std::unique_ptr<platform::Mailslot> m_mailslot;
+    uint64_t m_currentWindow = 0;
+    uint64_t m_pickedWindow = 0;
+    bool m_picked = false;
+    std::string m_lastClipboard;
+    bool m_hasLastClipboard = false;
 };
 
 }  // namespace agent::ui

@@ -9,54 +9,16 @@
 #include <QStyle>
 #include <array>
 
+#include "platform/cp1252.h"
 #include "platform/screen.h"
 
 namespace agent::ui {
-namespace {
-
-// Windows-1252 0x80..0x9F; 0 where the code page assigns nothing.
-constexpr std::array<char16_t, 32> kHigh = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-}  // namespace
-
 QString fromCp1252(std::string_view bytes) {
-    QString out;
-    out.reserve(static_cast<qsizetype>(bytes.size()));
-    for (char c : bytes) {
-        auto b = static_cast<unsigned char>(c);
-        if (b >= 0x80 && b <= 0x9F && kHigh[b - 0x80] != 0)
-            out.append(QChar(kHigh[b - 0x80]));
-        else
-            out.append(QChar(static_cast<char16_t>(b)));
-    }
-    return out;
+    return QString::fromStdString(platform::cp1252ToUtf8(bytes));
 }
 
 std::string toCp1252(const QString& text) {
-    std::string out;
-    out.reserve(static_cast<size_t>(text.size()));
-    for (QChar ch : text) {
-        char16_t u = ch.unicode();
-        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
-            out.push_back(static_cast<char>(u));
-            continue;
-        }
-        char mapped = '?';
-        for (size_t i = 0; i < kHigh.size(); ++i) {
-            if (kHigh[i] == u && u != 0) {
-                mapped = static_cast<char>(0x80 + i);
-                break;
-            }
-        }
-        // The control characters 0x80-0x9F the code page leaves unassigned map to themselves.
-        if (mapped == '?' && u >= 0x80 && u <= 0x9F && kHigh[u - 0x80] == 0)
-            mapped = static_cast<char>(u);
-        out.push_back(mapped);
-    }
-    return out;
+    return platform::utf8ToCp1252(text.toStdString());
 }
 
 void readScreenMetrics() {

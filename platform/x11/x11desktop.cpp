@@ -27,19 +27,43 @@ class X11Desktop : public Desktop {
         netWmPid_ = XInternAtom(display_, "_NET_WM_PID", False);
         netCloseWindow_ = XInternAtom(display_, "_NET_CLOSE_WINDOW", False);
         utf8_ = XInternAtom(display_, "UTF8_STRING", False);
+        wmState_ = XInternAtom(display_, "WM_STATE", False);
     }
     ~X11Desktop() override { XCloseDisplay(display_); }
 
     WindowInfo activeWindow() override {
-        WindowInfo info;
         std::vector<unsigned long> ids = windowList(root_, netActive_, XA_WINDOW);
-        if (ids.empty() || ids[0] == 0) return info;
-        info.id = ids[0];
-        info.title = title(ids[0]);
-        info.windowClass = windowClass(ids[0]);
-        std::vector<unsigned long> pid = windowList(ids[0], netWmPid_, XA_CARDINAL);
+        if (ids.empty() || ids[0] == 0) return {};
+        return describe(ids[0]);
+    }
+
+    WindowInfo describe(uint64_t id) override {
+        WindowInfo info;
+        XWindowAttributes attributes{};
+        if (id == 0 || !XGetWindowAttributes(display_, id, &attributes)) return info;
+        info.id = id;
+        info.title = title(id);
+        info.windowClass = windowClass(id);
+        std::vector<unsigned long> pid = windowList(id, netWmPid_, XA_CARDINAL);
         if (!pid.empty()) info.pid = static_cast<int>(pid[0]);
+        Window child = None;
+        int x = 0, y = 0;
+        if (XTranslateCoordinates(display_, id, root_, 0, 0, &x, &y, &child)) {
+            info.x = x;
+            info.y = y;
+        }
+        info.width = attributes.width;
+        info.height = attributes.height;
         return info;
+    }
+
+    uint64_t windowAt(int x, int y) override {
+        Window child = None;
+        int cx = 0, cy = 0;
+        if (!XTranslateCoordinates(display_, root_, root_, x, y, &cx, &cy, &child) || child == None)
+            return 0;
+        // The window manager's frame holds the program's window: the one with WM_STATE.
+        return clientWindow(child, 0);
     }
 
     bool raiseWindow(uint64_t id) override {
@@ -96,6 +120,31 @@ class X11Desktop : public Desktop {
         return out;
     }
 
+    Window clientWindow(Window w, int depth) {
+        if (depth > 8) return 0;
+        if (hasProperty(w, wmState_)) return w;
+        Window rootReturn = None, parent = None, *children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(display_, w, &rootReturn, &parent, &children, &count)) return 0;
+        Window found = 0;
+        for (unsigned int i = count; i-- > 0 && !found;)
+            found = clientWindow(children[i], depth + 1);
+        if (children) XFree(children);
+        return found;
+    }
+
+    bool hasProperty(Window w, Atom property) {
+        Atom actualType = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        bool has = XGetWindowProperty(display_, w, property, 0, 0, False, AnyPropertyType,
+                                      &actualType, &format, &count, &after, &data) == Success &&
+                   actualType != None;
+        if (data) XFree(data);
+        return has;
+    }
+
     std::string title(Window w) {
         Atom actualType = None;
         int format = 0;
@@ -137,7 +186,7 @@ class X11Desktop : public Desktop {
 
     Display* display_;
     Window root_;
-    Atom netActive_, netClientList_, netWmName_, netWmPid_, netCloseWindow_, utf8_;
+    Atom netActive_, netClientList_, netWmName_, netWmPid_, netCloseWindow_, utf8_, wmState_;
 };
 
 }  // namespace

@@ -1,0 +1,87 @@
+// The mailslot the text reader writes into, and the conversion of desktop text to the
+// agent's single-byte text on the way in.
+#include "platform/mailslot.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/cp1252.h"
+#include "tests/common/tempdir.h"
+
+namespace {
+
+using platform::Mailslot;
+using testing_support::TempDir;
+
+TEST(Mailslot, MessagesOfEverySize) {
+    TempDir dir;
+    Mailslot slot;
+    ASSERT_TRUE(slot.create(dir.file("sapiolux"))) << slot.error();
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file("sapiolux").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    EXPECT_FALSE(slot.readNext().has_value());  // nothing waits: no text, no wait
+    ASSERT_TRUE(platform::mailslotWrite(slot.path(), ""));
+    ASSERT_TRUE(platform::mailslotWrite(slot.path(), "x"));
+    std::string full(platform::kMailslotMaxMessage, 'a');
+    ASSERT_TRUE(platform::mailslotWrite(slot.path(), full));
+    // Larger texts are cut to the largest message.
+    ASSERT_TRUE(platform::mailslotWrite(slot.path(), full + "overflow"));
+    // The text ends at a zero byte.
+    ASSERT_TRUE(platform::mailslotWrite(slot.path(), std::string("before\0after", 12)));
+
+    auto empty = slot.readNext();
+    ASSERT_TRUE(empty.has_value());
+    EXPECT_EQ(*empty, "");
+    EXPECT_EQ(slot.readNext().value_or("?"), "x");
+    EXPECT_EQ(slot.readNext().value_or("").size(), platform::kMailslotMaxMessage);
+    EXPECT_EQ(slot.readNext().value_or(""), full);
+    EXPECT_EQ(slot.readNext().value_or(""), "before");
+    EXPECT_FALSE(slot.readNext().has_value());
+}
+
+TEST(Mailslot, NobodyListening) {
+    TempDir dir;
+    std::string path;
+    {
+        Mailslot slot;
+        ASSERT_TRUE(slot.create(dir.file("sapiolux")));
+        path = slot.path();
+    }
+    // The owner is gone (and took its socket with it): writing fails, it does not block.
+    EXPECT_FALSE(platform::mailslotWrite(path, "text"));
+    // A plain file at the name is not taken for an old mailslot.
+    testing_support::writeWholeFile(dir.file("file"), "keep");
+    Mailslot slot;
+    EXPECT_FALSE(slot.create(dir.file("file")));
+    EXPECT_EQ(testing_support::readWholeFile(dir.file("file")), "keep");
+}
+
+TEST(Cp1252, DesktopTextComesInAsWindows1252) {
+    EXPECT_EQ(platform::utf8ToCp1252("Stra\xc3\x9f"
+                                     "e caf\xc3\xa9 \xe2\x82\xac"
+                                     "5 \xe2\x80\x9cq\xe2\x80\x9d"),
+              "Stra\xdf"
+              "e caf\xe9 \x80"
+              "5 \x93q\x94");
+    // Characters the code page lacks, broken and cut sequences, zero bytes.
+    EXPECT_EQ(platform::utf8ToCp1252("\xce\xa9 \xff x \xe2\x82"), "? ? x ?");
+    EXPECT_EQ(platform::utf8ToCp1252(std::string("a\0b", 3)), "a b");
+    // The limit never splits a character's bytes.
+    EXPECT_EQ(platform::utf8ToCp1252("\xc3\xa9\xc3\xa9\xc3\xa9", 2), "\xe9\xe9");
+    // And back, through the code page's own table.
+    EXPECT_EQ(platform::cp1252ToUtf8("\x80 \x93q\x94 \xe9 \x81"),
+              "\xe2\x82\xac \xe2\x80\x9cq\xe2\x80\x9d \xc3\xa9 \xc2\x81");
+    for (int b = 1; b < 256; ++b) {
+        std::string one(1, static_cast<char>(b));
+        EXPECT_EQ(platform::utf8ToCp1252(platform::cp1252ToUtf8(one)), one) << b;
+    }
+}
+
+}  // namespace

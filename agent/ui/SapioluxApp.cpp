@@ -77,14 +77,14 @@ bool CSapioluxApp::LoadHookLibraries(const std::string& caption) {
     // program's libraries. They need the X11 desktop. Without them the window still works
     // (typed queries); the failure is logged with the text the user would be shown.
     if (platformName() != "xcb") {
-        diagLog("agent: no X11 display; windows' text cannot be read");
+        diagLog("agent: no X11 display; windows' text cannot be read\n");
         return false;
     }
     m_capture = std::make_unique<platform::PluginCapture>();
     const std::string libDir = QDir(applicationDirPath()).absoluteFilePath("../lib").toStdString();
     if (m_capture->load(libDir, kAccessibilityTimeoutMs)) return true;
     for (const std::string& error : m_capture->errors())
-        diagLog("%s: A required DLL, %s could not be initialised. Error code is: %d",
+        diagLog("%s: A required DLL, %s could not be initialised. Error code is: %d\n",
                 caption.c_str(), error.c_str(), 126);
     m_capture.reset();
     return false;
@@ -144,7 +144,7 @@ int CSapioluxApp::InitInstance() {
         case platform::InstanceLock::Result::HeldElsewhere:
             return 0;  // the running copy is left alone, silently
         case platform::InstanceLock::Result::Failed:
-            diagLog("agent: no single-instance lock (%s); starting anyway",
+            diagLog("agent: no single-instance lock (%s); starting anyway\n",
                     m_instance.error().c_str());
             break;
         case platform::InstanceLock::Result::Acquired:
@@ -154,14 +154,14 @@ int CSapioluxApp::InitInstance() {
     if (LoadHookLibraries(caption))
         EnableAccessibility();
     else
-        diagLog("agent: text capture is not available; typed queries still work");
+        diagLog("agent: text capture is not available; typed queries still work\n");
 
     if (m_messagesOverride == nullptr) m_messages = std::make_unique<QtMessageBoxes>();
     platform::MessageBoxes* boxes = m_messagesOverride ? m_messagesOverride : m_messages.get();
 
     if (platformName() == "xcb") m_desktop = platform::openX11Desktop();
     if (!m_desktop) m_desktop = std::make_unique<platform::FakeDesktop>();
-    diagLog("agent: desktop %s", m_desktop->name());
+    diagLog("agent: desktop %s\n", m_desktop->name());
 
     m_personal = std::make_unique<agent::CPersonalServer>(*m_settings);
     m_personal->onMessage = [boxes, caption](const std::string& title, const std::string& text) {

@@ -234,7 +234,7 @@ CSapioluxDlg::CSapioluxDlg(const Env& env, QWidget* parent)
     if (m_env.capture) {
         std::string path = platform::mailslotPath();
         if (path.empty() || !m_mailslot->create(path))
-            diagLog("agent: no mailslot (%s); window text cannot be read",
+            diagLog("agent: no mailslot (%s); window text cannot be read\n",
                     path.empty() ? "no private runtime folder" : m_mailslot->error().c_str());
         else
             m_env.capture->attach(m_poster.get(), &MessagePoster::postFromPlugin,
@@ -280,7 +280,7 @@ void CSapioluxDlg::LoadQueryTables() {
     };
     lang2LoadStoplist(dataFile("english.dat").c_str());
     m_weights = TermWeightTable::load(dataFile("enc.dat"));
-    if (!m_weights) diagLog("agent: no term weights (enc.dat); every term weighs the same");
+    if (!m_weights) diagLog("agent: no term weights (enc.dat); every term weighs the same\n");
     m_userStoplist.clear();
     if (m_settings.GetUseStoplist() && !m_settings.GetStoplistFilename().empty())
         loadUserStoplist(dataFile(m_settings.GetStoplistFilename()), m_userStoplist);
@@ -350,7 +350,7 @@ void CSapioluxDlg::BuildControls() {
     row->addWidget(m_stack, 1);
     connect(m_list, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
         // Opening documents comes with the result opener; until then the line is selected.
-        diagLog("agent: line %d clicked", m_list->row(item));
+        diagLog("agent: line %d clicked\n", m_list->row(item));
     });
 
     // Right: the buttons.
@@ -556,7 +556,7 @@ int CSapioluxDlg::StartQuery() {
     uint32_t id = request->Start();
     if (id == 0) {
         // No worker could start: nothing is outstanding, and the failure shows as one.
-        diagLog("agent: cannot start a query worker");
+        diagLog("agent: cannot start a query worker\n");
         m_queryOutstanding = false;
         m_currentRequest = request;
         m_currentWorker = 0;
@@ -828,7 +828,7 @@ void CSapioluxDlg::StartProbe() {
         }).detach();
     } catch (...) {
         m_probeRunning = false;
-        diagLog("agent: cannot start the connectivity probe");
+        diagLog("agent: cannot start the connectivity probe\n");
     }
 }
 
@@ -988,7 +988,7 @@ void CSapioluxDlg::RunCommand(int id) {
             break;
         default:
             // The options sheet, the home page and help come with their own windows.
-            diagLog("agent: command %d is not available yet", id);
+            diagLog("agent: command %d is not available yet\n", id);
             break;
     }
 }
@@ -1131,19 +1131,25 @@ void CSapioluxDlg::OnCaptureTimer() {
 }
 
 std::string CSapioluxDlg::ReadClipboard() {
-    QString text = QGuiApplication::clipboard()->text(QClipboard::Clipboard).trimmed();
-    if (text.isEmpty()) return {};
-    std::string bytes = toCp1252(text);
-    if (m_hasLastClipboard && bytes == m_lastClipboard) return {};
-    m_lastClipboard = bytes;
-    m_hasLastClipboard = true;
-    return bytes;
+    // The clipboard is read once per change (reading it asks its owner, which may be
+    // slow); a capture takes the text kept then, once.
+    std::string text = std::move(m_newClipboard);
+    m_newClipboard.clear();
+    return text;
 }
 
 void CSapioluxDlg::OnClipboardChanged() {
-    if (!m_settings.GetSuggestFromClipboard() || m_paused || m_shutDown) return;
-    std::string text = ReadClipboard();
-    if (!text.empty()) OnNewText(text, kOriginHotKey);
+    if (!m_settings.GetSuggestFromClipboard() || m_shutDown) return;
+    QString text = QGuiApplication::clipboard()->text(QClipboard::Clipboard).trimmed();
+    if (text.isEmpty()) return;
+    std::string bytes = toCp1252(text);
+    if (m_hasLastClipboard && bytes == m_lastClipboard) return;  // the same text again
+    m_lastClipboard = bytes;
+    m_hasLastClipboard = true;
+    m_newClipboard = bytes;
+    if (m_paused) return;
+    // New clipboard text is a source of suggestions at once.
+    OnNewText(ReadClipboard(), kOriginHotKey);
 }
 
 int CSapioluxDlg::CaptureText(bool useClipboard, uint64_t window) {

@@ -284,8 +284,9 @@ class CSapioluxDlg : public QWidget {
     uint64_t m_currentWindow = 0;
     uint64_t m_pickedWindow = 0;
     bool m_picked = false;
-    std::string m_lastClipboard;
+    std::string m_lastClipboard;  // the last clipboard text taken
     bool m_hasLastClipboard = false;
+    std::string m_newClipboard;  // clipboard text not used yet
 };
 
 }  // namespace agent::ui

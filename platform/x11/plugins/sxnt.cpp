@@ -7,6 +7,8 @@
 // delays only the reading of its own window.
 #include <atspi/atspi.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <map>
@@ -169,6 +171,13 @@ struct Reading {
     std::string collected;
     Ref focused;
     int nodes = 0;
+    // A read ends early past its deadline (a program that stopped answering costs each
+    // call the whole time-out) or when a newer request waits.
+    std::chrono::steady_clock::time_point deadline;
+    const std::atomic<bool>* newer = nullptr;
+    bool over() const {
+        return (newer && newer->load()) || std::chrono::steady_clock::now() > deadline;
+    }
 };
 
 void walk(AtspiAccessible* object, int depth, Reading& reading) {
@@ -195,18 +204,18 @@ void walk(AtspiAccessible* object, int depth, Reading& reading) {
     // A terminal's or a document's text is its own; its children repeat it.
     if (role == ATSPI_ROLE_TERMINAL) return;
     int count = childCount(object);
-    for (int i = 0; i < count && reading.nodes < kMaxNodes; ++i) {
+    for (int i = 0; i < count && reading.nodes < kMaxNodes && !reading.over(); ++i) {
         Ref child = childAt(object, i);
         if (child) walk(child.get(), depth + 1, reading);
     }
 }
 
 // The program's object for the window: by process, then its top-level object by title.
-Ref findWindow(int pid, const std::string& title) {
+Ref findWindow(int pid, const std::string& title, const Reading& reading) {
     Ref desktop(atspi_get_desktop(0));
     if (!desktop) return Ref();
     int apps = childCount(desktop.get());
-    for (int i = 0; i < apps; ++i) {
+    for (int i = 0; i < apps && !reading.over(); ++i) {
         Ref app = childAt(desktop.get(), i);
         if (!app) continue;
         GError* error = nullptr;
@@ -215,7 +224,7 @@ Ref findWindow(int pid, const std::string& title) {
         if (appPid != pid) continue;
         int frames = childCount(app.get());
         Ref fallback;
-        for (int k = 0; k < frames; ++k) {
+        for (int k = 0; k < frames && !reading.over(); ++k) {
             Ref frame = childAt(app.get(), k);
             if (!frame) continue;
             if (nameOf(frame.get()) == title) return frame;
@@ -246,6 +255,7 @@ class Reader {
         std::lock_guard<std::mutex> guard(lock_);
         if (stopped_) return;
         pending_ = std::move(request);
+        newer_ = true;
         if (!thread_.joinable()) thread_ = std::thread(&Reader::run, this);
         wake_.notify_all();
     }
@@ -282,6 +292,7 @@ class Reader {
                 if (pending_) {
                     request = std::move(*pending_);
                     pending_.reset();
+                    newer_ = false;
                 }
             }
             if (!context && request.window != 0) {
@@ -307,13 +318,16 @@ class Reader {
         if (window.id == 0) return;  // gone before it could be read
         if (request.ownPid != 0 && window.pid == request.ownPid) return;
         Reading reading;
+        reading.deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(3 * request.timeoutMs);
+        reading.newer = &newer_;
         std::string text;
         std::string windowClass;
         if (window.pid > 0) {
-            Ref frame = findWindow(window.pid, window.title);
+            Ref frame = findWindow(window.pid, window.title, reading);
             if (frame) {
                 walk(frame.get(), 0, reading);
-                if (reading.focused) {
+                if (reading.focused && !reading.over()) {
                     windowClass = filterClass(roleOf(reading.focused.get()));
                     text = textOf(reading.focused.get(), true);
                 }
@@ -322,6 +336,8 @@ class Reader {
                     windowClass = "browser";
             }
         }
+        // A newer request replaces this one: its answer is the one wanted.
+        if (newer_) return;
         // Nothing readable: the window's title stands for its text.
         if (text.empty()) text = window.title;
         {
@@ -337,6 +353,7 @@ class Reader {
     std::mutex lock_;
     std::condition_variable wake_;
     std::optional<Request> pending_;
+    std::atomic<bool> newer_{false};
     std::map<uint64_t, std::string> classes_;
     bool stopped_ = false;
     std::thread thread_;

@@ -1,0 +1,201 @@
+// Capture in the window, with a fake capture source that writes real mailslot messages:
+// when a window is read, which windows are not, the class filters, the clipboard, the
+// browser delay and the hit tool.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QSignalSpy>
+#include <QTest>
+#include <cstdlib>
+#include <filesystem>
+
+#include "agent/AppParameters.h"
+#include "agent/SuggestionRequest.h"
+#include "agent/messages.h"
+#include "agent/ui/SapioluxDlg.h"
+#include "agent/windowtext.h"
+#include "platform/capture.h"
+#include "platform/desktop.h"
+#include "platform/messagebox.h"
+#include "platform/registry.h"
+#include "tests/agent_core/agent_test_support.h"
+#include "tests/common/loopback_server.h"
+#include "tests/common/tempdir.h"
+
+namespace {
+
+using agent::ui::CSapioluxDlg;
+using testing_support::LoopbackServer;
+
+const char kEditorText[] =
+    "Granite and basalt are igneous rocks; quartz crystals grow in granite while basalt "
+    "cools quickly from lava flows near volcanic ridges.";
+const char kBrowserText[] =
+    "Marble and limestone are sedimentary or metamorphic stones quarried for sculpture.";
+
+class CaptureTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        hives_ = std::make_unique<agent_test::ScopedHives>(dir_.path());
+        std::filesystem::create_directories(dir_.path() / "work");
+        std::filesystem::create_directories(dir_.path() / "run");
+        std::filesystem::permissions(dir_.path() / "run", std::filesystem::perms::owner_all);
+        ::setenv("XDG_RUNTIME_DIR", (dir_.path() / "run").c_str(), 1);
+        oldCwd_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_.path() / "work");
+        platform::regWriteNumber(platform::RegHive::Machine, agent::settingsKey("Miscellaneous"),
+                                 "QueryLogoPeriod", 1);
+        server_.setReply(LoopbackServer::httpReply("numhits=0\n"));
+
+        capture_.windows[11] = {11, "Notes - Editor", "Gedit", 4001};
+        capture_.windows[12] = {12, "Files", "Nautilus", 4002};
+        capture_.windows[13] = {13, "Page - Browser", "firefox", 4003};
+        capture_.texts[11] = kEditorText;
+        capture_.texts[12] = "Documents Downloads Music Pictures Videos";
+        capture_.texts[13] = kBrowserText;
+        capture_.classes[12] = "SysTreeView32";
+    }
+    void TearDown() override {
+        dialog_.reset();
+        std::filesystem::current_path(oldCwd_);
+        ::unsetenv("XDG_RUNTIME_DIR");
+    }
+
+    CSapioluxDlg& dialog() {
+        settings_.Load();
+        settings_.ExtSetText("IXO", "127.0.0.1");
+        settings_.ExtSetNumber("PORT", server_.port());
+        settings_.ExtSetNumber("SOURCE", agent::kSourceWeb);
+        settings_.ExtSetFlag("NOENCRYPTQUERY", true);
+        settings_.ExtSetFlag("NOCOMPRESS", true);
+        CSapioluxDlg::Env env;
+        env.settings = &settings_;
+        env.desktop = &desktop_;
+        env.messages = &boxes_;
+        env.capture = &capture_;
+        env.dataDir = std::string(SAPIOLUX_SOURCE_DIR) + "/agent/data";
+        dialog_ = std::make_unique<CSapioluxDlg>(env);
+        dialog_->ServerLocated();
+        return *dialog_;
+    }
+
+    // Makes window the active one and lets the window's poll see it.
+    void activate(uint64_t window) {
+        capture_.active = capture_.windows[window];
+        capture_.pollActiveWindow();
+        QCoreApplication::processEvents();
+    }
+
+    // Waits for the requests the server has seen to reach count.
+    bool requestsReach(size_t count, int ms = 4000) {
+        return QTest::qWaitFor([&] { return server_.requestCount() >= count; }, ms);
+    }
+
+    testing_support::TempDir dir_;
+    std::unique_ptr<agent_test::ScopedHives> hives_;
+    std::filesystem::path oldCwd_;
+    LoopbackServer server_;
+    agent::CAppParameters settings_;
+    platform::FakeDesktop desktop_;
+    platform::RecordingMessageBox boxes_;
+    platform::FakeCapture capture_;
+    std::unique_ptr<CSapioluxDlg> dialog_;
+};
+
+TEST_F(CaptureTest, AWindowIsReadOnceAfterItSettles) {
+    CSapioluxDlg& dlg = dialog();
+    activate(11);
+    EXPECT_EQ(dlg.currentWindow(), 11u);
+    EXPECT_TRUE(dlg.isWindowChangePending());
+    EXPECT_EQ(dlg.captureTimerInterval(), 1500);
+    EXPECT_TRUE(capture_.reads.empty());
+    ASSERT_TRUE(requestsReach(1));
+    EXPECT_EQ(capture_.reads, std::vector<uint64_t>({11}));
+    EXPECT_FALSE(dlg.isWindowChangePending());
+    EXPECT_NE(server_.lastRequest().find("GRANIT"), std::string::npos) << server_.lastRequest();
+
+    // Staying in the window reads nothing more; the agent's own windows never count.
+    capture_.pollActiveWindow();
+    dlg.PostMessage(agent::kMsgWindowChanged, 11);
+    dlg.PostMessage(agent::kMsgWindowChanged, 0);
+    dlg.PostMessage(agent::kMsgWindowChanged, static_cast<uintptr_t>(dlg.winId()));
+    QTest::qWait(1700);
+    EXPECT_EQ(capture_.reads.size(), 1u);
+}
+
+TEST_F(CaptureTest, ListsAndTreesGiveNoQuery) {
+    CSapioluxDlg& dlg = dialog();
+    activate(12);
+    QTest::qWait(1700);
+    EXPECT_TRUE(capture_.reads.empty());
+    EXPECT_EQ(dlg.statusText(), agent::kTextNoStrongTheme);
+    EXPECT_EQ(server_.requestCount(), 0u);
+    // A class that is part of a listed name is filtered too; an empty one never.
+    capture_.classes[12] = "Box";
+    EXPECT_EQ(dlg.CaptureText(false, 12), 0);
+    capture_.classes[12] = "";
+    capture_.windows[12].windowClass = "";
+    EXPECT_EQ(dlg.CaptureText(false, 12), 1);
+    // With the filter off a tree is read like any window.
+    settings_.SetFilterOutCommonControls(0);
+    capture_.classes[12] = "SysTreeView32";
+    EXPECT_EQ(dlg.CaptureText(false, 12), 1);
+}
+
+TEST_F(CaptureTest, BrowsersAreReadLater) {
+    CSapioluxDlg& dlg = dialog();
+    activate(13);
+    EXPECT_EQ(dlg.captureTimerInterval(), 3000);
+    activate(11);
+    EXPECT_EQ(dlg.captureTimerInterval(), 1500);
+    // A web document found by the reader makes any window a browser.
+    capture_.classes[11] = "browser";
+    capture_.windows[14] = {14, "Viewer", "Viewer", 4004};
+    capture_.classes[14] = "browser";
+    activate(14);
+    EXPECT_EQ(dlg.captureTimerInterval(), 3000);
+}
+
+TEST_F(CaptureTest, ClipboardTextOnceAndOnlyWhenAsked) {
+    CSapioluxDlg& dlg = dialog();
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setText(kBrowserText);
+    QTest::qWait(100);
+    EXPECT_EQ(server_.requestCount(), 0u);  // off by default
+
+    settings_.SetSuggestFromClipboard(1);
+    clipboard->setText(QString(kEditorText) + "  \n");
+    ASSERT_TRUE(requestsReach(1));
+    EXPECT_NE(server_.lastRequest().find("GRANIT"), std::string::npos);
+    // The same text again is not new; at the next capture the window is the source.
+    clipboard->setText(kEditorText);
+    QTest::qWait(100);
+    EXPECT_EQ(server_.requestCount(), 1u);
+    EXPECT_EQ(dlg.CaptureText(true, 13), 1);
+    EXPECT_EQ(capture_.reads, std::vector<uint64_t>({13}));
+}
+
+TEST_F(CaptureTest, HitToolPicksAWindowUntilReleased) {
+    CSapioluxDlg& dlg = dialog();
+    capture_.underPoint = 13;
+    dlg.OnHitToolDropped(QPoint(300, 300));
+    EXPECT_EQ(dlg.pickedWindow(), 13u);
+    EXPECT_EQ(capture_.activated, std::vector<uint64_t>({13}));
+    ASSERT_TRUE(requestsReach(1));
+    EXPECT_NE(server_.lastRequest().find("MARBL"), std::string::npos) << server_.lastRequest();
+
+    // Other windows becoming active do not change the source while a window is picked.
+    activate(11);
+    QTest::qWait(1700);
+    EXPECT_EQ(capture_.reads, std::vector<uint64_t>({13, 13}));
+    dlg.OnHitToolReleased();
+    EXPECT_EQ(dlg.pickedWindow(), 0u);
+    // Let go over the agent itself: nothing is read.
+    capture_.underPoint = static_cast<uint64_t>(dlg.winId());
+    dlg.OnHitToolDropped(QPoint(1, 1));
+    EXPECT_EQ(dlg.pickedWindow(), 0u);
+    EXPECT_EQ(capture_.reads.size(), 2u);
+}
+
+}  // namespace

@@ -75,6 +75,10 @@ void PluginCapture::pollActiveWindow() {
     if (focus_ && host_.post) focus_->getWindow(&host_);
 }
 
+bool PluginCapture::followActiveWindow() {
+    return focus_ && host_.post && !shutDown_ && focus_->watch(&host_) == 1;
+}
+
 WindowInfo PluginCapture::describe(uint64_t window) {
     SxWindowInfo info{};
     if (!focus_ || !focus_->describe(window, &info)) return {};
@@ -102,6 +106,7 @@ std::string PluginCapture::lastClass(uint64_t window) {
 void PluginCapture::shutdown() {
     if (shutDown_) return;
     shutDown_ = true;
+    if (focus_) focus_->stop();
     if (text_) text_->shutdown();
 }
 

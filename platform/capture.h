@@ -24,6 +24,9 @@ class CaptureSource {
                         const std::string& mailslot) = 0;
     // Posts 1037 with the active window when it changed.
     virtual void pollActiveWindow() = 0;
+    // Posts 1037 by itself whenever the active window changes, from now on; false when it
+    // cannot (then polling is the only way).
+    virtual bool followActiveWindow() { return false; }
     virtual WindowInfo describe(uint64_t window) = 0;
     virtual uint64_t windowAt(int x, int y) = 0;
     virtual void activate(uint64_t window) = 0;
@@ -47,6 +50,7 @@ class PluginCapture : public CaptureSource {
     void attach(void* context, SxPostFunction post, int ownPid,
                 const std::string& mailslot) override;
     void pollActiveWindow() override;
+    bool followActiveWindow() override;
     WindowInfo describe(uint64_t window) override;
     uint64_t windowAt(int x, int y) override;
     void activate(uint64_t window) override;

@@ -48,6 +48,11 @@ typedef struct SxFocusHook {
     uint64_t (*windowAt)(int32_t x, int32_t y);
     /* Brings a window to the front and gives it the focus. */
     int32_t (*activate)(uint64_t window);
+    /* Starts following the window manager's changes of the active window on a thread of
+     * the plug-in's own, posting 1037 as getWindow does, at once. 1 when following. */
+    int32_t (*watch)(const SxHost* host);
+    /* Stops following; called once before the library is unloaded. */
+    void (*stop)(void);
 } SxFocusHook;
 
 /* The text reader ("HalvoranSapiolux_GetText" as a call). */

@@ -502,6 +502,8 @@ void CSapioluxDlg::Start() {
     if (m_env.personalServer) SelectSource(kSourceLocal, false);
     if (!m_connected) HideWindow();
     m_pollTimer->start(kPollMs);
+    // Changes of the active window arrive as they happen; the poll stays as a fallback.
+    if (m_env.capture) m_env.capture->followActiveWindow();
     StartProbe();
 }
 

@@ -4,6 +4,11 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -195,6 +200,56 @@ std::unique_ptr<Desktop> openX11Desktop() {
     Display* display = XOpenDisplay(nullptr);
     if (!display) return nullptr;
     return std::make_unique<X11Desktop>(display);
+}
+
+ActiveWindowWatcher::~ActiveWindowWatcher() {
+    stop();
+}
+
+bool ActiveWindowWatcher::start(std::function<void()> changed) {
+    stop();
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return false;
+    if (::pipe2(wake_, O_CLOEXEC) != 0) {
+        XCloseDisplay(display);
+        return false;
+    }
+    XSelectInput(display, DefaultRootWindow(display), PropertyChangeMask);
+    XFlush(display);
+    display_ = display;
+    changed_ = std::move(changed);
+    thread_ = std::thread(&ActiveWindowWatcher::run, this);
+    return true;
+}
+
+void ActiveWindowWatcher::stop() {
+    if (thread_.joinable()) {
+        char byte = 1;
+        [[maybe_unused]] ssize_t n = ::write(wake_[1], &byte, 1);
+        thread_.join();
+    }
+    for (int& fd : wake_) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+    if (display_) XCloseDisplay(static_cast<Display*>(display_));
+    display_ = nullptr;
+}
+
+void ActiveWindowWatcher::run() {
+    auto* display = static_cast<Display*>(display_);
+    const Atom active = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
+    pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {wake_[0], POLLIN, 0}};
+    for (;;) {
+        while (XPending(display)) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == PropertyNotify && event.xproperty.atom == active) changed_();
+        }
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
+        if (fds[1].revents) return;
+        if (fds[0].revents & (POLLERR | POLLHUP)) return;
+    }
 }
 
 }  // namespace platform

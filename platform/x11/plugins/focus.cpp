@@ -29,9 +29,8 @@ void copyText(const std::string& text, char* out, size_t size) {
     out[n] = '\0';
 }
 
-int32_t getWindow(const SxHost* host) {
-    std::lock_guard<std::mutex> guard(g_lock);
-    platform::Desktop* d = desktop();
+// Posts 1037 when the active window (as d sees it) is news. Called with g_lock held.
+int32_t reportActive(platform::Desktop* d, const SxHost* host) {
     if (!d || !host || !host->post) return 0;
     platform::WindowInfo active = d->activeWindow();
     // Window managers write 0 between windows and repeat the same window; neither is news.
@@ -40,6 +39,37 @@ int32_t getWindow(const SxHost* host) {
     g_lastReported = active.id;
     host->post(host->context, kWindowChanged, static_cast<uintptr_t>(active.id), 0);
     return 1;
+}
+
+int32_t getWindow(const SxHost* host) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    return reportActive(desktop(), host);
+}
+
+// Following the window manager's changes: the watcher's thread reads the active window
+// through a connection of its own (Xlib connections are not shared between threads).
+platform::ActiveWindowWatcher g_watcher;
+std::unique_ptr<platform::Desktop> g_watcherDesktop;
+SxHost g_watchHost{};
+
+int32_t watch(const SxHost* host) {
+    if (!host || !host->post) return 0;
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        if (!g_watcherDesktop) g_watcherDesktop = platform::openX11Desktop();
+        if (!g_watcherDesktop) return 0;
+        g_watchHost = *host;
+    }
+    return g_watcher.start([] {
+        std::lock_guard<std::mutex> guard(g_lock);
+        reportActive(g_watcherDesktop.get(), &g_watchHost);
+    }) ? 1 : 0;
+}
+
+void stopWatching() {
+    g_watcher.stop();
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_watcherDesktop.reset();
 }
 
 int32_t describe(uint64_t window, SxWindowInfo* info) {
@@ -71,7 +101,8 @@ int32_t activate(uint64_t window) {
     return d && d->raiseWindow(window) ? 1 : 0;
 }
 
-const SxFocusHook kHook = {SX_PLUGIN_VERSION, getWindow, describe, windowAt, activate};
+const SxFocusHook kHook = {SX_PLUGIN_VERSION, getWindow, describe, windowAt, activate, watch,
+                           stopWatching};
 
 }  // namespace
 

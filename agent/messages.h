@@ -15,7 +15,8 @@ enum AgentMessage : uint32_t {
     kMsgAdvertsReady = 1036,   // a new advert set is filled
     kMsgWindowChanged = 1037,  // another window became active (wParam: the window)
     kMsgProbeDone = 1038,      // the connectivity probe ended (wParam non-zero: reachable)
-    kMsgAppBarCallback = 2034  // the docked strip's position or the work area changed
+    kMsgAppBarCallback = 2034,  // the docked strip's position or the work area changed
+    kMsgHotKey = 786            // a global hot key was pressed (wParam: its id)
 };
 
 // Posts a message to the main window from any thread.

@@ -26,6 +26,8 @@
 #include "platform/capture.h"
 #include "platform/desktop.h"
 #include "platform/x11/x11desktop.h"
+#include "platform/x11/x11dock.h"
+#include "platform/x11/x11hotkeys.h"
 #include "support/diaglog.h"
 
 namespace agent::ui {
@@ -159,7 +161,11 @@ int CSapioluxApp::InitInstance() {
     if (m_messagesOverride == nullptr) m_messages = std::make_unique<QtMessageBoxes>();
     platform::MessageBoxes* boxes = m_messagesOverride ? m_messagesOverride : m_messages.get();
 
-    if (platformName() == "xcb") m_desktop = platform::openX11Desktop();
+    if (platformName() == "xcb") {
+        m_desktop = platform::openX11Desktop();
+        m_hotKeys = platform::openX11HotKeys();
+        m_dock = platform::openX11Dock();
+    }
     if (!m_desktop) m_desktop = std::make_unique<platform::FakeDesktop>();
     diagLog("agent: desktop %s\n", m_desktop->name());
 
@@ -177,6 +183,8 @@ int CSapioluxApp::InitInstance() {
     env.messages = boxes;
     env.personalServer = personal ? m_personal.get() : nullptr;
     env.capture = m_capture.get();
+    env.hotKeys = m_hotKeys.get();
+    env.dock = m_dock.get();
     env.dataDir = m_dataDir;
     m_dialog = std::make_unique<CSapioluxDlg>(env);
     if (auto* qtBoxes = dynamic_cast<QtMessageBoxes*>(m_messages.get()))
@@ -188,12 +196,14 @@ int CSapioluxApp::InitInstance() {
     connect(this, &QCoreApplication::aboutToQuit, this, [this] { Quit(); });
     installQuitSignals(this);
 
-    m_dialog->show();
+    m_dialog->ShowAtStart();
     m_dialog->Start();
     exec();
     Quit();
 
     if (m_capture) m_capture->shutdown();
+    m_dialog.reset();
+    m_hotKeys.reset();
     m_instance.release();
     if (m_workersLeft) {
         // A worker still waits on its server: destructors would wait for it. Everything

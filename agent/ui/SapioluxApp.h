@@ -14,6 +14,8 @@ namespace platform {
 class Desktop;
 class MessageBoxes;
 class PluginCapture;
+class HotKeys;
+class Dock;
 }  // namespace platform
 
 namespace agent {
@@ -61,6 +63,8 @@ class CSapioluxApp : public QApplication {
     std::unique_ptr<CSapioluxDlg> m_dialog;
     platform::InstanceLock m_instance;
     std::unique_ptr<platform::PluginCapture> m_capture;
+    std::unique_ptr<platform::HotKeys> m_hotKeys;
+    std::unique_ptr<platform::Dock> m_dock;
     bool m_workersLeft = false;
     bool m_quitting = false;
 };

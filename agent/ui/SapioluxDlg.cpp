@@ -10,6 +10,7 @@
 #include <QCursor>
 #include <QDir>
 #include <QFile>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -39,11 +40,14 @@
 #include "agent/service.h"
 #include "agent/texttoquery.h"
 #include "agent/ui/CaptureBitmapButton.h"
+#include "agent/ui/SystemTray.h"
 #include "agent/ui/TitleTip.h"
 #include "agent/ui/qtedge.h"
 #include "agent/windowtext.h"
 #include "platform/capture.h"
 #include "platform/desktop.h"
+#include "platform/dock.h"
+#include "platform/hotkeys.h"
 #include "platform/mailslot.h"
 #include "platform/messagebox.h"
 #include "support/diaglog.h"
@@ -216,6 +220,7 @@ CSapioluxDlg::CSapioluxDlg(const Env& env, QWidget* parent)
     LoadQueryTables();
     BuildControls();
     ApplyPlacement();
+    RegisterHotKeys();
 
     m_openPeriodTimer = new QTimer(this);
     m_openPeriodTimer->setObjectName("timer2");
@@ -250,6 +255,13 @@ CSapioluxDlg::CSapioluxDlg(const Env& env, QWidget* parent)
     connect(m_reconnectTimer, &QTimer::timeout, this, [this] {
         if (!m_probeRunning) StartProbe();
     });
+
+    m_tray = std::make_unique<CSystemTray>(kTextNoSuggestions, CSystemTray::Icon::NotConnected);
+    m_trayMenu = new QMenu(this);
+    connect(m_trayMenu, &QMenu::aboutToShow, this, [this] { FillMenu(m_trayMenu); });
+    FillMenu(m_trayMenu);
+    m_tray->setMenu(m_trayMenu);
+    connect(m_tray.get(), &CSystemTray::activated, this, [this] { RunCommand(kCmdOpenClose); });
 
     m_source = m_settings.ExtGetNumber("SOURCE");
     if (m_source < 0 || m_source > 3) m_source = kSourceLocal;
@@ -298,6 +310,8 @@ void CSapioluxDlg::BuildControls() {
     auto* row = new QHBoxLayout;
     row->setSpacing(2);
     outer->addLayout(row, 1);
+    m_outerLayout = outer;
+    m_rowLayout = row;
 
     // Left: the brand picture above the query logo's corner.
     auto* left = new QVBoxLayout;
@@ -353,9 +367,10 @@ void CSapioluxDlg::BuildControls() {
         diagLog("agent: line %d clicked\n", m_list->row(item));
     });
 
-    // Right: the buttons.
-    auto* right = new QVBoxLayout;
+    // Right: the buttons (one column while floating, two rows while docked).
+    auto* right = new QGridLayout;
     right->setSpacing(1);
+    m_buttonGrid = right;
     m_quit = makeButton(this, kIdQuit, "x", "Exit", "Exit");
     m_pushpin = makeButton(this, kIdPushpin, "Pin", "Push-pin",
                            "Push-pin: Select to keep this window on top of all others", true);
@@ -390,10 +405,6 @@ void CSapioluxDlg::BuildControls() {
                         "Info: When lit, click to display a list of information sources relevant "
                         "to the text");
     m_info->setEnabled(false);
-    for (QToolButton* b : {m_quit, m_pushpin, m_pause, m_options,
-                           static_cast<QToolButton*>(m_hitTool), m_webMenu, m_info})
-        right->addWidget(b);
-    right->addStretch(1);
     row->addLayout(right);
     m_pushpin->setChecked(m_settings.GetPushpinStatus() != 0);
     connect(m_pushpin, &QToolButton::toggled, this,
@@ -444,8 +455,10 @@ void CSapioluxDlg::BuildControls() {
 
     // Bottom: the source selectors, in source order.
     m_sourceRow = new QWidget(this);
-    auto* sources = new QHBoxLayout(m_sourceRow);
+    auto* sources = new QGridLayout(m_sourceRow);
     sources->setContentsMargins(2, 0, 2, 0);
+    sources->setVerticalSpacing(0);
+    m_sourceGrid = sources;
     m_sourceGroup = new QButtonGroup(this);
     m_sourceGroup->setExclusive(true);
     for (int i = 0; i < 4; ++i) {
@@ -455,7 +468,6 @@ void CSapioluxDlg::BuildControls() {
         radio->setAccessibleDescription(kSourceTips[i]);
         radio->setFocusPolicy(Qt::NoFocus);
         m_sourceGroup->addButton(radio, i);
-        sources->addWidget(radio);
         m_selectors[i] = radio;
     }
     // Until a retrieval server is located only the local source can be chosen.
@@ -467,6 +479,54 @@ void CSapioluxDlg::BuildControls() {
 
     m_titleTip = new CTitleTip(this);
     m_stack->setCurrentWidget(m_status);
+    ArrangeControls(false);
+}
+
+void CSapioluxDlg::ArrangeControls(bool docked) {
+    // Buttons: a column while floating; two rows beside the list while docked.
+    QToolButton* buttons[] = {
+        m_quit,    m_pushpin, m_pause, m_options, static_cast<QToolButton*>(m_hitTool),
+        m_webMenu, m_info};
+    for (QToolButton* b : buttons) m_buttonGrid->removeWidget(b);
+    int at = 0;
+    for (QToolButton* b : buttons) {
+        if (docked && b == m_pushpin) {
+            b->hide();  // a docked window is always shown
+            continue;
+        }
+        b->show();
+        if (docked)
+            m_buttonGrid->addWidget(b, at % 2, at / 2);
+        else
+            m_buttonGrid->addWidget(b, at, 0);
+        ++at;
+    }
+    m_buttonGrid->setRowStretch(docked ? 2 : at, 1);
+    // Selectors: a row under the list while floating; a square of two beside it docked.
+    for (QRadioButton* radio : m_selectors) {
+        m_sourceGrid->removeWidget(radio);
+        radio->setMaximumHeight(docked ? 24 : QWIDGETSIZE_MAX);
+    }
+    m_outerLayout->setContentsMargins(docked ? 1 : 2, docked ? 1 : 2, docked ? 1 : 2,
+                                      docked ? 1 : 2);
+    for (int i = 0; i < 4; ++i) {
+        if (docked)
+            m_sourceGrid->addWidget(m_selectors[i], i / 2, i % 2);
+        else
+            m_sourceGrid->addWidget(m_selectors[i], 0, i);
+    }
+    m_outerLayout->removeWidget(m_sourceRow);
+    m_rowLayout->removeWidget(m_sourceRow);
+    if (docked)
+        m_rowLayout->insertWidget(m_rowLayout->indexOf(m_stack) + 1, m_sourceRow);
+    else
+        m_outerLayout->addWidget(m_sourceRow);
+    // Long lists run in columns across a docked strip.
+    m_list->setFlow(docked ? QListView::LeftToRight : QListView::TopToBottom);
+    m_list->setWrapping(docked);
+    m_list->setResizeMode(docked ? QListView::Adjust : QListView::Fixed);
+    m_list->setGridSize(docked ? QSize(320, m_list->fontMetrics().height() + 4) : QSize());
+    m_brand->setVisible(!docked);
 }
 
 void CSapioluxDlg::PostMessage(AgentMessage message, uintptr_t wParam, intptr_t lParam) {
@@ -489,6 +549,9 @@ void CSapioluxDlg::OnMessage(AgentMessage message, uintptr_t wParam, intptr_t lP
             break;
         case kMsgMailslotText:
             OnMailslotText();
+            break;
+        case kMsgHotKey:
+            OnHotKey(static_cast<int>(wParam));
             break;
         case kMsgTrayCallback:
         case kMsgAdvertsReady:
@@ -653,6 +716,13 @@ void CSapioluxDlg::ShowResults(bool newResult) {
 }
 
 void CSapioluxDlg::MarkNewSuggestions() {
+    if (!isVisible() && !m_settings.GetAutoPopup()) {
+        m_tray->startFlashing();
+    } else {
+        m_tray->stopFlashing();
+        m_tray->setIcon(CSystemTray::Icon::NewSuggestions);
+    }
+    m_tray->setTip(kTextNewSuggestions);
     m_titleSuffix = kSuffixNewSuggestions;
     m_newSuggestions = true;
     UpdateTitle();
@@ -679,7 +749,10 @@ void CSapioluxDlg::UpdateTitle() {
 }
 
 void CSapioluxDlg::ShowNoNewSuggestions() {
+    m_tray->stopFlashing();
     if (!m_notConnected) {
+        m_tray->setIcon(CSystemTray::Icon::Connected);
+        m_tray->setTip(kTextNoNewSuggestions);
         m_titleSuffix.clear();
         UpdateTitle();
     }
@@ -687,7 +760,12 @@ void CSapioluxDlg::ShowNoNewSuggestions() {
 }
 
 void CSapioluxDlg::ShowNotConnected(const std::string& tip) {
-    if (!tip.empty()) return;  // only the tray's tip would change
+    if (!tip.empty()) {
+        m_tray->setTip(fromCp1252(tip));  // a caller's own text changes only the tip
+        return;
+    }
+    m_tray->setIcon(CSystemTray::Icon::NotConnected);
+    m_tray->setTip(kTextNotConnectedTip);
     m_statusText = kTextNotConnected;
     m_status->setText(fromCp1252(m_statusText));
     m_status->setAccessibleName(fromCp1252(m_statusText));
@@ -733,16 +811,25 @@ void CSapioluxDlg::OnOpenPeriodTimer() {
 }
 
 bool CSapioluxDlg::KeptAtEdge() const {
-    // Until docking to a screen edge is built, a window set to be docked stays visible
-    // where it is, as a docked one would.
-    return m_settings.GetIsAppBar() != 0;
+    // Docked; or set to be docked where no dock can be had: then the window stays where
+    // it is, as a docked one would.
+    return m_docked || (!m_env.dock && m_settings.GetIsAppBar() != 0);
 }
 
 void CSapioluxDlg::HideWindow() {
     if (KeptAtEdge() || m_pushpin->isChecked()) return;
-    if (!isVisible()) return;
+    if (!isVisible() || isMinimized()) return;
+    if (m_tray->available()) {
+        hide();
+        return;
+    }
     // Without a tray icon to bring it back, a hidden window could never be reached
     // again: it is minimised instead.
+    if (!m_toldNoTray) {
+        m_toldNoTray = true;
+        diagLog("agent: the desktop has no tray; the window is minimised instead of hidden\n");
+        ShowStatus("This desktop has no tray: the window is minimised instead of hidden");
+    }
     showMinimized();
 }
 
@@ -750,6 +837,14 @@ void CSapioluxDlg::PopUp(bool force) {
     if (m_settings.GetDeskBandWindowHandle() != 0 && !force) return;
     if (isMinimized()) showNormal();
     show();
+    if (m_notConnected) {
+        ShowNotConnected();
+    } else if (m_newSuggestions) {
+        m_tray->stopFlashing();
+        m_tray->setIcon(CSystemTray::Icon::NewSuggestions);
+    } else {
+        m_tray->setIcon(CSystemTray::Icon::Connected);
+    }
     QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (screen) {
         QRect area = screen->geometry();
@@ -932,17 +1027,18 @@ void CSapioluxDlg::contextMenuEvent(QContextMenuEvent* event) {
     ShowContextMenu(event->globalPos());
 }
 
-void CSapioluxDlg::ShowContextMenu(const QPoint& globalPos) {
-    QMenu menu(this);
+void CSapioluxDlg::FillMenu(QMenu* menu) {
+    menu->clear();
     auto add = [&](int id, const QString& text) {
-        QAction* action = menu.addAction(text);
+        QAction* action = menu->addAction(text);
         action->setData(id);
+        connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
         return action;
     };
     add(kCmdAbout, "&About...");
     add(kCmdHomePage, "Home &Page...");
     QAction* openClose = add(kCmdOpenClose, "Open/&Close");
-    menu.setDefaultAction(openClose);
+    menu->setDefaultAction(openClose);
     QAction* toolbar = add(kCmdShowAsToolbar, "Show as &Toolbar");
     toolbar->setCheckable(true);
     toolbar->setChecked(KeptAtEdge());
@@ -951,7 +1047,12 @@ void CSapioluxDlg::ShowContextMenu(const QPoint& globalPos) {
     add(kCmdHelp, "&Help...");
     add(kCmdExit, "E&xit");
     add(kCmdGoOnlineOffline, m_offline || !m_connected ? "&Go Online" : "&Go Offline");
-    if (QAction* chosen = menu.exec(globalPos)) RunCommand(chosen->data().toInt());
+}
+
+void CSapioluxDlg::ShowContextMenu(const QPoint& globalPos) {
+    QMenu menu(this);
+    FillMenu(&menu);
+    menu.exec(globalPos);
 }
 
 void CSapioluxDlg::RunCommand(int id) {
@@ -970,7 +1071,12 @@ void CSapioluxDlg::RunCommand(int id) {
                 PopUp(true);
             break;
         case kCmdShowAsToolbar:
-            m_settings.SetIsAppBar(KeptAtEdge() ? 0 : 1);
+            if (m_docked)
+                Undock();
+            else if (m_env.dock)
+                Dock();
+            else
+                m_settings.SetIsAppBar(m_settings.GetIsAppBar() ? 0 : 1);
             break;
         case kCmdMyComputer:
             if (m_env.personalServer) m_env.personalServer->Start(true);
@@ -1035,9 +1141,10 @@ void CSapioluxDlg::ApplyPlacement() {
 }
 
 QRect CSapioluxDlg::placementToSave() const {
-    int height = this->height();
-    if (m_settings.GetShowSourceCheckboxesOnMainDialog()) height -= kSelectorRowHeight;
-    return QRect(x(), y(), width(), height);
+    QRect place = m_docked ? m_floatingRect : QRect(pos(), size());
+    if (m_settings.GetShowSourceCheckboxesOnMainDialog())
+        place.setHeight(place.height() - kSelectorRowHeight);
+    return place;
 }
 
 void CSapioluxDlg::SavePlacement() {
@@ -1065,6 +1172,11 @@ bool CSapioluxDlg::Shutdown(int waitMs) {
     if (m_env.capture) m_env.capture->shutdown();
     if (m_mailslot) m_mailslot->close();
     SavePlacement();
+    if (m_env.hotKeys) {
+        m_env.hotKeys->unregisterKey(kHotKeyId);
+        m_env.hotKeys->unregisterKey(kDebugHotKeyId);
+    }
+    if (m_docked && m_env.dock) m_env.dock->undock(static_cast<uint64_t>(winId()));
     // Running workers get a short while to finish; one stuck on its server is left.
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     while (!workersIdle() && std::chrono::steady_clock::now() < until)
@@ -1222,6 +1334,95 @@ void CSapioluxDlg::OnHitToolReleased() {
     m_pickedWindow = 0;
     m_hitTool->setPicked(false);
     m_pollTimer->start(std::max(50, m_settings.GetWindowChangedInterval()));
+}
+
+void CSapioluxDlg::RegisterHotKeys() {
+    if (!m_env.hotKeys) return;
+    std::weak_ptr<MessagePoster> poster = m_poster;
+    m_env.hotKeys->pressed = [poster](int id) {
+        if (auto p = poster.lock()) p->post(kMsgHotKey, static_cast<uintptr_t>(id), 0);
+    };
+    // Failures are not reported here; the options sheet reports them when the key changes.
+    m_env.hotKeys->registerKey(kHotKeyId, m_settings.GetHotKeyCode(),
+                               m_settings.GetHotKeyModifier());
+    if (m_settings.ExtGetFlag("AllowDebug"))
+        m_env.hotKeys->registerKey(
+            kDebugHotKeyId, 'D',
+            platform::kHotKeyControl | platform::kHotKeyAlt | platform::kHotKeyShift);
+}
+
+void CSapioluxDlg::OnHotKey(int id) {
+    if (id == kDebugHotKeyId && !m_logoTimer->isActive()) {
+        if (!m_settings.ExtGetFlag("AllowDebug") || !m_env.messages) return;
+        std::string dump;
+        if (m_shown.hitCount > 0 && m_list->count() > 0) {
+            for (int i = 0; i < m_shown.hitCount; ++i) {
+                const IxoResultRecord& r = m_shown.records[i];
+                char block[4096];
+                std::snprintf(
+                    block, sizeof block,
+                    "Reference: %s\r\nTitle: %s\r\nDocID: %d\r\nWeight: %d\r\nLinks: %s\r\n\r\n",
+                    r.name ? r.name : "", r.title ? r.title : "", r.docId, r.weight,
+                    r.links ? r.links : "");
+                dump += block;
+            }
+        }
+        char head[64];
+        std::snprintf(head, sizeof head, "hwnd: 0x%llx\r\nQuery text:\r\n",
+                      static_cast<unsigned long long>(m_currentWindow));
+        m_env.messages->show(m_settings.GetBrandName() + " " + m_settings.GetProductName(),
+                             dump + head + m_lastQuery + "\r\n", platform::MsgIcon::Information);
+        return;
+    }
+    m_textOrigin = kOriginHotKey;
+    if (!m_docked) PopUp(true);
+    if (!isActiveWindow() && !QApplication::activeModalWidget()) {
+        CaptureText(m_settings.GetSuggestFromClipboard() != 0, 0);
+    } else if (m_typedMode) {
+        LeaveTypedQuery(true);
+    }
+}
+
+void CSapioluxDlg::ShowAtStart() {
+    if (m_settings.GetIsAppBar() && m_env.dock)
+        Dock();
+    else
+        show();
+}
+
+void CSapioluxDlg::Dock() {
+    if (m_docked || !m_env.dock) return;
+    m_floatingRect = QRect(pos(), size());
+    m_settings.SetPushpinStatus(m_pushpin->isChecked() ? 1 : 0);
+    hide();
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    ArrangeControls(true);
+    int side = m_settings.GetAppBarSide();
+    if (side < 0 || side > 3) side = 3;
+    const uint64_t window = static_cast<uint64_t>(winId());
+    platform::ScreenRect place = m_env.dock->placeFor(window, side, kDockThickness);
+    // The window manager reads the dock properties when the window is mapped.
+    m_env.dock->dock(window, side, place);
+    setMinimumSize(0, 0);
+    setGeometry(place.x, place.y, place.width, place.height);
+    m_docked = true;
+    m_settings.SetIsAppBar(1);
+    show();
+}
+
+void CSapioluxDlg::Undock() {
+    if (!m_docked) return;
+    hide();
+    m_env.dock->undock(static_cast<uint64_t>(winId()));
+    Qt::WindowFlags flags = Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint;
+    if (m_settings.GetAlwaysOnTop()) flags |= Qt::WindowStaysOnTopHint;
+    setWindowFlags(flags);
+    ArrangeControls(false);
+    m_pushpin->setChecked(m_settings.GetPushpinStatus() != 0);
+    m_docked = false;
+    m_settings.SetIsAppBar(0);
+    if (m_floatingRect.isValid()) setGeometry(m_floatingRect);
+    show();
 }
 
 }  // namespace agent::ui

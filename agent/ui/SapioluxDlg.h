@@ -21,6 +21,9 @@
 #include "ixo.h"
 
 class QButtonGroup;
+class QGridLayout;
+class QHBoxLayout;
+class QVBoxLayout;
 class QLabel;
 class QListWidget;
 class QListWidgetItem;
@@ -34,6 +37,8 @@ class QToolButton;
 namespace platform {
 class CaptureSource;
 class Desktop;
+class Dock;
+class HotKeys;
 class Mailslot;
 class MessageBoxes;
 }  // namespace platform
@@ -50,6 +55,7 @@ struct UserProfile;
 namespace agent::ui {
 
 class CCaptureBitmapButton;
+class CSystemTray;
 class CTitleTip;
 class MessagePoster;
 
@@ -85,6 +91,12 @@ enum ControlId : int {
 // The source selectors, by source index (0 My Computer, 1 Community, 2 News, 3 Web).
 inline constexpr std::array<int, 4> kSourceSelectorIds = {4999, 5002, 5000, 5001};
 
+// Hot key ids: the suggestion hot key and the debug hot key.
+inline constexpr int kHotKeyId = 0xC000;
+inline constexpr int kDebugHotKeyId = 0xB000;
+// The thickness of the strip a docked window takes.
+inline constexpr int kDockThickness = 53;
+
 // Where the captured text came from (a repeat is ignored only for origin 0).
 enum TextOrigin : int { kOriginHotKey = 0, kOriginWindowChange = 1, kOriginSourceChange = 2 };
 
@@ -98,6 +110,8 @@ class CSapioluxDlg : public QWidget {
         platform::MessageBoxes* messages = nullptr;
         agent::CPersonalServer* personalServer = nullptr;  // null: none was found
         platform::CaptureSource* capture = nullptr;        // null: no capture of other windows
+        platform::HotKeys* hotKeys = nullptr;              // null: no global hot keys
+        platform::Dock* dock = nullptr;                    // null: no docking to an edge
         std::string dataDir;  // shipped data files (enc.dat, english.dat), else "."
         int probeTimeoutSeconds = 5;
     };
@@ -162,6 +176,13 @@ class CSapioluxDlg : public QWidget {
     void OnHitToolReleased();
     // The capture timer's period for the current window, in milliseconds (0: not armed).
     int captureTimerInterval() const;
+    // Shows the window at start: docked when so set and a dock can be had.
+    void ShowAtStart();
+    void Dock();
+    void Undock();
+    bool isDocked() const { return m_docked; }
+    CSystemTray* tray() const { return m_tray.get(); }
+    void OnHotKey(int id);
     // Placement as it would be saved now: x, y, width, height.
     QRect placementToSave() const;
     void SavePlacement();
@@ -195,6 +216,7 @@ class CSapioluxDlg : public QWidget {
     void LeaveTypedQuery(bool submit);
     void RunCommand(int id);
     void ShowContextMenu(const QPoint& globalPos);
+    void FillMenu(QMenu* menu);
     void ApplyPlacement();
     void LoadQueryTables();
     void BuildControls();
@@ -204,6 +226,8 @@ class CSapioluxDlg : public QWidget {
     agent::CSuggestionRequest* RequestFor(int source) const;
     void ShowTitleTip(QListWidgetItem* item);
     void OnWindowChanged(uint64_t window);
+    void RegisterHotKeys();
+    void ArrangeControls(bool docked);
     void OnCaptureTimer();
     void OnMailslotText();
     void OnClipboardChanged();
@@ -268,6 +292,15 @@ class CSapioluxDlg : public QWidget {
     QToolButton* m_webMenu = nullptr;
     QToolButton* m_quit = nullptr;
     QWidget* m_sourceRow = nullptr;
+    QVBoxLayout* m_outerLayout = nullptr;
+    QHBoxLayout* m_rowLayout = nullptr;
+    QGridLayout* m_buttonGrid = nullptr;
+    QGridLayout* m_sourceGrid = nullptr;
+    bool m_docked = false;
+    QRect m_floatingRect;
+    std::unique_ptr<CSystemTray> m_tray;
+    QMenu* m_trayMenu = nullptr;
+    bool m_toldNoTray = false;
     QButtonGroup* m_sourceGroup = nullptr;
     std::array<QRadioButton*, 4> m_selectors{};
     CTitleTip* m_titleTip = nullptr;

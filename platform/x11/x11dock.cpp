@@ -1,0 +1,149 @@
+#include "platform/x11/x11dock.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <vector>
+
+namespace platform {
+namespace {
+
+// A window that went away between two requests is not worth ending the program for.
+int ignoreErrors(Display*, XErrorEvent*) {
+    return 0;
+}
+
+class X11Dock : public Dock {
+  public:
+    explicit X11Dock(Display* display) : display_(display), root_(DefaultRootWindow(display)) {
+        XSetErrorHandler(ignoreErrors);
+        workArea_ = XInternAtom(display_, "_NET_WORKAREA", False);
+        strut_ = XInternAtom(display_, "_NET_WM_STRUT", False);
+        strutPartial_ = XInternAtom(display_, "_NET_WM_STRUT_PARTIAL", False);
+        type_ = XInternAtom(display_, "_NET_WM_WINDOW_TYPE", False);
+        typeDock_ = XInternAtom(display_, "_NET_WM_WINDOW_TYPE_DOCK", False);
+        typeNormal_ = XInternAtom(display_, "_NET_WM_WINDOW_TYPE_NORMAL", False);
+        desktop_ = XInternAtom(display_, "_NET_WM_DESKTOP", False);
+        state_ = XInternAtom(display_, "_NET_WM_STATE", False);
+        sticky_ = XInternAtom(display_, "_NET_WM_STATE_STICKY", False);
+        above_ = XInternAtom(display_, "_NET_WM_STATE_ABOVE", False);
+    }
+    ~X11Dock() override { XCloseDisplay(display_); }
+
+    ScreenRect placeFor(uint64_t window, int edge, int thickness) override {
+        ScreenRect area = workArea();
+        // This window's own reservation is part of the area it may take.
+        std::vector<long> own = cardinals(window, strut_);
+        if (own.size() >= 4) {
+            area.x -= own[0];
+            area.width += own[0] + own[1];
+            area.y -= own[2];
+            area.height += own[2] + own[3];
+        }
+        switch (edge) {
+            case 0:
+                return {area.x, area.y, thickness, area.height};
+            case 1:
+                return {area.x, area.y, area.width, thickness};
+            case 2:
+                return {area.x + area.width - thickness, area.y, thickness, area.height};
+            default:
+                return {area.x, area.y + area.height - thickness, area.width, thickness};
+        }
+    }
+
+    bool dock(uint64_t window, int edge, const ScreenRect& place) override {
+        const int screenWidth = DisplayWidth(display_, DefaultScreen(display_));
+        const int screenHeight = DisplayHeight(display_, DefaultScreen(display_));
+        // left, right, top, bottom, then the start and end of each on its edge.
+        long partial[12] = {0};
+        switch (edge) {
+            case 0:
+                partial[0] = place.x + place.width;
+                partial[4] = place.y, partial[5] = place.y + place.height - 1;
+                break;
+            case 1:
+                partial[2] = place.y + place.height;
+                partial[8] = place.x, partial[9] = place.x + place.width - 1;
+                break;
+            case 2:
+                partial[1] = screenWidth - place.x;
+                partial[6] = place.y, partial[7] = place.y + place.height - 1;
+                break;
+            default:
+                partial[3] = screenHeight - place.y;
+                partial[10] = place.x, partial[11] = place.x + place.width - 1;
+                break;
+        }
+        Window w = static_cast<Window>(window);
+        XChangeProperty(display_, w, strutPartial_, XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(partial), 12);
+        XChangeProperty(display_, w, strut_, XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(partial), 4);
+        long type = static_cast<long>(typeDock_);
+        XChangeProperty(display_, w, type_, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(&type), 1);
+        long all = 0xFFFFFFFF;
+        XChangeProperty(display_, w, desktop_, XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(&all), 1);
+        long states[2] = {static_cast<long>(sticky_), static_cast<long>(above_)};
+        XChangeProperty(display_, w, state_, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(states), 2);
+        XSync(display_, False);
+        return true;
+    }
+
+    bool undock(uint64_t window) override {
+        Window w = static_cast<Window>(window);
+        XDeleteProperty(display_, w, strutPartial_);
+        XDeleteProperty(display_, w, strut_);
+        XDeleteProperty(display_, w, desktop_);
+        long type = static_cast<long>(typeNormal_);
+        XChangeProperty(display_, w, type_, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(&type), 1);
+        XSync(display_, False);
+        return true;
+    }
+
+  private:
+    ScreenRect workArea() {
+        std::vector<long> area = cardinals(root_, workArea_);
+        if (area.size() >= 4)
+            return {static_cast<int>(area[0]), static_cast<int>(area[1]), static_cast<int>(area[2]),
+                    static_cast<int>(area[3])};
+        return {0, 0, DisplayWidth(display_, DefaultScreen(display_)),
+                DisplayHeight(display_, DefaultScreen(display_))};
+    }
+
+    std::vector<long> cardinals(uint64_t window, Atom property) {
+        std::vector<long> out;
+        Atom actual = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (window != 0 &&
+            XGetWindowProperty(display_, static_cast<Window>(window), property, 0, 64, False,
+                               XA_CARDINAL, &actual, &format, &count, &after, &data) == Success &&
+            data && format == 32) {
+            auto* items = reinterpret_cast<long*>(data);
+            out.assign(items, items + count);
+        }
+        if (data) XFree(data);
+        return out;
+    }
+
+    Display* display_;
+    Window root_;
+    Atom workArea_, strut_, strutPartial_, type_, typeDock_, typeNormal_, desktop_, state_, sticky_,
+        above_;
+};
+
+}  // namespace
+
+std::unique_ptr<Dock> openX11Dock() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return nullptr;
+    return std::make_unique<X11Dock>(display);
+}
+
+}  // namespace platform

@@ -1,0 +1,125 @@
+// The X11 implementations of the platform seams, against a real X server and window
+// manager (run inside tests/x11/session.sh): global hot keys with and without Num Lock,
+// a key another client holds, and a docked window's reserved strip.
+#include <gtest/gtest.h>
+// Xlib's macros (None, Status, ...) after the test framework's headers.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/x11/x11desktop.h"
+#include "platform/x11/x11dock.h"
+#include "platform/x11/x11hotkeys.h"
+
+#include <functional>
+
+namespace {
+
+using namespace std::chrono_literals;
+using platform::HotKeys;
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until) {
+        if (done()) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return done();
+}
+
+int run(const std::string& command) {
+    return std::system(command.c_str());
+}
+
+TEST(X11HotKeys, PressedWithLocksAndHeldElsewhere) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display";
+    auto agent = platform::openX11HotKeys();
+    auto other = platform::openX11HotKeys();
+    ASSERT_TRUE(agent && other);
+    std::atomic<int> presses{0};
+    agent->pressed = [&](int id) {
+        if (id == 7) ++presses;
+    };
+    const int ctrlAlt = platform::kHotKeyControl | platform::kHotKeyAlt;
+    ASSERT_EQ(agent->registerKey(7, 'G', ctrlAlt), HotKeys::Result::Registered);
+    ASSERT_EQ(run("xdotool key ctrl+alt+g"), 0);
+    EXPECT_TRUE(waitUntil([&] { return presses == 1; }, 3s));
+    // Num Lock on: the key still arrives.
+    ASSERT_EQ(run("xdotool key Num_Lock"), 0);
+    ASSERT_EQ(run("xdotool key ctrl+alt+g"), 0);
+    EXPECT_TRUE(waitUntil([&] { return presses == 2; }, 3s));
+    run("xdotool key Num_Lock");
+    // Without Control the grab does not fire.
+    run("xdotool key alt+g");
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(presses, 2);
+
+    // Another client holding Ctrl+Alt+H: the check and the registration say in use.
+    ASSERT_EQ(other->registerKey(1, 'H', ctrlAlt), HotKeys::Result::Registered);
+    EXPECT_EQ(agent->check('H', ctrlAlt), HotKeys::Result::InUse);
+    EXPECT_EQ(agent->registerKey(8, 'H', ctrlAlt), HotKeys::Result::InUse);
+    // The agent's own key counts as in use; a free one is free and stays free.
+    EXPECT_EQ(agent->check('G', ctrlAlt), HotKeys::Result::InUse);
+    EXPECT_EQ(agent->check('J', ctrlAlt), HotKeys::Result::Registered);
+    EXPECT_EQ(other->check('J', ctrlAlt), HotKeys::Result::Registered);
+    EXPECT_EQ(agent->check(0x70, platform::kHotKeyShift), HotKeys::Result::Registered);  // F1
+    EXPECT_EQ(agent->check('#', ctrlAlt), HotKeys::Result::Failed);
+    other.reset();
+    EXPECT_EQ(agent->registerKey(8, 'H', ctrlAlt), HotKeys::Result::Registered);
+}
+
+// The work area the window manager publishes (first desktop).
+std::vector<long> workArea(Display* display) {
+    Atom atom = XInternAtom(display, "_NET_WORKAREA", False);
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    std::vector<long> out;
+    if (XGetWindowProperty(display, DefaultRootWindow(display), atom, 0, 4, False, XA_CARDINAL,
+                           &type, &format, &count, &after, &data) == Success &&
+        data && count >= 4)
+        out.assign(reinterpret_cast<long*>(data), reinterpret_cast<long*>(data) + 4);
+    if (data) XFree(data);
+    return out;
+}
+
+TEST(X11Dock, ReservesTheStripAtEachEdge) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display";
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    auto dock = platform::openX11Dock();
+    const std::vector<long> full = workArea(display);
+    ASSERT_EQ(full.size(), 4u);
+    for (int edge : {3, 1, 0}) {
+        Window w = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 100, 53, 0, 0, 0);
+        XSync(display, False);
+        platform::ScreenRect place = dock->placeFor(w, edge, 53);
+        ASSERT_TRUE(dock->dock(w, edge, place));
+        XMoveResizeWindow(display, w, place.x, place.y, place.width, place.height);
+        XMapWindow(display, w);
+        XSync(display, False);
+        std::vector<long> expected = full;
+        if (edge == 3) expected[3] -= 53;
+        if (edge == 1) expected[1] += 53, expected[3] -= 53;
+        if (edge == 0) expected[0] += 53, expected[2] -= 53;
+        EXPECT_TRUE(waitUntil([&] { return workArea(display) == expected; }, 3s))
+            << "edge " << edge;
+        // The window's own reservation is still its to take.
+        EXPECT_EQ(dock->placeFor(w, edge, 53), place);
+        // Floating again: the whole work area comes back.
+        ASSERT_TRUE(dock->undock(w));
+        EXPECT_TRUE(waitUntil([&] { return workArea(display) == full; }, 3s)) << "edge " << edge;
+        XDestroyWindow(display, w);
+        XSync(display, False);
+    }
+    XCloseDisplay(display);
+}
+
+}  // namespace

@@ -14,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
@@ -1403,6 +1404,8 @@ void CSapioluxDlg::Dock() {
     platform::ScreenRect place = m_env.dock->placeFor(window, side, kDockThickness);
     // The window manager reads the dock properties when the window is mapped.
     m_env.dock->dock(window, side, place);
+    // The strip's thickness wins over the controls' wishes.
+    layout()->setSizeConstraint(QLayout::SetNoConstraint);
     setMinimumSize(0, 0);
     setGeometry(place.x, place.y, place.width, place.height);
     m_docked = true;
@@ -1421,7 +1424,11 @@ void CSapioluxDlg::Undock() {
     m_pushpin->setChecked(m_settings.GetPushpinStatus() != 0);
     m_docked = false;
     m_settings.SetIsAppBar(0);
-    if (m_floatingRect.isValid()) setGeometry(m_floatingRect);
+    layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
+    if (m_floatingRect.isValid()) {
+        resize(m_floatingRect.size());
+        move(m_floatingRect.topLeft());
+    }
     show();
 }
 

@@ -73,6 +73,13 @@ def wait_for(what, predicate, seconds):
     fail("timed out waiting for " + what)
 
 
+def work_area():
+    out = subprocess.run(["xprop", "-root", "_NET_WORKAREA"], capture_output=True,
+                         text=True).stdout
+    numbers = out.split("=", 1)[1].replace(",", " ").split() if "=" in out else []
+    return [int(n) for n in numbers[:4]]
+
+
 def find_app(name):
     desktop = Atspi.get_desktop(0)
     for i in range(desktop.get_child_count()):
@@ -139,12 +146,16 @@ def main():
                        stdout=subprocess.DEVNULL)
         time.sleep(0.5)
 
+        full_area = work_area()
         started = time.time()
         agent = subprocess.Popen([os.path.join(bin_dir, "sapiolux")], env=env)
         window = wait_for("the agent's window", lambda: subprocess.run(
             ["xdotool", "search", "--name", "^Halvoran Vantri"], capture_output=True,
             text=True).stdout.split(), 20)[0]
         print("window %s up after %.2f s" % (window, time.time() - started))
+        # Docked at the bottom (the default): other windows lose a strip of 53 pixels.
+        docked = full_area[:3] + [full_area[3] - 53]
+        wait_for("the work area to shrink by the docked strip", lambda: work_area() == docked, 10)
 
         # A second copy ends at once, leaving the first alone.
         second = subprocess.run([os.path.join(bin_dir, "sapiolux")], env=env, timeout=10)
@@ -196,6 +207,7 @@ def main():
         except subprocess.TimeoutExpired:
             control.kill()
             fail("the control window was not asked to close")
+        wait_for("the work area back whole", lambda: work_area() == full_area, 10)
         # The server ends on the shutdown request (and removes the stop file as it ends).
         try:
             server.wait(timeout=10)

@@ -172,8 +172,7 @@ uint32_t hashBytes(const char* p, size_t n) {
 
 }  // namespace
 
-std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeightTable* weights,
-                                          bool (*makeTerm)(std::string& term)) {
+std::vector<QueryTerm> countTerms(std::string_view clean, bool (*makeTerm)(std::string& term)) {
     // Window text repeats its words: each distinct candidate is counted in a flat
     // table and goes through the term check once; equal terms are merged as they are
     // found (the same outcome as sorting every occurrence and merging runs, without
@@ -231,11 +230,10 @@ std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeig
     }
     for (const Candidate& c : candidates)
         if (c.term >= 0) merged[static_cast<size_t>(c.term)].value += c.count;
-    if (merged.empty()) return merged;
-    for (auto& r : merged) {
-        int w = weights ? weights->weight(r.term) : TermWeightTable::kAbsentWeight;
-        r.value = static_cast<int32_t>(w * std::sqrt(static_cast<double>(r.value)));
-    }
+    return merged;
+}
+
+std::vector<QueryTerm> sortByValue(std::vector<QueryTerm> merged) {
     // Highest value first, equal values in term order (terms are unique). The order is
     // found on keys so that few comparisons reach the strings and each term moves once.
     struct Key {
@@ -256,6 +254,16 @@ std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeig
     ranked.reserve(merged.size());
     for (const Key& k : order) ranked.push_back(std::move(merged[static_cast<size_t>(k.index)]));
     return ranked;
+}
+
+std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeightTable* weights,
+                                          bool (*makeTerm)(std::string& term)) {
+    std::vector<QueryTerm> merged = countTerms(clean, makeTerm);
+    for (auto& r : merged) {
+        int w = weights ? weights->weight(r.term) : TermWeightTable::kAbsentWeight;
+        r.value = static_cast<int32_t>(w * std::sqrt(static_cast<double>(r.value)));
+    }
+    return sortByValue(std::move(merged));
 }
 
 std::string blankNonAlnum(std::string_view text) {
@@ -351,6 +359,44 @@ std::string stripWords(const std::string& query, const QueryOptions& options) {
     return out;
 }
 
+std::string firstWords(std::string_view text, int32_t maxWords, bool distinct) {
+    std::string out;
+    std::vector<std::string> seen;  // upper-cased first 20 characters of each word taken
+    int32_t taken = 0;
+    size_t pos = 0;
+    const std::string_view separators(kStripSeparators, sizeof kStripSeparators - 1);
+    while (pos < text.size() && taken < maxWords) {
+        size_t start = text.find_first_not_of(separators, pos);
+        if (start == std::string_view::npos) break;
+        size_t end = text.find_first_of(separators, start);
+        if (end == std::string_view::npos) end = text.size();
+        pos = end;
+        std::string_view word = text.substr(start, end - start);
+        // A word without a letter or digit is dropped by stripping anyway.
+        if (std::none_of(word.begin(), word.end(), [](char c) { return kClean(c) != ' '; }))
+            continue;
+        if (distinct) {
+            std::string key = upperCopy(word.substr(0, kMaxCandidate));
+            if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+            seen.push_back(std::move(key));
+        }
+        if (!out.empty()) out += ' ';
+        out += word;
+        ++taken;
+    }
+    return out;
+}
+
+std::string firstTerms(const std::string& query, int32_t maxTerms) {
+    size_t pos = 0;
+    for (int32_t i = 0; i < maxTerms; ++i) {
+        size_t plus = query.find('+', pos);
+        if (plus == std::string::npos) return query;
+        pos = plus + 1;
+    }
+    return query.substr(0, pos);
+}
+
 std::string applyUserStoplist(const std::string& query, const std::vector<std::string>& stoplist) {
     std::string kept;
     size_t pos = 0;
@@ -400,12 +446,15 @@ BuiltQuery QueryBuilder::build(std::string text, const QueryOptions& options) co
         std::vector<char> buffer(query.begin(), query.end());
         buffer.push_back('\0');
         strCollapseWhitespace(buffer.data());
-        query = buffer.data();
+        // Front end B ranks nothing: its first words, in text order, are the query,
+        // bounded like front end A's.
+        query = firstWords(buffer.data(), kMaxQueryTerms, options.removeDuplicates);
     }
 
     query = stripWords(query, options);
     if (options.useStoplist && !userStoplist_.empty())
         query = applyUserStoplist(query, userStoplist_);
+    query = firstTerms(query, kMaxQueryTerms);
 
     result.terms = static_cast<int32_t>(std::count(query.begin(), query.end(), '+'));
     if (result.terms >= options.minWordsForQuery && result.terms > 0) result.text = query;

@@ -111,13 +111,10 @@ const char kWindowQuery[] =
     "NON~+ORG~+PATEN~+PERPETUITI~+PROPAGAT~+RELICENS~+ROM~+SEPARABL~+SUBLICENS~+"
     "WARRANTI~+WIPO~+WORK~+WWW~+";
 const char kMplPhrases[] =
-    "ADDITIONAL+AFFERO+CLAIMS+CODE+COMPLY+CONDITIONS+CONTRIBUTION+CONTRIBUTIONS+"
-    "CONTRIBUTOR+CONTRIBUTORS+COVERED+DATE+DISTRIBUTING+DUE+EACH+EFFECTIVE+EXECUTABLE+"
-    "EXHIBIT+FAIR+FORM+FOUNDATION+GENERAL+GNU+GRANT+GRANTS+IF+INCOMPATIBLE+LARGER+LESSER+"
-    "LIABILITY+LICENSABLE+LICENSE+LICENSES+MODIFICATIONS+MODIFIED+MOZILLA+MPL+NEW+NO+"
-    "NOTICE+NOTWITHSTANDING+PATENT+PUBLIC+REGULATION+SCOPE+SECONDARY+SECTION+SECTIONS+"
-    "SOFTWARE+SOURCE+STATUTE+SUBSEQUENT+TERMS+THIS+USE+VERSION+VERSIONS+WARRANTY+WITH+"
-    "WORK+YOU+YOUR+";
+    "AFFERO+CLAIMS+CODE+CONDITIONS+CONTRIBUTION+CONTRIBUTIONS+CONTRIBUTOR+COVERED+DATE+EACH+"
+    "EFFECTIVE+EXECUTABLE+EXHIBIT+FORM+GENERAL+GNU+GRANT+GRANTS+INCOMPATIBLE+LARGER+LESSER+"
+    "LICENSABLE+LICENSE+LICENSES+MODIFICATIONS+MOZILLA+PATENT+PUBLIC+SCOPE+SECONDARY+SECTION+"
+    "SOFTWARE+SOURCE+VERSION+WITH+WORK+YOU+YOUR+";
 
 }  // namespace
 
@@ -158,15 +155,14 @@ TEST_F(LongTexts, ProfileBuiltFromTheTexts) {
     EXPECT_EQ(builder.build(gpl3_, options).text, kGpl3Query);
     EXPECT_EQ(builder.build(mpl_, options).text, kMplQuery);
 
-    EXPECT_EQ(digest(profileFormat(profile)), "2802:64e0ddf7f3d54354");
+    EXPECT_EQ(digest(profileFormat(profile)), "2832:c5b50da075c85160");
     // The texts overlap enough to land in one category.
     std::string sizes;
     for (const auto& c : profile.categories) sizes += std::to_string(c.terms.size()) + " ";
     EXPECT_EQ(sizes, "200 0 0 0 0 0 0 0 0 0 ");
     EXPECT_EQ(profileQueryText(profile, 0, 12),
-              "AFFERO~[700]+CONVEY~[700]+CONTRIBUTOR~[700]+CONTRIBUTIO~[700]+CIRCUMVENTI~[630]+"
-              "COMPLIANC~[624]+CONVEI~[518]+APPLICABL~[486]+CONSTRU~[424]+APACH~[407]+CODE~[402]+"
-              "AUTHORIZ~[362]");
+              "LICENS~[700]+NON~[700]+HTTP~[700]+ORG~[700]+SUBLICENS~[700]+AFFERO~[700]+GNU~[700]+"
+              "PATEN~[700]+INFRING~[700]+WARRANTI~[700]+CONVEY~[700]+CONTRIBUTOR~[700]");
     auto saved = profileLoad(dir.file("profile.dat"));
     ASSERT_TRUE(saved);
     EXPECT_EQ(profileFormat(*saved), profileFormat(profile));
@@ -176,8 +172,8 @@ TEST_F(LongTexts, ProfileBuiltFromTheTexts) {
     std::vector<int> chosen;
     for (const std::string* t : {&gpl3_, &apache_, &lgpl_, &gpl3_, &mpl_})
         chosen.push_back(profileUpdate(t->c_str(), cycling, weights_));
-    EXPECT_EQ(chosen, (std::vector<int>{0, 1, 2, 3, 2}));
-    EXPECT_EQ(digest(profileFormat(cycling)), "2687:6cb74f89445f9884");
+    EXPECT_EQ(chosen, (std::vector<int>{0, 1, 2, 3, 1}));
+    EXPECT_EQ(digest(profileFormat(cycling)), "2771:724f04d1bfde87eb");
 
     auto terms = profileExtractTerms(apache_.c_str(), weights_);
     std::string top;
@@ -185,8 +181,8 @@ TEST_F(LongTexts, ProfileBuiltFromTheTexts) {
         top += terms[i].term + "=" + std::to_string(terms[i].score) + " ";
     EXPECT_EQ(terms.size(), 308u);
     EXPECT_EQ(top,
-              "CONTRIBUTIO=845 LICENSOR=806 APACH=624 DISTRIBUTIO=570 REPRODUCTIO=510 LICENS=399 "
-              "HTTP=360 ORG=360 WWW=360 DERIVATIV=271 ATTRIBUTION=256 BOILERPLAT=255 ");
+              "LICENSOR=806 APACH=624 LICENS=399 HTTP=360 ORG=360 WWW=360 DERIVATIV=271 "
+              "ATTRIBUTION=256 APPROPRIATE=255 BOILERPLAT=255 COUNTERCLAI=255 II=255 ");
 }
 
 TEST_F(LongTexts, RepeatedWindowSizedText) {
@@ -201,7 +197,7 @@ TEST_F(LongTexts, RepeatedWindowSizedText) {
     EXPECT_EQ(first, kWindowQuery);
     EXPECT_EQ(builder.build(text, options).text, first);
     EXPECT_EQ(builder.build(text, options).text, first);
-    EXPECT_EQ(digest(profileFormat(profile)), "2798:e57c74f5dfd3c264");
+    EXPECT_EQ(digest(profileFormat(profile)), "2902:f4f78d599107d674");
 
     auto ranked = rankTerms(text.c_str(), weights_);
     std::string scores;
@@ -213,14 +209,16 @@ TEST_F(LongTexts, RepeatedWindowSizedText) {
 }
 
 TEST_F(LongTexts, FrontEndBPhrases) {
+    // Front end B keeps the first 40 distinct words of the phrases, so a long text sends
+    // as bounded a query as front end A.
     QueryBuilder builder(nullptr, {});
     QueryOptions options;
-    EXPECT_EQ(digest(builder.build(gpl3_, options).text), "1333:4a9242ef6c20b11c");
-    EXPECT_EQ(digest(builder.build(apache_, options).text), "413:0ade22ca12b83881");
+    EXPECT_EQ(digest(builder.build(gpl3_, options).text), "289:499668f70319a60d");
+    EXPECT_EQ(digest(builder.build(apache_, options).text), "296:d9b6b9220b7ee3b4");
     EXPECT_EQ(builder.build(mpl_, options).text, kMplPhrases);
     QueryOptions keep;
     keep.removeDuplicates = keep.removeNumbers = keep.removeSingleLetters = false;
-    EXPECT_EQ(digest(builder.build(gpl3_, keep).text), "4200:1728d559a234643b");
+    EXPECT_EQ(digest(builder.build(gpl3_, keep).text), "254:f5b0de8718458402");
     QueryBuilder stopping(nullptr, {"foundation", "GNU"});
-    EXPECT_EQ(digest(stopping.build(gpl3_, options).text), "1318:b2ff1d8989fa92a3");
+    EXPECT_EQ(digest(stopping.build(gpl3_, options).text), "292:b2a065034c322c0e");
 }

@@ -29,6 +29,11 @@ std::unique_ptr<TermWeightTable> table(const std::map<std::string, uint8_t>& wei
     return TermWeightTable::parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
+std::string upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
 int terms(const std::string& query) {
     return static_cast<int>(std::count(query.begin(), query.end(), '+'));
 }
@@ -247,4 +252,33 @@ TEST(QueryBuilder, FrontEndAUpdatesAndSavesTheProfile) {
     size_t stored = 0;
     for (const auto& c : saved->categories) stored += c.terms.size();
     EXPECT_EQ(stored, 5u);
+}
+
+TEST(QueryBuilder, FrontEndBIsBoundedLikeFrontEndA) {
+    // 5 MB of capitalised names, hardly any twice: the query keeps the first 40 distinct
+    // words, in text order, before stripping sorts them.
+    std::string text;
+    std::vector<std::string> names;
+    for (int i = 0; text.size() < 5 * 1024 * 1024; ++i) {
+        std::string name = "Q";
+        for (int n = i; n > 0 || name.size() < 4; n /= 26) name += static_cast<char>('a' + n % 26);
+        if (names.size() < 41) names.push_back(name);
+        text += "we met " + name + " Stone and " + name + " Stone there. ";
+    }
+    QueryBuilder b(nullptr, {});
+    QueryOptions options;
+    BuiltQuery q = b.build(text, options);
+    EXPECT_EQ(q.terms, 40);
+    EXPECT_NE(q.text.find("STONE+"), std::string::npos);
+    EXPECT_NE(q.text.find(upper(names[0]) + "+"), std::string::npos) << q.text;
+    EXPECT_EQ(q.text.find(upper(names[40]) + "+"), std::string::npos) << q.text;
+    // Without duplicate removal too.
+    options.removeDuplicates = false;
+    q = b.build(text, options);
+    EXPECT_EQ(q.terms, 40);
+
+    EXPECT_EQ(firstWords("Ab, cd. AB ab -- Ef", 3, true), "Ab cd Ef");
+    EXPECT_EQ(firstWords("Ab, cd. AB ab -- Ef", 3, false), "Ab cd AB");
+    EXPECT_EQ(firstTerms("A+B+C+", 2), "A+B+");
+    EXPECT_EQ(firstTerms("A+B+", 5), "A+B+");
 }

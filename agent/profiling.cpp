@@ -112,7 +112,7 @@ std::vector<ProfileTerm> profileExtractTerms(const char* text, const TermWeightT
         if (t.value > g.bestCount || (t.value == g.bestCount && t.term < g.bestTerm)) {
             g.bestCount = t.value;
             g.bestTerm = t.term;
-            g.weight = weights ? weights->weight(t.term) : TermWeightTable::kAbsentWeight;
+            g.weight = termWeight(weights, t.term);
         }
     }
     for (size_t i = 0; i < cut.size(); ++i)

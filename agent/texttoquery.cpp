@@ -115,6 +115,49 @@ int TermWeightTable::weight(std::string_view term) const {
 
 namespace {
 
+// Letter pairs that no word of a large English word list holds.
+constexpr char kImpossiblePairs[] =
+    "BQ BX CF CG CJ CV CX DX FQ FV FX FZ GK GQ GX HJ HX JB JC JD JF JG JH JK JL JM JP JQ JR "
+    "JS JT JV JW JX JY JZ KQ KX KZ MX PQ PV PX QB QC QD QF QG QH QJ QK QL QM QN QP QQ QR QS "
+    "QT QV QX QY QZ RX SX TX VB VC VD VF VG VH VJ VK VM VP VQ VT VW VX WQ WV WX XJ XK XV XX "
+    "XZ YQ ZF ZJ ZQ ZR ZT ZX";
+
+struct PairTable {
+    bool impossible[26][26] = {};
+    constexpr PairTable() {
+        for (size_t i = 0; i + 1 < sizeof kImpossiblePairs; i += 3)
+            impossible[kImpossiblePairs[i] - 'A'][kImpossiblePairs[i + 1] - 'A'] = true;
+    }
+};
+constexpr PairTable kPairs;
+
+}  // namespace
+
+bool looksLikeNoise(std::string_view term) {
+    if (term.size() >= 19) return true;
+    bool letter = false, digit = false, vowel = false;
+    for (size_t i = 0; i < term.size(); ++i) {
+        char c = term[i];
+        if (c >= '0' && c <= '9') {
+            digit = true;
+        } else if (c >= 'A' && c <= 'Z') {
+            letter = true;
+            vowel = vowel || c == 'A' || c == 'E' || c == 'I' || c == 'O' || c == 'U' || c == 'Y';
+            char next = i + 1 < term.size() ? term[i + 1] : '\0';
+            if (next >= 'A' && next <= 'Z' && kPairs.impossible[c - 'A'][next - 'A']) return true;
+        }
+    }
+    return (letter && digit) || (letter && !vowel);
+}
+
+int termWeight(const TermWeightTable* weights, std::string_view term) {
+    if (!weights) return TermWeightTable::kAbsentWeight;
+    const int w = weights->weight(term);
+    return looksLikeNoise(term) ? std::min(w, kNoiseWeight) : w;
+}
+
+namespace {
+
 // Open addressing over indexes into the caller's records: the table keeps each key's
 // hash and record index, the caller's equal(index) compares the key itself.
 class IndexTable {
@@ -260,7 +303,7 @@ std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeig
                                           bool (*makeTerm)(std::string& term)) {
     std::vector<QueryTerm> merged = countTerms(clean, makeTerm);
     for (auto& r : merged) {
-        int w = weights ? weights->weight(r.term) : TermWeightTable::kAbsentWeight;
+        int w = termWeight(weights, r.term);
         r.value = static_cast<int32_t>(w * std::sqrt(static_cast<double>(r.value)));
     }
     return sortByValue(std::move(merged));

@@ -43,6 +43,15 @@ class TermWeightTable {
     std::vector<std::string> terms_;  // at most 10 characters each
 };
 
+// A term that looks like markup or noise rather than a word: letters mixed with
+// digits, letters without a vowel (A, E, I, O, U or Y), 19 characters or more, or a
+// pair of letters that no English word holds (FQ, QX, ...).
+bool looksLikeNoise(std::string_view term);
+inline constexpr int kNoiseWeight = 8;
+// The weight front end A and the profile give a term: its weight in the table (255 when
+// absent), at most kNoiseWeight for a term that looks like noise; 255 without a table.
+int termWeight(const TermWeightTable* weights, std::string_view term);
+
 // One term of front end A: the term and its occurrence count, then its score.
 struct QueryTerm {
     std::string term;  // at most 20 characters

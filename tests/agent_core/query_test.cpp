@@ -120,7 +120,8 @@ TEST(TextToQuery, RanksMergedTermsByWeightTimesRootOfCount) {
     EXPECT_EQ(ranked[0].value, static_cast<int>(100 * std::sqrt(3.0)));
     EXPECT_EQ(ranked[1].value, 10);
     // A term that is not in the table weighs 255 and comes first.
-    EXPECT_EQ(textToQuery("oclock zyxwq", 40, t.get()), stem("ZYXWQ") + "~+" + clock + "~+");
+    EXPECT_EQ(textToQuery("oclock zebrafish", 40, t.get()),
+              stem("ZEBRAFISH") + "~+" + clock + "~+");
 
     // Numbers and one-character words never become terms.
     EXPECT_EQ(textToQuery("123 456 7", 40, t.get()), "");
@@ -281,4 +282,25 @@ TEST(QueryBuilder, FrontEndBIsBoundedLikeFrontEndA) {
     EXPECT_EQ(firstWords("Ab, cd. AB ab -- Ef", 3, false), "Ab cd AB");
     EXPECT_EQ(firstTerms("A+B+C+", 2), "A+B+");
     EXPECT_EQ(firstTerms("A+B+", 5), "A+B+");
+}
+
+TEST(TextToQuery, MarkupAndNoiseWeighLow) {
+    EXPECT_TRUE(looksLikeNoise("HTTP"));  // no vowel
+    EXPECT_TRUE(looksLikeNoise("WWW"));
+    EXPECT_TRUE(looksLikeNoise("X11"));     // letters and digits
+    EXPECT_TRUE(looksLikeNoise("ASDFQW"));  // FQ is in no English word
+    EXPECT_TRUE(looksLikeNoise("ABCDEFGHIJKLMNOPQRS"));
+    EXPECT_FALSE(looksLikeNoise("QUARK"));
+    EXPECT_FALSE(looksLikeNoise("RHYTHM"));
+    EXPECT_FALSE(looksLikeNoise("PHOTOSYNTHESI"));
+    // Absent from the table, a typo and markup rank below a real rare word, however
+    // often they occur; without a table every term weighs 255.
+    auto t = table({{"UNUSED", 1}});
+    auto ranked = rankTerms("asdfqw asdfqw http http http quark x11", t.get());
+    ASSERT_EQ(ranked.size(), 4u);
+    EXPECT_EQ(ranked[0].term, stem("QUARK"));
+    EXPECT_EQ(ranked[0].value, 255);
+    EXPECT_EQ(termWeight(t.get(), "HTTP"), kNoiseWeight);
+    EXPECT_EQ(termWeight(nullptr, "HTTP"), 255);
+    EXPECT_EQ(rankTerms("http", nullptr)[0].value, 255);
 }

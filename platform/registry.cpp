@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "support/diaglog.h"
+
 namespace platform {
 namespace {
 
@@ -492,8 +494,15 @@ bool writeValue(RegHive hive, const std::string& keyPath, const std::string& nam
         struct stat st {};
         const bool exists = ::stat(file.c_str(), &st) == 0;
         std::optional<RegSnapshot> snap;
-        if (!exists || ((st.st_mode & 0222) != 0 && ::access(file.c_str(), W_OK) == 0))
+        if (exists && ((st.st_mode & 0222) == 0 || ::access(file.c_str(), W_OK) != 0)) {
+            diagLog("settings: %s is read-only; \"%s\" of [%s] was not written\n", file.c_str(),
+                    name.c_str(), keyPath.c_str());
+        } else {
             snap = RegSnapshot::tryLoad(hive);
+            if (!snap)
+                diagLog("settings: %s cannot be read; \"%s\" of [%s] was not written\n",
+                        file.c_str(), name.c_str(), keyPath.c_str());
+        }
         if (snap) {
             const std::string before = snap->format(rootName(hive));
             if (snap->set(keyPath, name, std::move(value))) {

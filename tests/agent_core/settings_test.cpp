@@ -6,6 +6,7 @@
 #include "agent/AppParameters.h"
 #include "agent_test_support.h"
 #include "platform/registry.h"
+#include "support/diaglog.h"
 #include "support/envcfgutil.h"
 #include "tests/common/tempdir.h"
 
@@ -161,16 +162,22 @@ TEST(Registry, AHiveThatCannotBeReadOrIsReadOnlyIsNeverReplaced) {
     testing_support::writeWholeFile(file, kForeignHive);
     const std::string key = "Software\\Halvoran\\Sapiolux\\Suggestions";
     namespace fs = std::filesystem;
+    diagLogSetup(dir.file("diag.log").c_str(), 0, 4);
     for (fs::perms mode : {fs::perms::none, fs::perms::owner_read | fs::perms::group_read |
                                                 fs::perms::others_read}) {
         fs::permissions(file, mode);
         EXPECT_FALSE(platform::regWriteNumber(RegHive::User, key, "NSuggests", 9));
+        // The refusal is logged.
+        char message[256] = {0};
+        ASSERT_EQ(diagLogRingGet(diagLogRingCount() - 1, message, sizeof message, nullptr, 0), 1);
+        EXPECT_NE(std::string(message).find("was not written"), std::string::npos) << message;
         CAppParameters p;
         EXPECT_FALSE(p.SetNSuggests(9));
         EXPECT_EQ(fs::status(file).permissions(), mode);
         fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_EQ(testing_support::readWholeFile(file), kForeignHive);
     }
+    diagLogSetup(nullptr, 0, 0);
     // A hive that is not a file cannot be read either.
     fs::remove(file);
     fs::create_directory(file);

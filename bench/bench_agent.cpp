@@ -172,7 +172,8 @@ BENCHMARK(BM_SuggestRoad)
 //     updated with every passage, the request of the local source;
 //   - agent_other: the same with the weights file IXOBENCH_OTHER_WEIGHTS (for
 //     comparing two weight tables), when set.
-// Skipped when the corpus file is missing.
+// Skipped when the corpus file is missing. IXOBENCH_MISSES prints every passage the
+// agent road did not find first.
 struct CorpusDoc {
     std::string reference;
     std::string text;
@@ -322,6 +323,10 @@ void BM_AgentSuggestionQuality(benchmark::State& state) {
                 if (request.RunAndWait() == agent::kStatusHits && request.CopyResult(&r) &&
                     r.hitCount > 0 && r.records[0].name && d.reference == r.records[0].name)
                     ++road.first;
+                else if (std::getenv("IXOBENCH_MISSES"))
+                    std::fprintf(stderr, "miss %s: first %s, query %s\n", d.reference.c_str(),
+                                 r.hitCount > 0 && r.records[0].name ? r.records[0].name : "-",
+                                 q.text.c_str());
                 ixoDestroyQueryResult(&r);
             }
             ++asked;

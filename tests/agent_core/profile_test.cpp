@@ -262,16 +262,16 @@ TEST(Profile, DocumentValuesCannotEndTheDocumentOrBreakAField) {
     EXPECT_EQ(ends, 1u) << doc;
     EXPECT_EQ(references, 1u) << doc;
 
-    SrcFileSpec spec;
-    ASSERT_EQ(idxReadDocument(&spec, std::string_view(doc)), 0);
-    EXPECT_EQ(spec.reference, "ref #IXOENDDOC  #IXOREFERENCE evil");
-    EXPECT_EQ(spec.title, "Title line");
-    EXPECT_EQ(spec.dbname, "Peo ple");
-    ASSERT_EQ(spec.fieldNames.size(), 2u);
-    EXPECT_EQ(spec.fieldNames[0], "ContactRef");
-    EXPECT_EQ(spec.fieldValues[0], "me  quoted  x");
-    EXPECT_EQ(spec.fieldValues[1], "People");
-    ASSERT_TRUE(spec.content);
-    EXPECT_NE(spec.content->find(" IXOENDDOC~[700]"), std::string::npos) << *spec.content;
-    EXPECT_NE(spec.content->find("APPLE~[600]"), std::string::npos) << *spec.content;
+    SrcFileSpec read;
+    ASSERT_EQ(idxReadDocument(&read, std::string_view(doc)), 0);
+    EXPECT_EQ(read.reference, "ref #IXOENDDOC  #IXOREFERENCE evil");
+    EXPECT_EQ(read.title, "Title line");
+    EXPECT_EQ(read.dbname, "Peo ple");
+    ASSERT_EQ(read.fieldNames.size(), 2u);
+    EXPECT_EQ(read.fieldNames[0], "ContactRef");
+    EXPECT_EQ(read.fieldValues[0], "me  quoted  x");
+    EXPECT_EQ(read.fieldValues[1], "People");
+    ASSERT_TRUE(read.content);
+    EXPECT_NE(read.content->find(" IXOENDDOC~[700]"), std::string::npos) << *read.content;
+    EXPECT_NE(read.content->find("APPLE~[600]"), std::string::npos) << *read.content;
 }

@@ -1,5 +1,10 @@
 #include "agent/SuggestionRequest.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <thread>
 
@@ -17,23 +22,91 @@ struct CSuggestionRequest::Client {
     ~Client() { ixoDestroyIxo(&ixo); }
 };
 
-std::string buildQueryPath(const RequestParams& p) {
-    std::string joined;
-    size_t pos = 0;
-    while (pos <= p.databases.size()) {
-        size_t comma = p.databases.find(',', pos);
-        if (comma == std::string::npos) comma = p.databases.size();
-        std::string name = p.databases.substr(pos, comma - pos);
-        pos = comma + 1;
-        if (name.empty()) continue;
-        if (!joined.empty()) joined += '+';
-        joined += name;
+std::string percentEncode(std::string_view value) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
+            b == '-' || b == '.' || b == '_' || b == '~') {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        }
     }
-    std::string path = "/qmethod=E&querytext=" + p.queryText +
-                       "&qnum=" + std::to_string(p.nSuggests) +
+    return out;
+}
+
+namespace {
+
+// The items of a list separated by any of the separators, empty ones left out, each
+// percent-encoded and followed by "+"; at most maxItems items and maxBytes bytes
+// (whole items only).
+std::string encodedItems(std::string_view list, std::string_view separators, size_t maxItems,
+                         size_t maxBytes) {
+    std::string out;
+    size_t items = 0, pos = 0;
+    while (pos < list.size() && items < maxItems) {
+        size_t end = list.find_first_of(separators, pos);
+        if (end == std::string_view::npos) end = list.size();
+        std::string_view item = list.substr(pos, end - pos);
+        pos = end + 1;
+        if (item.empty()) continue;
+        std::string encoded = percentEncode(item);
+        if (out.size() + encoded.size() + 1 > maxBytes) break;
+        out += encoded;
+        out += '+';
+        ++items;
+    }
+    return out;
+}
+
+// The extra options as they are, but for bytes that would end the request line or the
+// path: blanks, control and non-ASCII bytes and "#".
+std::string safeOptions(std::string_view options) {
+    std::string out;
+    for (char c : options) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b <= 0x20 || b >= 0x7F || b == '#')
+            out += percentEncode(std::string_view(&c, 1));
+        else
+            out += c;
+    }
+    return out;
+}
+
+bool safeFileName(const std::string& name) {
+    if (name.find("..") != std::string::npos) return false;
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        auto b = static_cast<unsigned char>(c);
+        return c == '/' || c == '\\' || b < 0x20 || b == 0x7F;
+    });
+}
+
+}  // namespace
+
+std::string buildQueryPath(const RequestParams& p) {
+    // Terms are each followed by "+" (the query text's own form).
+    std::string query =
+        encodedItems(p.queryText, "+", static_cast<size_t>(kMaxPathTerms), kMaxQueryTextBytes);
+    if (!query.empty() && p.queryText.back() != '+') query.pop_back();
+    std::string joined = encodedItems(p.databases, ",+", SIZE_MAX, SIZE_MAX);
+    if (!joined.empty()) joined.pop_back();  // no "+" after the last name
+    std::string path = "/qmethod=E&querytext=" + query + "&qnum=" + std::to_string(p.nSuggests) +
                        "&idnum=" + std::to_string(p.threshold);
     if (!joined.empty()) path += "&attachtoname=" + joined;
-    return path + p.extraOptions;
+    return path + safeOptions(p.extraOptions);
+}
+
+std::string queryLogPath(const std::string& folder, const std::string& productName) {
+    std::string name =
+        (safeFileName(productName) ? productName : std::string(kBuiltinProductName)) +
+        "QueryLog.txt";
+    if (folder.empty()) return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
 CSuggestionRequest::CSuggestionRequest() = default;
@@ -144,11 +217,16 @@ int32_t CSuggestionRequest::Query(const RequestParams& params, Client* client,
     } catch (...) {
         return kStatusNoMemory;
     }
+    if (path.size() > kMaxQueryPathBytes) return kStatusQueryFailed;
     if (params.logQueries) {
-        std::string logName = params.logPrefix + "QueryLog.txt";
-        if (FILE* log = std::fopen(logName.c_str(), "a")) {
-            std::fprintf(log, "%s\n", path.c_str());
-            std::fclose(log);
+        // Appended to, never followed through a symbolic link; made private when new.
+        const std::string logName = queryLogPath(params.logFolder, params.logPrefix);
+        int fd =
+            ::open(logName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            std::string line = path + "\n";
+            [[maybe_unused]] ssize_t n = ::write(fd, line.data(), line.size());
+            ::close(fd);
         }
     }
     if (ixoDoHttpQueryToStructure(&client->ixo, path.c_str(), result) != IXO_OK) {
@@ -265,7 +343,7 @@ RequestParams requestParamsForSource(CAppParameters& settings, int32_t sourceKin
             p.encrypt = 1;
             break;
         case kSourceCommunity:
-            p.extraOptions += "&refuseref=" + p.userName;
+            p.extraOptions += "&refuseref=" + percentEncode(p.userName);
             p.host = settings.ExtGetText("COMMUNITYIXO");
             p.port = settings.ExtGetNumber("COMMUNITYQUERYPORT");
             p.databases = settings.ExtGetText("COMMUNITYDATABASE");

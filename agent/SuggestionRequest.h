@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "ixo.h"
 
@@ -45,6 +46,8 @@ struct RequestParams {
     intptr_t capturedWindow = 0;
     std::string logPrefix;  // the product name
     int32_t logQueries = 0;
+    // The folder of the query log; empty: the working folder.
+    std::string logFolder;
     int32_t useCache = 0, cacheSize = 0, cacheTime = 0;
     int32_t useProxy = 0;
     std::string proxyHost;
@@ -68,8 +71,26 @@ struct QueryDone {
 
 // The query path of a worker: "/qmethod=E&querytext=...&qnum=...&idnum=..." with
 // "&attachtoname=" and the databases joined by "+" when there are any, then the extra
-// options.
+// options. The query text keeps at most kMaxPathTerms terms and kMaxQueryTextBytes
+// bytes (whole terms); every byte of a term or database name other than a letter,
+// digit, "-", ".", "_" or "~" is percent-encoded, and so is every blank, control or
+// non-ASCII byte and "#" of the extra options, so that no value can end the request
+// line or start another parameter.
 std::string buildQueryPath(const RequestParams& params);
+
+inline constexpr int32_t kMaxPathTerms = 40;
+inline constexpr size_t kMaxQueryTextBytes = 4096;
+// A longer query path (long database lists or options) is not sent: the worker ends
+// with kStatusQueryFailed.
+inline constexpr size_t kMaxQueryPathBytes = 8192;
+
+// Every byte of value but letters, digits, "-", ".", "_" and "~" as "%XX".
+std::string percentEncode(std::string_view value);
+
+// The query log's file name: the product name followed by "QueryLog.txt", in folder
+// (empty: the working folder). A product name holding a path separator, "..", or a
+// control byte is not used; the built-in product name stands for it.
+std::string queryLogPath(const std::string& folder, const std::string& productName);
 
 class CSuggestionRequest {
   public:

@@ -1,5 +1,7 @@
 #include "agent/profiling.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -10,6 +12,7 @@
 
 #include "agent/texttoquery.h"
 #include "ixo_text.h"
+#include "platform/registry.h"
 #include "support/fileutil.h"
 
 namespace agent {
@@ -20,6 +23,9 @@ bool byScore(const ProfileTerm& a, const ProfileTerm& b) {
 }
 bool byTerm(const ProfileTerm& a, const ProfileTerm& b) {
     return a.term < b.term;
+}
+bool byScoreThenTerm(const ProfileTerm& a, const ProfileTerm& b) {
+    return a.score != b.score ? a.score > b.score : a.term < b.term;
 }
 
 // Reads one line of a profile file as a number ("%05d"), or one term line.
@@ -58,6 +64,14 @@ class LineReader {
 
 }  // namespace
 
+bool profileTermReadable(std::string_view term) {
+    if (term.empty() || term.size() > kProfileTermLength) return false;
+    return std::none_of(term.begin(), term.end(), [](char c) {
+        auto b = static_cast<unsigned char>(c);
+        return b < 0x20 || b == 0x7F;
+    });
+}
+
 UserProfile profileCreate(int32_t categories, int32_t termsPerCategory, int32_t threshold) {
     UserProfile profile;
     profile.termsPerCategory = std::max(termsPerCategory, 0);
@@ -69,16 +83,45 @@ UserProfile profileCreate(int32_t categories, int32_t termsPerCategory, int32_t 
 std::vector<ProfileTerm> profileExtractTerms(const char* text, const TermWeightTable* weights) {
     if (!text) return {};
     std::string clean = blankNonAlnum(text);
-    // Profile terms are the query terms cut to the profile's term length.
-    std::vector<QueryTerm> counted = countWeightedTerms(clean, weights, [](std::string& term) {
-        if (!std::any_of(term.begin(), term.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
-            return false;
-        if (term.size() > kProfileTermLength) term.resize(kProfileTermLength);
-        return true;
+    std::vector<QueryTerm> counted = countTerms(clean, [](std::string& term) {
+        return std::any_of(term.begin(), term.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
     });
+    // Each term is weighed whole (the table is bucketed by the whole term), then cut to
+    // the profile's term length. Terms that become equal are one profile term: their
+    // counts add up and the weight is that of the most frequent of them (the first in
+    // term order among equally frequent ones).
+    struct Group {
+        int64_t count = 0;
+        int32_t bestCount = 0;
+        std::string bestTerm;
+        int weight = TermWeightTable::kAbsentWeight;
+    };
+    std::vector<Group> groups;
+    std::vector<QueryTerm> cut;
+    std::unordered_map<std::string, size_t> byCut;
+    byCut.reserve(counted.size());
+    for (QueryTerm& t : counted) {
+        std::string key = t.term.substr(0, kProfileTermLength);
+        auto [it, fresh] = byCut.emplace(key, groups.size());
+        if (fresh) {
+            groups.emplace_back();
+            cut.push_back(QueryTerm{std::move(key), 0});
+        }
+        Group& g = groups[it->second];
+        g.count += t.value;
+        if (t.value > g.bestCount || (t.value == g.bestCount && t.term < g.bestTerm)) {
+            g.bestCount = t.value;
+            g.bestTerm = t.term;
+            g.weight = termWeight(weights, t.term);
+        }
+    }
+    for (size_t i = 0; i < cut.size(); ++i)
+        cut[i].value = static_cast<int32_t>(groups[i].weight *
+                                            std::sqrt(static_cast<double>(groups[i].count)));
+    std::vector<QueryTerm> ranked = sortByValue(std::move(cut));
     std::vector<ProfileTerm> terms;
-    terms.reserve(counted.size());
-    for (QueryTerm& t : counted) terms.push_back(ProfileTerm{t.value, std::move(t.term)});
+    terms.reserve(ranked.size());
+    for (QueryTerm& t : ranked) terms.push_back(ProfileTerm{t.value, std::move(t.term)});
     return terms;
 }
 
@@ -138,6 +181,8 @@ int profileUpdate(const char* text, UserProfile& profile, const TermWeightTable*
             merged.push_back(std::move(t));
         }
     }
+    // A full category keeps its strongest terms, equal scores in term order.
+    std::sort(merged.begin(), merged.end(), byScoreThenTerm);
     if (merged.size() > static_cast<size_t>(profile.termsPerCategory))
         merged.resize(static_cast<size_t>(profile.termsPerCategory));
     int64_t total = 0;
@@ -145,7 +190,7 @@ int profileUpdate(const char* text, UserProfile& profile, const TermWeightTable*
         t.score = std::min(static_cast<int32_t>(t.score * 0.9), kProfileScoreCap);
         total += t.score;
     }
-    std::sort(merged.begin(), merged.end(), byScore);
+    std::stable_sort(merged.begin(), merged.end(), byScore);
     category.terms = std::move(merged);
     category.total = static_cast<int32_t>(std::clamp<int64_t>(total, INT32_MIN, INT32_MAX));
     return chosen;
@@ -158,15 +203,24 @@ std::string profileFormat(const UserProfile& profile) {
                   static_cast<int>(profile.categories.size()), profile.termsPerCategory,
                   profile.threshold);
     out += buf;
+    // Only terms the reader takes are written, and no more than a category may hold,
+    // so that a saved profile always reads back.
+    const size_t room = static_cast<size_t>(std::max(profile.termsPerCategory, 0));
     for (const auto& c : profile.categories) {
-        std::snprintf(buf, sizeof buf, "%05d\n", static_cast<int>(c.terms.size()));
-        out += buf;
+        std::string lines;
+        size_t written = 0;
         for (const auto& t : c.terms) {
-            std::snprintf(buf, sizeof buf, "%05d ", t.score);
-            out += buf;
-            out += t.term;
-            out += '\n';
+            if (written == room) break;
+            if (!profileTermReadable(t.term)) continue;
+            std::snprintf(buf, sizeof buf, "%05d ", std::min(t.score, kProfileScoreCap));
+            lines += buf;
+            lines += t.term;
+            lines += '\n';
+            ++written;
         }
+        std::snprintf(buf, sizeof buf, "%05d\n", static_cast<int>(written));
+        out += buf;
+        out += lines;
     }
     return out;
 }
@@ -191,8 +245,13 @@ std::unique_ptr<UserProfile> profileParse(const char* text, size_t length) {
             ProfileTerm term;
             const char* rest = nullptr;
             if (!LineReader::parse(line.c_str(), term.score, &rest) || *rest != ' ') return nullptr;
-            term.term = rest + 1;
+            // The term is the rest of the line, zero bytes included; a term that could
+            // not be written back as it is (a control byte, a line end) is left out.
+            term.term = line.substr(static_cast<size_t>(rest + 1 - line.c_str()));
             if (term.term.empty() || term.term.size() > kProfileTermLength) return nullptr;
+            if (!profileTermReadable(term.term)) continue;
+            // Scores are capped when kept; a file may hold any number.
+            term.score = std::min(term.score, kProfileScoreCap);
             total += term.score;
             category.terms.push_back(std::move(term));
         }
@@ -213,7 +272,18 @@ std::unique_ptr<UserProfile> profileLoad(const std::string& path) {
 
 bool profileSave(const std::string& path, const UserProfile& profile) {
     std::string text = profileFormat(profile);
-    return fileWriteMarked(text.data(), static_cast<int64_t>(text.size()), path.c_str()) == 1;
+    // A file the reader would refuse (a category count it does not take) is not
+    // written: it would replace a readable profile by an unreadable one.
+    if (!profileParse(text.data(), text.size())) return false;
+    std::string bytes(FILE_MARKER_TEXT, FILE_MARKER_LENGTH);
+    const size_t start = bytes.size();
+    bytes += text;
+    fileScrambleBytes(bytes.data() + start, static_cast<int64_t>(text.size()));
+    // Written beside the old file and renamed over it, so that a write cut short leaves
+    // the old profile; an existing file keeps its permissions, a new one is private.
+    struct stat st {};
+    const mode_t mode = ::stat(path.c_str(), &st) == 0 ? st.st_mode : 0600;
+    return platform::writeFileReplacing(path, bytes, mode);
 }
 
 std::string profileQueryText(const UserProfile& profile, int category, int maxTerms) {
@@ -232,6 +302,26 @@ std::string profileQueryText(const UserProfile& profile, int category, int maxTe
     return out;
 }
 
+namespace {
+
+// The values of an IDX document written as the IDX writer writes them: a tag's value
+// stays on its line (line ends become blanks), a field value loses its quotes, tabs and
+// line ends (blanks too), and a content line that would begin with "#IXO" (and read as
+// a tag) has its '#' written as a blank.
+std::string tagValue(std::string value) {
+    for (char& c : value)
+        if (c == '\r' || c == '\n') c = ' ';
+    return value;
+}
+
+std::string fieldValue(std::string value) {
+    for (char& c : value)
+        if (c == '\r' || c == '\n' || c == '\t' || c == '"') c = ' ';
+    return value;
+}
+
+}  // namespace
+
 std::string profileDocument(const UserProfile& profile, int category, const std::string& reference,
                             const std::string& title, const std::string& contact,
                             const std::string& database) {
@@ -239,18 +329,20 @@ std::string profileDocument(const UserProfile& profile, int category, const std:
     const auto& terms = profile.categories[category].terms;
     if (terms.empty()) return {};
     std::string out;
-    out += "#IXOREFERENCE " + reference + "\n";
-    out += "#IXOTITLE " + title + "\n";
+    out += "#IXOREFERENCE " + tagValue(reference) + "\n";
+    out += "#IXOTITLE " + tagValue(title) + "\n";
     out += "#IXOSTORECONTENT y\n";
-    out += "#IXOFIELD ContactRef=\"" + contact + "\"\n";
+    out += "#IXOFIELD ContactRef=\"" + fieldValue(contact) + "\"\n";
     out += "#IXOFIELD DOCTYPE=\"People\"\n";
-    out += "#IXODBNAME " + database + "\n";
+    out += "#IXODBNAME " + tagValue(database) + "\n";
     out += "#IXOSECTION " + std::to_string(category) + "\n";
     out += "#IXOTYPE AGENT\n";
     out += "#IXOCONTENT\n";
     for (size_t i = 0; i < terms.size() / 2; ++i) {
-        if (terms[i].score <= 10) continue;
-        out += terms[i].term + "~[" + std::to_string(terms[i].score) + "]\n";
+        if (terms[i].score <= 10 || !profileTermReadable(terms[i].term)) continue;
+        std::string line = terms[i].term;
+        if (line.compare(0, 4, "#IXO") == 0) line[0] = ' ';
+        out += line + "~[" + std::to_string(terms[i].score) + "]\n";
     }
     out += "#IXOENDDOC\n";
     return out;

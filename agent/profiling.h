@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace agent {
@@ -35,6 +36,10 @@ inline constexpr int32_t kProfileScoreCap = 700;
 inline constexpr int32_t kMaxProfileCategories = 1000;
 inline constexpr int32_t kMaxProfileTermsPerCategory = 100000;
 
+// Whether a profile file can hold the term as it is: 1 to 11 bytes, none of them a
+// control byte (a line end or a zero byte would change the term or the file's lines).
+bool profileTermReadable(std::string_view term);
+
 UserProfile profileCreate(int32_t categories = 10, int32_t termsPerCategory = 200,
                           int32_t threshold = 1500);
 
@@ -46,7 +51,10 @@ std::vector<ProfileTerm> profileExtractTerms(const char* text, const TermWeightT
 int profileUpdate(const char* text, UserProfile& profile, const TermWeightTable* weights);
 
 // "profile.dat": read through the marked-file reader (plain files accepted); null when
-// the file is missing or malformed. Saving writes a marked file.
+// the file is missing or malformed. Terms a file cannot hold are left out and scores
+// are capped at kProfileScoreCap when read. Saving writes a marked file beside the old
+// one and renames it over it; it fails, writing nothing, for a profile whose file would
+// not read back.
 std::unique_ptr<UserProfile> profileLoad(const std::string& path);
 std::unique_ptr<UserProfile> profileParse(const char* text, size_t length);
 std::string profileFormat(const UserProfile& profile);

@@ -115,6 +115,49 @@ int TermWeightTable::weight(std::string_view term) const {
 
 namespace {
 
+// Letter pairs that no word of a large English word list holds.
+constexpr char kImpossiblePairs[] =
+    "BQ BX CF CG CJ CV CX DX FQ FV FX FZ GK GQ GX HJ HX JB JC JD JF JG JH JK JL JM JP JQ JR "
+    "JS JT JV JW JX JY JZ KQ KX KZ MX PQ PV PX QB QC QD QF QG QH QJ QK QL QM QN QP QQ QR QS "
+    "QT QV QX QY QZ RX SX TX VB VC VD VF VG VH VJ VK VM VP VQ VT VW VX WQ WV WX XJ XK XV XX "
+    "XZ YQ ZF ZJ ZQ ZR ZT ZX";
+
+struct PairTable {
+    bool impossible[26][26] = {};
+    constexpr PairTable() {
+        for (size_t i = 0; i + 1 < sizeof kImpossiblePairs; i += 3)
+            impossible[kImpossiblePairs[i] - 'A'][kImpossiblePairs[i + 1] - 'A'] = true;
+    }
+};
+constexpr PairTable kPairs;
+
+}  // namespace
+
+bool looksLikeNoise(std::string_view term) {
+    if (term.size() >= 19) return true;
+    bool letter = false, digit = false, vowel = false;
+    for (size_t i = 0; i < term.size(); ++i) {
+        char c = term[i];
+        if (c >= '0' && c <= '9') {
+            digit = true;
+        } else if (c >= 'A' && c <= 'Z') {
+            letter = true;
+            vowel = vowel || c == 'A' || c == 'E' || c == 'I' || c == 'O' || c == 'U' || c == 'Y';
+            char next = i + 1 < term.size() ? term[i + 1] : '\0';
+            if (next >= 'A' && next <= 'Z' && kPairs.impossible[c - 'A'][next - 'A']) return true;
+        }
+    }
+    return (letter && digit) || (letter && !vowel);
+}
+
+int termWeight(const TermWeightTable* weights, std::string_view term) {
+    if (!weights) return TermWeightTable::kAbsentWeight;
+    const int w = weights->weight(term);
+    return looksLikeNoise(term) ? std::min(w, kNoiseWeight) : w;
+}
+
+namespace {
+
 // Open addressing over indexes into the caller's records: the table keeps each key's
 // hash and record index, the caller's equal(index) compares the key itself.
 class IndexTable {
@@ -172,8 +215,7 @@ uint32_t hashBytes(const char* p, size_t n) {
 
 }  // namespace
 
-std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeightTable* weights,
-                                          bool (*makeTerm)(std::string& term)) {
+std::vector<QueryTerm> countTerms(std::string_view clean, bool (*makeTerm)(std::string& term)) {
     // Window text repeats its words: each distinct candidate is counted in a flat
     // table and goes through the term check once; equal terms are merged as they are
     // found (the same outcome as sorting every occurrence and merging runs, without
@@ -231,11 +273,10 @@ std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeig
     }
     for (const Candidate& c : candidates)
         if (c.term >= 0) merged[static_cast<size_t>(c.term)].value += c.count;
-    if (merged.empty()) return merged;
-    for (auto& r : merged) {
-        int w = weights ? weights->weight(r.term) : TermWeightTable::kAbsentWeight;
-        r.value = static_cast<int32_t>(w * std::sqrt(static_cast<double>(r.value)));
-    }
+    return merged;
+}
+
+std::vector<QueryTerm> sortByValue(std::vector<QueryTerm> merged) {
     // Highest value first, equal values in term order (terms are unique). The order is
     // found on keys so that few comparisons reach the strings and each term moves once.
     struct Key {
@@ -256,6 +297,16 @@ std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeig
     ranked.reserve(merged.size());
     for (const Key& k : order) ranked.push_back(std::move(merged[static_cast<size_t>(k.index)]));
     return ranked;
+}
+
+std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeightTable* weights,
+                                          bool (*makeTerm)(std::string& term)) {
+    std::vector<QueryTerm> merged = countTerms(clean, makeTerm);
+    for (auto& r : merged) {
+        int w = termWeight(weights, r.term);
+        r.value = static_cast<int32_t>(w * std::sqrt(static_cast<double>(r.value)));
+    }
+    return sortByValue(std::move(merged));
 }
 
 std::string blankNonAlnum(std::string_view text) {
@@ -351,6 +402,44 @@ std::string stripWords(const std::string& query, const QueryOptions& options) {
     return out;
 }
 
+std::string firstWords(std::string_view text, int32_t maxWords, bool distinct) {
+    std::string out;
+    std::vector<std::string> seen;  // upper-cased first 20 characters of each word taken
+    int32_t taken = 0;
+    size_t pos = 0;
+    const std::string_view separators(kStripSeparators, sizeof kStripSeparators - 1);
+    while (pos < text.size() && taken < maxWords) {
+        size_t start = text.find_first_not_of(separators, pos);
+        if (start == std::string_view::npos) break;
+        size_t end = text.find_first_of(separators, start);
+        if (end == std::string_view::npos) end = text.size();
+        pos = end;
+        std::string_view word = text.substr(start, end - start);
+        // A word without a letter or digit is dropped by stripping anyway.
+        if (std::none_of(word.begin(), word.end(), [](char c) { return kClean(c) != ' '; }))
+            continue;
+        if (distinct) {
+            std::string key = upperCopy(word.substr(0, kMaxCandidate));
+            if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+            seen.push_back(std::move(key));
+        }
+        if (!out.empty()) out += ' ';
+        out += word;
+        ++taken;
+    }
+    return out;
+}
+
+std::string firstTerms(const std::string& query, int32_t maxTerms) {
+    size_t pos = 0;
+    for (int32_t i = 0; i < maxTerms; ++i) {
+        size_t plus = query.find('+', pos);
+        if (plus == std::string::npos) return query;
+        pos = plus + 1;
+    }
+    return query.substr(0, pos);
+}
+
 std::string applyUserStoplist(const std::string& query, const std::vector<std::string>& stoplist) {
     std::string kept;
     size_t pos = 0;
@@ -400,12 +489,15 @@ BuiltQuery QueryBuilder::build(std::string text, const QueryOptions& options) co
         std::vector<char> buffer(query.begin(), query.end());
         buffer.push_back('\0');
         strCollapseWhitespace(buffer.data());
-        query = buffer.data();
+        // Front end B ranks nothing: its first words, in text order, are the query,
+        // bounded like front end A's.
+        query = firstWords(buffer.data(), kMaxQueryTerms, options.removeDuplicates);
     }
 
     query = stripWords(query, options);
     if (options.useStoplist && !userStoplist_.empty())
         query = applyUserStoplist(query, userStoplist_);
+    query = firstTerms(query, kMaxQueryTerms);
 
     result.terms = static_cast<int32_t>(std::count(query.begin(), query.end(), '+'));
     if (result.terms >= options.minWordsForQuery && result.terms > 0) result.text = query;

@@ -43,6 +43,15 @@ class TermWeightTable {
     std::vector<std::string> terms_;  // at most 10 characters each
 };
 
+// A term that looks like markup or noise rather than a word: letters mixed with
+// digits, letters without a vowel (A, E, I, O, U or Y), 19 characters or more, or a
+// pair of letters that no English word holds (FQ, QX, ...).
+bool looksLikeNoise(std::string_view term);
+inline constexpr int kNoiseWeight = 8;
+// The weight front end A and the profile give a term: its weight in the table (255 when
+// absent), at most kNoiseWeight for a term that looks like noise; 255 without a table.
+int termWeight(const TermWeightTable* weights, std::string_view term);
+
 // One term of front end A: the term and its occurrence count, then its score.
 struct QueryTerm {
     std::string term;  // at most 20 characters
@@ -58,6 +67,10 @@ struct QueryTerm {
 // highest value first, equal values in term order.
 std::vector<QueryTerm> countWeightedTerms(std::string_view clean, const TermWeightTable* weights,
                                           bool (*makeTerm)(std::string& term));
+// The same terms with their occurrence counts as values, in the order first found.
+std::vector<QueryTerm> countTerms(std::string_view clean, bool (*makeTerm)(std::string& term));
+// The terms by value, highest first, equal values in term order (terms are unique).
+std::vector<QueryTerm> sortByValue(std::vector<QueryTerm> terms);
 
 // The first eight bytes of a text, zero-padded, as a number that orders as the texts
 // do: a smaller key means a smaller text (bytes compared unsigned), and only equal
@@ -104,6 +117,13 @@ struct BuiltQuery {
 // hold "~"), sorted and de-duplicated, without single characters and without words
 // that read as a non-zero number, as each option says; each word followed by "+".
 std::string stripWords(const std::string& query, const QueryOptions& options);
+// The first maxWords words of a text (split at the separator set of stripWords; words
+// without a letter or digit are skipped), in text order, joined by blanks; with
+// distinct, a word whose first 20 characters equal those of a word already taken
+// (without regard to case) is skipped.
+std::string firstWords(std::string_view text, int32_t maxWords, bool distinct);
+// The first maxTerms terms of a query text (each term followed by "+").
+std::string firstTerms(const std::string& query, int32_t maxTerms);
 // Removes the pieces (split at "," and "+") that equal an entry of stoplist (upper
 // case) without regard to case; the rest is joined with "+" after every piece.
 std::string applyUserStoplist(const std::string& query, const std::vector<std::string>& stoplist);

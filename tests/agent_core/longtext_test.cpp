@@ -67,57 +67,53 @@ class LongTexts : public ::testing::Test {
 const TermWeightTable* LongTexts::weights_ = nullptr;
 
 const char kGpl3Query[] =
-    "AFFERO~+ANCILLARI~+ANTI~+CIRCUMVENTION~+CONVEI~+CONVEY~+COPYLEFT~+COPYRIGHTABL~+"
-    "COPYRIGHT~+CORRESPOND~+COUNTERCLAIM~+DECEMB~+DENOMINAT~+FSF~+GNU~+GPL~+GRATI~+GUI~+"
-    "HTML~+HTTP~+INDEMNIFIC~+INFRING~+JUNE~+LGPL~+LICENSE~+LICENSOR~+LICENS~+"
-    "MERCHANTABILITI~+NON~+ORG~+PATEN~+PERMISSIV~+PROPAGAT~+PROPAG~+RELICENS~+SUBLICENS~+"
-    "WARRANTI~+WWW~+";
+    "ADDITIONAL~+AFFERO~+APPLICABL~+CIRCUMVENTION~+CODE~+CONTRIBUTOR~+CONVEI~+CONVEY~+"
+    "COPI~+COPYRIGHT~+COPY~+CORRESPOND~+COVER~+GENERAL~+GNU~+INTERFAC~+LIABILITI~+"
+    "LICENSOR~+LICENS~+MODIFIC~+MODIFI~+NON~+NOTIC~+OBJECT~+PARTI~+PATEN~+PERMISSION~+"
+    "PRODUCT~+PROGRAM~+PROPAGAT~+PUBLIC~+RECIPIEN~+SECTION~+SOFTWAR~+SOURC~+TERM~+USER~+"
+    "VERSION~+WARRANTI~+WORK~+";
 const char kApacheQuery[] =
-    "ADDENDUM~+ANNOT~+APACH~+APPROPRIATENESS~+ATTRIBUTION~+AUTHORSHIP~+BOILERPLAT~+"
-    "COMPLIANC~+CONSPICUOUS~+CONTRIBUTOR~+COPYRIGHT~+COUNTERCLAIM~+DERIVATIV~+HTTP~+III~+"
-    "II~+INDEMNIFI~+INDEMNITI~+IRREVOCABL~+JANUARI~+LIABILITI~+LICENSABL~+LICENSOR~+"
-    "LICENS~+LITIG~+MERCHANTABILITI~+MODIFIC~+NON~+ORG~+PATEN~+PERTAIN~+REDISTRIBUT~+"
-    "SEPARABL~+SUBLICENS~+TORT~+TRADEMARK~+WARRANTI~+WORK~+WWW~+YYYY~+";
+    "ADDITIONAL~+APACH~+APPLICABL~+ATTRIBUTION~+AUTHORSHIP~+BEHALF~+CONDITION~+"
+    "CONTRIBUTION~+CONTRIBUTOR~+COPYRIGHT~+DERIVATIV~+DISTRIBUT~+ENTITI~+FILE~+GRAN~+"
+    "INCLUD~+IRREVOCABL~+LIABILITI~+LICENSOR~+LICENS~+LIMIT~+LITIG~+MEAN~+MODIFIC~+NON~+"
+    "NOTIC~+OWN~+PATEN~+PERMISSION~+REDISTRIBUT~+REPRODUCTION~+SOURC~+SUBLICENS~+"
+    "SUBMITT~+TERM~+THEREOF~+TRADEMARK~+WARRANTI~+WORK~+YYYY~+";
 const char kMplQuery[] =
-    "AFFERO~+COMPLIANC~+COMPLIAN~+COMP~+CONSTRU~+CONTRIBUTOR~+CONVEY~+DECLARATORI~+"
-    "DISTRIBUTOR~+ENFORCEABL~+EXECUTABL~+GNU~+HEREOF~+HTTP~+II~+INDEMNIFI~+INDEMNITI~+"
-    "INFRING~+JURISDICTION~+LIABILITI~+LICENSABL~+LICENS~+LITIG~+MERCHANTABL~+MODIFIC~+"
-    "MOZILLA~+MPL~+NEGLIGENC~+NON~+ORG~+PATEN~+RECIPIEN~+RESELL~+STATUT~+STEWARD~+"
-    "SUBLICENS~+TORT~+TRADEMARK~+UNENFORCEABL~+WARRANTI~+";
+    "CLAIM~+CODE~+COMPLIANC~+COMP~+CONTRIBUTION~+CONTRIBUTOR~+COVER~+DISCLAIM~+"
+    "DISTRIBUT~+ENTITI~+EXECUTABL~+FORM~+GRANT~+GRAN~+INCOMPATIBL~+INDEMNITI~+INFRING~+"
+    "JURISDICTION~+LIABILITI~+LICENSABL~+LICENS~+LIMIT~+LITIG~+MEAN~+MODIFIC~+MOZILLA~+"
+    "NON~+NOTIC~+PATEN~+RECIPIEN~+RIGHT~+SECONDARI~+SECTION~+SOFTWAR~+SOURC~+STEWARD~+"
+    "TERMIN~+TERM~+VERSION~+WARRANTI~+";
 const char kLgplQuery[] =
-    "ACCESSOR~+AGGREG~+APRIL~+BOSTON~+COON~+COPYRIGHT~+DERIVATIV~+DE~+EXECUTABL~+FACTO~+"
-    "FEBRUARI~+FRANKLIN~+FROB~+GNU~+GPL~+GRATI~+HEREINAFT~+INC~+INLIN~+JAME~+LIBRARI~+"
-    "LICENSE~+LICENSOR~+LICENS~+LINUX~+MACRO~+MERCHANTABILITI~+MODIFIC~+NON~+"
-    "REDISTRIBUT~+RELINK~+STATICAL~+SUBLICENS~+UNCOMBIN~+UNENFORCEABL~+USA~+WARRANTI~+"
-    "YOYODYN~+";
+    "BAS~+CODE~+COPI~+COPYRIGHT~+COPY~+DERIVATIV~+DISTRIBUTION~+DISTRIBUT~+EXECUTABL~+"
+    "FREEDOM~+FREE~+GENERAL~+GNU~+LESS~+LIBRARI~+LICENSE~+LICENS~+LINK~+MODIFIC~+MODIFI~+"
+    "NON~+NOTIC~+ORDINARI~+PATEN~+PORTION~+PROGRAM~+PUBLIC~+RECIPIEN~+REDISTRIBUT~+"
+    "SECTION~+SOFTWAR~+SOURC~+SUBLICENS~+TERM~+USA~+USER~+USE~+VERSION~+WARRANTI~+WORK~+";
 // Both texts at once; front end A's order before stripping sorts the terms.
 const char kBothQuery[] =
-    "AFFERO~+ANCILLARI~+ANTI~+APACH~+APPROPRIATENESS~+ATTRIBUTION~+BOILERPLAT~+"
-    "CIRCUMVENTION~+CONTRIBUTOR~+CONVEI~+CONVEY~+COPYRIGHT~+CORRESPOND~+COUNTERCLAIM~+"
-    "DERIVATIV~+GNU~+GPL~+GRATI~+HTTP~+INFRING~+LICENSE~+LICENSOR~+LICENS~+"
-    "MERCHANTABILITI~+NON~+ORG~+PATEN~+PERMISSIV~+PROPAGAT~+PROPAG~+REDISTRIBUT~+"
-    "RELICENS~+SEPARABL~+SUBLICENS~+TRADEMARK~+WARRANTI~+WORK~+WWW~+";
+    "ADDITIONAL~+AFFERO~+APACH~+APPLICABL~+CODE~+CONDITION~+CONTRIBUTOR~+CONVEI~+CONVEY~+"
+    "COPYRIGHT~+COPY~+CORRESPOND~+COVER~+DERIVATIV~+GNU~+INCLUD~+INTERFAC~+LIABILITI~+"
+    "LICENSOR~+LICENS~+MODIFIC~+MODIFI~+NON~+NOTIC~+OBJECT~+PATEN~+PERMISSION~+PRODUCT~+"
+    "PROGRAM~+PROPAGAT~+PUBLIC~+RECIPIEN~+SOFTWAR~+SOURC~+SUBLICENS~+TERM~+USER~+"
+    "VERSION~+WARRANTI~+WORK~+";
 const char kGpl3Ranked[] =
-    "LICENS~+GPL~+GNU~+CONVEY~+HTTP~+LICENSOR~+ORG~+AFFERO~+LICENSE~+WWW~+PROPAGAT~+NON~+"
-    "GRATI~+MERCHANTABILITI~+RELICENS~+SUBLICENS~+COPYRIGHT~+PATEN~+CONVEI~+CORRESPOND~+"
-    "CIRCUMVENTION~+INFRING~+WARRANTI~+PERMISSIV~+PROPAG~+6B~+6D~+ANCILLARI~+ANTI~+"
-    "COPYLEFT~+COPYRIGHTABL~+COUNTERCLAIM~+DECEMB~+DENOMINAT~+FSF~+GUI~+HTML~+"
-    "INDEMNIFIC~+JUNE~+LGPL~+";
+    "LICENS~+COPYRIGHT~+GNU~+PATEN~+VERSION~+CONVEI~+PROGRAM~+WORK~+CODE~+CONVEY~+"
+    "WARRANTI~+COVER~+COPY~+USER~+CORRESPOND~+MODIFI~+SOURC~+PERMISSION~+SOFTWAR~+"
+    "CONTRIBUTOR~+RECIPIEN~+TERM~+LICENSOR~+PROPAGAT~+NOTIC~+MODIFIC~+APPLICABL~+"
+    "PRODUCT~+AFFERO~+INTERFAC~+PUBLIC~+ADDITIONAL~+CIRCUMVENTION~+NON~+COPI~+SECTION~+"
+    "GENERAL~+OBJECT~+PARTI~+LIABILITI~+";
 // 64 KB of the GPL and Apache texts repeated.
 const char kWindowQuery[] =
-    "AFFERO~+AGGREGAT~+ANTI~+APACH~+CIRCUMVENTION~+CONVEI~+CONVEY~+COPYLEFT~+"
-    "COPYRIGHTABL~+COPYRIGHT~+CORRESPOND~+COUNTERCLAIM~+DECEMB~+FSF~+GNU~+GPL~+GRATI~+"
-    "HTTP~+JUNE~+LICENSE~+LICENSOR~+LICENS~+MATERIAL~+MERCHANTABILITI~+NONCOMMERCIAL~+"
-    "NON~+ORG~+PATEN~+PERPETUITI~+PROPAGAT~+RELICENS~+ROM~+SEPARABL~+SUBLICENS~+"
-    "WARRANTI~+WIPO~+WORK~+WWW~+";
+    "ADDITIONAL~+APPLICABL~+CIRCUMVENTION~+CODE~+CONTRIBUTOR~+CONVEI~+CONVEY~+COPI~+"
+    "COPYRIGHT~+COPY~+CORRESPOND~+COVER~+DERIVATIV~+GNU~+INCLUD~+INSTALL~+INTERFAC~+"
+    "LIABILITI~+LICENSOR~+LICENS~+MODIFIC~+MODIFI~+NON~+NOTIC~+OBJECT~+PATEN~+"
+    "PERMISSION~+PRODUCT~+PROGRAM~+PROPAGAT~+PUBLIC~+RECIPIEN~+SECTION~+SOFTWAR~+SOURC~+"
+    "TERM~+USER~+VERSION~+WARRANTI~+WORK~+";
 const char kMplPhrases[] =
-    "ADDITIONAL+AFFERO+CLAIMS+CODE+COMPLY+CONDITIONS+CONTRIBUTION+CONTRIBUTIONS+"
-    "CONTRIBUTOR+CONTRIBUTORS+COVERED+DATE+DISTRIBUTING+DUE+EACH+EFFECTIVE+EXECUTABLE+"
-    "EXHIBIT+FAIR+FORM+FOUNDATION+GENERAL+GNU+GRANT+GRANTS+IF+INCOMPATIBLE+LARGER+LESSER+"
-    "LIABILITY+LICENSABLE+LICENSE+LICENSES+MODIFICATIONS+MODIFIED+MOZILLA+MPL+NEW+NO+"
-    "NOTICE+NOTWITHSTANDING+PATENT+PUBLIC+REGULATION+SCOPE+SECONDARY+SECTION+SECTIONS+"
-    "SOFTWARE+SOURCE+STATUTE+SUBSEQUENT+TERMS+THIS+USE+VERSION+VERSIONS+WARRANTY+WITH+"
-    "WORK+YOU+YOUR+";
+    "AFFERO+CLAIMS+CODE+CONDITIONS+CONTRIBUTION+CONTRIBUTIONS+CONTRIBUTOR+COVERED+DATE+EACH+"
+    "EFFECTIVE+EXECUTABLE+EXHIBIT+FORM+GENERAL+GNU+GRANT+GRANTS+INCOMPATIBLE+LARGER+LESSER+"
+    "LICENSABLE+LICENSE+LICENSES+MODIFICATIONS+MOZILLA+PATENT+PUBLIC+SCOPE+SECONDARY+SECTION+"
+    "SOFTWARE+SOURCE+VERSION+WITH+WORK+YOU+YOUR+";
 
 }  // namespace
 
@@ -129,8 +125,8 @@ TEST_F(LongTexts, FrontEndAGivesTheSameQueries) {
     EXPECT_EQ(builder.build(mpl_, options).text, kMplQuery);
     EXPECT_EQ(builder.build(lgpl_, options).text, kLgplQuery);
     BuiltQuery q = builder.build(gpl3_ + apache_, options);
-    // 6B and 6D (section numbers) read as numbers and are stripped.
-    EXPECT_EQ(q.terms, 38);
+    // Section numbers (6B, 6D) look like noise and rank low.
+    EXPECT_EQ(q.terms, 40);
     EXPECT_EQ(q.text, kBothQuery);
 
     // Without stripping the terms keep front end A's order, numbers included; the user
@@ -139,9 +135,9 @@ TEST_F(LongTexts, FrontEndAGivesTheSameQueries) {
     off.removeDuplicates = off.removeNumbers = off.removeSingleLetters = false;
     off.removeAmpersands = false;
     EXPECT_EQ(builder.build(gpl3_, off).text, kGpl3Ranked);
-    QueryBuilder stopping(weights_, {"gpl~", "Affero~", "LICENS"});
+    QueryBuilder stopping(weights_, {"gnu~", "Affero~", "LICENS"});
     std::string withoutStopped = kGpl3Query;
-    for (std::string gone : {"AFFERO~+", "GPL~+"})
+    for (std::string gone : {"AFFERO~+", "GNU~+"})
         withoutStopped.erase(withoutStopped.find(gone), gone.size());
     EXPECT_EQ(stopping.build(gpl3_, options).text, withoutStopped);
 }
@@ -158,15 +154,15 @@ TEST_F(LongTexts, ProfileBuiltFromTheTexts) {
     EXPECT_EQ(builder.build(gpl3_, options).text, kGpl3Query);
     EXPECT_EQ(builder.build(mpl_, options).text, kMplQuery);
 
-    EXPECT_EQ(digest(profileFormat(profile)), "2802:64e0ddf7f3d54354");
+    EXPECT_EQ(digest(profileFormat(profile)), "2814:ba2922f5b87b72fd");
     // The texts overlap enough to land in one category.
     std::string sizes;
     for (const auto& c : profile.categories) sizes += std::to_string(c.terms.size()) + " ";
     EXPECT_EQ(sizes, "200 0 0 0 0 0 0 0 0 0 ");
     EXPECT_EQ(profileQueryText(profile, 0, 12),
-              "AFFERO~[700]+CONVEY~[700]+CONTRIBUTOR~[700]+CONTRIBUTIO~[700]+CIRCUMVENTI~[630]+"
-              "COMPLIANC~[624]+CONVEI~[518]+APPLICABL~[486]+CONSTRU~[424]+APACH~[407]+CODE~[402]+"
-              "AUTHORIZ~[362]");
+              "LICENS~[700]+CONTRIBUTOR~[700]+SOFTWAR~[700]+COVER~[700]+VERSION~[700]+CODE~[700]+"
+              "PATEN~[700]+RECIPIEN~[700]+WARRANTI~[700]+LIABILITI~[700]+NOTIC~[700]+"
+              "EXECUTABL~[700]");
     auto saved = profileLoad(dir.file("profile.dat"));
     ASSERT_TRUE(saved);
     EXPECT_EQ(profileFormat(*saved), profileFormat(profile));
@@ -176,8 +172,8 @@ TEST_F(LongTexts, ProfileBuiltFromTheTexts) {
     std::vector<int> chosen;
     for (const std::string* t : {&gpl3_, &apache_, &lgpl_, &gpl3_, &mpl_})
         chosen.push_back(profileUpdate(t->c_str(), cycling, weights_));
-    EXPECT_EQ(chosen, (std::vector<int>{0, 1, 2, 3, 2}));
-    EXPECT_EQ(digest(profileFormat(cycling)), "2687:6cb74f89445f9884");
+    EXPECT_EQ(chosen, (std::vector<int>{0, 1, 2, 3, 1}));
+    EXPECT_EQ(digest(profileFormat(cycling)), "2766:d925d948b9fa6132");
 
     auto terms = profileExtractTerms(apache_.c_str(), weights_);
     std::string top;
@@ -185,8 +181,8 @@ TEST_F(LongTexts, ProfileBuiltFromTheTexts) {
         top += terms[i].term + "=" + std::to_string(terms[i].score) + " ";
     EXPECT_EQ(terms.size(), 308u);
     EXPECT_EQ(top,
-              "CONTRIBUTIO=845 LICENSOR=806 APACH=624 DISTRIBUTIO=570 REPRODUCTIO=510 LICENS=399 "
-              "HTTP=360 ORG=360 WWW=360 DERIVATIV=271 ATTRIBUTION=256 BOILERPLAT=255 ");
+              "LICENS=861 LICENSOR=806 DERIVATIV=632 CONTRIBUTOR=573 COPYRIGHT=530 APACH=514 "
+              "WORK=465 NOTIC=445 CONTRIBUTIO=404 WARRANTI=399 ENTITI=397 MODIFIC=382 ");
 }
 
 TEST_F(LongTexts, RepeatedWindowSizedText) {
@@ -201,7 +197,7 @@ TEST_F(LongTexts, RepeatedWindowSizedText) {
     EXPECT_EQ(first, kWindowQuery);
     EXPECT_EQ(builder.build(text, options).text, first);
     EXPECT_EQ(builder.build(text, options).text, first);
-    EXPECT_EQ(digest(profileFormat(profile)), "2798:e57c74f5dfd3c264");
+    EXPECT_EQ(digest(profileFormat(profile)), "2872:87d90d11e3da6f5e");
 
     auto ranked = rankTerms(text.c_str(), weights_);
     std::string scores;
@@ -209,18 +205,21 @@ TEST_F(LongTexts, RepeatedWindowSizedText) {
         scores += ranked[i].term + "=" + std::to_string(ranked[i].value) + " ";
     EXPECT_EQ(ranked.size(), 772u);
     EXPECT_EQ(scores,
-              "LICENSOR=954 GPL=919 LICENS=886 CONVEY=689 GNU=677 HTTP=674 ORG=674 APACH=624 ");
+              "LICENS=1912 COPYRIGHT=1138 WORK=981 CODE=960 LICENSOR=954 GNU=920 CONVEI=912 "
+              "PATEN=910 ");
 }
 
 TEST_F(LongTexts, FrontEndBPhrases) {
+    // Front end B keeps the first 40 distinct words of the phrases, so a long text sends
+    // as bounded a query as front end A.
     QueryBuilder builder(nullptr, {});
     QueryOptions options;
-    EXPECT_EQ(digest(builder.build(gpl3_, options).text), "1333:4a9242ef6c20b11c");
-    EXPECT_EQ(digest(builder.build(apache_, options).text), "413:0ade22ca12b83881");
+    EXPECT_EQ(digest(builder.build(gpl3_, options).text), "289:499668f70319a60d");
+    EXPECT_EQ(digest(builder.build(apache_, options).text), "296:d9b6b9220b7ee3b4");
     EXPECT_EQ(builder.build(mpl_, options).text, kMplPhrases);
     QueryOptions keep;
     keep.removeDuplicates = keep.removeNumbers = keep.removeSingleLetters = false;
-    EXPECT_EQ(digest(builder.build(gpl3_, keep).text), "4200:1728d559a234643b");
+    EXPECT_EQ(digest(builder.build(gpl3_, keep).text), "254:f5b0de8718458402");
     QueryBuilder stopping(nullptr, {"foundation", "GNU"});
-    EXPECT_EQ(digest(stopping.build(gpl3_, options).text), "1318:b2ff1d8989fa92a3");
+    EXPECT_EQ(digest(stopping.build(gpl3_, options).text), "292:b2a065034c322c0e");
 }

@@ -29,6 +29,11 @@ std::unique_ptr<TermWeightTable> table(const std::map<std::string, uint8_t>& wei
     return TermWeightTable::parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
+std::string upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
 int terms(const std::string& query) {
     return static_cast<int>(std::count(query.begin(), query.end(), '+'));
 }
@@ -115,7 +120,8 @@ TEST(TextToQuery, RanksMergedTermsByWeightTimesRootOfCount) {
     EXPECT_EQ(ranked[0].value, static_cast<int>(100 * std::sqrt(3.0)));
     EXPECT_EQ(ranked[1].value, 10);
     // A term that is not in the table weighs 255 and comes first.
-    EXPECT_EQ(textToQuery("oclock zyxwq", 40, t.get()), stem("ZYXWQ") + "~+" + clock + "~+");
+    EXPECT_EQ(textToQuery("oclock zebrafish", 40, t.get()),
+              stem("ZEBRAFISH") + "~+" + clock + "~+");
 
     // Numbers and one-character words never become terms.
     EXPECT_EQ(textToQuery("123 456 7", 40, t.get()), "");
@@ -247,4 +253,54 @@ TEST(QueryBuilder, FrontEndAUpdatesAndSavesTheProfile) {
     size_t stored = 0;
     for (const auto& c : saved->categories) stored += c.terms.size();
     EXPECT_EQ(stored, 5u);
+}
+
+TEST(QueryBuilder, FrontEndBIsBoundedLikeFrontEndA) {
+    // 5 MB of capitalised names, hardly any twice: the query keeps the first 40 distinct
+    // words, in text order, before stripping sorts them.
+    std::string text;
+    std::vector<std::string> names;
+    for (int i = 0; text.size() < 5 * 1024 * 1024; ++i) {
+        std::string name = "Q";
+        for (int n = i; n > 0 || name.size() < 4; n /= 26) name += static_cast<char>('a' + n % 26);
+        if (names.size() < 41) names.push_back(name);
+        text += "we met " + name + " Stone and " + name + " Stone there. ";
+    }
+    QueryBuilder b(nullptr, {});
+    QueryOptions options;
+    BuiltQuery q = b.build(text, options);
+    EXPECT_EQ(q.terms, 40);
+    EXPECT_NE(q.text.find("STONE+"), std::string::npos);
+    EXPECT_NE(q.text.find(upper(names[0]) + "+"), std::string::npos) << q.text;
+    EXPECT_EQ(q.text.find(upper(names[40]) + "+"), std::string::npos) << q.text;
+    // Without duplicate removal too.
+    options.removeDuplicates = false;
+    q = b.build(text, options);
+    EXPECT_EQ(q.terms, 40);
+
+    EXPECT_EQ(firstWords("Ab, cd. AB ab -- Ef", 3, true), "Ab cd Ef");
+    EXPECT_EQ(firstWords("Ab, cd. AB ab -- Ef", 3, false), "Ab cd AB");
+    EXPECT_EQ(firstTerms("A+B+C+", 2), "A+B+");
+    EXPECT_EQ(firstTerms("A+B+", 5), "A+B+");
+}
+
+TEST(TextToQuery, MarkupAndNoiseWeighLow) {
+    EXPECT_TRUE(looksLikeNoise("HTTP"));  // no vowel
+    EXPECT_TRUE(looksLikeNoise("WWW"));
+    EXPECT_TRUE(looksLikeNoise("X11"));     // letters and digits
+    EXPECT_TRUE(looksLikeNoise("ASDFQW"));  // FQ is in no English word
+    EXPECT_TRUE(looksLikeNoise("ABCDEFGHIJKLMNOPQRS"));
+    EXPECT_FALSE(looksLikeNoise("QUARK"));
+    EXPECT_FALSE(looksLikeNoise("RHYTHM"));
+    EXPECT_FALSE(looksLikeNoise("PHOTOSYNTHESI"));
+    // Absent from the table, a typo and markup rank below a real rare word, however
+    // often they occur; without a table every term weighs 255.
+    auto t = table({{"UNUSED", 1}});
+    auto ranked = rankTerms("asdfqw asdfqw http http http quark x11", t.get());
+    ASSERT_EQ(ranked.size(), 4u);
+    EXPECT_EQ(ranked[0].term, stem("QUARK"));
+    EXPECT_EQ(ranked[0].value, 255);
+    EXPECT_EQ(termWeight(t.get(), "HTTP"), kNoiseWeight);
+    EXPECT_EQ(termWeight(nullptr, "HTTP"), 255);
+    EXPECT_EQ(rankTerms("http", nullptr)[0].value, 255);
 }

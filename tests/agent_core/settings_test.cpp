@@ -6,6 +6,7 @@
 #include "agent/AppParameters.h"
 #include "agent_test_support.h"
 #include "platform/registry.h"
+#include "support/diaglog.h"
 #include "support/envcfgutil.h"
 #include "tests/common/tempdir.h"
 
@@ -71,6 +72,129 @@ TEST(Registry, WritesCreateKeysAndRefuseLineBreaks) {
     EXPECT_EQ(platform::regReadText(RegHive::User, "Software\\A\\B", "Name"), "v1");
     std::string text = testing_support::readWholeFile(platform::regHiveFile(RegHive::Machine));
     EXPECT_EQ(text.rfind("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\A\\B]\n", 0), 0u) << text;
+}
+
+// A hive as another program leaves it: comments, the value kinds of mail programs'
+// keys, blanks around "=", CRLF line ends and no line end at the very end.
+const std::string kForeignHive =
+    "REGEDIT4\r\n"
+    "\r\n"
+    "; written by hand, keep me\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Halvoran\\Sapiolux\\Suggestions]\r\n"
+    "\"NSuggests\" = dword:00000006\r\n"
+    "\"Threshold\"=hex(4):25,00,00,00\r\n"
+    "\"Unknown kind\"=weird:12\r\n"
+    "\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Clients\\Mail\\Mailer\\shell\\open\\command]\r\n"
+    "@=hex(2):25,50,72,6f,67,25,5c,6d,61,69,6c,65,72,2e,65,78,65,20,\\\r\n"
+    "  2f,6d,00\r\n"
+    "\"Blob\"=hex:de,ad,be,ef\r\n"
+    "\"List\"=hex(7):61,00,62,00,00,00\r\n"
+    "\"Last\"=\"no line end\"";
+
+TEST(Registry, ReadsEveryValueKindOfAHive) {
+    RegSnapshot snap = RegSnapshot::parse(kForeignHive);
+    const std::string key = "Software\\Halvoran\\Sapiolux\\Suggestions";
+    const std::string command = "Software\\Clients\\Mail\\Mailer\\shell\\open\\command";
+    EXPECT_EQ(snap.number(key, "NSuggests"), 6u);
+    EXPECT_EQ(snap.number(key, "Threshold"), 37u);               // hex(4): a little-endian number
+    EXPECT_EQ(snap.text(command, ""), "%Prog%\\mailer.exe /m");  // hex(2), continued
+    EXPECT_FALSE(snap.text(command, "Blob"));
+    EXPECT_FALSE(snap.number(command, "List"));
+    EXPECT_EQ(snap.text(command, "Last"), "no line end");
+    // Unchanged, the text formats back byte for byte.
+    EXPECT_EQ(snap.format("HKEY_CURRENT_USER"), kForeignHive);
+    // A version 5 export holds its hex(2) texts as UTF-16.
+    RegSnapshot five = RegSnapshot::parse(
+        "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\K\\L]\n"
+        "\"E\"=hex(2):41,00,42,00,00,00\n");
+    EXPECT_EQ(five.text("K\\L", "E"), "AB");
+}
+
+TEST(Registry, AWriteChangesOnlyTheLineOfItsValue) {
+    testing_support::TempDir dir;
+    agent_test::ScopedHives hives(dir.path());
+    const std::string file = platform::regHiveFile(RegHive::User);
+    std::filesystem::create_directories(hives.userDir);
+    testing_support::writeWholeFile(file, kForeignHive);
+    const std::string key = "Software\\Halvoran\\Sapiolux\\Suggestions";
+    const std::string command = "Software\\Clients\\Mail\\Mailer\\shell\\open\\command";
+
+    // A value in place, keeping its line end; a hex(4) value becomes a dword.
+    ASSERT_TRUE(platform::regWriteNumber(RegHive::User, key, "NSuggests", 9));
+    std::string expected = kForeignHive;
+    expected.replace(expected.find("\"NSuggests\" = dword:00000006"), 28,
+                     "\"NSuggests\"=dword:00000009");
+    EXPECT_EQ(testing_support::readWholeFile(file), expected);
+    ASSERT_TRUE(platform::regWriteNumber(RegHive::User, key, "threshold", 40));
+    expected.replace(expected.find("\"Threshold\"=hex(4):25,00,00,00"), 30,
+                     "\"Threshold\"=dword:00000028");
+    EXPECT_EQ(testing_support::readWholeFile(file), expected);
+
+    // A continued value becomes one line; a new value goes after the key's last value,
+    // the last line getting its line end; a new key goes at the end.
+    ASSERT_TRUE(platform::regWriteText(RegHive::User, command, "", "mailer /m"));
+    ASSERT_TRUE(platform::regWriteText(RegHive::User, command, "New", "n"));
+    ASSERT_TRUE(platform::regWriteNumber(RegHive::User, "Software\\Other", "X", 1));
+    std::string text = testing_support::readWholeFile(file);
+    EXPECT_NE(text.find("; written by hand, keep me\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"Unknown kind\"=weird:12\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("command]\r\n@=\"mailer /m\"\r\n\"Blob\"=hex:de,ad,be,ef\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\"List\"=hex(7):61,00,62,00,00,00\r\n\"Last\"=\"no line end\"\r\n"
+                        "\"New\"=\"n\"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+                        "\"X\"=dword:00000001\r\n"),
+              std::string::npos)
+        << text;
+    RegSnapshot snap = RegSnapshot::load(RegHive::User);
+    EXPECT_EQ(snap.number(key, "NSuggests"), 9u);
+    EXPECT_EQ(snap.text(command, ""), "mailer /m");
+    EXPECT_EQ(snap.text(command, "New"), "n");
+    EXPECT_EQ(snap.number("Software\\Other", "X"), 1u);
+}
+
+TEST(Registry, AHiveThatCannotBeReadOrIsReadOnlyIsNeverReplaced) {
+    testing_support::TempDir dir;
+    agent_test::ScopedHives hives(dir.path());
+    const std::string file = platform::regHiveFile(RegHive::User);
+    std::filesystem::create_directories(hives.userDir);
+    testing_support::writeWholeFile(file, kForeignHive);
+    const std::string key = "Software\\Halvoran\\Sapiolux\\Suggestions";
+    namespace fs = std::filesystem;
+    diagLogSetup(dir.file("diag.log").c_str(), 0, 4);
+    for (fs::perms mode : {fs::perms::none, fs::perms::owner_read | fs::perms::group_read |
+                                                fs::perms::others_read}) {
+        fs::permissions(file, mode);
+        EXPECT_FALSE(platform::regWriteNumber(RegHive::User, key, "NSuggests", 9));
+        // The refusal is logged.
+        char message[256] = {0};
+        ASSERT_EQ(diagLogRingGet(diagLogRingCount() - 1, message, sizeof message, nullptr, 0), 1);
+        EXPECT_NE(std::string(message).find("was not written"), std::string::npos) << message;
+        CAppParameters p;
+        EXPECT_FALSE(p.SetNSuggests(9));
+        EXPECT_EQ(fs::status(file).permissions(), mode);
+        fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(testing_support::readWholeFile(file), kForeignHive);
+    }
+    diagLogSetup(nullptr, 0, 0);
+    // A hive that is not a file cannot be read either.
+    fs::remove(file);
+    fs::create_directory(file);
+    EXPECT_FALSE(platform::regWriteNumber(RegHive::User, key, "NSuggests", 9));
+    EXPECT_TRUE(fs::is_directory(file));
+    fs::remove(file);
+    // A writable hive keeps its permissions; a new user hive is private.
+    ASSERT_TRUE(platform::regWriteNumber(RegHive::User, key, "NSuggests", 9));
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_TRUE(platform::regWriteNumber(RegHive::User, key, "NSuggests", 10));
+    EXPECT_EQ(fs::status(file).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    // No temporary file is left beside the hive.
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(hives.userDir)) ++entries;
+    EXPECT_EQ(entries, 2u);  // the hive and its lock
 }
 
 TEST(Registry, TwoProcessesWritingAtOnceLoseNothing) {

@@ -73,6 +73,38 @@ TEST(QueryPath, JoinsDatabasesAndAppendsOptions) {
               "&xoptions=compress&refuseref=ann");
 }
 
+TEST(QueryPath, EveryValueIsEscapedAndTheQueryBounded) {
+    RequestParams p;
+    p.nSuggests = 6;
+    p.threshold = 37;
+    // Terms and database names cannot end the request line or add a parameter.
+    p.queryText = "A B~+C&x=1+\xE9T\xC9~+";
+    p.databases = "My Books,Web&Adult";
+    p.extraOptions = "&refuseref=bob smith\r\n#x";
+    EXPECT_EQ(buildQueryPath(p),
+              "/qmethod=E&querytext=A%20B~+C%26x%3D1+%E9T%C9~+&qnum=6&idnum=37"
+              "&attachtoname=My%20Books+Web%26Adult&refuseref=bob%20smith%0D%0A%23x");
+
+    // A huge query text keeps its first 40 terms.
+    std::string huge;
+    for (int i = 0; i < 172532; ++i) huge += "TERM" + std::to_string(i) + "~+";
+    p.queryText = huge;
+    p.databases.clear();
+    p.extraOptions.clear();
+    std::string path = buildQueryPath(p);
+    EXPECT_LE(path.size(), kMaxQueryPathBytes);
+    std::string expected = "/qmethod=E&querytext=";
+    for (int i = 0; i < 40; ++i) expected += "TERM" + std::to_string(i) + "~+";
+    EXPECT_EQ(path, expected + "&qnum=6&idnum=37");
+    // Long terms: whole terms up to the byte bound.
+    p.queryText.clear();
+    for (int i = 0; i < 40; ++i) p.queryText += std::string(300, 'Q') + "~+";
+    path = buildQueryPath(p);
+    EXPECT_LE(path.size() - std::string("/qmethod=E&querytext=&qnum=6&idnum=37").size(),
+              kMaxQueryTextBytes);
+    EXPECT_EQ(path.find("~+&qnum"), path.size() - std::string("~+&qnum=6&idnum=37").size());
+}
+
 TEST(RequestFill, PerSourceRules) {
     testing_support::TempDir dir;
     agent_test::ScopedHives hives(dir.path());
@@ -130,6 +162,13 @@ TEST(RequestFill, PerSourceRules) {
     EXPECT_EQ(news.extraOptions, "");
     EXPECT_EQ(news.encrypt, 0);
     EXPECT_EQ(requestParamsForSource(s, kSourceCommunity, "Q+").extraOptions, "&refuseref=ann");
+    // The user name is one value of the path, whatever it holds.
+    s.SetUsername("bob smith&user=x");
+    RequestParams bob = requestParamsForSource(s, kSourceCommunity, "Q+");
+    EXPECT_EQ(bob.extraOptions, "&refuseref=bob%20smith%26user%3Dx");
+    EXPECT_EQ(buildQueryPath(bob),
+              "/qmethod=E&querytext=Q+&qnum=6&idnum=37&attachtoname=People"
+              "&refuseref=bob%20smith%26user%3Dx");
 }
 
 TEST_F(WorkerTest, StatusesHitsNoHitsNoClientAndDeadPort) {
@@ -167,13 +206,43 @@ TEST_F(WorkerTest, QueryLogGetsOneLinePerQuery) {
     CSuggestionRequest request;
     RequestParams p = localParams(server->queryPort, "VOLCANO~+LAVA~+");
     p.logQueries = 1;
-    p.logPrefix = dir.file("Finder");
+    p.logPrefix = "Finder";
+    p.logFolder = dir.path().string();
     request.Fill(p);
     EXPECT_EQ(request.RunAndWait(), kStatusHits);
     EXPECT_EQ(request.RunAndWait(), kStatusHits);
     EXPECT_EQ(testing_support::readWholeFile(dir.file("FinderQueryLog.txt")),
               "/qmethod=E&querytext=VOLCANO~+LAVA~+&qnum=6&idnum=1\n"
               "/qmethod=E&querytext=VOLCANO~+LAVA~+&qnum=6&idnum=1\n");
+
+    // A product name that names another folder is not used for the log's name.
+    std::filesystem::create_directories(dir.path() / "work");
+    p.logFolder = (dir.path() / "work").string();
+    p.logPrefix = "../../escape/x";
+    request.Fill(p);
+    EXPECT_EQ(request.RunAndWait(), kStatusHits);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "work" / "VantriQueryLog.txt"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "escape"));
+}
+
+TEST(QueryLog, NamesThatLeaveTheFolderAreNotUsed) {
+    EXPECT_EQ(queryLogPath("", "Finder"), "FinderQueryLog.txt");
+    EXPECT_EQ(queryLogPath("/w", "Finder"), "/w/FinderQueryLog.txt");
+    for (const char* hostile : {"../../escape/x", "..", "a/b", "a\\b", "..x", "x\nq"})
+        EXPECT_EQ(queryLogPath("/w/", hostile), "/w/VantriQueryLog.txt") << hostile;
+}
+
+TEST_F(WorkerTest, AnOverlongPathIsNotSent) {
+    CSuggestionRequest request;
+    RequestParams p = localParams(server->queryPort, "VOLCANO~+LAVA~+");
+    p.databases = std::string(kMaxQueryPathBytes, 'D');
+    p.logQueries = 1;
+    p.logPrefix = "Long";
+    p.logFolder = dir.path().string();
+    request.Fill(p);
+    EXPECT_EQ(request.RunAndWait(), kStatusQueryFailed);
+    EXPECT_FALSE(request.HasResult());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("LongQueryLog.txt")));
 }
 
 TEST_F(WorkerTest, TwoWorkersOnOneRequestKeepTheirOwnParameters) {
@@ -186,7 +255,8 @@ TEST_F(WorkerTest, TwoWorkersOnOneRequestKeepTheirOwnParameters) {
     };
     RequestParams first = localParams(server->queryPort, "DINGHY~+SAIL~+");
     first.logQueries = 1;
-    first.logPrefix = dir.file("A");
+    first.logPrefix = "A";
+    first.logFolder = dir.path().string();
     request.Fill(first);
     uint32_t a = request.Start();
     // The refill for the second query happens while the first worker may still run,
@@ -194,7 +264,8 @@ TEST_F(WorkerTest, TwoWorkersOnOneRequestKeepTheirOwnParameters) {
     RequestParams second = localParams(server->queryPort, "VOLCANO~+MAGMA~+");
     second.nSuggests = 1;
     second.logQueries = 1;
-    second.logPrefix = dir.file("A");
+    second.logPrefix = "A";
+    second.logFolder = dir.path().string();
     request.Fill(second);
     uint32_t b = request.Start();
     ASSERT_NE(a, 0u);

@@ -770,15 +770,19 @@ std::vector<std::pair<std::string, std::string>> readPairsFile(const std::string
 
 namespace {
 
-// A list setting: KEY0 .. KEY(n-1) as far as they go, else KEY alone.
+// A list setting: KEY0 .. KEY(max-1), each in its place ("" where missing, so the n-th
+// entries of parallel lists stay together), or KEY alone as a one-entry list.
 std::vector<std::string> readListSetting(const SettingReader& settings, const std::string& key,
                                          int max) {
-    std::vector<std::string> out;
+    std::vector<std::string> out(static_cast<size_t>(max));
+    size_t used = 0;
     std::string value;
-    for (int i = 0; i < max; ++i) {
-        if (!settings(key + std::to_string(i), value)) break;
-        out.push_back(value);
-    }
+    for (int i = 0; i < max; ++i)
+        if (settings(key + std::to_string(i), value)) {
+            out[static_cast<size_t>(i)] = value;
+            used = static_cast<size_t>(i) + 1;
+        }
+    out.resize(used);
     if (out.empty() && settings(key, value)) out.push_back(value);
     return out;
 }
@@ -826,6 +830,7 @@ void LinkServices::load(const SettingReader& settings) {
     std::vector<std::string> suffixes =
         readListSetting(settings, "StockSiteURLSuffix", kMaxSymbolFiles);
     for (size_t n = 0; n < files.size(); ++n) {
+        if (files[n].empty()) continue;
         PairList list;
         list.pairs = readPairsFile(files[n]);
         list.prefix = n < prefixes.size() ? prefixes[n] : "";

@@ -20,6 +20,7 @@
 #include "agent/ui/SapioluxDlg.h"
 #include "agent/ui/qtedge.h"
 #include "platform/desktop.h"
+#include "platform/docopen.h"
 #include "platform/x11/x11desktop.h"
 #include "support/diaglog.h"
 
@@ -169,6 +170,8 @@ int CSapioluxApp::InitInstance() {
     env.messages = boxes;
     env.personalServer = personal ? m_personal.get() : nullptr;
     env.dataDir = m_dataDir;
+    m_opener = std::make_unique<platform::XdgDocumentOpener>();
+    env.opener = m_opener.get();
     m_dialog = std::make_unique<CSapioluxDlg>(env);
     if (auto* qtBoxes = dynamic_cast<QtMessageBoxes*>(m_messages.get()))
         qtBoxes->setParent(m_dialog.get());

@@ -108,8 +108,8 @@ bool hasLeadingWord(const std::string& lower, const std::string& word) {
 struct JsonValue {
     enum Type { Null, Bool, Number, String, Array, Object } type = Null;
     std::string text;
-    std::vector<JsonValue> items;
-    std::vector<std::pair<std::string, JsonValue>> members;
+    std::vector<JsonValue> items;    // array items, or object member values
+    std::vector<std::string> names;  // object member names, one per item
 };
 
 class JsonReader {
@@ -247,13 +247,15 @@ class JsonReader {
             }
             for (;;) {
                 skip();
-                std::pair<std::string, JsonValue> member;
-                if (!string(member.first)) return false;
+                std::string name;
+                JsonValue member;
+                if (!string(name)) return false;
                 skip();
                 if (i_ >= s_.size() || s_[i_] != ':') return false;
                 ++i_;
-                if (!value(member.second, depth + 1)) return false;
-                out.members.push_back(std::move(member));
+                if (!value(member, depth + 1)) return false;
+                out.names.push_back(std::move(name));
+                out.items.push_back(std::move(member));
                 skip();
                 if (i_ >= s_.size()) return false;
                 if (s_[i_] == ',') {
@@ -407,17 +409,18 @@ bool parseCountryJson(const std::string& text, std::vector<Country>& out) {
     JsonValue root;
     if (!JsonReader(text).parse(root) || root.type != JsonValue::Object) return false;
     const JsonValue* list = nullptr;
-    for (const auto& m : root.members)
-        if (m.first == "3166-1" && m.second.type == JsonValue::Array) list = &m.second;
+    for (size_t i = 0; i < root.names.size(); ++i)
+        if (root.names[i] == "3166-1" && root.items[i].type == JsonValue::Array)
+            list = &root.items[i];
     if (!list) return false;
     std::vector<Country> found;
     for (const JsonValue& item : list->items) {
         if (item.type != JsonValue::Object) continue;
         Country c;
-        for (const auto& m : item.members) {
-            if (m.second.type != JsonValue::String) continue;
-            if (m.first == "alpha_2") c.code = m.second.text;
-            if (m.first == "name") c.name = m.second.text;
+        for (size_t i = 0; i < item.names.size(); ++i) {
+            if (item.items[i].type != JsonValue::String) continue;
+            if (item.names[i] == "alpha_2") c.code = item.items[i].text;
+            if (item.names[i] == "name") c.name = item.items[i].text;
         }
         if (c.code.size() == 2 && isUpper(static_cast<unsigned char>(c.code[0])) &&
             isUpper(static_cast<unsigned char>(c.code[1])) && !c.name.empty())
@@ -454,32 +457,12 @@ std::string countryName(const std::string& code) {
 
 namespace {
 
-const char* const kStreetWords[] = {"street",
-                                    "road",
-                                    "avenue",
-                                    "drive",
-                                    "close",
-                                    "court",
-                                    "plaza",
-                                    "platz",
-                                    "boulevard",
-                                    "viale",
-                                    "via",
-                                    "strade",
-                                    "place",
-                                    "row",
-                                    "terrace",
-                                    "park",
-                                    "square",
-                                    "rd",
-                                    "ave",
-                                    "allee",
-                                    "stra\xdf"
-                                    "e",
-                                    "rd.",
-                                    "st.",
-                                    "office",
-                                    "centre"};
+const char* const kStreetWords[] = {"street",    "road",   "avenue", "drive",     "close",
+                                    "court",     "plaza",  "platz",  "boulevard", "viale",
+                                    "via",       "strade", "place",  "row",       "terrace",
+                                    "park",      "square", "rd",     "ave",       "allee",
+                                    "stra\337e",  // "strasse" with the sharp s
+                                    "rd.",       "st.",    "office", "centre"};
 const char* const kNotStreetWords[] = {"floor", "room", "level", "box", "p.o",   "ltd",
                                        "fax",   "tel",  "suite", "+",   "phone", "mail"};
 

@@ -52,9 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     agent::OpenAction action = agent::checkTarget(text);
     if (action.kind == agent::OpenKind::Url) {
-        const std::string& t = action.target;
-        check(t.rfind("file://", 0) == 0 || t.rfind("mailto:", 0) == 0 ||
-              t.find("://") != std::string::npos);
+        std::string t = action.target;
+        std::string scheme = t.substr(0, t.find(':'));
+        for (char& c : scheme)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        check(scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "mailto" ||
+              scheme == "file");
         for (char c : t) check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
     }
 

@@ -25,6 +25,7 @@
 #include "agent/ui/qtedge.h"
 #include "platform/capture.h"
 #include "platform/desktop.h"
+#include "platform/docopen.h"
 #include "platform/x11/x11desktop.h"
 #include "platform/x11/x11dock.h"
 #include "platform/x11/x11hotkeys.h"
@@ -186,6 +187,8 @@ int CSapioluxApp::InitInstance() {
     env.hotKeys = m_hotKeys.get();
     env.dock = m_dock.get();
     env.dataDir = m_dataDir;
+    m_opener = std::make_unique<platform::XdgDocumentOpener>();
+    env.opener = m_opener.get();
     m_dialog = std::make_unique<CSapioluxDlg>(env);
     if (auto* qtBoxes = dynamic_cast<QtMessageBoxes*>(m_messages.get()))
         qtBoxes->setParent(m_dialog.get());

@@ -12,6 +12,7 @@
 
 namespace platform {
 class Desktop;
+class DocumentOpener;
 class MessageBoxes;
 class PluginCapture;
 class HotKeys;
@@ -58,6 +59,7 @@ class CSapioluxApp : public QApplication {
     platform::MessageBoxes* m_messagesOverride = nullptr;
     std::unique_ptr<platform::MessageBoxes> m_messages;
     std::unique_ptr<platform::Desktop> m_desktop;
+    std::unique_ptr<platform::DocumentOpener> m_opener;
     std::unique_ptr<agent::CAppParameters> m_settings;
     std::unique_ptr<agent::CPersonalServer> m_personal;
     std::unique_ptr<CSapioluxDlg> m_dialog;

@@ -36,6 +36,8 @@
 
 #include "agent/AppParameters.h"
 #include "agent/SuggestionRequest.h"
+#include "agent/mapurl.h"
+#include "agent/opener.h"
 #include "agent/probe.h"
 #include "agent/profiling.h"
 #include "agent/service.h"
@@ -48,6 +50,7 @@
 #include "platform/capture.h"
 #include "platform/desktop.h"
 #include "platform/dock.h"
+#include "platform/docopen.h"
 #include "platform/hotkeys.h"
 #include "platform/mailslot.h"
 #include "platform/messagebox.h"
@@ -364,8 +367,17 @@ void CSapioluxDlg::BuildControls() {
     m_stack->addWidget(m_logo);
     row->addWidget(m_stack, 1);
     connect(m_list, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
-        // Opening documents comes with the result opener; until then the line is selected.
-        diagLog("agent: line %d clicked\n", m_list->row(item));
+        // The line's result record decides what opens; a refusal or failure is told on
+        // the status line.
+        const int row = item->data(Qt::UserRole).toInt();
+        if (row < 0 || row >= m_shown.hitCount || !m_shown.records) return;
+        platform::DocumentOpener& opener = m_env.opener ? *m_env.opener : *m_ownOpener;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        std::string message = agent::openResult(
+            m_shown.records[row], agent::OpenSettings::fromParameters(m_settings), opener);
+        QApplication::restoreOverrideCursor();
+        diagLog("agent: line %d opened%s%s\n", row, message.empty() ? "" : ": ", message.c_str());
+        if (!message.empty()) ShowStatus(message);
     });
 
     // Right: the buttons (one column while floating, two rows while docked).
@@ -406,6 +418,27 @@ void CSapioluxDlg::BuildControls() {
                         "Info: When lit, click to display a list of information sources relevant "
                         "to the text");
     m_info->setEnabled(false);
+    if (!m_env.opener) m_ownOpener = std::make_unique<platform::XdgDocumentOpener>();
+    connect(m_info, &QToolButton::clicked, this, [this] {
+        // One item per generated link (ids 8000 + index), a separator between kinds.
+        if (m_infoSources.empty()) return;
+        QMenu menu(this);
+        for (size_t i = 0; i < m_infoSources.size(); ++i) {
+            if (i > 0 && m_infoSources[i].kind != m_infoSources[i - 1].kind) menu.addSeparator();
+            QString text = fromCp1252(m_infoSources[i].title);
+            text.replace("&", "&&");
+            menu.addAction(text)->setData(static_cast<int>(8000 + i));
+        }
+        QAction* chosen = menu.exec(m_info->mapToGlobal(QPoint(0, m_info->height())));
+        if (!chosen) return;
+        const size_t index = static_cast<size_t>(chosen->data().toInt() - 8000);
+        if (index >= m_infoSources.size()) return;
+        platform::DocumentOpener& opener = m_env.opener ? *m_env.opener : *m_ownOpener;
+        std::string message =
+            agent::carryOut(agent::checkTarget(m_infoSources[index].url),
+                            agent::OpenSettings::fromParameters(m_settings), opener);
+        if (!message.empty()) ShowStatus(message);
+    });
     row->addLayout(right);
     m_pushpin->setChecked(m_settings.GetPushpinStatus() != 0);
     connect(m_pushpin, &QToolButton::toggled, this,
@@ -576,6 +609,15 @@ int CSapioluxDlg::OnNewText(std::string text, int origin) {
     if (m_shutDown || (!m_connected && !m_env.personalServer)) return 0;
     m_statusText = kTextNoSuggestions;
     m_lastText = text;
+    if (!text.empty()) {
+        // The generated links for this text; the Info button is lit when there are any.
+        if (!m_linkServices) {
+            m_linkServices = std::make_unique<agent::LinkServices>();
+            m_linkServices->load(agent::extendedSettings(m_settings));
+        }
+        m_infoSources = m_linkServices->linksFor(text);
+        m_info->setEnabled(!m_infoSources.empty());
+    }
     std::string query;
     if (!text.empty())
         query = m_builder->build(text, QueryOptions::fromParameters(m_settings)).text;

@@ -37,6 +37,7 @@ class QToolButton;
 namespace platform {
 class CaptureSource;
 class Desktop;
+class DocumentOpener;
 class Dock;
 class HotKeys;
 class Mailslot;
@@ -47,8 +48,10 @@ namespace agent {
 class CAppParameters;
 class CPersonalServer;
 class CSuggestionRequest;
+class LinkServices;
 class QueryBuilder;
 class TermWeightTable;
+struct GeneratedLink;
 struct UserProfile;
 }  // namespace agent
 
@@ -114,6 +117,7 @@ class CSapioluxDlg : public QWidget {
         platform::Dock* dock = nullptr;                    // null: no docking to an edge
         std::string dataDir;  // shipped data files (enc.dat, english.dat), else "."
         int probeTimeoutSeconds = 5;
+        platform::DocumentOpener* opener = nullptr;  // null: the desktop's xdg-open
     };
 
     explicit CSapioluxDlg(const Env& env, QWidget* parent = nullptr);
@@ -252,6 +256,11 @@ class CSapioluxDlg : public QWidget {
     uint32_t m_currentWorker = 0;
     agent::CSuggestionRequest* m_shownRequest = nullptr;
     IxoQueryResult m_shown{};
+
+    // Opening results, and the generated links the Info button offers for the last text.
+    std::unique_ptr<platform::DocumentOpener> m_ownOpener;  // used when Env has none
+    std::unique_ptr<agent::LinkServices> m_linkServices;
+    std::vector<agent::GeneratedLink> m_infoSources;
 
     // Window state.
     int m_source = 0;

@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <string>
 
+#include "ixo.h"
 #include "ixo/ixoapi.h"
+#include "support/diaglog.h"
 #include "support/strutil.h"
 #include "tests/common/loopback_server.h"
 #include "tests/common/tempdir.h"
@@ -113,10 +115,21 @@ TEST(IxoHandle, CreateFillsBothNamesAndDefaults) {
     EXPECT_EQ(ixoCreateIxo(&ixo, "", "", 1, 2), IXO_ERR_PARAMETER);
     EXPECT_EQ(ixoCreateIxo(nullptr, "h", "a", 1, 2), IXO_ERR_PARAMETER);
 
-    std::string longName(80, 'n');
-    ASSERT_EQ(ixoCreateIxo(&ixo, longName.c_str(), nullptr, 1, 2), IXO_OK);
-    EXPECT_EQ(std::string(ixo.host), longName.substr(0, 49));
-    EXPECT_EQ(std::string(ixo.address), longName.substr(0, 49));
+    EXPECT_EQ(ixo.maxReplyBytes, IXO_DEFAULT_MAX_REPLY);
+
+    // A name that does not fit is refused, not cut (a cut name is another host), and
+    // the handle keeps what it had.
+    const std::string host49(49, 'n');
+    ASSERT_EQ(ixoCreateIxo(&ixo, host49.c_str(), nullptr, 1, 2), IXO_OK);
+    EXPECT_EQ(std::string(ixo.host), host49);
+    const std::string host68 =
+        "a-very-long-host-name-for-the-retrieval-server.intranets.example.org";
+    ASSERT_EQ(host68.size(), 68u);
+    EXPECT_EQ(ixoCreateIxo(&ixo, host68.c_str(), nullptr, 3, 4), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoCreateIxo(&ixo, "h", host68.c_str(), 3, 4), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoCreateIxo(&ixo, "h\r\nX-Injected: yes", nullptr, 3, 4), IXO_ERR_PARAMETER);
+    EXPECT_EQ(std::string(ixo.host), host49);
+    EXPECT_EQ(ixo.queryPort, 1);
     ixoDestroyIxo(&ixo);
 }
 
@@ -130,21 +143,27 @@ TEST(IxoHandle, ProxySettingsKeepOrIgnoreByLength) {
     EXPECT_EQ(ixo.proxyPort, 3128);
     EXPECT_STREQ(ixo.proxyUser, "user");
     EXPECT_STREQ(ixo.proxyPassword, "pw");
-    // Too long or null: ignored with success; the previous proxy stays.
-    EXPECT_EQ(ixoAddProxySettings(&ixo, host50.c_str(), 1, "x", "y"), IXO_OK);
+    // Too long: refused, and the previous proxy stays. Null names no proxy at all.
+    std::string user50(50, 'u');
+    EXPECT_EQ(ixoAddProxySettings(&ixo, host50.c_str(), 1, "x", "y"), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoAddProxySettings(&ixo, "proxy", 1, user50.c_str(), "y"), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoAddProxySettings(&ixo, "proxy", 1, "x", user50.c_str()), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoAddProxySettings(&ixo, "pro xy", 1, "x", "y"), IXO_ERR_PARAMETER);
     EXPECT_EQ(ixoAddProxySettings(&ixo, nullptr, 1, "x", "y"), IXO_OK);
     EXPECT_EQ(std::string(ixo.proxyHost), host49);
     EXPECT_EQ(ixo.proxyPort, 3128);
     EXPECT_STREQ(ixo.proxyUser, "user");
-    // User and password outside 1..49 characters are cleared.
-    std::string user50(50, 'u');
-    ASSERT_EQ(ixoAddProxySettings(&ixo, "proxy", 8080, user50.c_str(), ""), IXO_OK);
+    // Empty user and password clear them.
+    ASSERT_EQ(ixoAddProxySettings(&ixo, "proxy", 8080, "", nullptr), IXO_OK);
     EXPECT_STREQ(ixo.proxyUser, "");
     EXPECT_STREQ(ixo.proxyPassword, "");
     EXPECT_EQ(ixoAddProxySettings(nullptr, "proxy", 1, nullptr, nullptr), IXO_ERR_PARAMETER);
 
+    // Zero and negative waits are refused rather than replaced by 60 s later.
     EXPECT_EQ(ixoSetHTTPTimeOut(&ixo, 0, 5), IXO_ERR_PARAMETER);
     EXPECT_EQ(ixoSetHTTPTimeOut(&ixo, 5, 0), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoSetHTTPTimeOut(&ixo, -5, 5), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoSetHTTPTimeOut(&ixo, 5, -1), IXO_ERR_PARAMETER);
     EXPECT_EQ(ixo.timeout, 60);
     EXPECT_EQ(ixoSetHTTPTimeOut(&ixo, 7, 9), IXO_OK);
     EXPECT_EQ(ixo.timeout, 7);
@@ -183,8 +202,13 @@ TEST(IxoHandle, UserParametersStayWithinTheirRoom) {
         ASSERT_EQ(ixoDoUserParameters(&ixo, request), IXO_OK);
         EXPECT_STREQ(request, "/q&user=ann&pass=pw&domain=dom");
     }
-    // Longest fields: the text and its terminator end inside the promised room.
+    // Over-long texts are refused whole: nothing is cut, nothing changes.
     std::string huge(150, 'x');
+    EXPECT_EQ(ixoSetUserParameters(&ixo, "bob", nullptr, nullptr, huge.c_str()), IXO_ERR_PARAMETER);
+    EXPECT_STREQ(ixo.user, "ann");
+    EXPECT_STREQ(ixo.domain, "dom");
+    // Longest fields: the text and its terminator end inside the promised room.
+    huge.resize(99);
     ASSERT_EQ(ixoSetUserParameters(&ixo, huge.c_str(), huge.c_str(), huge.c_str(), huge.c_str()),
               IXO_OK);
     EXPECT_EQ(std::strlen(ixo.user), 99u);
@@ -399,9 +423,70 @@ TEST(IxoReply, EchoCutInvalidInstructionAndEmptyReplies) {
     // Bare "\n\n" before "\r\n\r\n" ends the headers.
     server.queueReply("HTTP/1.0 200 OK\n\nbody\r\n\r\ntail");
     EXPECT_EQ(request(&h.ixo, "/q").second, "body\r\n\r\ntail");
-    // HTTP error statuses are not examined.
-    server.queueReply(LoopbackServer::httpReply("not here", "text/plain", 404));
-    EXPECT_EQ(request(&h.ixo, "/q"), std::make_pair(IXO_OK, std::string("not here")));
+}
+
+// A status outside 2xx is a failure in every request form, whatever the body says; the
+// status goes to the diagnostic log.
+TEST(IxoReply, ErrorStatusesFailInEveryForm) {
+    testing_support::TempDir dir;
+    const std::string log = dir.file("diag.log");
+    diagLogSetup(log.c_str(), 0, 0);
+    LoopbackServer server;
+    Handle h(server.port(), server.port());
+    for (int status : {403, 500, 404, 301}) {
+        SCOPED_TRACE(status);
+        server.setReply(LoopbackServer::httpReply("numhits=0\n", "text/plain", status));
+        EXPECT_EQ(request(&h.ixo, "/q").first, IXO_ERR_RETRIEVE);
+        EXPECT_EQ(request(&h.ixo, "/IXORESET", nullptr, IXO_INDEX_PORT_SELECTOR).first,
+                  IXO_ERR_RETRIEVE);
+
+        const std::string file = dir.file("reply.txt");
+        EXPECT_EQ(ixoRequestToFile(&h.ixo, server.port(), "/q", nullptr, file.c_str()),
+                  IXO_ERR_RETRIEVE);
+        EXPECT_FALSE(std::filesystem::exists(file));
+
+        char buffer[32] = "untouched";
+        EXPECT_EQ(ixoRequestToBuffer(&h.ixo, 0, "/q", nullptr, buffer, sizeof buffer),
+                  IXO_ERR_RETRIEVE);
+        EXPECT_STREQ(buffer, "");
+
+        IxoQueryResult result{};
+        EXPECT_EQ(ixoDoHttpQueryToStructure(&h.ixo, "/qmethod=q&querytext=a", &result),
+                  IXO_ERR_RETRIEVE);
+        EXPECT_EQ(result.hitCount, 0);
+    }
+    diagLogSetup(nullptr, 0, 0);
+    const std::string text = testing_support::readWholeFile(log);
+    EXPECT_NE(text.find("answered with HTTP status 403"), std::string::npos);
+    EXPECT_NE(text.find("answered with HTTP status 500"), std::string::npos);
+
+    // Any 2xx is an answer.
+    server.setReply(LoopbackServer::httpReply("numhits=0\n", "text/plain", 203));
+    EXPECT_EQ(request(&h.ixo, "/q"), std::make_pair(IXO_OK, std::string("numhits=0\n")));
+}
+
+// Blanks and control characters never reach the request line raw: a path cannot add
+// header lines, with or without scrambling.
+TEST(IxoRequest, LineBreaksInThePathAreEncodedOnTheWire) {
+    LoopbackServer server;
+    server.setReply(LoopbackServer::httpReply("numhits=0\n"));
+    Handle h(server.port());
+    ASSERT_EQ(request(&h.ixo, "/q?a=1\r\nX-Injected: yes\r\n\r\nGET /evil").first, IXO_OK);
+    const std::string wire = server.lastRequest();
+    EXPECT_EQ(wire,
+              "GET /q?a=1%0D%0AX-Injected:%20yes%0D%0A%0D%0AGET%20/evil HTTP/1.0\r\n"
+              "Pragma: No-Cache\r\n\r\n");
+    EXPECT_EQ(wire.find("\r\nX-Injected"), std::string::npos);
+
+    // Scrambled, the encoded path is one segment: nothing follows it raw.
+    ixoSetEncryption(&h.ixo, 1, nullptr);
+    ASSERT_EQ(request(&h.ixo, "/q a\tb\x7f").first, IXO_OK);
+    const std::string scrambled = server.lastRequest();
+    const std::string line = scrambled.substr(0, scrambled.find("\r\n"));
+    ASSERT_EQ(line.rfind("GET /HLVN", 0), 0u);
+    EXPECT_EQ(line.find(' ', 4), line.size() - 9);  // only the blank before "HTTP/1.0"
+    auto [checksum, plain] = unscramble(line.substr(9, line.size() - 18));
+    EXPECT_EQ(plain, "/q%20a%09b%7F");
 }
 
 TEST(IxoReply, SilentAndClosingPeersGiveRetrieveFailure) {

@@ -1,7 +1,15 @@
 // The client handle's set-up and tear-down, and requests through it on the wire:
 // methods, ports, scrambling, compressed replies, cuts and failures.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <zlib.h>
+
+#include <atomic>
+#include <thread>
 
 #include <chrono>
 #include <cstdio>
@@ -463,6 +471,106 @@ TEST(IxoReply, ErrorStatusesFailInEveryForm) {
     // Any 2xx is an answer.
     server.setReply(LoopbackServer::httpReply("numhits=0\n", "text/plain", 203));
     EXPECT_EQ(request(&h.ixo, "/q"), std::make_pair(IXO_OK, std::string("numhits=0\n")));
+}
+
+// Serves one connection on 127.0.0.1 with a reply of `total` body bytes, written in
+// 1 MiB pieces from one small buffer (so the test itself holds little), until the
+// peer stops reading. sent() tells how much went out.
+class StreamingServer {
+  public:
+    explicit StreamingServer(long long total) : total_(total) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        socklen_t len = sizeof addr;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        listen(fd_, 1);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~StreamingServer() {
+        shutdown(fd_, SHUT_RDWR);
+        thread_.join();
+        close(fd_);
+    }
+    int port() const { return port_; }
+    long long sent() const { return sent_.load(); }
+
+  private:
+    void serve() {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, 20000) != 1) return;
+        int conn = accept(fd_, nullptr, nullptr);
+        if (conn < 0) return;
+        timeval tv{5, 0};
+        setsockopt(conn, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+        setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        std::string request;
+        char buf[4096];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            ssize_t n = recv(conn, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            request.append(buf, static_cast<size_t>(n));
+        }
+        const std::string head = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
+        ::send(conn, head.data(), head.size(), MSG_NOSIGNAL);
+        const std::string piece(1 << 20, 'x');
+        for (long long left = total_; left > 0;) {
+            const size_t n = static_cast<size_t>(std::min<long long>(left, piece.size()));
+            ssize_t done = ::send(conn, piece.data(), n, MSG_NOSIGNAL);
+            if (done <= 0) break;
+            sent_ += done;
+            left -= done;
+        }
+        close(conn);
+    }
+
+    long long total_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<long long> sent_{0};
+    std::thread thread_;
+};
+
+// A reply past the handle's limit fails cleanly (-3, a note in the log) as soon as the
+// limit is passed, without reading, let alone holding, the rest.
+TEST(IxoReply, RepliesPastTheLimitFailWithoutBeingHeld) {
+    IXO ixo{};
+    ASSERT_EQ(ixoCreateIxo(&ixo, "127.0.0.1", nullptr, 1, 2), IXO_OK);
+    EXPECT_EQ(ixoSetMaxReplySize(&ixo, 0), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoSetMaxReplySize(nullptr, 5), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixo.maxReplyBytes, IXO_DEFAULT_MAX_REPLY);
+    ASSERT_EQ(ixoSetMaxReplySize(&ixo, 64 << 20), IXO_OK);
+    ixoSetHTTPTimeOut(&ixo, 10, 1000);
+    {
+        StreamingServer server(300LL << 20);
+        ixo.queryPort = server.port();
+        EXPECT_EQ(request(&ixo, "/big").first, IXO_ERR_RETRIEVE);
+        // Socket buffers let a little more than the limit go out, never the whole.
+        EXPECT_LT(server.sent(), 100LL << 20);
+    }
+    {
+        // Below the limit the reply arrives whole.
+        StreamingServer server(3 << 20);
+        ixo.queryPort = server.port();
+        ASSERT_EQ(ixoSetMaxReplySize(&ixo, 4 << 20), IXO_OK);
+        auto [rc, text] = request(&ixo, "/big");
+        EXPECT_EQ(rc, IXO_OK);
+        EXPECT_EQ(text.size(), static_cast<size_t>(3 << 20));
+    }
+    // A compressed reply that claims to inflate past the limit is not inflated.
+    LoopbackServer small;
+    ixo.queryPort = small.port();
+    ASSERT_EQ(ixoSetMaxReplySize(&ixo, 1000), IXO_OK);
+    const std::string plain(5000, 'z');
+    std::string body = compressedBody(plain);
+    small.setReply(compressedReply(body, static_cast<long>(body.size())));
+    EXPECT_EQ(request(&ixo, "/z").first, IXO_ERR_RETRIEVE);
+    ASSERT_EQ(ixoSetMaxReplySize(&ixo, 5000), IXO_OK);
+    EXPECT_EQ(request(&ixo, "/z"), std::make_pair(IXO_OK, plain));
+    ixoDestroyIxo(&ixo);
 }
 
 // Blanks and control characters never reach the request line raw: a path cannot add

@@ -32,6 +32,8 @@ function(project_library name dir)
                                                C_VISIBILITY_PRESET hidden
                                                VISIBILITY_INLINES_HIDDEN ON)
   target_link_libraries(${name}_obj PUBLIC ${ARGN})
+  # The public headers export with this defined (import without it on Windows).
+  target_compile_definitions(${name}_obj PRIVATE SAPIOLUX_BUILDING_LIBRARY)
   add_library(${name} SHARED $<TARGET_OBJECTS:${name}_obj>)
   target_link_libraries(${name} PUBLIC ${ARGN})
   add_library(${name}_static STATIC $<TARGET_OBJECTS:${name}_obj>)

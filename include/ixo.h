@@ -4,27 +4,14 @@
 #define SAPIOLUX_IXO_H
 
 #include "memutil.h"
+#include "sapiolux_version.h"
 
-#if __has_include("ixo_api.h")
 #include "ixo_api.h"
-#endif
-#if __has_include("ixo_results.h")
-#include "ixo_results.h"
-#endif
-#if __has_include("ixo_text.h")
-#include "ixo_text.h"
-#endif
-#if __has_include("ixo_cache.h")
 #include "ixo_cache.h"
-#endif
-#if __has_include("ixo_query.h")
-#include "ixo_query.h"
-#endif
-#if __has_include("ixo_index.h")
 #include "ixo_index.h"
-#endif
-#if __has_include("ixo_info.h")
 #include "ixo_info.h"
-#endif
+#include "ixo_query.h"
+#include "ixo_results.h"
+#include "ixo_text.h"
 
 #endif

@@ -33,6 +33,9 @@ extern "C" {
 #define IXO_USERPARAM_SIZE 100
 #define IXO_PROXY_SIZE 50
 
+/* The largest reply a handle takes unless ixoSetMaxReplySize says otherwise: 256 MB. */
+#define IXO_DEFAULT_MAX_REPLY (256 * 1024 * 1024)
+
 /* Port selectors of ixoRequestToDynBuffer2. */
 #define IXO_QUERY_PORT_SELECTOR 0
 #define IXO_INDEX_PORT_SELECTOR 1
@@ -60,18 +63,22 @@ typedef struct IXO {
     int32_t* encryption;             /* owned scrambling mode or null; 1 scrambles paths */
     struct ClientCache* clientCache; /* owned client cache or null */
     struct IxoCacheLock* cacheLock;  /* owned lock of the client cache or null */
+    int32_t maxReplyBytes;           /* largest reply taken (IXO_DEFAULT_MAX_REPLY) */
 } IXO;
 
 /* Fills the handle: host and address (either may be null or empty, not both; the
  * missing one copies the other), ports, timeouts 60 and 1000, no user parameters,
- * request method 0, no proxy, no scrambling, no cache. Nothing held before is
- * released. 1, or -5 for a null handle or when neither text is given. */
+ * request method 0, no proxy, no scrambling, no cache, the default reply limit.
+ * Nothing held before is released. 1, or -5 for a null handle, when neither text is
+ * given, or when a text is longer than 49 characters or holds a blank or control
+ * character (the handle is left as it was then). */
 SAPIOLUX_EXPORT int32_t ixoCreateIxo(IXO* ixo, const char* hostName, const char* ipAddress,
                                      int32_t queryPort, int32_t indexPort);
 
-/* A null proxy host, or one of 50 characters or more, leaves the handle as it is
- * (result 1). Otherwise host and port are stored; user and password are stored when
- * 1 to 49 characters long and cleared otherwise. -5 for a null handle. */
+/* A null proxy host leaves the handle as it is (result 1). Otherwise host and port
+ * are stored, and user and password (empty or null clears them). -5, with the handle
+ * unchanged, for a null handle, a proxy host, user or password longer than 49
+ * characters, or a proxy host holding a blank or control character. */
 SAPIOLUX_EXPORT int32_t ixoAddProxySettings(IXO* ixo, const char* proxyHost, int32_t proxyPort,
                                             const char* proxyUser, const char* proxyPassword);
 
@@ -84,15 +91,22 @@ SAPIOLUX_EXPORT int32_t ixoAddProxySettings(IXO* ixo, const char* proxyHost, int
 SAPIOLUX_EXPORT int32_t ixoCreateIxoFromConfigFile(IXO* ixo, const char* configFile,
                                                    const char* section);
 
-/* Both values must be non-zero, else -5. */
+/* Both values must be positive, else -5 and the handle keeps its time-outs. */
 SAPIOLUX_EXPORT int32_t ixoSetHTTPTimeOut(IXO* ixo, int32_t timeout, int32_t secondTimeout);
 
 /* Replaces the scrambling mode (mode 1 scrambles request paths); text is ignored. */
 SAPIOLUX_EXPORT int32_t ixoSetEncryption(IXO* ixo, int32_t mode, const char* text);
 
-/* Copies each text that is not null (cut to 99 characters); null keeps the field. */
+/* Copies each text that is not null; null keeps the field. -5, with nothing changed,
+ * for a null handle or when any text is longer than 99 characters. */
 SAPIOLUX_EXPORT int32_t ixoSetUserParameters(IXO* ixo, const char* user, const char* password,
                                              const char* group, const char* domain);
+
+/* The largest reply in bytes that requests through the handle take (at least 1; the
+ * default is IXO_DEFAULT_MAX_REPLY, 256 MB). A longer reply, or a compressed one that
+ * claims to inflate past it, fails with -3 and a note in the diagnostic log, without
+ * the whole reply ever being held. -5 for a null handle or a size below 1. */
+SAPIOLUX_EXPORT int32_t ixoSetMaxReplySize(IXO* ixo, int32_t maxBytes);
 
 /* 30 plus the lengths of the four user parameters (30 for a null handle): the room
  * ixoDoUserParameters needs beyond the request text's own length. */
@@ -119,10 +133,13 @@ SAPIOLUX_EXPORT const char* ixoGetError(int32_t code);
 /* Sends request (scrambled when the handle asks for it) to the index port (selector
  * 1) or the query port (any other selector), as POST with postData as the body when
  * postData is not empty or the handle's request method is non-zero, else as GET.
- * Inflates replies marked "binary/compressed", cuts the text at "***Original Query".
- * On 1, *reply is the reply text, owned by the caller (release with memFree).
- * -3 transport failure, empty or undecodable reply; -5 bad arguments; -11 the server
- * answered "Invalid Instruction". *reply is null on every failure. */
+ * Blanks and control characters in the request are sent percent-encoded, so a request
+ * cannot add header lines. Inflates replies marked "binary/compressed", cuts the text
+ * at "***Original Query". On 1, *reply is the reply text, owned by the caller
+ * (release with memFree). -3 transport failure, an HTTP status outside 2xx (noted in
+ * the diagnostic log), an empty or undecodable reply, or one past the handle's reply
+ * limit; -5 bad arguments; -11 the server answered "Invalid Instruction". *reply is
+ * null on every failure. */
 SAPIOLUX_EXPORT int32_t ixoRequestToDynBuffer2(IXO* ixo, int32_t portSelector, const char* request,
                                                const char* postData, char** reply);
 

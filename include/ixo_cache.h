@@ -3,7 +3,10 @@
  * A handle may own a small cache of server replies. Structure-returning queries look
  * their request up first and store successful replies on a miss; the ...ToFile and
  * ...ToBuffer calls never use it. Keys are normalised query texts (see the key-mode
- * bits), so the same words in another order or case find the same entry. Entries
+ * bits), so the same words in another order or case find the same entry. Two requests
+ * that differ in anything the server reads never share a key: every parameter and
+ * every term stays in it, and only query texts made of letters, digits, '~', '+' and
+ * blanks are normalised at all (others are keyed as sent). Entries
  * stop answering once their age reaches the lifetime; when every slot is taken, the
  * slot with the fewest hits (the earliest stored among equals) is replaced.
  *
@@ -22,13 +25,15 @@
 extern "C" {
 #endif
 
-/* Key-mode bits: how the terms of a key are normalised. */
+/* Key-mode bits: how the terms of a key are normalised. Bits 4 to 32 once dropped
+ * terms or parameters from the key, which let one request be answered with another's
+ * reply; they are accepted and have no effect. Any non-zero mode upper-cases. */
 #define IXO_CACHE_SORT 1           /* sort the terms and drop duplicates */
-#define IXO_CACHE_WORDFILTER 2     /* drop stop words and stem the terms */
-#define IXO_CACHE_NO_SHORT 4       /* drop one-character terms */
-#define IXO_CACHE_NO_NUMBERS 8     /* drop terms that read as a non-zero number */
-#define IXO_CACHE_NO_DIGITS 16     /* drop terms holding a digit (not with NO_NUMBERS) */
-#define IXO_CACHE_NO_PARAMETERS 32 /* leave the request's other parameters out */
+#define IXO_CACHE_WORDFILTER 2     /* drop stop words and stem, as the server does */
+#define IXO_CACHE_NO_SHORT 4       /* no effect */
+#define IXO_CACHE_NO_NUMBERS 8     /* no effect */
+#define IXO_CACHE_NO_DIGITS 16     /* no effect */
+#define IXO_CACHE_NO_PARAMETERS 32 /* no effect */
 /* The desktop agent's mode: every bit but IXO_CACHE_NO_PARAMETERS. */
 #define IXO_CACHE_AGENT_MODE 0xffffdf
 

@@ -10,7 +10,14 @@
  * Functions with an out: reply hand back the whole reply text, owned by the caller
  * (release with memFree); the out-pointer may be null when the reply is not wanted.
  * Every add command succeeds only when the server's reply holds "INDEXID"; any other
- * reply gives -11 even when the exchange itself succeeded. */
+ * reply gives -11 even when the exchange itself succeeded.
+ *
+ * Every index command carries the handle's user parameters (ixoSetUserParameters) after
+ * its own parameters, so that a server that takes index commands only from a known
+ * user accepts them. A command the server refuses, by an HTTP status outside 2xx or
+ * by a reply beginning with "ERROR", gives -11; its reply (the server's reason) is
+ * still copied into the buffer or handed back, and the status is noted in the
+ * diagnostic log. Transport failures give -3. */
 #ifndef SAPIOLUX_IXO_INDEX_H
 #define SAPIOLUX_IXO_INDEX_H
 
@@ -107,7 +114,8 @@ SAPIOLUX_EXPORT int32_t ixoRemoveTermsFromDocs(IXO* ixo, const IxoTermChange* ch
 SAPIOLUX_EXPORT int32_t ixoFinishedIndex(IXO* ixo, char** reply);
 
 /* "/IXOMERGE?text&user=..&pass=..&group=..&domain=.." when all four user parameters
- * are set, else "/IXOMERGE?text" followed by a line feed. -5 for null arguments. */
+ * are set, else "/IXOMERGE?text", the user parameters that are set, and a line feed
+ * (sent percent-encoded). -5 for null arguments. */
 SAPIOLUX_EXPORT int32_t ixoMerge(IXO* ixo, const char* text, char** reply);
 
 /* "/IXORESET" and "/IXOINITIAL", with the user parameters. */

@@ -10,11 +10,41 @@
 
 #include <stddef.h>
 
+#include "sapiolux_version.h"
+
+/* SAPIOLUX_EXPORT marks the exported functions. On Windows a library is built with
+ * SAPIOLUX_BUILDING_LIBRARY defined (exports) and used without it (imports), or
+ * everything with SAPIOLUX_STATIC when linked statically. Elsewhere GCC and Clang give
+ * the functions default visibility in libraries built with hidden visibility; other
+ * compilers export everything anyway. */
+#ifndef SAPIOLUX_EXPORT
+#if defined(_WIN32) || defined(__CYGWIN__)
+#if defined(SAPIOLUX_STATIC)
+#define SAPIOLUX_EXPORT
+#elif defined(SAPIOLUX_BUILDING_LIBRARY)
+#define SAPIOLUX_EXPORT __declspec(dllexport)
+#else
+#define SAPIOLUX_EXPORT __declspec(dllimport)
+#endif
+#elif defined(__GNUC__) || defined(__clang__)
+#define SAPIOLUX_EXPORT __attribute__((visibility("default")))
+#else
+#define SAPIOLUX_EXPORT
+#endif
+#endif
+
+/* A function that does not return. */
+#if defined(__GNUC__) || defined(__clang__)
+#define SAPIOLUX_NORETURN __attribute__((noreturn))
+#elif defined(_MSC_VER)
+#define SAPIOLUX_NORETURN __declspec(noreturn)
+#else
+#define SAPIOLUX_NORETURN
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-#define SAPIOLUX_EXPORT __attribute__((visibility("default")))
 
 /* Zero-filled block of size bytes; null when size is 0 or memory ran out. */
 SAPIOLUX_EXPORT void* memAlloc(size_t size);
@@ -32,7 +62,7 @@ SAPIOLUX_EXPORT void memRelease(void** pointer, const char* file, int line);
 
 /* Prints "ASSERT_a failed: %s\n" with the condition on standard error and ends the
  * process. */
-SAPIOLUX_EXPORT void assertFailed(const char* condition) __attribute__((noreturn));
+SAPIOLUX_NORETURN SAPIOLUX_EXPORT void assertFailed(const char* condition);
 
 #define ASSERT_a(condition) ((condition) ? (void)0 : assertFailed(#condition))
 

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "ixo/ixocache_hook.h"
+#include "support/diaglog.h"
 #include "support/httprequest.h"
 #include "support/strutil.h"
 
@@ -30,6 +31,25 @@ std::size_t fieldLength(const char (&field)[N]) {
 
 bool isEmpty(const char* text) {
     return text == nullptr || *text == '\0';
+}
+
+// True when text fits a field of N bytes (null fits as an empty text).
+template <std::size_t N>
+bool fits(const char (&)[N], const char* text) {
+    return text == nullptr || strnlen(text, N) < N;
+}
+
+// Host names end up in request lines (through a proxy) and must not break them.
+bool hasBlankOrControl(const char* text) {
+    for (const char* p = text; p && *p; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c <= 0x20 || c == 0x7F) return true;
+    }
+    return false;
+}
+
+int32_t maxReply(const IXO* ixo) {
+    return ixo->maxReplyBytes > 0 ? ixo->maxReplyBytes : IXO_DEFAULT_MAX_REPLY;
 }
 
 // Case-blind search over a text of known length.
@@ -71,9 +91,14 @@ void readVersion(const char* text, int32_t* major, int32_t* minor) {
 
 // Inflates a "binary/compressed" body: eight decimal digits of the inflated length,
 // then a zlib stream of claimed - 8 bytes. -3 on any zlib error.
-int32_t inflateBody(const char* body, int32_t claimed, char** out) {
+int32_t inflateBody(const char* body, int32_t claimed, int32_t maxBytes, char** out) {
     long long expected = readInteger(body, 8);
     if (expected < 0) return -3;
+    if (expected > maxBytes) {
+        diagLog("ixo: a compressed reply of %lld bytes is over the limit of %d bytes\n", expected,
+                static_cast<int>(maxBytes));
+        return -3;
+    }
     uLong sourceLength = static_cast<uLong>(claimed - 8);
     // zlib cannot expand by more than about 1032:1; a larger claim only wastes memory,
     // so the buffer never needs to exceed what the stream can produce.
@@ -101,6 +126,10 @@ extern "C" {
 int32_t ixoCreateIxo(IXO* ixo, const char* hostName, const char* ipAddress, int32_t queryPort,
                      int32_t indexPort) {
     if (ixo == nullptr || (isEmpty(hostName) && isEmpty(ipAddress))) return IXO_ERR_PARAMETER;
+    // A name that does not fit would be cut and the requests would go to another host.
+    if (!fits(ixo->host, hostName) || !fits(ixo->address, ipAddress) ||
+        hasBlankOrControl(hostName) || hasBlankOrControl(ipAddress))
+        return IXO_ERR_PARAMETER;
     std::memset(ixo, 0, sizeof *ixo);
     setField(ixo->host, isEmpty(hostName) ? ipAddress : hostName);
     setField(ixo->address, isEmpty(ipAddress) ? hostName : ipAddress);
@@ -108,26 +137,29 @@ int32_t ixoCreateIxo(IXO* ixo, const char* hostName, const char* ipAddress, int3
     ixo->indexPort = indexPort;
     ixo->timeout = 60;
     ixo->secondTimeout = 1000;
+    ixo->maxReplyBytes = IXO_DEFAULT_MAX_REPLY;
     return IXO_OK;
 }
 
 int32_t ixoAddProxySettings(IXO* ixo, const char* proxyHost, int32_t proxyPort,
                             const char* proxyUser, const char* proxyPassword) {
     if (ixo == nullptr) return IXO_ERR_PARAMETER;
-    // An unusable proxy name is ignored and the previous proxy stays in force.
-    if (proxyHost == nullptr || std::strlen(proxyHost) >= IXO_PROXY_SIZE) return IXO_OK;
+    if (proxyHost == nullptr) return IXO_OK;  // no proxy named: the handle stays as it is
+    // A text that does not fit is refused rather than cut (or ignored, which would keep
+    // the previous proxy in force without a word).
+    if (!fits(ixo->proxyHost, proxyHost) || !fits(ixo->proxyUser, proxyUser) ||
+        !fits(ixo->proxyPassword, proxyPassword) || hasBlankOrControl(proxyHost))
+        return IXO_ERR_PARAMETER;
     setField(ixo->proxyHost, proxyHost);
     ixo->proxyPort = proxyPort;
-    auto fits = [](const char* t) {
-        return t != nullptr && *t != '\0' && std::strlen(t) < IXO_PROXY_SIZE;
-    };
-    setField(ixo->proxyUser, fits(proxyUser) ? proxyUser : nullptr);
-    setField(ixo->proxyPassword, fits(proxyPassword) ? proxyPassword : nullptr);
+    setField(ixo->proxyUser, proxyUser);
+    setField(ixo->proxyPassword, proxyPassword);
     return IXO_OK;
 }
 
 int32_t ixoSetHTTPTimeOut(IXO* ixo, int32_t timeout, int32_t secondTimeout) {
-    if (ixo == nullptr || timeout == 0 || secondTimeout == 0) return IXO_ERR_PARAMETER;
+    // The exchange takes only positive waits; anything else would silently become 60 s.
+    if (ixo == nullptr || timeout <= 0 || secondTimeout <= 0) return IXO_ERR_PARAMETER;
     ixo->timeout = timeout;
     ixo->secondTimeout = secondTimeout;
     return IXO_OK;
@@ -147,10 +179,20 @@ int32_t ixoSetEncryption(IXO* ixo, int32_t mode, const char* text) {
 int32_t ixoSetUserParameters(IXO* ixo, const char* user, const char* password, const char* group,
                              const char* domain) {
     if (ixo == nullptr) return IXO_ERR_PARAMETER;
+    // All or nothing: a text that does not fit is refused rather than cut.
+    if (!fits(ixo->user, user) || !fits(ixo->password, password) || !fits(ixo->group, group) ||
+        !fits(ixo->domain, domain))
+        return IXO_ERR_PARAMETER;
     if (user) setField(ixo->user, user);
     if (password) setField(ixo->password, password);
     if (group) setField(ixo->group, group);
     if (domain) setField(ixo->domain, domain);
+    return IXO_OK;
+}
+
+int32_t ixoSetMaxReplySize(IXO* ixo, int32_t maxBytes) {
+    if (ixo == nullptr || maxBytes < 1) return IXO_ERR_PARAMETER;
+    ixo->maxReplyBytes = maxBytes;
     return IXO_OK;
 }
 
@@ -281,13 +323,19 @@ char* ixoScrambleRequest(const IXO* ixo, const char* request) {
     return memStrDup(request);
 }
 
-int32_t ixoProcessReply(const char* headers, const char* body, int32_t bodyLength, char** reply) {
-    if (reply == nullptr) return IXO_ERR_PARAMETER;
+int32_t ixoProcessReplyOwned(const char* headers, char* body, int32_t bodyLength, int32_t maxBytes,
+                             char** reply) {
+    if (reply == nullptr) {
+        if (body) memFree(body);
+        return IXO_ERR_PARAMETER;
+    }
     *reply = nullptr;
-    if (body == nullptr || bodyLength <= 0) return IXO_ERR_RETRIEVE;
+    if (body == nullptr || bodyLength <= 0) {
+        if (body) memFree(body);
+        return IXO_ERR_RETRIEVE;
+    }
 
-    char* text = nullptr;
-    bool compressed = false;
+    char* text = body;
     if (headers != nullptr) {
         std::string_view h(headers);
         std::size_t lengthAt = findCaseBlind(h, "Content-length: ");
@@ -298,15 +346,13 @@ int32_t ixoProcessReply(const char* headers, const char* body, int32_t bodyLengt
             // Only a claim that the received body covers is inflated; anything else
             // passes through as plain text.
             if (claimed >= 9 && claimed <= bodyLength) {
-                int32_t rc = inflateBody(body, static_cast<int32_t>(claimed), &text);
+                char* inflated = nullptr;
+                int32_t rc = inflateBody(body, static_cast<int32_t>(claimed), maxBytes, &inflated);
+                memFree(body);
                 if (rc != IXO_OK) return rc;
-                compressed = true;
+                text = inflated;
             }
         }
-    }
-    if (!compressed) {
-        text = memStrNDup(body, static_cast<size_t>(bodyLength));
-        if (text == nullptr) return IXO_ERR_MEMORY;
     }
     if (char* marker = std::strstr(text, IXO_ORIGINAL_QUERY_MARKER)) *marker = '\0';
     if (std::strstr(text, IXO_INVALID_INSTRUCTION) != nullptr) {
@@ -317,14 +363,37 @@ int32_t ixoProcessReply(const char* headers, const char* body, int32_t bodyLengt
     return IXO_OK;
 }
 
-int32_t ixoRequestToDynBuffer2(IXO* ixo, int32_t portSelector, const char* request,
-                               const char* postData, char** reply) {
+int32_t ixoProcessReply(const char* headers, const char* body, int32_t bodyLength, char** reply) {
+    if (reply == nullptr) return IXO_ERR_PARAMETER;
+    *reply = nullptr;
+    if (body == nullptr || bodyLength <= 0) return IXO_ERR_RETRIEVE;
+    // The owned variant works on a terminated copy of the body.
+    char* copy = static_cast<char*>(memAlloc(static_cast<std::size_t>(bodyLength) + 1));
+    if (copy == nullptr) return IXO_ERR_MEMORY;
+    std::memcpy(copy, body, static_cast<std::size_t>(bodyLength));
+    return ixoProcessReplyOwned(headers, copy, bodyLength, IXO_DEFAULT_MAX_REPLY, reply);
+}
+
+char* ixoRequestTarget(const IXO* ixo, const char* request) {
+    if (ixo == nullptr || request == nullptr) return nullptr;
+    // Blanks and control characters are percent-encoded before scrambling, so that the
+    // scrambled segment covers the whole path and no raw line break reaches the wire.
+    char* encoded = httpEncodeRequestTarget(request);
+    if (encoded == nullptr) return nullptr;
+    char* target = ixoScrambleRequest(ixo, encoded);
+    memFree(encoded);
+    return target;
+}
+
+int32_t ixoRequestWithStatus(IXO* ixo, int32_t portSelector, const char* request,
+                             const char* postData, char** reply, int32_t* status) {
     if (reply != nullptr) *reply = nullptr;
+    if (status != nullptr) *status = 0;
     if (ixo == nullptr || request == nullptr || reply == nullptr) return IXO_ERR_PARAMETER;
     int32_t port = portSelector == IXO_INDEX_PORT_SELECTOR ? ixo->indexPort : ixo->queryPort;
     if (port < 0) return IXO_ERR_PARAMETER;
 
-    char* url = ixoScrambleRequest(ixo, request);
+    char* url = ixoRequestTarget(ixo, request);
     if (url == nullptr) return IXO_ERR_MEMORY;
     HttpRequest* http = nullptr;
     if (httpRequestCreate(&http) != 0) {
@@ -341,21 +410,56 @@ int32_t ixoRequestToDynBuffer2(IXO* ixo, int32_t portSelector, const char* reque
         httpRequestSetProxy(http, ixo->proxyHost, ixo->proxyPort, ixo->proxyUser,
                             ixo->proxyPassword);
     httpRequestSetTimeouts(http, ixo->timeout, ixo->secondTimeout);
+    // The status line and headers come on top of the reply itself.
+    const int32_t limit = maxReply(ixo);
+    httpRequestSetMaxResponse(http, limit > 0x7fffffff - 65536 ? 0x7fffffff : limit + 65536);
 
-    int32_t status = 0;
+    int32_t code = 0;
     char* headers = nullptr;
     char* body = nullptr;
     int32_t bodyLength = 0;
-    int32_t rc = httpRequestSend(http, &status, &headers, &body, &bodyLength);
+    int32_t rc = httpRequestSend(http, &code, &headers, &body, &bodyLength);
     httpRequestDestroy(&http);
+    if (status != nullptr) *status = code;
+    if (rc == HTTP_ERR_TOO_LARGE || (rc == 0 && bodyLength > limit)) {
+        diagLog("ixo: the reply from %s:%d is larger than the limit of %d bytes\n", ixo->host,
+                static_cast<int>(port), static_cast<int>(limit));
+        if (headers) memFree(headers);
+        if (body) memFree(body);
+        return IXO_ERR_RETRIEVE;
+    }
     if (rc != 0 || body == nullptr || bodyLength <= 0) {
         if (headers) memFree(headers);
         if (body) memFree(body);
         return IXO_ERR_RETRIEVE;
     }
-    rc = ixoProcessReply(headers, body, bodyLength, reply);
+    rc = ixoProcessReplyOwned(headers, body, bodyLength, limit, reply);
     memFree(headers);
-    memFree(body);
+    return rc;
+}
+
+bool ixoStatusIsError(int32_t status) {
+    // 0: the reply carried no status line to judge.
+    return status != 0 && (status < 200 || status > 299);
+}
+
+void ixoLogStatus(const IXO* ixo, int32_t portSelector, int32_t status) {
+    if (ixo == nullptr) return;
+    int32_t port = portSelector == IXO_INDEX_PORT_SELECTOR ? ixo->indexPort : ixo->queryPort;
+    diagLog("ixo: %s:%d answered with HTTP status %d\n", ixo->host, static_cast<int>(port),
+            static_cast<int>(status));
+}
+
+int32_t ixoRequestToDynBuffer2(IXO* ixo, int32_t portSelector, const char* request,
+                               const char* postData, char** reply) {
+    int32_t status = 0;
+    int32_t rc = ixoRequestWithStatus(ixo, portSelector, request, postData, reply, &status);
+    if (ixoStatusIsError(status)) {
+        // A refused or failed request is not an answer, whatever its body says.
+        ixoLogStatus(ixo, portSelector, status);
+        if (reply != nullptr && *reply != nullptr) memFree(*reply);
+        return IXO_ERR_RETRIEVE;
+    }
     return rc;
 }
 

@@ -43,4 +43,27 @@ char* ixoScrambleText(const char* text);
 // new text owned by the caller; -3 when the body is empty or cannot be inflated, -7
 // when memory ran out, -11 for "Invalid Instruction"; *reply is null then.
 int32_t ixoProcessReply(const char* headers, const char* body, int32_t bodyLength, char** reply);
+
+// ixoProcessReply over a body it takes over (released on failure, or handed back as
+// the reply when it needs no inflating, so a long reply is not copied). A compressed
+// body that claims more than maxBytes inflated is refused with -3.
+int32_t ixoProcessReplyOwned(const char* headers, char* body, int32_t bodyLength, int32_t maxBytes,
+                             char** reply);
+
+// The request line's target: blanks and control characters percent-encoded, then
+// scrambled when the handle asks for it. Owned by the caller; null for null input.
+char* ixoRequestTarget(const IXO* ixo, const char* request);
+
+// ixoRequestToDynBuffer2 without judging the HTTP status: *status gets the status
+// read from the response (0 when there was none), and a reply with an error status is
+// handed back like any other. The index commands use it to report the server's reason
+// for a refusal.
+int32_t ixoRequestWithStatus(IXO* ixo, int32_t portSelector, const char* request,
+                             const char* postData, char** reply, int32_t* status);
+
+// True for a status outside 2xx (0, no status read, is not an error).
+bool ixoStatusIsError(int32_t status);
+// Notes a refused request's status in the diagnostic log (host, port, status; never
+// the request, which may hold the user parameters).
+void ixoLogStatus(const IXO* ixo, int32_t portSelector, int32_t status);
 }

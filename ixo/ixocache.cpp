@@ -26,30 +26,6 @@ char upper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-// Characters that separate the terms of a key (besides the blank).
-bool isTermSeparator(unsigned char c) {
-    switch (c) {
-        case ' ':
-        case '+':
-        case '{':
-        case '}':
-        case ':':
-        case ';':
-        case ',':
-        case '.':
-        case '@':
-        case '!':
-        case '$':
-        case '^':
-        case '&':
-        case '%':
-        case 0xA3:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // Queries with grouping, phrases or operators mean what they say literally; their key
 // is the request text itself.
 bool hasOperators(std::string_view query) {
@@ -62,63 +38,46 @@ bool hasOperators(std::string_view query) {
     return false;
 }
 
-// True when the word starts with an optionally signed run of digits whose value is
-// not zero (the way a number reader would take it).
-bool readsAsNonZeroNumber(std::string_view word) {
-    size_t i = 0;
-    if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
-    for (; i < word.size() && word[i] >= '0' && word[i] <= '9'; ++i) {
-        if (word[i] != '0') return true;
-    }
-    return false;
+// Terms the key may normalise: letters, digits, the weight mark '~' and the blank
+// and '+' that separate terms. The server splits the query text at '+' and blanks,
+// upper-cases each piece and passes it through the same word filter (stop words,
+// stemming) as the key does, so for such texts the key's case folding, filtering and
+// sorting change nothing the server reads. Any other character (punctuation, escapes,
+// accented letters) would make the two disagree, and the terms are then kept as sent.
+bool normalisable(std::string_view terms) {
+    return std::all_of(terms.begin(), terms.end(), [](char c) {
+        return isAlnum(static_cast<unsigned char>(c)) || c == '~' || c == '+' || c == ' ';
+    });
 }
 
-bool hasDigit(std::string_view word) {
-    return std::any_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// The normalised terms of a key, each followed by ':'. The terms are upper-cased into
-// one buffer whose separators become zero bytes, so the word filter (stop words out,
-// stemming in; it never lengthens a word) can work on each term in place.
+// The normalised terms of a key, each followed by ':'. Every term the server reads
+// stays in the key: the number, digit and one-character bits of the key mode no
+// longer drop terms, as "apple+1999" and "apple+2001" (or the document numbers of a
+// terms request) are different requests.
 std::string normaliseTerms(std::string_view terms, int32_t keyMode) {
-    std::string buffer(terms.size() + 1, '\0');
-    for (size_t i = 0; i < terms.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(terms[i]);
-        buffer[i] = isTermSeparator(c) ? '\0' : upper(static_cast<char>(c));
-    }
-
-    std::vector<std::string_view> words;
-    for (size_t start = 0; start < terms.size();) {
-        char* piece = buffer.data() + start;
-        const size_t length = std::strlen(piece);
-        start += length + 1;
-        if (!std::any_of(piece, piece + length,
-                         [](char c) { return isAlnum(static_cast<unsigned char>(c)); })) {
-            continue;
+    std::vector<std::string> words;
+    for (size_t start = 0; start <= terms.size();) {
+        size_t end = terms.find_first_of("+ ", start);
+        if (end == std::string_view::npos) end = terms.size();
+        std::string piece(terms.substr(start, end - start));
+        start = end + 1;
+        for (char& c : piece) c = upper(c);
+        if (piece.empty()) continue;
+        if (keyMode & IXO_CACHE_WORDFILTER) {
+            // The filter works in place and never lengthens a word.
+            if (ixoWordFilter(piece.data()) != 1) continue;
+            piece.resize(std::strlen(piece.c_str()));
         }
-        if ((keyMode & IXO_CACHE_WORDFILTER) && ixoWordFilter(piece) != 1) continue;
-        std::string_view word(piece, std::strlen(piece));
-        if (!word.empty()) words.push_back(word);
+        if (!piece.empty()) words.push_back(std::move(piece));
     }
-
-    const bool sortUnique = keyMode & IXO_CACHE_SORT;
-    if (sortUnique) std::sort(words.begin(), words.end());
+    if (keyMode & IXO_CACHE_SORT) {
+        std::sort(words.begin(), words.end());
+        words.erase(std::unique(words.begin(), words.end()), words.end());
+    }
     std::string out;
-    out.reserve(terms.size() + words.size() + 1);
-    std::string_view previous;
-    bool havePrevious = false;
-    for (std::string_view word : words) {
-        if (sortUnique && havePrevious && previous.substr(0, 20) == word.substr(0, 20)) continue;
-        if ((keyMode & IXO_CACHE_NO_SHORT) && word.size() == 1) continue;
-        if (keyMode & IXO_CACHE_NO_NUMBERS) {
-            if (readsAsNonZeroNumber(word)) continue;
-        } else if ((keyMode & IXO_CACHE_NO_DIGITS) && hasDigit(word)) {
-            continue;
-        }
+    for (const std::string& word : words) {
         out += word;
         out += ':';
-        previous = word;
-        havePrevious = true;
     }
     return out;
 }
@@ -130,19 +89,20 @@ std::string makeKey(std::string_view request, int32_t keyMode) {
     if (size_t at = request.find("/qmethod="); at != std::string_view::npos) {
         text = request.substr(at + 9);
     }
+    // A literal key is the text itself behind 'L', a normalised one begins with 'N', so
+    // the two kinds can never meet.
     static constexpr std::string_view kQueryText = "&querytext=";
     const size_t queryAt = text.find(kQueryText);
-    if (keyMode == 0 || queryAt == std::string_view::npos) return std::string(text);
+    if (keyMode == 0 || queryAt == std::string_view::npos) return "L" + std::string(text);
 
     const std::string_view query = text.substr(queryAt + kQueryText.size());
     if (hasOperators(query) || request.find("parse") != std::string_view::npos) {
-        return std::string(text);
+        return "L" + std::string(text);
     }
 
     // The terms end at "+QNUM" or at the first '&', whichever comes first: a parameter
     // placed before "+QNUM" (document restrictions, paging) stays literal in the key
-    // instead of being mixed into the terms, where sorting and number removal would
-    // merge requests that differ.
+    // instead of being mixed into the terms.
     std::string_view terms = query;
     std::string_view rest;
     const size_t qnum = query.find("+QNUM");
@@ -154,11 +114,17 @@ std::string makeKey(std::string_view request, int32_t keyMode) {
         terms = query.substr(0, amp);
         rest = query.substr(amp + 1);
     }
+    if (!normalisable(terms)) return "L" + std::string(text);
 
-    // The method letter and "&querytext", the other parameters, then the terms.
-    std::string key(text.substr(0, queryAt + kQueryText.size() - 1));
-    if (!(keyMode & IXO_CACHE_NO_PARAMETERS)) key += rest;
+    // The method letter and "&querytext", the terms, then every other parameter (the
+    // server reads them all, so IXO_CACHE_NO_PARAMETERS cannot leave them out). Zero
+    // bytes, which no request holds, keep the three parts apart.
+    std::string key = "N";
+    key += text.substr(0, queryAt + kQueryText.size() - 1);
+    key += '\0';
     key += normaliseTerms(terms, keyMode);
+    key += '\0';
+    key += rest;
     return key;
 }
 

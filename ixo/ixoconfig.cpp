@@ -32,10 +32,10 @@ int32_t setUp(IXO* ixo, ConfigFile* cfg, const char* section) {
         int32_t proxyPort = envCfgGetInt(cfg, section, "IxoProxyPort", nullptr, 0);
         std::string user = textOf(cfg, section, "IxoProxyUser");
         std::string pass = textOf(cfg, section, "IxoProxyPass");
-        ixoAddProxySettings(ixo, proxyHost, proxyPort, user.c_str(), pass.c_str());
+        rc = ixoAddProxySettings(ixo, proxyHost, proxyPort, user.c_str(), pass.c_str());
     }
     if (proxyHost) memFree(proxyHost);
-    return IXO_OK;
+    return rc;
 }
 
 }  // namespace

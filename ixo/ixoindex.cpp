@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ixo/ixoapi.h"
 #include "ixo/ixoinfo.h"
 #include "ixo/ixoquery.h"
 #include "ixo_info.h"
@@ -152,13 +153,45 @@ bool badBuffer(char* buffer, int32_t size) {
     return !buffer || size < 1;
 }
 
-// Sends a command and copies its reply into the caller's buffer.
+// True when the server's reply says it refused the command ("ERROR: ..." on its
+// first line).
+bool refusedReply(std::string_view reply) {
+    const size_t start = reply.find_first_not_of(" \t\r\n");
+    if (start == std::string_view::npos) return false;
+    const std::string_view head = reply.substr(start, 5);
+    return head.size() == 5 && std::equal(head.begin(), head.end(), "ERROR", [](char a, char b) {
+               return (a >= 'a' && a <= 'z' ? static_cast<char>(a - 'a' + 'A') : a) == b;
+           });
+}
+
+// Sends an index command. A command the server refused, by an HTTP status outside 2xx
+// or by an "ERROR" reply, fails with -11 like an add the server did not confirm; reply
+// then holds the server's reason (when it gave one) for the caller to show.
+int32_t sendCommand(IXO* ixo, int32_t selector, const std::string& request, const char* body,
+                    std::string& reply) {
+    reply.clear();
+    char* text = nullptr;
+    int32_t status = 0;
+    const int32_t rc = ixoRequestWithStatus(ixo, selector, request.c_str(), body, &text, &status);
+    if (text) {
+        reply.assign(text);
+        memFree(text);
+    }
+    if (ixoStatusIsError(status)) {
+        ixoLogStatus(ixo, selector, status);
+        return IXO_ERR_INSTRUCTION;
+    }
+    if (rc != IXO_OK) return rc;
+    return refusedReply(reply) ? IXO_ERR_INSTRUCTION : IXO_OK;
+}
+
+// Sends a command and copies its reply (also a refusal's) into the caller's buffer.
 int32_t commandToBuffer(IXO* ixo, int32_t selector, const std::string& request, const char* body,
                         char* buffer, int32_t size) {
     buffer[0] = '\0';
     std::string reply;
-    const int32_t rc = sendRequest(ixo, selector, request, body, reply);
-    if (rc == IXO_OK) copyToBuffer(reply, buffer, size);
+    const int32_t rc = sendCommand(ixo, selector, request, body, reply);
+    copyToBuffer(reply, buffer, size);
     return rc;
 }
 
@@ -168,21 +201,29 @@ int32_t addToBuffer(IXO* ixo, const std::string& request, const char* body, char
                     int32_t size) {
     buffer[0] = '\0';
     std::string reply;
-    const int32_t rc = sendRequest(ixo, IXO_INDEX_PORT_SELECTOR, request, body, reply);
-    if (rc != IXO_OK) return rc;
+    const int32_t rc = sendCommand(ixo, IXO_INDEX_PORT_SELECTOR, request, body, reply);
     copyToBuffer(reply, buffer, size);
+    if (rc != IXO_OK) return rc;
     return reply.find("INDEXID") != std::string::npos ? IXO_OK : IXO_ERR_INSTRUCTION;
 }
 
-// Sends a command and hands its whole reply back (when reply is not null).
+// Sends a command and hands its whole reply back (when reply is not null), also the
+// reply of a refused command.
 int32_t commandToReply(IXO* ixo, int32_t selector, const std::string& request, const char* body,
                        char** reply) {
     if (reply) *reply = nullptr;
     std::string text;
-    const int32_t rc = sendRequest(ixo, selector, request, body, text);
-    if (rc != IXO_OK || !reply) return rc;
+    const int32_t rc = sendCommand(ixo, selector, request, body, text);
+    if (!reply || (rc != IXO_OK && text.empty())) return rc;
     *reply = memStrNDup(text.data(), text.size());
-    return *reply ? IXO_OK : IXO_ERR_MEMORY;
+    if (!*reply) return rc == IXO_OK ? IXO_ERR_MEMORY : rc;
+    return rc;
+}
+
+// The handle's user parameters: every index command carries them, so that a server
+// that takes index commands only from a known user accepts them.
+std::string user(const IXO* ixo) {
+    return ixo_query::userParameters(*ixo);
 }
 
 bool allUserParameters(const IXO& ixo) {
@@ -202,7 +243,8 @@ int32_t changeTerms(IXO* ixo, const IxoTermChange* changes, int32_t count, char 
     }
     try {
         const std::string body = termsBody(changes, count, sign);
-        return commandToReply(ixo, IXO_INDEX_PORT_SELECTOR, "/IXOUPDATE", body.c_str(), reply);
+        return commandToReply(ixo, IXO_INDEX_PORT_SELECTOR, "/IXOUPDATE" + user(ixo), body.c_str(),
+                              reply);
     } catch (...) {
         return IXO_ERR_MEMORY;
     }
@@ -216,8 +258,8 @@ SAPIOLUX_EXPORT int32_t ixoIndexDocument(IXO* ixo, const char* location, const c
                                          char* reply, int32_t replySize) {
     if (anyNull({ixo, location}) || badBuffer(reply, replySize)) return IXO_ERR_PARAMETER;
     try {
-        return addToBuffer(ixo, addRequest(location, killDuplicates, nullptr), nullptr, reply,
-                           replySize);
+        return addToBuffer(ixo, addRequest(location, killDuplicates, nullptr) + user(ixo), nullptr,
+                           reply, replySize);
     } catch (...) {
         return IXO_ERR_MEMORY;
     }
@@ -230,8 +272,8 @@ SAPIOLUX_EXPORT int32_t ixoIndexDocumentIntoDatabase(IXO* ixo, const char* locat
         return IXO_ERR_PARAMETER;
     }
     try {
-        return addToBuffer(ixo, addRequest(location, killDuplicates, dbName), nullptr, reply,
-                           replySize);
+        return addToBuffer(ixo, addRequest(location, killDuplicates, dbName) + user(ixo), nullptr,
+                           reply, replySize);
     } catch (...) {
         return IXO_ERR_MEMORY;
     }
@@ -242,7 +284,7 @@ SAPIOLUX_EXPORT int32_t ixoIndexLocalBuffer(IXO* ixo, const char* idxText, const
     if (anyNull({ixo, idxText}) || badBuffer(reply, replySize)) return IXO_ERR_PARAMETER;
     try {
         const std::string body = addDataBody(idxText, extra);
-        return addToBuffer(ixo, "/IXOADDDATA? ", body.c_str(), reply, replySize);
+        return addToBuffer(ixo, "/IXOADDDATA? " + user(ixo), body.c_str(), reply, replySize);
     } catch (...) {
         return IXO_ERR_MEMORY;
     }
@@ -268,7 +310,8 @@ SAPIOLUX_EXPORT int32_t ixoLoadThesaurusFile(IXO* ixo, const char* location) {
     try {
         char reply[2048];
         const std::string request = std::string("/IXOADD?") + location +
-                                    "&KILLDUPLICATES=REFERENCE&IXODBNAME=" IXO_THESAURUS_DATABASE;
+                                    "&KILLDUPLICATES=REFERENCE&IXODBNAME=" IXO_THESAURUS_DATABASE +
+                                    user(ixo);
         return addToBuffer(ixo, request, nullptr, reply, sizeof reply);
     } catch (...) {
         return IXO_ERR_MEMORY;
@@ -286,7 +329,8 @@ SAPIOLUX_EXPORT int32_t ixoDeleteDocuments(IXO* ixo, int32_t mode, const char* t
     try {
         const std::string request = deleteRequest(mode, text);
         if (request.empty()) return IXO_ERR_PARAMETER;
-        return commandToBuffer(ixo, IXO_INDEX_PORT_SELECTOR, request, nullptr, reply, replySize);
+        return commandToBuffer(ixo, IXO_INDEX_PORT_SELECTOR, request + user(ixo), nullptr, reply,
+                               replySize);
     } catch (...) {
         return IXO_ERR_MEMORY;
     }
@@ -297,7 +341,8 @@ SAPIOLUX_EXPORT int32_t ixoCreateDatabase(IXO* ixo, const char* dbName, char* re
     if (!ixo || !hasText(dbName) || badBuffer(reply, replySize)) return IXO_ERR_PARAMETER;
     try {
         return commandToBuffer(ixo, IXO_INDEX_PORT_SELECTOR,
-                               std::string("/IXOCREATEDBASE?") + dbName, nullptr, reply, replySize);
+                               std::string("/IXOCREATEDBASE?") + dbName + user(ixo), nullptr, reply,
+                               replySize);
     } catch (...) {
         return IXO_ERR_MEMORY;
     }
@@ -309,7 +354,8 @@ SAPIOLUX_EXPORT int32_t ixoReplaceFields(IXO* ixo, const IxoFieldChange* changes
     if (anyNull({ixo, changes}) || count < 1) return IXO_ERR_PARAMETER;
     try {
         const std::string body = replaceBody(changes, count);
-        return commandToReply(ixo, IXO_INDEX_PORT_SELECTOR, "/IXOREPLACE", body.c_str(), reply);
+        return commandToReply(ixo, IXO_INDEX_PORT_SELECTOR, "/IXOREPLACE" + user(ixo), body.c_str(),
+                              reply);
     } catch (...) {
         return IXO_ERR_MEMORY;
     }
@@ -330,7 +376,8 @@ SAPIOLUX_EXPORT int32_t ixoFinishedIndex(IXO* ixo, char** reply) {
     if (!ixo) return IXO_ERR_PARAMETER;
     if (allUserParameters(*ixo)) return IXO_ERR_NOT_IMPL;
     try {
-        return commandToReply(ixo, IXO_INDEX_PORT_SELECTOR, "/IXOFINISHEDINDEX", nullptr, reply);
+        return commandToReply(ixo, IXO_INDEX_PORT_SELECTOR, "/IXOFINISHEDINDEX" + user(ixo),
+                              nullptr, reply);
     } catch (...) {
         return IXO_ERR_MEMORY;
     }
@@ -347,7 +394,7 @@ SAPIOLUX_EXPORT int32_t ixoMerge(IXO* ixo, const char* text, char** reply) {
                        "&group=" + field(ixo->group, sizeof ixo->group) +
                        "&domain=" + field(ixo->domain, sizeof ixo->domain);
         } else {
-            request += '\n';
+            request += user(ixo) + '\n';
         }
         return commandToReply(ixo, IXO_INDEX_PORT_SELECTOR, request, nullptr, reply);
     } catch (...) {
@@ -380,8 +427,9 @@ SAPIOLUX_EXPORT int32_t ixoInitial(IXO* ixo, char* reply, int32_t replySize) {
 SAPIOLUX_EXPORT int32_t ixoBackup(IXO* ixo, const char* text, char* reply, int32_t replySize) {
     if (anyNull({ixo, text}) || badBuffer(reply, replySize)) return IXO_ERR_PARAMETER;
     try {
-        return commandToBuffer(ixo, IXO_INDEX_PORT_SELECTOR, std::string("/IXOBACKUP?") + text,
-                               nullptr, reply, replySize);
+        return commandToBuffer(ixo, IXO_INDEX_PORT_SELECTOR,
+                               std::string("/IXOBACKUP?") + text + user(ixo), nullptr, reply,
+                               replySize);
     } catch (...) {
         return IXO_ERR_MEMORY;
     }
@@ -391,8 +439,9 @@ SAPIOLUX_EXPORT int32_t ixoRestoreFromBackup(IXO* ixo, const char* text, char* r
                                              int32_t replySize) {
     if (anyNull({ixo, text}) || badBuffer(reply, replySize)) return IXO_ERR_PARAMETER;
     try {
-        return commandToBuffer(ixo, IXO_INDEX_PORT_SELECTOR, std::string("/IXOINITIAL?") + text,
-                               nullptr, reply, replySize);
+        return commandToBuffer(ixo, IXO_INDEX_PORT_SELECTOR,
+                               std::string("/IXOINITIAL?") + text + user(ixo), nullptr, reply,
+                               replySize);
     } catch (...) {
         return IXO_ERR_MEMORY;
     }

@@ -369,15 +369,26 @@ int32_t parseInto(IxoQueryResult* result, char* reply, int32_t fullForm) {
     return rc == IXO_ERR_PARAMETER ? IXO_OK : rc;
 }
 
+// The integer after the first "totalhits=" of a reply; 0 when there is none.
+int32_t totalFromText(const char* text) {
+    const char* at = std::strstr(text, "totalhits=");
+    return at ? readInteger(std::string_view(at + 10)) : 0;
+}
+
 // Sends a request and parses its reply, reduced to the short form unless fullForm is 1.
+// When total is not null it gets the reply's "totalhits=" count, read before the short
+// form drops that line.
 int32_t requestToStructure(IXO* ixo, const std::string& request, int32_t fullForm,
-                           IxoQueryResult* result) {
+                           IxoQueryResult* result, int32_t* total = nullptr) {
     if (request.empty()) return IXO_ERR_MEMORY;
     char* reply = nullptr;
     const int32_t rc = fetchThroughCache(ixo, request, &reply);
     if (rc != IXO_OK) return rc;
+    const int32_t found = total ? totalFromText(reply) : 0;
     if (fullForm != 1) ixoSimpleOutputFilterText(reply);
-    return parseInto(result, reply, fullForm);
+    const int32_t parsed = parseInto(result, reply, fullForm);
+    if (parsed == IXO_OK && total) *total = found;
+    return parsed;
 }
 
 int32_t requestToFile(IXO* ixo, const std::string& request, int32_t filter, const char* fileName) {
@@ -398,17 +409,6 @@ int32_t requestToBuffer(IXO* ixo, const std::string& request, int32_t filter, ch
 
 bool anyNull(std::initializer_list<const void*> pointers) {
     return std::any_of(pointers.begin(), pointers.end(), [](const void* p) { return !p; });
-}
-
-// The integer after "totalhits" in a parsed reply (whose '=' may have been zeroed).
-int32_t totalFromResult(const IxoQueryResult& result) {
-    if (!result.text || result.textLength <= 0) return 0;
-    std::string_view text(result.text, static_cast<size_t>(result.textLength));
-    size_t at = text.find("totalhits");
-    if (at == std::string_view::npos) return 0;
-    size_t i = at + 9;
-    if (i < text.size() && (text[i] == '=' || text[i] == '\0')) ++i;
-    return readInteger(text.substr(i));
 }
 
 // The query text of a batch: the restricting documents and the page's start.
@@ -595,12 +595,13 @@ SAPIOLUX_EXPORT int32_t ixoDoBatchSuggestToStructure(
     emptyResult(result);
     if (anyNull({ixo, text, result}) || (docCount > 0 && !onlyDocs)) return IXO_ERR_PARAMETER;
     try {
+        if (anyNull({fields, fieldBool, databases, dates})) return IXO_ERR_PARAMETER;
         const std::string query = batchText(text, start, onlyDocs, docCount, wantTotal);
-        const int32_t rc = ixoSuggestMoreToStructure(ixo, useUrl, query.c_str(), fields, fieldBool,
-                                                     databases, dates, batchResults(start, count),
-                                                     docNumber, withSummary, 1, result);
-        if (rc == IXO_OK && total) *total = totalFromResult(*result);
-        return rc;
+        return sendSuggestMore(ixo, useUrl, query.c_str(), fields, fieldBool, databases, dates,
+                               batchResults(start, count), docNumber, withSummary, 1,
+                               [&](const std::string& request) {
+                                   return requestToStructure(ixo, request, 1, result, total);
+                               });
     } catch (...) {
         return IXO_ERR_MEMORY;
     }
@@ -617,12 +618,14 @@ SAPIOLUX_EXPORT int32_t ixoDoBatchQueryToStructure(
         return IXO_ERR_PARAMETER;
     }
     try {
+        if (anyNull({fields, fieldBool, databases, dates})) return IXO_ERR_PARAMETER;
         const std::string query = batchText(queryText, start, onlyDocs, docCount, wantTotal);
-        const int32_t rc = ixoDoQueryToStructure(ixo, method, query.c_str(), fields, fieldBool,
-                                                 databases, dates, batchResults(start, count),
-                                                 fullForm, docNumber, withSummary, result);
-        if (rc == IXO_OK && total) *total = totalFromResult(*result);
-        return rc;
+        // The total is read from the reply before the short form drops its line.
+        return sendQuery(ixo, method, query.c_str(), fields, fieldBool, databases, dates,
+                         batchResults(start, count), docNumber, withSummary,
+                         [&](const std::string& request) {
+                             return requestToStructure(ixo, request, fullForm, result, total);
+                         });
     } catch (...) {
         return IXO_ERR_MEMORY;
     }

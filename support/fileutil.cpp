@@ -171,6 +171,13 @@ int fileCopy(const char* source, const char* target, const char* mode) {
 
     FilePtr in = openFile(source, "rb");
     if (!in) return 0;
+    // Copying a file onto itself (by the same name, another name, a hard or a symbolic
+    // link) would empty it in "w" mode and never end in "a" mode: refused before the
+    // target is opened.
+    struct stat from {};
+    struct stat to {};
+    if (fstat(fileno(in.get()), &from) != 0) return 0;
+    if (stat(target, &to) == 0 && to.st_dev == from.st_dev && to.st_ino == from.st_ino) return 0;
     FilePtr out = openFile(target, targetMode.c_str());
     if (!out) return 0;
 

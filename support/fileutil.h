@@ -37,7 +37,9 @@ SAPIOLUX_EXPORT int fileWriteWhole(const char* fileName, const void* bytes, int6
 
 /* Copies source to target opened with mode, which must contain 'w' or 'a' ('b' is
  * added when missing). 1 when the whole source was read and written (an empty source
- * included), else 0. */
+ * included), else 0. A target that is the source itself (same device and inode: the
+ * same name, a hard link or a symbolic link to it) is refused with 0 and left as it
+ * is. */
 SAPIOLUX_EXPORT int fileCopy(const char* source, const char* target, const char* mode);
 
 /* Makes the file's modification time now without changing its content; a missing file

@@ -81,10 +81,104 @@ int32_t pendingError(int32_t sock) {
     return err;
 }
 
+int timeoutMs(int32_t seconds);
+
+// Bytes that must never appear raw in a request line or header value.
+bool isLineBreaking(unsigned char c) {
+    return c <= 0x20 || c == 0x7F;
+}
+
+bool hasLineBreaking(const char* text) {
+    for (const char* p = text; *p; ++p)
+        if (isLineBreaking(static_cast<unsigned char>(*p))) return true;
+    return false;
+}
+
+// How the receive loop ended.
+enum class Received { Data, Nothing, TooLarge, NoMemory };
+
+// The receive loop of sockReceiveAll. maxLength > 0 stops once that many bytes arrived
+// (the data so far is kept); hardLimit > 0 gives up with TooLarge as soon as more than
+// hardLimit bytes arrived. The buffer grows by half of what it holds, never past
+// hardLimit + 1, so a long response costs few reallocations without reserving twice its
+// size. On Data and Nothing, *buffer (zero-terminated) and *length are set.
+Received receiveInto(int32_t sock, int32_t timeout, bool stopAtLineFeed, int32_t maxLength,
+                     int32_t hardLimit, char** buffer, int32_t* length) {
+    *buffer = nullptr;
+    *length = 0;
+    int64_t capacity = kChunk + 1;
+    char* data = static_cast<char*>(memAlloc(static_cast<size_t>(capacity)));
+    if (data == nullptr) return Received::NoMemory;
+    int64_t used = 0;
+    bool gotSomething = false;
+    time_t lastData = time(nullptr);
+    char chunk[kChunk];
+    const int64_t ceiling = hardLimit > 0 ? static_cast<int64_t>(hardLimit) + 1 : 0x7fffffff;
+    for (;;) {
+        short revents = 0;
+        int n = waitSocket(sock, POLLIN | POLLPRI, timeoutMs(timeout) + 1, &revents);
+        if (n <= 0) break;
+        if (revents & POLLNVAL) break;
+        if ((revents & POLLERR) && !(revents & POLLIN)) {
+            int32_t err = pendingError(sock);
+            if (err != EWOULDBLOCK && err != EAGAIN) break;
+        }
+        ssize_t got = recv(sock, chunk, sizeof chunk, 0);
+        if (got == 0) {
+            gotSomething = true;  // a clean close
+            break;
+        }
+        if (got < 0) {
+            if (errno == EWOULDBLOCK || errno == EAGAIN || errno == EINTR) {
+                if (time(nullptr) - lastData >= static_cast<time_t>(timeout) + 1) break;
+                continue;
+            }
+            break;
+        }
+        const int64_t g = got;
+        if (hardLimit > 0 && used + g > hardLimit) {
+            memFree(data);
+            return Received::TooLarge;
+        }
+        if (used + g + 1 > capacity) {
+            int64_t wanted = std::max(used + g + 1, capacity + capacity / 2);
+            wanted = std::min<int64_t>(wanted, std::max(ceiling, used + g + 1));
+            if (wanted > 0x7fffffff) {
+                memFree(data);
+                return Received::NoMemory;
+            }
+            char* grown = static_cast<char*>(memRealloc(data, static_cast<size_t>(wanted)));
+            if (grown == nullptr) {
+                memFree(data);
+                return Received::NoMemory;
+            }
+            data = grown;
+            capacity = wanted;
+        }
+        std::memcpy(data + used, chunk, static_cast<size_t>(g));
+        used += g;
+        data[used] = '\0';
+        gotSomething = true;
+        lastData = time(nullptr);
+        if (stopAtLineFeed && std::memchr(chunk, '\n', static_cast<size_t>(g)) != nullptr) break;
+        if (maxLength > 0 && used >= maxLength) break;
+    }
+    data[used] = '\0';
+    *buffer = data;
+    *length = static_cast<int32_t>(used);
+    return gotSomething ? Received::Data : Received::Nothing;
+}
+
 int timeoutMs(int32_t seconds) {
     long long ms = static_cast<long long>(std::max<int32_t>(seconds, 0)) * 1000;
     return static_cast<int>(std::min<long long>(ms, 0x7fffffff - 1000));
 }
+
+// httpSplitResponse over a received buffer that it takes over: the body is moved to
+// the front of that buffer, which is then trimmed to the body and its spare bytes, so
+// a long response is never held twice. On failure the buffer is released.
+int32_t splitInPlace(char* response, int32_t length, int32_t* statusCode, char** headers,
+                     char** body, int32_t* bodyLength);
 
 }  // namespace
 
@@ -98,6 +192,7 @@ int32_t httpRequestCreate(HttpRequest** request) {
     copyField(r->version, sizeof r->version, "HTTP/1.0");
     r->timeout = 60;
     r->secondTimeout = 600;
+    r->maxResponseBytes = HTTP_DEFAULT_MAX_RESPONSE;
     *request = r;
     return 0;
 }
@@ -114,14 +209,14 @@ int32_t httpRequestDestroy(HttpRequest** request) {
 }
 
 int32_t httpRequestSetHost(HttpRequest* request, const char* host, int32_t port) {
-    if (request == nullptr || isEmpty(host)) return -2;
+    if (request == nullptr || isEmpty(host) || hasLineBreaking(host)) return -2;
     copyField(request->host, sizeof request->host, host);
     request->port = port;
     return 0;
 }
 
 int32_t httpRequestSetMethod(HttpRequest* request, const char* method) {
-    if (request == nullptr || isEmpty(method)) return -2;
+    if (request == nullptr || isEmpty(method) || hasLineBreaking(method)) return -2;
     copyField(request->method, sizeof request->method, method);
     return 0;
 }
@@ -150,7 +245,7 @@ int32_t httpRequestSetPostData(HttpRequest* request, const char* body) {
 
 int32_t httpRequestSetProxy(HttpRequest* request, const char* proxyHost, int32_t proxyPort,
                             const char* user, const char* password) {
-    if (request == nullptr || isEmpty(proxyHost)) return -2;
+    if (request == nullptr || isEmpty(proxyHost) || hasLineBreaking(proxyHost)) return -2;
     copyField(request->proxyHost, sizeof request->proxyHost, proxyHost);
     request->proxyPort = proxyPort;
     request->useInet = isSpecialProxy(request->proxyHost) ? 1 : 0;
@@ -172,22 +267,55 @@ int32_t httpRequestSetTimeouts(HttpRequest* request, int32_t timeout, int32_t se
     return 0;
 }
 
+int32_t httpRequestSetMaxResponse(HttpRequest* request, int32_t maxBytes) {
+    if (request == nullptr || maxBytes < 1) return -2;
+    request->maxResponseBytes = maxBytes;
+    return 0;
+}
+
+char* httpEncodeRequestTarget(const char* url) {
+    if (url == nullptr) return nullptr;
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char* p = url; *p; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (isLineBreaking(c)) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return memStrNDup(out.data(), out.size());
+}
+
 char* httpRequestBuildText(const HttpRequest* request, int32_t* length) {
     if (length) *length = 0;
     if (request == nullptr || request->host[0] == '\0' || request->port == 0 ||
         isEmpty(request->url))
         return nullptr;
+    // Fields filled by hand, past the setters, must not break the request line either.
+    if (hasLineBreaking(request->host) || hasLineBreaking(request->method) ||
+        hasLineBreaking(request->version) || hasLineBreaking(request->proxyHost))
+        return nullptr;
+    char* target = httpEncodeRequestTarget(request->url);
+    if (target == nullptr) return nullptr;
     DynString* text = dynStringCreateWithCapacity(1024, nullptr);
-    if (text == nullptr) return nullptr;
+    if (text == nullptr) {
+        memFree(target);
+        return nullptr;
+    }
     int rc = 0;
     // Through any proxy (the special names too) the request line carries the absolute URL.
-    if (!startsWithCaseBlind(request->url, "HTTP://") && request->proxyHost[0] != '\0')
+    if (!startsWithCaseBlind(target, "HTTP://") && request->proxyHost[0] != '\0')
         rc |= dynStringAppendFormatted(text, "%s %s%s:%ld%s %s\r\n", request->method, "http://",
-                                       request->host, static_cast<long>(request->port),
-                                       request->url, request->version);
-    else
-        rc |= dynStringAppendFormatted(text, "%s %s %s\r\n", request->method, request->url,
+                                       request->host, static_cast<long>(request->port), target,
                                        request->version);
+    else
+        rc |= dynStringAppendFormatted(text, "%s %s %s\r\n", request->method, target,
+                                       request->version);
+    memFree(target);
     rc |= dynStringAppend(text, "Pragma: No-Cache\r\n");
     if (!isEmpty(request->proxyUser)) {
         std::string credentials = std::string(request->proxyUser) + ":";
@@ -415,63 +543,8 @@ int32_t sockReceiveAll(int32_t sock, char** buffer, int32_t* length, int32_t tim
     *buffer = nullptr;
     *length = 0;
     if (sock < 0) return -1;
-    int32_t capacity = kChunk + 1;
-    char* data = static_cast<char*>(memAlloc(static_cast<size_t>(capacity)));
-    if (data == nullptr) return -1;
-    int32_t used = 0;
-    bool gotSomething = false;
-    time_t lastData = time(nullptr);
-    char chunk[kChunk];
-    for (;;) {
-        short revents = 0;
-        int n = waitSocket(sock, POLLIN | POLLPRI, timeoutMs(timeout) + 1, &revents);
-        if (n <= 0) break;
-        if (revents & POLLNVAL) break;
-        if ((revents & POLLERR) && !(revents & POLLIN)) {
-            int32_t err = pendingError(sock);
-            if (err != EWOULDBLOCK && err != EAGAIN) break;
-        }
-        ssize_t got = recv(sock, chunk, sizeof chunk, 0);
-        if (got == 0) {
-            gotSomething = true;  // a clean close
-            break;
-        }
-        if (got < 0) {
-            if (errno == EWOULDBLOCK || errno == EAGAIN || errno == EINTR) {
-                if (time(nullptr) - lastData >= static_cast<time_t>(timeout) + 1) break;
-                continue;
-            }
-            break;
-        }
-        int32_t g = static_cast<int32_t>(got);
-        if (used + g + 1 > capacity) {
-            // Double the new total so a long response costs few reallocations.
-            long long wanted = (static_cast<long long>(used) + g + 1) * 2;
-            if (wanted > 0x7fffffff) wanted = static_cast<long long>(used) + g + 1;
-            if (wanted > 0x7fffffff) {
-                memFree(data);
-                return -1;
-            }
-            char* grown = static_cast<char*>(memRealloc(data, static_cast<size_t>(wanted)));
-            if (grown == nullptr) {
-                memFree(data);
-                return -1;
-            }
-            data = grown;
-            capacity = static_cast<int32_t>(wanted);
-        }
-        std::memcpy(data + used, chunk, static_cast<size_t>(g));
-        used += g;
-        data[used] = '\0';
-        gotSomething = true;
-        lastData = time(nullptr);
-        if (stopAtLineFeed && std::memchr(chunk, '\n', static_cast<size_t>(g)) != nullptr) break;
-        if (maxLength > 0 && used >= maxLength) break;
-    }
-    data[used] = '\0';
-    *buffer = data;
-    *length = used;
-    return gotSomething ? 0 : -1;
+    Received r = receiveInto(sock, timeout, stopAtLineFeed != 0, maxLength, 0, buffer, length);
+    return r == Received::Data ? 0 : -1;
 }
 
 void sockClose(int32_t* sock) {
@@ -519,18 +592,73 @@ int32_t httpRequestSend(HttpRequest* request, int32_t* statusCode, char** header
         target = request->proxyHost;
         if (request->proxyPort >= 1) targetPort = request->proxyPort;
     }
+    const int32_t limit =
+        request->maxResponseBytes > 0 ? request->maxResponseBytes : HTTP_DEFAULT_MAX_RESPONSE;
     char* response = nullptr;
     int32_t responseLength = 0;
-    int32_t rc = sockExchange(target, targetPort, text, textLength, &response, &responseLength,
-                              request->timeout, request->secondTimeout);
+    int32_t rc = -1;
+    int32_t sock = sockOpen(SOCK_NONBLOCKING | SOCK_KEEPALIVE | SOCK_DONTLINGER | SOCK_REUSEADDR);
+    if (sock >= 0) {
+        rc = sockConnect(sock, target, targetPort);
+        if (rc == 0) rc = sockSendAll(sock, text, textLength, request->timeout);
+        if (rc == 0) {
+            Received r =
+                receiveInto(sock, request->timeout, false, 0, limit, &response, &responseLength);
+            rc = r == Received::Data ? 0 : r == Received::TooLarge ? HTTP_ERR_TOO_LARGE : -1;
+        }
+        sockClose(&sock);
+    }
     memFree(text);
     if (rc != 0) {
         if (response) memFree(response);
-        return -1;
+        return rc == HTTP_ERR_TOO_LARGE ? HTTP_ERR_TOO_LARGE : -1;
     }
-    rc = httpSplitResponse(response, responseLength, statusCode, headers, body, bodyLength);
-    memFree(response);
+    rc = splitInPlace(response, responseLength, statusCode, headers, body, bodyLength);
     return rc == 0 ? 0 : -1;
 }
 
 }  // extern "C"
+
+namespace {
+
+int32_t splitInPlace(char* response, int32_t length, int32_t* statusCode, char** headers,
+                     char** body, int32_t* bodyLength) {
+    const std::size_t total = length > 0 ? static_cast<std::size_t>(length) : 0;
+    const std::size_t lf = total ? findBytes(response, total, "\n\n") : std::string_view::npos;
+    const std::size_t crlf =
+        total ? findBytes(response, total, "\r\n\r\n") : std::string_view::npos;
+    std::size_t headerLength = 0;
+    if (lf != std::string_view::npos && (crlf == std::string_view::npos || crlf > lf))
+        headerLength = lf + 2;
+    else if (crlf != std::string_view::npos)
+        headerLength = crlf + 4;
+    const std::size_t bodyBytes = total - headerLength;
+    char* headerCopy = nullptr;
+    if (headers != nullptr) {
+        headerCopy = static_cast<char*>(memAlloc(headerLength + 1));
+        if (headerCopy == nullptr) {
+            memFree(response);
+            return -1;
+        }
+        if (headerLength) std::memcpy(headerCopy, response, headerLength);
+    }
+    if (statusCode) httpReadStatusCode(response, length, statusCode);
+    if (headerLength) std::memmove(response, response + headerLength, bodyBytes);
+    // The receive buffer holds at least total + 1 bytes; the body needs bodyBytes + 20.
+    char* trimmed = static_cast<char*>(memRealloc(response, bodyBytes + kBodySpare));
+    if (trimmed == nullptr) {
+        memFree(response);
+        if (headerCopy) memFree(headerCopy);
+        return -1;
+    }
+    std::memset(trimmed + bodyBytes, 0, kBodySpare);
+    if (headers) *headers = headerCopy;
+    if (body)
+        *body = trimmed;
+    else
+        memFree(trimmed);
+    if (bodyLength) *bodyLength = static_cast<int32_t>(bodyBytes);
+    return 0;
+}
+
+}  // namespace

@@ -37,18 +37,30 @@ typedef struct HttpRequest {
     int32_t useInet;                 /* set for the special proxy names */
     int32_t timeout;                 /* send/receive wait in seconds (60) */
     int32_t secondTimeout;           /* carried to the socket layer, unused there (600) */
+    int32_t maxResponseBytes;        /* largest response taken (HTTP_DEFAULT_MAX_RESPONSE) */
 } HttpRequest;
+
+/* The largest response (status line, headers and body) an exchange takes unless
+ * httpRequestSetMaxResponse says otherwise: 256 MB. */
+#define HTTP_DEFAULT_MAX_RESPONSE (256 * 1024 * 1024)
+
+/* httpRequestSend's result when the response grew past the request's maximum. */
+#define HTTP_ERR_TOO_LARGE (-3)
 
 /* Setters: 0, or -2 for a null request or a null/empty required text (nothing
  * changes then). */
 SAPIOLUX_EXPORT int32_t httpRequestCreate(HttpRequest** request);
 SAPIOLUX_EXPORT int32_t httpRequestDestroy(HttpRequest** request);
-/* Copies at most 511 characters. */
+/* Copies at most 511 characters. A host holding a blank or a control character is
+ * refused (-2), as it would end up in the request line through a proxy. */
 SAPIOLUX_EXPORT int32_t httpRequestSetHost(HttpRequest* request, const char* host, int32_t port);
-/* Copies at most 255 characters. */
+/* Copies at most 255 characters; a method holding a blank or control character is
+ * refused (-2). */
 SAPIOLUX_EXPORT int32_t httpRequestSetMethod(HttpRequest* request, const char* method);
 /* A leading "GET " is skipped and the copy ends before the first " HTTP/1.", so a
- * whole request line may be passed. */
+ * whole request line may be passed. Blanks and control characters left in the URL are
+ * sent percent-encoded ("%20", "%0D", ...), so the request line never carries them
+ * raw and a URL cannot add header lines. */
 SAPIOLUX_EXPORT int32_t httpRequestSetUrl(HttpRequest* request, const char* url);
 SAPIOLUX_EXPORT int32_t httpRequestSetPostData(HttpRequest* request, const char* body);
 /* The host is required; user and password are kept only when not empty. */
@@ -58,6 +70,14 @@ SAPIOLUX_EXPORT int32_t httpRequestSetProxy(HttpRequest* request, const char* pr
 /* Both must be at least 1. */
 SAPIOLUX_EXPORT int32_t httpRequestSetTimeouts(HttpRequest* request, int32_t timeout,
                                                int32_t secondTimeout);
+/* The largest response in bytes that httpRequestSend takes (at least 1); a longer one
+ * ends the exchange with HTTP_ERR_TOO_LARGE. */
+SAPIOLUX_EXPORT int32_t httpRequestSetMaxResponse(HttpRequest* request, int32_t maxBytes);
+
+/* The URL as the request line carries it: every blank, control character (below
+ * 0x20) and DEL percent-encoded with two upper-case hexadecimal digits, all other
+ * bytes unchanged. Owned by the caller; null for null input or when memory ran out. */
+SAPIOLUX_EXPORT char* httpEncodeRequestTarget(const char* url);
 
 /* The request text exactly as it goes on the wire (owned by the caller), null when
  * the request is incomplete (no host, port 0 or no URL). *length gets its size. */
@@ -66,8 +86,11 @@ SAPIOLUX_EXPORT char* httpRequestBuildText(const HttpRequest* request, int32_t* 
 /* Performs the exchange. On 0, *body (owned, zero-terminated, 20 spare bytes) and
  * *bodyLength hold the body, *headers (when asked for) the header text with its blank
  * line, and *statusCode the status (unchanged when the response has no "HTTP/").
- * When the request is incomplete nothing is sent and 0 comes back with no body.
- * -1 when the transport failed; nothing is handed back then. */
+ * An error status (404, 500, ...) is not a transport failure: it comes back with 0
+ * and the caller decides. When the request is incomplete nothing is sent and 0 comes
+ * back with no body. -1 when the transport failed, HTTP_ERR_TOO_LARGE when the
+ * response grew past the request's maximum; nothing is handed back then. The body is
+ * split off the received bytes in place, so a long response is held about once. */
 SAPIOLUX_EXPORT int32_t httpRequestSend(HttpRequest* request, int32_t* statusCode, char** headers,
                                         char** body, int32_t* bodyLength);
 

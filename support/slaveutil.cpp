@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,11 +35,36 @@ using Clock = std::chrono::steady_clock;
 // Every master after the first in one process gets a serial number in its names.
 std::atomic<unsigned> masterSerial{0};
 
+// Sixteen hexadecimal digits from the system's random source; empty when it fails.
+std::string randomToken() {
+    unsigned char bytes[8];
+    size_t got = 0;
+    while (got < sizeof bytes) {
+        ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return {};
+        }
+        got += static_cast<size_t>(n);
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char b : bytes) {
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    }
+    return out;
+}
+
+// The process id, a serial number for every master after the first in one process, and
+// a random part, so that no other program can guess the names ahead of time.
 std::string processNumber() {
     unsigned serial = masterSerial.fetch_add(1);
     std::string number = std::to_string(static_cast<unsigned>(getpid()));
     if (serial > 0) number += "_" + std::to_string(serial);
-    return number;
+    std::string token = randomToken();
+    if (token.empty()) return {};
+    return number + "." + token;
 }
 
 // The semaphore behind an event name: "/sx." and the name with its path separators
@@ -151,8 +177,10 @@ bool startSlave(SlaveProcess* s) {
     return true;
 }
 
+// Creates the map file: a new file only (never one that exists, never through a
+// symbolic link), readable and writable by this user alone.
 int openMapFile(const char* name) {
-    int fd = open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    int fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return -1;
     if (ftruncate(fd, SLAVE_VIEW_SIZE) != 0) {
         close(fd);
@@ -180,7 +208,12 @@ void releaseSlave(SlaveProcess* s) {
     if (s->mapFile >= 0) {
         close(s->mapFile);
         s->mapFile = -1;
-        if (s->mapFileName) removeFileWithRetries(s->mapFileName);
+        if (s->mapFileName) {
+            removeFileWithRetries(s->mapFileName);
+            // The private folder made for it goes too (it holds nothing else).
+            std::error_code ec;
+            fs::remove(fs::path(s->mapFileName).parent_path(), ec);
+        }
     }
     if (s->mapFileName) memFree(s->mapFileName);
     if (s->startEventName) memFree(s->startEventName);
@@ -206,10 +239,21 @@ bool fileNotEmpty(const char* name) {
     return any;
 }
 
+// A new folder only this user can enter, in the temporary folder ($TMPDIR or /tmp),
+// with an unpredictable name; empty when it cannot be made.
+std::string makePrivateFolder() {
+    std::error_code ec;
+    fs::path tmp = fs::temp_directory_path(ec);
+    if (ec) tmp = "/tmp";
+    std::string pattern = (tmp / "sapiolux-slave-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) return {};
+    return pattern;
+}
+
 bool createSlave(SlaveProcess* s, const char* baseName) {
     std::string base(baseName);
     std::string number = processNumber();
-    s->mapFileName = dupString(base + number + ".map");
+    if (number.empty()) return false;
     s->startEventName = dupString(base + number + ".start");
     s->finishEventName = dupString(base + number + ".finish");
     std::error_code ec;
@@ -219,21 +263,22 @@ bool createSlave(SlaveProcess* s, const char* baseName) {
     if (access(program.c_str(), X_OK) != 0) return false;
     s->programName = dupString(program);
     s->scratch = static_cast<char*>(memAlloc(SLAVE_SCRATCH_SIZE));
-    if (!s->mapFileName || !s->startEventName || !s->finishEventName || !s->programName ||
-        !s->scratch)
-        return false;
+    if (!s->startEventName || !s->finishEventName || !s->programName || !s->scratch) return false;
 
+    // The map file lives in a private folder of its own, never beside the program or
+    // at a fixed name where another user could have planted a link.
+    const std::string folder = makePrivateFolder();
+    if (folder.empty()) return false;
+    s->mapFileName = dupString(
+        (fs::path(folder) / (fs::path(base).filename().string() + number + ".map")).string());
+    if (!s->mapFileName) {
+        fs::remove(folder, ec);
+        return false;
+    }
     s->mapFile = openMapFile(s->mapFileName);
     if (s->mapFile < 0) {
-        // The program's folder may not be writable: use the temporary folder.
-        fs::path alt = fs::temp_directory_path(ec) / fs::path(s->mapFileName).filename();
-        if (ec) return false;
-        char* name = dupString(alt.string());
-        if (!name) return false;
-        memFree(s->mapFileName);
-        s->mapFileName = name;
-        s->mapFile = openMapFile(s->mapFileName);
-        if (s->mapFile < 0) return false;
+        fs::remove(folder, ec);
+        return false;
     }
     void* view = mmap(nullptr, SLAVE_VIEW_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, s->mapFile, 0);
     if (view == MAP_FAILED) return false;
@@ -333,7 +378,7 @@ int slaveChannelOpen(SlaveChannel* ch, int argc, char** argv) {
     std::memset(ch, 0, sizeof *ch);
     ch->mapFile = -1;
     if (argc < 4 || !argv || !argv[1] || !argv[2] || !argv[3]) return 0;
-    int fd = open(argv[1], O_RDWR | O_CLOEXEC);
+    int fd = open(argv[1], O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return 0;
     struct stat st {};
     if (fstat(fd, &st) != 0 || st.st_size < SLAVE_VIEW_SIZE) {
@@ -393,7 +438,7 @@ void slaveChannelClose(SlaveChannel* ch) {
 
 int slaveTouchHeartbeat(const char* fileName) {
     if (!fileName || !*fileName) return 0;
-    int fd = open(fileName, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    int fd = open(fileName, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return 0;
     int rc = futimens(fd, nullptr);
     close(fd);

@@ -7,7 +7,8 @@
  * events: the master signals "start", the slave signals "finish". The slave program
  * is started with three arguments: the map file name, the start event name and the
  * finish event name. All names carry the master's process id (and, for every master
- * after the first in one process, a serial number), so masters never collide.
+ * after the first in one process, a serial number) and a random part, so masters never
+ * collide and no other program can guess a name ahead of time.
  *
  * The master side is slaveCreate / slaveRunJob / slaveDestroy; a slave program uses
  * slaveChannelOpen / slaveChannelWaitJob / slaveChannelFinish / slaveChannelClose and
@@ -28,7 +29,7 @@ extern "C" {
 #define SLAVE_SCRATCH_SIZE 1024
 
 typedef struct SlaveProcess {
-    char* mapFileName;     /* base name + process number + ".map" */
+    char* mapFileName;     /* private folder / program name + process number + ".map" */
     char* startEventName;  /* base name + process number + ".start" */
     char* finishEventName; /* base name + process number + ".finish" */
     char* programName;     /* base name + ".exe", or the base name itself */
@@ -42,9 +43,10 @@ typedef struct SlaveProcess {
 
 /* Creates the shared file, the events and starts the slave program baseName + ".exe"
  * (or baseName when no such file exists). 1 and *slave set when everything was
- * created and the slave started; 0 otherwise (what was created is released). When the
- * map file cannot be created beside the program it is created in the temporary
- * folder. */
+ * created and the slave started; 0 otherwise (what was created is released). The map
+ * file is created new (never an existing file, never through a symbolic link, mode
+ * 0600) in a folder of its own that only this user can enter, made with an
+ * unpredictable name in the temporary folder; slaveDestroy removes both. */
 SAPIOLUX_EXPORT int slaveCreate(SlaveProcess** slave, const char* baseName);
 
 /* Runs one job: 1 when the slave signalled "finish" in time and the output file is

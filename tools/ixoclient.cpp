@@ -7,6 +7,11 @@
 // the sub-command, and a word that names none is taken as the PATH of the plain
 // request. New sub-commands are one row of kCommands; new options one row of
 // kOptions.
+//
+// The libraries speak Windows-1252; the command line speaks the locale's set. Texts
+// for the server (the PATH, query and suggestion words, document references, fields,
+// databases and dates) are converted from UTF-8 once as they are read, and the texts
+// of replies once as they are printed. File names pass unchanged.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +22,7 @@
 #include <vector>
 
 #include "ixo.h"
+#include "support/cp1252.h"
 #include "tools/reflist.h"
 
 namespace {
@@ -98,17 +104,17 @@ const std::vector<Option> kOptions = {
      [](Options& o, const char* v) { return readNumber(v, 0, 63, &o.method); }},
     {"--fields", "TEXT", "query, suggest: field restrictions (e.g. \"+fieldTITLE=x\")",
      [](Options& o, const char* v) {
-         o.fields = v;
+         o.fields = utf8ToCp1252(v);
          return true;
      }},
     {"--databases", "TEXT", "query, suggest: \"numbers=1,2\" or \"names=web\" (default all)",
      [](Options& o, const char* v) {
-         o.databases = v;
+         o.databases = utf8ToCp1252(v);
          return true;
      }},
     {"--dates", "TEXT", "query, suggest: \"from=N to=M\" in days back, or day/month/year",
      [](Options& o, const char* v) {
-         o.dates = v;
+         o.dates = utf8ToCp1252(v);
          return true;
      }},
     {"--config", "FILE",
@@ -142,7 +148,13 @@ struct Command {
     const char* arguments;
     const char* help;
     int (*run)(IXO& ixo, const Options& options);
+    bool fileArguments = false;  // the arguments name files and are not converted
 };
+
+// Prints Windows-1252 text in the locale's character set.
+void printText(const char* text) {
+    std::fputs(cp1252ToLocale(text ? text : "").c_str(), stdout);
+}
 
 int fail(int32_t code) {
     std::fprintf(stderr, "ixoclient: %s\n", ixoGetError(code));
@@ -171,7 +183,7 @@ int runRequest(IXO& ixo, const Options& options) {
         &ixo, options.index ? IXO_INDEX_PORT_SELECTOR : IXO_QUERY_PORT_SELECTOR,
         options.words[0].c_str(), body.empty() ? nullptr : body.c_str(), &reply);
     if (rc != IXO_OK) return fail(rc);
-    std::fputs(reply, stdout);
+    printText(reply);
     std::size_t length = std::strlen(reply);
     if (length > 0 && reply[length - 1] != '\n') std::fputc('\n', stdout);
     memFree(reply);
@@ -196,7 +208,8 @@ bool joinedWords(const Options& options, const char* joiner, std::string* out) {
 void printResult(const IxoQueryResult& result) {
     for (int32_t i = 0; i < result.hitCount; ++i) {
         const IxoResultRecord& record = result.records[i];
-        std::printf("%d\t%s\t%s\n", record.weight, record.title ? record.title : "",
+        std::printf("%d\t%s\t%s\n", record.weight,
+                    cp1252ToLocale(record.title ? record.title : "").c_str(),
                     record.name ? record.name : "");
     }
 }
@@ -236,14 +249,14 @@ int runProcess(IXO&, const Options& options) {
     char* query = nullptr;
     int32_t rc = ixoProcessContentToQuery(text.c_str(), &query);
     if (rc != IXO_OK) return fail(rc);
-    std::printf("%s\n", query);
+    std::printf("%s\n", cp1252ToLocale(query).c_str());
     memFree(query);
     return 0;
 }
 
 // Prints a reply text, ending it with a line feed.
 void printReply(const char* reply) {
-    std::fputs(reply, stdout);
+    printText(reply);
     std::size_t length = std::strlen(reply);
     if (length > 0 && reply[length - 1] != '\n') std::fputc('\n', stdout);
 }
@@ -264,7 +277,8 @@ int runIndex(IXO& ixo, const Options& options) {
                                        static_cast<int32_t>(reply.size()));
         if (rc != IXO_OK) {
             std::fprintf(stderr, "ixoclient: %s: %s\n", file.c_str(), ixoGetError(rc));
-            if (reply[0] != '\0') std::fprintf(stderr, "%s\n", reply.data());
+            if (reply[0] != '\0')
+                std::fprintf(stderr, "%s\n", cp1252ToLocale(reply.data()).c_str());
             return 1;
         }
         printReply(reply.data());
@@ -291,7 +305,10 @@ int runDelete(IXO& ixo, const Options& options) {
     std::vector<char> reply(4096);
     int32_t rc = ixoDeleteDocuments(&ixo, options.deleteMode, list.c_str(), reply.data(),
                                     static_cast<int32_t>(reply.size()));
-    if (rc != IXO_OK) return fail(rc);
+    if (rc != IXO_OK) {
+        if (reply[0] != '\0') std::fprintf(stderr, "%s\n", cp1252ToLocale(reply.data()).c_str());
+        return fail(rc);
+    }
     printReply(reply.data());
     return 0;
 }
@@ -301,9 +318,11 @@ int runInfo(IXO& ixo, const Options&) {
     IxoServerInfo* info = nullptr;
     int32_t rc = ixoGetInfoToStructure(&ixo, &info);
     if (rc != IXO_OK) return fail(rc);
-    auto text = [](const char* t) { return t ? t : "(none)"; };
-    std::printf("PRODUCT: %s\nVERSION: %s\nBUILD: %s\nDIRECTORY: %s\n", text(info->product),
-                text(info->version), text(info->build), text(info->directory));
+    // Each call gives a temporary that lives until the end of the printf using it.
+    auto text = [](const char* t) { return t ? cp1252ToLocale(t) : std::string("(none)"); };
+    std::printf("PRODUCT: %s\nVERSION: %s\nBUILD: %s\nDIRECTORY: %s\n", text(info->product).c_str(),
+                text(info->version).c_str(), text(info->build).c_str(),
+                text(info->directory).c_str());
     std::printf("DOCNUM: %d\nQUERYPORT: %d\nINDEXPORT: %d\nMAXDBASE: %d\nNUM_FIELDS: %d\n",
                 info->documentCount, info->queryPort, info->indexPort, info->maxDatabases,
                 info->numFields);
@@ -313,7 +332,7 @@ int runInfo(IXO& ixo, const Options&) {
     std::printf("STRIPLANGUAGE: %d\nCHARCONV: %d\nDATABASES: %d\n", info->stripLanguage,
                 info->charConversion, info->databaseCount);
     for (int32_t i = 0; i < info->databaseCount; ++i) {
-        std::printf("  %d\t%s", i, text(info->databaseNames[i]));
+        std::printf("  %d\t%s", i, text(info->databaseNames[i]).c_str());
         if (i < info->dbInfoCount)
             std::printf("\t%d\t%d", info->dbInfo[i].first, info->dbInfo[i].second);
         std::printf("\n");
@@ -333,7 +352,7 @@ int runTerms(IXO& ixo, const Options& options) {
         ixoGetTermsToStructure(&ixo, text.c_str(), options.num, 1, references ? 1 : 0, &list);
     if (rc != IXO_OK) return fail(rc);
     for (int32_t i = 0; i < list.count; ++i)
-        std::printf("%d\t%s\n", list.terms[i].weight, list.terms[i].term);
+        std::printf("%d\t%s\n", list.terms[i].weight, cp1252ToLocale(list.terms[i].term).c_str());
     ixoDestroyTermList(&list);
     return 0;
 }
@@ -348,7 +367,7 @@ int runContent(IXO& ixo, const Options& options) {
     int32_t rc = ixoGetContentToStructure(&ixo, options.words[0].c_str(), 1, &record);
     if (rc != IXO_OK) return fail(rc);
     auto line = [](const char* name, const char* value) {
-        if (value) std::printf("%s: %s\n", name, value);
+        if (value) std::printf("%s: %s\n", name, cp1252ToLocale(value).c_str());
     };
     line("REFERENCE", record->reference);
     line("TITLE", record->title);
@@ -358,8 +377,9 @@ int runContent(IXO& ixo, const Options& options) {
     line("DBNAME", record->dbname);
     line("FILENAME", record->filename);
     for (int32_t i = 0; i < record->fieldCount; ++i)
-        std::printf("FIELD %s: %s\n", record->fieldNames[i], record->fieldValues[i]);
-    if (record->content) std::printf("\n%s\n", record->content);
+        std::printf("FIELD %s: %s\n", cp1252ToLocale(record->fieldNames[i]).c_str(),
+                    cp1252ToLocale(record->fieldValues[i]).c_str());
+    if (record->content) std::printf("\n%s\n", cp1252ToLocale(record->content).c_str());
     ixoDestroyContentRecord(record);
     return 0;
 }
@@ -380,7 +400,8 @@ const std::vector<Command> kCommands = {
      runSuggest},
     {"process", "TEXT...", "print the query terms made of free text (no server needed)",
      runProcess},
-    {"index", "FILE.idx...", "post IDX files to the index port and print the replies", runIndex},
+    {"index", "FILE.idx...", "post IDX files to the index port and print the replies", runIndex,
+     true},
     {"delete", "--refs|--ids X...", "delete documents by reference (--refs) or number (--ids)",
      runDelete},
     {"info", "", "print the server's information record", runInfo},
@@ -463,6 +484,9 @@ int main(int argc, char** argv) {
             options.words.erase(options.words.begin());
             break;
         }
+
+    if (!command->fileArguments)
+        for (auto& word : options.words) word = utf8ToCp1252(word);
 
     IXO ixo{};
     int32_t rc =

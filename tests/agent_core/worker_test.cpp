@@ -382,3 +382,39 @@ TEST_F(WorkerTest, SapioluxSuggestEndToEnd) {
     GTEST_SKIP() << "sapiolux-suggest is not built";
 #endif
 }
+
+// Windows-1252 titles reach a UTF-8 terminal as UTF-8 (UTF-8 input text is converted
+// too, but the query builder splits words at every accented letter either way).
+TEST_F(WorkerTest, SapioluxSuggestPrintsTitlesInTheLocalesSet) {
+#ifdef SUGGEST_BIN
+    ASSERT_TRUE(server->index(
+        "#IXOREFERENCE file:///docs/coffee.txt\n#IXOTITLE Caf\xE9 cr\xE8me for \x80 2\n"
+        "#IXOCONTENT\nThe barista pulls an espresso shot, steams the milk foam and grinds "
+        "the coffee beans in the grinder before the espresso.\n#IXOENDDOC\n"));
+    agent_test::ScopedHives hives(dir.path());
+    std::filesystem::path personal = dir.path() / "personal";
+    std::filesystem::create_directories(personal / "ixo");
+    testing_support::writeWholeFile((personal / "ixo" / "ixo.ini").string(),
+                                    "[SERVER]\nQUERYPORT=" + std::to_string(server->queryPort) +
+                                        "\nINDEXPORT=" + std::to_string(server->indexPort) + "\n");
+    {
+        CAppParameters s;
+        s.SetPersonalIxoPath(personal.string());
+        s.SetPersonalIxoExeFilePath("/nonexistent/ixoserver");
+    }
+    std::filesystem::create_directories(dir.path() / "agent");
+    testing_support::writeWholeFile(
+        dir.file("text.txt"),
+        "The barista \xE2\x80\x94 caf\xC3\xA9 owner \xE2\x80\x94 pulls an espresso, steams the "
+        "milk foam and grinds the coffee beans in the grinder.");
+    setenv("LC_ALL", "C.UTF-8", 1);
+    auto run = agent_test::runProgram(
+        SUGGEST_BIN, {"--dir", (dir.path() / "agent").string(), dir.file("text.txt")});
+    unsetenv("LC_ALL");
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_NE(run.out.find("%   Caf\xC3\xA9 cr\xC3\xA8me for \xE2\x82\xAC 2\n"), std::string::npos)
+        << run.out;
+#else
+    GTEST_SKIP() << "sapiolux-suggest is not built";
+#endif
+}

@@ -90,6 +90,29 @@ TEST(FileUtil, CopyAppendsOrReplacesAndReportsFailures) {
     }
 }
 
+// A copy onto the source itself, by name or through a hard or symbolic link, would
+// empty the file (or grow it without end): it is refused and the file keeps its bytes.
+TEST(FileUtil, CopyOntoItselfIsRefused) {
+    TempDir dir;
+    const std::string src = dir.file("src"), hard = dir.file("hard"), soft = dir.file("soft");
+    const std::string bytes = allByteValues(5000);
+    writeWholeFile(src, bytes);
+    fs::create_hard_link(src, hard);
+    fs::create_symlink(src, soft);
+    for (const std::string& target : {src, hard, soft, dir.file("./src")}) {
+        for (const char* mode : {"w", "wb", "a", "w+"}) {
+            SCOPED_TRACE(target + " " + mode);
+            EXPECT_EQ(fileCopy(src.c_str(), target.c_str(), mode), 0);
+            EXPECT_EQ(readWholeFile(src), bytes);
+        }
+    }
+    EXPECT_EQ(fileCopy(hard.c_str(), src.c_str(), "w"), 0);
+    EXPECT_EQ(readWholeFile(src), bytes);
+    // A copy of the same bytes under another inode is fine.
+    EXPECT_EQ(fileCopy(hard.c_str(), dir.file("copy").c_str(), "w"), 1);
+    EXPECT_EQ(readWholeFile(dir.file("copy")), bytes);
+}
+
 TEST(FileUtil, TouchExistsTimesDeleteMove) {
     TempDir dir;
     std::string name = dir.file("beat");

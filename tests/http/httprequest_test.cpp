@@ -218,6 +218,66 @@ TEST(HttpRequestSetters, RejectNullAndEmptyAndCutLongTexts) {
     EXPECT_EQ(x.request, nullptr);
 }
 
+// Blanks and control characters of a URL go out percent-encoded, so a URL cannot add
+// header lines; host, method and proxy names with them are refused.
+TEST(HttpRequestWire, RequestLineNeverCarriesRawBreaksOrBlanks) {
+    LoopbackServer server;
+    server.setReply(LoopbackServer::httpReply("pong"));
+    Exchange x;
+    httpRequestSetHost(x.request, "127.0.0.1", server.port());
+    httpRequestSetUrl(x.request, "/a b\r\nX-Injected: yes\r\n\x01\x7f\xe9%41");
+    ASSERT_EQ(x.send(), 0);
+    EXPECT_EQ(server.lastRequest(),
+              "GET /a%20b%0D%0AX-Injected:%20yes%0D%0A%01%7F\xe9%41 HTTP/1.0\r\n"
+              "Pragma: No-Cache\r\n\r\n");
+    // A whole request line may still be passed.
+    httpRequestSetUrl(x.request, "GET /x y HTTP/1.0");
+    int32_t length = 0;
+    char* text = httpRequestBuildText(x.request, &length);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::string(text, static_cast<size_t>(length)),
+              "GET /x%20y HTTP/1.0\r\nPragma: No-Cache\r\n\r\n");
+    memFree(text);
+
+    EXPECT_EQ(httpRequestSetHost(x.request, "h\r\nX: y", 80), -2);
+    EXPECT_EQ(httpRequestSetHost(x.request, "h y", 80), -2);
+    EXPECT_EQ(httpRequestSetMethod(x.request, "GET /evil HTTP/1.0\r\n"), -2);
+    EXPECT_EQ(httpRequestSetProxy(x.request, "p\n", 1, nullptr, nullptr), -2);
+    EXPECT_EQ(std::string(x.request->host), "127.0.0.1");
+    EXPECT_EQ(std::string(x.request->method), "GET");
+    // Fields written past the setters are checked when the text is built.
+    std::strcpy(x.request->version, "HTTP/1.0\r\nX: y");
+    EXPECT_EQ(httpRequestBuildText(x.request, &length), nullptr);
+}
+
+// A response past the request's maximum ends the exchange as a failure of its own;
+// one of exactly the maximum is taken.
+TEST(HttpRequestPeers, ResponsesPastTheMaximumFail) {
+    LoopbackServer server;
+    const std::string reply = LoopbackServer::httpReply(std::string(100000, 'x'));
+    server.setReply(reply);
+    const int32_t size = static_cast<int32_t>(reply.size());
+    {
+        Exchange x;
+        EXPECT_EQ(x.request->maxResponseBytes, HTTP_DEFAULT_MAX_RESPONSE);
+        EXPECT_EQ(httpRequestSetMaxResponse(x.request, 0), -2);
+        httpRequestSetHost(x.request, "127.0.0.1", server.port());
+        httpRequestSetUrl(x.request, "/big");
+        ASSERT_EQ(httpRequestSetMaxResponse(x.request, size), 0);
+        ASSERT_EQ(x.send(), 0);
+        EXPECT_EQ(x.bodyLength, 100000);
+    }
+    {
+        Exchange x;
+        httpRequestSetHost(x.request, "127.0.0.1", server.port());
+        httpRequestSetUrl(x.request, "/big");
+        ASSERT_EQ(httpRequestSetMaxResponse(x.request, size - 1), 0);
+        EXPECT_EQ(x.send(), HTTP_ERR_TOO_LARGE);
+        EXPECT_EQ(x.body, nullptr);
+        EXPECT_EQ(x.headers, nullptr);
+    }
+}
+
 TEST(HttpResponseSplit, BlankLineRulesAndStatusCode) {
     struct Case {
         std::string response;

@@ -1,7 +1,15 @@
 // The client handle's set-up and tear-down, and requests through it on the wire:
 // methods, ports, scrambling, compressed replies, cuts and failures.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <zlib.h>
+
+#include <atomic>
+#include <thread>
 
 #include <chrono>
 #include <cstdio>
@@ -9,7 +17,9 @@
 #include <filesystem>
 #include <string>
 
+#include "ixo.h"
 #include "ixo/ixoapi.h"
+#include "support/diaglog.h"
 #include "support/strutil.h"
 #include "tests/common/loopback_server.h"
 #include "tests/common/tempdir.h"
@@ -113,10 +123,21 @@ TEST(IxoHandle, CreateFillsBothNamesAndDefaults) {
     EXPECT_EQ(ixoCreateIxo(&ixo, "", "", 1, 2), IXO_ERR_PARAMETER);
     EXPECT_EQ(ixoCreateIxo(nullptr, "h", "a", 1, 2), IXO_ERR_PARAMETER);
 
-    std::string longName(80, 'n');
-    ASSERT_EQ(ixoCreateIxo(&ixo, longName.c_str(), nullptr, 1, 2), IXO_OK);
-    EXPECT_EQ(std::string(ixo.host), longName.substr(0, 49));
-    EXPECT_EQ(std::string(ixo.address), longName.substr(0, 49));
+    EXPECT_EQ(ixo.maxReplyBytes, IXO_DEFAULT_MAX_REPLY);
+
+    // A name that does not fit is refused, not cut (a cut name is another host), and
+    // the handle keeps what it had.
+    const std::string host49(49, 'n');
+    ASSERT_EQ(ixoCreateIxo(&ixo, host49.c_str(), nullptr, 1, 2), IXO_OK);
+    EXPECT_EQ(std::string(ixo.host), host49);
+    const std::string host68 =
+        "a-very-long-host-name-for-the-retrieval-server.intranets.example.org";
+    ASSERT_EQ(host68.size(), 68u);
+    EXPECT_EQ(ixoCreateIxo(&ixo, host68.c_str(), nullptr, 3, 4), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoCreateIxo(&ixo, "h", host68.c_str(), 3, 4), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoCreateIxo(&ixo, "h\r\nX-Injected: yes", nullptr, 3, 4), IXO_ERR_PARAMETER);
+    EXPECT_EQ(std::string(ixo.host), host49);
+    EXPECT_EQ(ixo.queryPort, 1);
     ixoDestroyIxo(&ixo);
 }
 
@@ -130,21 +151,27 @@ TEST(IxoHandle, ProxySettingsKeepOrIgnoreByLength) {
     EXPECT_EQ(ixo.proxyPort, 3128);
     EXPECT_STREQ(ixo.proxyUser, "user");
     EXPECT_STREQ(ixo.proxyPassword, "pw");
-    // Too long or null: ignored with success; the previous proxy stays.
-    EXPECT_EQ(ixoAddProxySettings(&ixo, host50.c_str(), 1, "x", "y"), IXO_OK);
+    // Too long: refused, and the previous proxy stays. Null names no proxy at all.
+    std::string user50(50, 'u');
+    EXPECT_EQ(ixoAddProxySettings(&ixo, host50.c_str(), 1, "x", "y"), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoAddProxySettings(&ixo, "proxy", 1, user50.c_str(), "y"), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoAddProxySettings(&ixo, "proxy", 1, "x", user50.c_str()), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoAddProxySettings(&ixo, "pro xy", 1, "x", "y"), IXO_ERR_PARAMETER);
     EXPECT_EQ(ixoAddProxySettings(&ixo, nullptr, 1, "x", "y"), IXO_OK);
     EXPECT_EQ(std::string(ixo.proxyHost), host49);
     EXPECT_EQ(ixo.proxyPort, 3128);
     EXPECT_STREQ(ixo.proxyUser, "user");
-    // User and password outside 1..49 characters are cleared.
-    std::string user50(50, 'u');
-    ASSERT_EQ(ixoAddProxySettings(&ixo, "proxy", 8080, user50.c_str(), ""), IXO_OK);
+    // Empty user and password clear them.
+    ASSERT_EQ(ixoAddProxySettings(&ixo, "proxy", 8080, "", nullptr), IXO_OK);
     EXPECT_STREQ(ixo.proxyUser, "");
     EXPECT_STREQ(ixo.proxyPassword, "");
     EXPECT_EQ(ixoAddProxySettings(nullptr, "proxy", 1, nullptr, nullptr), IXO_ERR_PARAMETER);
 
+    // Zero and negative waits are refused rather than replaced by 60 s later.
     EXPECT_EQ(ixoSetHTTPTimeOut(&ixo, 0, 5), IXO_ERR_PARAMETER);
     EXPECT_EQ(ixoSetHTTPTimeOut(&ixo, 5, 0), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoSetHTTPTimeOut(&ixo, -5, 5), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoSetHTTPTimeOut(&ixo, 5, -1), IXO_ERR_PARAMETER);
     EXPECT_EQ(ixo.timeout, 60);
     EXPECT_EQ(ixoSetHTTPTimeOut(&ixo, 7, 9), IXO_OK);
     EXPECT_EQ(ixo.timeout, 7);
@@ -183,8 +210,13 @@ TEST(IxoHandle, UserParametersStayWithinTheirRoom) {
         ASSERT_EQ(ixoDoUserParameters(&ixo, request), IXO_OK);
         EXPECT_STREQ(request, "/q&user=ann&pass=pw&domain=dom");
     }
-    // Longest fields: the text and its terminator end inside the promised room.
+    // Over-long texts are refused whole: nothing is cut, nothing changes.
     std::string huge(150, 'x');
+    EXPECT_EQ(ixoSetUserParameters(&ixo, "bob", nullptr, nullptr, huge.c_str()), IXO_ERR_PARAMETER);
+    EXPECT_STREQ(ixo.user, "ann");
+    EXPECT_STREQ(ixo.domain, "dom");
+    // Longest fields: the text and its terminator end inside the promised room.
+    huge.resize(99);
     ASSERT_EQ(ixoSetUserParameters(&ixo, huge.c_str(), huge.c_str(), huge.c_str(), huge.c_str()),
               IXO_OK);
     EXPECT_EQ(std::strlen(ixo.user), 99u);
@@ -399,9 +431,170 @@ TEST(IxoReply, EchoCutInvalidInstructionAndEmptyReplies) {
     // Bare "\n\n" before "\r\n\r\n" ends the headers.
     server.queueReply("HTTP/1.0 200 OK\n\nbody\r\n\r\ntail");
     EXPECT_EQ(request(&h.ixo, "/q").second, "body\r\n\r\ntail");
-    // HTTP error statuses are not examined.
-    server.queueReply(LoopbackServer::httpReply("not here", "text/plain", 404));
-    EXPECT_EQ(request(&h.ixo, "/q"), std::make_pair(IXO_OK, std::string("not here")));
+}
+
+// A status outside 2xx is a failure in every request form, whatever the body says; the
+// status goes to the diagnostic log.
+TEST(IxoReply, ErrorStatusesFailInEveryForm) {
+    testing_support::TempDir dir;
+    const std::string log = dir.file("diag.log");
+    diagLogSetup(log.c_str(), 0, 0);
+    LoopbackServer server;
+    Handle h(server.port(), server.port());
+    for (int status : {403, 500, 404, 301}) {
+        SCOPED_TRACE(status);
+        server.setReply(LoopbackServer::httpReply("numhits=0\n", "text/plain", status));
+        EXPECT_EQ(request(&h.ixo, "/q").first, IXO_ERR_RETRIEVE);
+        EXPECT_EQ(request(&h.ixo, "/IXORESET", nullptr, IXO_INDEX_PORT_SELECTOR).first,
+                  IXO_ERR_RETRIEVE);
+
+        const std::string file = dir.file("reply.txt");
+        EXPECT_EQ(ixoRequestToFile(&h.ixo, server.port(), "/q", nullptr, file.c_str()),
+                  IXO_ERR_RETRIEVE);
+        EXPECT_FALSE(std::filesystem::exists(file));
+
+        char buffer[32] = "untouched";
+        EXPECT_EQ(ixoRequestToBuffer(&h.ixo, 0, "/q", nullptr, buffer, sizeof buffer),
+                  IXO_ERR_RETRIEVE);
+        EXPECT_STREQ(buffer, "");
+
+        IxoQueryResult result{};
+        EXPECT_EQ(ixoDoHttpQueryToStructure(&h.ixo, "/qmethod=q&querytext=a", &result),
+                  IXO_ERR_RETRIEVE);
+        EXPECT_EQ(result.hitCount, 0);
+    }
+    diagLogSetup(nullptr, 0, 0);
+    const std::string text = testing_support::readWholeFile(log);
+    EXPECT_NE(text.find("answered with HTTP status 403"), std::string::npos);
+    EXPECT_NE(text.find("answered with HTTP status 500"), std::string::npos);
+
+    // Any 2xx is an answer.
+    server.setReply(LoopbackServer::httpReply("numhits=0\n", "text/plain", 203));
+    EXPECT_EQ(request(&h.ixo, "/q"), std::make_pair(IXO_OK, std::string("numhits=0\n")));
+}
+
+// Serves one connection on 127.0.0.1 with a reply of `total` body bytes, written in
+// 1 MiB pieces from one small buffer (so the test itself holds little), until the
+// peer stops reading. sent() tells how much went out.
+class StreamingServer {
+  public:
+    explicit StreamingServer(long long total) : total_(total) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        socklen_t len = sizeof addr;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        listen(fd_, 1);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~StreamingServer() {
+        shutdown(fd_, SHUT_RDWR);
+        thread_.join();
+        close(fd_);
+    }
+    int port() const { return port_; }
+    long long sent() const { return sent_.load(); }
+
+  private:
+    void serve() {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, 20000) != 1) return;
+        int conn = accept(fd_, nullptr, nullptr);
+        if (conn < 0) return;
+        timeval tv{5, 0};
+        setsockopt(conn, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+        setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        std::string request;
+        char buf[4096];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            ssize_t n = recv(conn, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            request.append(buf, static_cast<size_t>(n));
+        }
+        const std::string head = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
+        ::send(conn, head.data(), head.size(), MSG_NOSIGNAL);
+        const std::string piece(1 << 20, 'x');
+        for (long long left = total_; left > 0;) {
+            const size_t n = static_cast<size_t>(std::min<long long>(left, piece.size()));
+            ssize_t done = ::send(conn, piece.data(), n, MSG_NOSIGNAL);
+            if (done <= 0) break;
+            sent_ += done;
+            left -= done;
+        }
+        close(conn);
+    }
+
+    long long total_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<long long> sent_{0};
+    std::thread thread_;
+};
+
+// A reply past the handle's limit fails cleanly (-3, a note in the log) as soon as the
+// limit is passed, without reading, let alone holding, the rest.
+TEST(IxoReply, RepliesPastTheLimitFailWithoutBeingHeld) {
+    IXO ixo{};
+    ASSERT_EQ(ixoCreateIxo(&ixo, "127.0.0.1", nullptr, 1, 2), IXO_OK);
+    EXPECT_EQ(ixoSetMaxReplySize(&ixo, 0), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixoSetMaxReplySize(nullptr, 5), IXO_ERR_PARAMETER);
+    EXPECT_EQ(ixo.maxReplyBytes, IXO_DEFAULT_MAX_REPLY);
+    ASSERT_EQ(ixoSetMaxReplySize(&ixo, 64 << 20), IXO_OK);
+    ixoSetHTTPTimeOut(&ixo, 10, 1000);
+    {
+        StreamingServer server(300LL << 20);
+        ixo.queryPort = server.port();
+        EXPECT_EQ(request(&ixo, "/big").first, IXO_ERR_RETRIEVE);
+        // Socket buffers let a little more than the limit go out, never the whole.
+        EXPECT_LT(server.sent(), 100LL << 20);
+    }
+    {
+        // Below the limit the reply arrives whole.
+        StreamingServer server(3 << 20);
+        ixo.queryPort = server.port();
+        ASSERT_EQ(ixoSetMaxReplySize(&ixo, 4 << 20), IXO_OK);
+        auto [rc, text] = request(&ixo, "/big");
+        EXPECT_EQ(rc, IXO_OK);
+        EXPECT_EQ(text.size(), static_cast<size_t>(3 << 20));
+    }
+    // A compressed reply that claims to inflate past the limit is not inflated.
+    LoopbackServer small;
+    ixo.queryPort = small.port();
+    ASSERT_EQ(ixoSetMaxReplySize(&ixo, 1000), IXO_OK);
+    const std::string plain(5000, 'z');
+    std::string body = compressedBody(plain);
+    small.setReply(compressedReply(body, static_cast<long>(body.size())));
+    EXPECT_EQ(request(&ixo, "/z").first, IXO_ERR_RETRIEVE);
+    ASSERT_EQ(ixoSetMaxReplySize(&ixo, 5000), IXO_OK);
+    EXPECT_EQ(request(&ixo, "/z"), std::make_pair(IXO_OK, plain));
+    ixoDestroyIxo(&ixo);
+}
+
+// Blanks and control characters never reach the request line raw: a path cannot add
+// header lines, with or without scrambling.
+TEST(IxoRequest, LineBreaksInThePathAreEncodedOnTheWire) {
+    LoopbackServer server;
+    server.setReply(LoopbackServer::httpReply("numhits=0\n"));
+    Handle h(server.port());
+    ASSERT_EQ(request(&h.ixo, "/q?a=1\r\nX-Injected: yes\r\n\r\nGET /evil").first, IXO_OK);
+    const std::string wire = server.lastRequest();
+    EXPECT_EQ(wire,
+              "GET /q?a=1%0D%0AX-Injected:%20yes%0D%0A%0D%0AGET%20/evil HTTP/1.0\r\n"
+              "Pragma: No-Cache\r\n\r\n");
+    EXPECT_EQ(wire.find("\r\nX-Injected"), std::string::npos);
+
+    // Scrambled, the encoded path is one segment: nothing follows it raw.
+    ixoSetEncryption(&h.ixo, 1, nullptr);
+    ASSERT_EQ(request(&h.ixo, "/q a\tb\x7f").first, IXO_OK);
+    const std::string scrambled = server.lastRequest();
+    const std::string line = scrambled.substr(0, scrambled.find("\r\n"));
+    ASSERT_EQ(line.rfind("GET /HLVN", 0), 0u);
+    EXPECT_EQ(line.find(' ', 4), line.size() - 9);  // only the blank before "HTTP/1.0"
+    auto [checksum, plain] = unscramble(line.substr(9, line.size() - 18));
+    EXPECT_EQ(plain, "/q%20a%09b%7F");
 }
 
 TEST(IxoReply, SilentAndClosingPeersGiveRetrieveFailure) {

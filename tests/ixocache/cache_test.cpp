@@ -59,64 +59,72 @@ std::string query(const std::string& terms, const std::string& tail = "&attachto
     return "/qmethod=q&querytext=" + terms + "+QNUM=25&qnum=25" + tail;
 }
 
-TEST(CacheKey, AgentModeNormalisesOrderCaseAndDuplicates) {
-    const int32_t mode = IXO_CACHE_AGENT_MODE;
-    const std::string expected = ixo_cache::makeKey(suggestion("apple+pear"), mode);
-    EXPECT_EQ(ixo_cache::makeKey(suggestion("pear+apple+APPLE"), mode), expected);
-    EXPECT_EQ(ixo_cache::makeKey(suggestion("Pear+apple"), mode), expected);
-    // Method letter and "&querytext", the other parameters, then the stemmed terms.
-    EXPECT_EQ(expected, "E&querytextqnum=6&idnum=0&fromdate=-1&todate=0&attachto=-1APPL:PEAR:");
-    // Other parameters still tell requests apart.
-    EXPECT_NE(ixo_cache::makeKey(query("apple+pear", "&attachto=3"), mode),
-              ixo_cache::makeKey(query("apple+pear", "&attachto=4"), mode));
-    EXPECT_EQ(ixo_cache::makeKey(query("pear+apple"), mode),
-              "q&querytextQNUM=25&qnum=25&attachto=-1APPL:PEAR:");
+std::string key(const std::string& request, int32_t mode = IXO_CACHE_AGENT_MODE) {
+    return ixo_cache::makeKey(request, mode);
 }
 
-TEST(CacheKey, EachModeBitFiltersItsTerms) {
-    const std::string request = query("apples+x+2000+b52+0+pear");
-    EXPECT_EQ(ixo_cache::makeKey(request, IXO_CACHE_SORT),
-              "q&querytextQNUM=25&qnum=25&attachto=-10:2000:APPLES:B52:PEAR:X:");
-    EXPECT_EQ(ixo_cache::makeKey(request, IXO_CACHE_NO_SHORT),
-              "q&querytextQNUM=25&qnum=25&attachto=-1APPLES:2000:B52:PEAR:");
-    // Non-zero numbers go, "0" and "B52" stay; the digit bit is ignored beside it.
-    EXPECT_EQ(ixo_cache::makeKey(request, IXO_CACHE_NO_NUMBERS | IXO_CACHE_NO_DIGITS),
-              "q&querytextQNUM=25&qnum=25&attachto=-1APPLES:X:B52:0:PEAR:");
-    EXPECT_EQ(ixo_cache::makeKey(request, IXO_CACHE_NO_DIGITS),
-              "q&querytextQNUM=25&qnum=25&attachto=-1APPLES:X:PEAR:");
-    EXPECT_EQ(ixo_cache::makeKey(request, IXO_CACHE_NO_PARAMETERS),
-              "q&querytextAPPLES:X:2000:B52:0:PEAR:");
-    // The word filter stems and drops stop words.
-    EXPECT_EQ(ixo_cache::makeKey(query("apples+the+apple"), IXO_CACHE_WORDFILTER | IXO_CACHE_SORT),
-              ixo_cache::makeKey(query("apple"), IXO_CACHE_WORDFILTER | IXO_CACHE_SORT));
-    // Sorting compares the first 20 characters only.
-    EXPECT_EQ(ixo_cache::makeKey(query("abcdefghijklmnopqrstuvwxyz+abcdefghijklmnopqrstXXX"),
-                                 IXO_CACHE_SORT | IXO_CACHE_NO_PARAMETERS),
-              "q&querytextABCDEFGHIJKLMNOPQRSTUVWXYZ:");
+TEST(CacheKey, AgentModeNormalisesOrderCaseDuplicatesAndStems) {
+    const std::string expected = key(suggestion("apple+pear"));
+    EXPECT_EQ(key(suggestion("pear+apple+APPLE")), expected);
+    EXPECT_EQ(key(suggestion("Pear+apple")), expected);
+    EXPECT_EQ(key(suggestion("pear apple")), expected);
+    // Stop words and stems, as the server makes its terms.
+    EXPECT_EQ(key(query("apples+the+apple"), IXO_CACHE_WORDFILTER | IXO_CACHE_SORT),
+              key(query("apple"), IXO_CACHE_WORDFILTER | IXO_CACHE_SORT));
+    EXPECT_EQ(key(query("pear+apple")), key(query("APPLE+pear")));
+    // Other parameters still tell requests apart.
+    EXPECT_NE(key(query("apple+pear", "&attachto=3")), key(query("apple+pear", "&attachto=4")));
+}
+
+TEST(CacheKey, RequestsTheServerReadsDifferentlyNeverShareAKey) {
+    // Numbers, terms with digits and one-character terms are terms the server searches
+    // for; no key mode drops them.
+    for (int32_t mode : {IXO_CACHE_AGENT_MODE, IXO_CACHE_SORT | IXO_CACHE_NO_NUMBERS,
+                         IXO_CACHE_NO_DIGITS, IXO_CACHE_NO_SHORT | IXO_CACHE_NO_PARAMETERS}) {
+        SCOPED_TRACE(mode);
+        EXPECT_NE(key(query("apple+1999"), mode), key(query("apple+2001"), mode));
+        EXPECT_NE(key(query("apple+b52"), mode), key(query("apple+b17"), mode));
+        EXPECT_NE(key(query("apple+x"), mode), key(query("apple+y"), mode));
+        EXPECT_NE(key(query("apple+x"), mode), key(query("apple"), mode));
+        // A terms request names its documents by number in the query text.
+        EXPECT_NE(key("/qmethod=t&querytext=12+&idnum=20&xoptions=tweights", mode),
+                  key("/qmethod=t&querytext=99+&idnum=20&xoptions=tweights", mode));
+        // Every parameter stays, also with the bit that once dropped them.
+        EXPECT_NE(key(query("apple", "&attachto=3"), mode),
+                  key(query("apple", "&attachto=4"), mode));
+    }
+    // Long words are compared whole.
+    EXPECT_NE(key(query("abcdefghijklmnopqrstuvwxyz")), key(query("abcdefghijklmnopqrstXXX")));
+    // Punctuation, escapes and accented letters: the server reads these otherwise than
+    // a split at them would, so the terms are kept as sent.
+    EXPECT_NE(key(query("ab.cd")), key(query("cd+ab")));
+    EXPECT_NE(key(query("%41PPLE")), key(query("41PPLE")));
+    EXPECT_NE(key(query("caf\xe9")), key(query("caf")));
+    // The terms cannot run into the parameters that follow them.
+    EXPECT_NE(key("/qmethod=q&querytext=APPLE&x=1"), key("/qmethod=q&querytext=1APPLE&x="));
 }
 
 TEST(CacheKey, LiteralKeys) {
     const int32_t mode = IXO_CACHE_AGENT_MODE;
-    // Mode 0, operators, grouping and "parse" leave the text after "/qmethod=" as it is.
-    EXPECT_EQ(ixo_cache::makeKey(query("Pear+apple"), 0), query("Pear+apple").substr(9));
+    // Mode 0, operators, grouping and "parse" key the request as sent.
+    EXPECT_NE(key(query("Pear+apple"), 0), key(query("apple+Pear"), 0));
     for (const std::string terms :
          {"apple+AND+pear", "apple+NEAR+pear", "(apple+pear)", "\"apple+pear\"", "apple+[pear]"}) {
         SCOPED_TRACE(terms);
-        EXPECT_EQ(ixo_cache::makeKey(query(terms), mode), query(terms).substr(9));
+        EXPECT_EQ(key(query(terms), mode), key(query(terms), 0));
     }
-    EXPECT_NE(ixo_cache::makeKey(query("apple+AND+pear"), mode),
-              ixo_cache::makeKey(query("pear+AND+apple"), mode));
-    EXPECT_EQ(ixo_cache::makeKey(query("b+a", "&xoptions=parse+"), mode),
-              query("b+a", "&xoptions=parse+").substr(9));
+    EXPECT_NE(key(query("apple+AND+pear"), mode), key(query("pear+AND+apple"), mode));
+    EXPECT_NE(key(query("b+a", "&xoptions=parse+"), mode),
+              key(query("a+b", "&xoptions=parse+"), mode));
     // Requests without a query text, or without "/qmethod=".
-    EXPECT_EQ(ixo_cache::makeKey("/qmethod=V", mode), "V");
-    EXPECT_EQ(ixo_cache::makeKey("plain", mode), "plain");
+    EXPECT_EQ(key("/qmethod=V", mode), key("V", mode));
+    EXPECT_NE(key("plain", mode), key("plain2", mode));
     // Parameters placed before "+QNUM" stay literal: restricted pages with other
     // document numbers must not share an entry.
-    EXPECT_NE(ixo_cache::makeKey(query("apple&onlymatch=11+12+&xoptions=start0"), mode),
-              ixo_cache::makeKey(query("apple&onlymatch=11+13+&xoptions=start0"), mode));
-    EXPECT_NE(ixo_cache::makeKey(query("apple&xoptions=start0"), mode),
-              ixo_cache::makeKey(query("apple&xoptions=start20"), mode));
+    EXPECT_NE(key(query("apple&onlymatch=11+12+&xoptions=start0"), mode),
+              key(query("apple&onlymatch=11+13+&xoptions=start0"), mode));
+    EXPECT_NE(key(query("apple&xoptions=start0"), mode),
+              key(query("apple&xoptions=start20"), mode));
 }
 
 TEST_F(CacheTest, HitsReplyUnderNormalisedKey) {
@@ -219,6 +227,39 @@ std::string replyFor(const std::string& request) {
     const std::string terms = request.substr(start, end - start);
     return LoopbackServer::httpReply("numhits=1\nDoc_name=ref-" + terms + "\nURL_title=" + terms +
                                      "\nDoc_id=1\nDoc_weight=50\nlinks=\ndbase=0\n");
+}
+
+// Through the agent's key mode, requests that differ only in a number or a document
+// number each reach the server and get their own reply.
+TEST(CacheOnTheWire, NumbersAndDocumentNumbersAreAskedSeparately) {
+    ixo_cache::setClock(nullptr);
+    LoopbackServer server;
+    server.setHandler(replyFor);
+    IXO ixo{};
+    ASSERT_EQ(ixoCreateIxo(&ixo, "127.0.0.1", nullptr, server.port(), server.port()), 1);
+    ASSERT_EQ(ixoSetClientCache(&ixo, 8, 600, IXO_CACHE_AGENT_MODE), 1);
+    for (const char* terms : {"apple+1999", "apple+2001", "apple+1999"}) {
+        IxoQueryResult result{};
+        ASSERT_EQ(ixoDoQueryToStructure(&ixo, 0, terms, "", "", "", "", 10, 1, 0, 0, &result), 1);
+        ASSERT_EQ(result.hitCount, 1);
+        EXPECT_STREQ(result.records[0].title, terms);
+        ixoDestroyQueryResult(&result);
+    }
+    EXPECT_EQ(server.requestCount(), 2u);  // the repeated query came from the cache
+
+    server.setHandler([](const std::string& request) {
+        const bool twelve = request.find("querytext=12+") != std::string::npos;
+        return LoopbackServer::httpReply(twelve ? "Number of hits: 1\nTWELVE+1\n"
+                                                : "Number of hits: 1\nNINETYNINE+1\n");
+    });
+    for (const char* doc : {"12+", "99+"}) {
+        IxoTermList terms{};
+        ASSERT_EQ(ixoGetTermsToStructure(&ixo, doc, 20, 1, 0, &terms), 1);
+        ASSERT_GE(terms.count, 1);
+        EXPECT_STREQ(terms.terms[0].term, doc[0] == '1' ? "TWELVE" : "NINETYNINE");
+        ixoDestroyTermList(&terms);
+    }
+    ixoDestroyIxo(&ixo);
 }
 
 TEST(CacheThreads, ManyThreadsShareOneHandle) {

@@ -83,6 +83,40 @@ TEST_F(IxoclientTool, IndexesQueriesDeletesAndStops) {
     EXPECT_EQ(server->waitExit(), 0);
 }
 
+// UTF-8 on the command line reaches the single-byte libraries as Windows-1252, and
+// Windows-1252 titles reach a UTF-8 terminal as UTF-8.
+TEST_F(IxoclientTool, Utf8InAndOut) {
+    const auto idx = dir.path() / "cafe.idx";
+    testing_support::writeWholeFile(idx.string(),
+                                    "#IXOREFERENCE /d/cafe.txt\n#IXOTITLE\nCaf\xE9 an der Stra\xDF"
+                                    "e \x80\n#IXOCONTENT\nStra\xDF"
+                                    "enbahn caf\xE9 zebrafinch\n#IXOENDDOC\n");
+    std::string out;
+    ASSERT_EQ(run("index " + idx.string(), &out), 0) << out;
+    client = "LC_ALL=C.UTF-8 " + client;
+
+    ASSERT_EQ(run("process \"Stra\xC3\x9F"
+                  "e\"",
+                  &out),
+              0)
+        << out;
+    EXPECT_EQ(out, "STRASS~+\n");  // not the "STRAA~+E~+" of raw UTF-8 bytes
+
+    out = queryUntil("zebrafinch", "cafe", true);
+    EXPECT_NE(out.find("\tCaf\xC3\xA9 an der Stra\xC3\x9F"
+                       "e \xE2\x82\xAC\t/d/cafe.txt\n"),
+              std::string::npos)
+        << out;
+    // A UTF-8 query word finds the document whose text is Windows-1252.
+    ASSERT_EQ(run("query \"caf\xC3\xA9\"", &out), 0) << out;
+    EXPECT_NE(out.find("/d/cafe.txt"), std::string::npos) << out;
+    ASSERT_EQ(run("content /d/cafe.txt", &out), 0) << out;
+    EXPECT_NE(out.find("TITLE: Caf\xC3\xA9 an der Stra\xC3\x9F"
+                       "e \xE2\x82\xAC\n"),
+              std::string::npos)
+        << out;
+}
+
 TEST_F(IxoclientTool, ErrorsGiveMessagesAndNonZeroStatus) {
     std::string out;
     EXPECT_EQ(run("delete --ids 12 x7", &out), 2);

@@ -68,11 +68,14 @@ TEST_F(IxoFromConfig, FailuresGiveBadParameter) {
     EXPECT_EQ(ixoCreateIxoFromConfigFile(nullptr, path.c_str(), "A"), IXO_ERR_PARAMETER);
 }
 
-TEST_F(IxoFromConfig, OverlongProxyHostIsIgnored) {
+TEST_F(IxoFromConfig, OverlongHostOrProxyIsRefused) {
+    // A cut name would send the requests (or the proxy traffic) to another host.
     std::string longHost(IXO_PROXY_SIZE, 'p');
-    ASSERT_EQ(load("[A]\nHost=h\nIxoProxyHost=" + longHost + "\nIxoProxyPort=1\n", "A"), IXO_OK);
+    EXPECT_EQ(load("[A]\nHost=h\nIxoProxyHost=" + longHost + "\nIxoProxyPort=1\n", "A"),
+              IXO_ERR_PARAMETER);
     EXPECT_STREQ(ixo.proxyHost, "");
-    EXPECT_EQ(ixo.proxyPort, 0);
+    EXPECT_EQ(load("[A]\nIxoHost=" + std::string(IXO_HOST_SIZE, 'h') + "\n", "A"),
+              IXO_ERR_PARAMETER);
 }
 
 }  // namespace

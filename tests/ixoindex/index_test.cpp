@@ -89,16 +89,16 @@ TEST_F(IndexTest, AddByLocationPathsAndReplyCheck) {
 TEST_F(IndexTest, AddDataFromBufferAndFile) {
     const std::string idx = "#IXOREFERENCE r1\n#IXOTITLE One\n#IXOCONTENT words\n#IXOENDDOC";
     ASSERT_EQ(ixoIndexLocalBuffer(&ixo_, idx.c_str(), "&IXODBNAME=web", reply_, sizeof reply_), 1);
-    // The path keeps its trailing blank, so two blanks precede the protocol.
-    EXPECT_EQ(index_.lastRequest(), post("/IXOADDDATA? ", idx + "\n#IXOENDDATA&IXODBNAME=web\n"));
+    // The path's trailing blank goes out encoded: a request line holds no raw blank.
+    EXPECT_EQ(index_.lastRequest(), post("/IXOADDDATA?%20", idx + "\n#IXOENDDATA&IXODBNAME=web\n"));
     ASSERT_EQ(ixoIndexLocalBuffer(&ixo_, idx.c_str(), nullptr, reply_, sizeof reply_), 1);
-    EXPECT_EQ(index_.lastRequest(), post("/IXOADDDATA? ", idx + "\n#IXOENDDATA\n"));
+    EXPECT_EQ(index_.lastRequest(), post("/IXOADDDATA?%20", idx + "\n#IXOENDDATA\n"));
 
     testing_support::TempDir dir;
     const std::string file = dir.file("doc.idx");
     testing_support::writeWholeFile(file, idx);
     ASSERT_EQ(ixoIndexLocalFile(&ixo_, file.c_str(), nullptr, reply_, sizeof reply_), 1);
-    EXPECT_EQ(index_.lastRequest(), post("/IXOADDDATA? ", idx + "\n#IXOENDDATA\n"));
+    EXPECT_EQ(index_.lastRequest(), post("/IXOADDDATA?%20", idx + "\n#IXOENDDATA\n"));
 
     index_.setReply(LoopbackServer::httpReply("ERROR: no documents in the request\n"));
     EXPECT_EQ(ixoIndexLocalBuffer(&ixo_, "junk", nullptr, reply_, sizeof reply_), -11);
@@ -188,9 +188,9 @@ TEST_F(IndexTest, MaintenanceCommands) {
     memFree(reply);
     EXPECT_EQ(index_.lastRequest(), get("/IXOFINISHEDINDEX"));
 
-    // Without all four user parameters the merge path ends in a line feed.
+    // Without all four user parameters the merge path ends in a line feed (encoded).
     ASSERT_EQ(ixoMerge(&ixo_, "db1", nullptr), 1);
-    EXPECT_EQ(index_.lastRequest(), get("/IXOMERGE?db1\n"));
+    EXPECT_EQ(index_.lastRequest(), get("/IXOMERGE?db1%0A"));
 
     ixoSetUserParameters(&ixo_, "u", "", nullptr, nullptr);
     ixoReset(&ixo_, reply_, sizeof reply_);
@@ -198,7 +198,7 @@ TEST_F(IndexTest, MaintenanceCommands) {
     ixoInitial(&ixo_, reply_, sizeof reply_);
     EXPECT_EQ(index_.lastRequest(), get("/IXOINITIAL&user=u"));
     ixoMerge(&ixo_, "db1", nullptr);
-    EXPECT_EQ(index_.lastRequest(), get("/IXOMERGE?db1\n"));
+    EXPECT_EQ(index_.lastRequest(), get("/IXOMERGE?db1&user=u%0A"));
 
     ixoSetUserParameters(&ixo_, "u", "p", "g", "d");
     ixoMerge(&ixo_, "db1", nullptr);
@@ -208,9 +208,9 @@ TEST_F(IndexTest, MaintenanceCommands) {
     EXPECT_EQ(index_.requestCount(), sent);
 
     ixoBackup(&ixo_, "b1", reply_, sizeof reply_);
-    EXPECT_EQ(index_.lastRequest(), get("/IXOBACKUP?b1"));
+    EXPECT_EQ(index_.lastRequest(), get("/IXOBACKUP?b1&user=u&pass=p&group=g&domain=d"));
     ixoRestoreFromBackup(&ixo_, "b1", reply_, sizeof reply_);
-    EXPECT_EQ(index_.lastRequest(), get("/IXOINITIAL?b1"));
+    EXPECT_EQ(index_.lastRequest(), get("/IXOINITIAL?b1&user=u&pass=p&group=g&domain=d"));
 
     // The shutdown goes to the query port.
     EXPECT_EQ(ixoShutdownServer(&ixo_), 1);
@@ -228,6 +228,64 @@ TEST_F(IndexTest, FailuresOfTheExchange) {
     index_.setMode(LoopbackServer::Mode::CloseAtOnce);
     EXPECT_EQ(ixoIndexLocalBuffer(&ixo_, "#IXOREFERENCE a", nullptr, reply_, sizeof reply_), -3);
     EXPECT_EQ(ixoReset(&ixo_, reply_, sizeof reply_), -3);
+}
+
+// A server that takes index commands only from its user: every command carries the
+// handle's user parameters, and refusals (403, 500, "ERROR" replies) are failures with
+// the server's reason in the reply.
+TEST_F(IndexTest, UserParametersAndRefusedCommands) {
+    index_.setHandler([](const std::string& request) {
+        if (request.find("&user=ix&pass=pw") == std::string::npos)
+            return LoopbackServer::httpReply(
+                "ERROR: index commands need a valid user and password\n", "text/plain", 403);
+        if (request.find("IXODELETEREF") != std::string::npos)
+            return LoopbackServer::httpReply("DELETED=1\n");
+        return LoopbackServer::httpReply("INDEXID=1\nDONE\n");
+    });
+    char* reply = nullptr;
+    const IxoFieldChange change[] = {{"r", 0, "TITLE", "t"}};
+    const IxoTermChange term[] = {{"T", "r", 0}};
+    auto everyCommand = [&](int32_t expected) {
+        EXPECT_EQ(ixoDeleteDocuments(&ixo_, 1, "a+b", reply_, sizeof reply_), expected);
+        EXPECT_EQ(ixoDeleteDocuments(&ixo_, 0, "1+2", reply_, sizeof reply_), expected);
+        EXPECT_EQ(ixoCreateDatabase(&ixo_, "db", reply_, sizeof reply_), expected);
+        EXPECT_EQ(ixoReset(&ixo_, reply_, sizeof reply_), expected);
+        EXPECT_EQ(ixoBackup(&ixo_, "b", reply_, sizeof reply_), expected);
+        EXPECT_EQ(ixoReplaceFields(&ixo_, change, 1, nullptr), expected);
+        EXPECT_EQ(ixoAddTermsToDocs(&ixo_, term, 1, nullptr), expected);
+        EXPECT_EQ(ixoIndexLocalBuffer(&ixo_, "#IXOREFERENCE a", nullptr, reply_, sizeof reply_),
+                  expected);
+        EXPECT_EQ(ixoIndexDocument(&ixo_, "/a.idx", nullptr, reply_, sizeof reply_), expected);
+    };
+    {
+        SCOPED_TRACE("no user");
+        everyCommand(IXO_ERR_INSTRUCTION);
+        // The refusal's reason reaches the caller.
+        EXPECT_EQ(ixoDeleteDocuments(&ixo_, 1, "a", reply_, sizeof reply_), IXO_ERR_INSTRUCTION);
+        EXPECT_STREQ(reply_, "ERROR: index commands need a valid user and password\n");
+        EXPECT_EQ(ixoReplaceFields(&ixo_, change, 1, &reply), IXO_ERR_INSTRUCTION);
+        ASSERT_NE(reply, nullptr);
+        EXPECT_EQ(std::string(reply).rfind("ERROR:", 0), 0u);
+        memFree(reply);
+    }
+    ASSERT_EQ(ixoSetUserParameters(&ixo_, "ix", "pw", nullptr, nullptr), 1);
+    {
+        SCOPED_TRACE("with user");
+        everyCommand(1);
+        EXPECT_EQ(index_.lastRequest(), get("/IXOADD?/a.idx&user=ix&pass=pw"));
+        ASSERT_EQ(ixoDeleteDocuments(&ixo_, 1, "a+dbname=w", reply_, sizeof reply_), 1);
+        EXPECT_EQ(index_.lastRequest(), get("/IXODELETEREF?docs=a&dbname=w&user=ix&pass=pw"));
+        EXPECT_STREQ(reply_, "DELETED=1\n");
+    }
+
+    // A server error, and an "ERROR" reply with status 200, are failures too.
+    index_.setHandler(nullptr);
+    index_.setReply(LoopbackServer::httpReply("DELETED=0\n", "text/plain", 500));
+    everyCommand(IXO_ERR_INSTRUCTION);
+    index_.setReply(LoopbackServer::httpReply("ERROR: no such database\n"));
+    EXPECT_EQ(ixoDeleteDocuments(&ixo_, 2, "none", reply_, sizeof reply_), IXO_ERR_INSTRUCTION);
+    EXPECT_EQ(ixoCreateDatabase(&ixo_, "db", reply_, sizeof reply_), IXO_ERR_INSTRUCTION);
+    EXPECT_EQ(ixoMerge(&ixo_, "x", nullptr), IXO_ERR_INSTRUCTION);
 }
 
 TEST_F(IndexTest, IndexerStatus) {

@@ -323,6 +323,15 @@ TEST_F(QueryTest, BatchesCountsAndSections) {
     EXPECT_EQ(result_.hitCount, 2);
     ixoDestroyQueryResult(&result_);
 
+    // The short form drops the "totalhits=" line; the total is read before that.
+    total = -1;
+    ASSERT_EQ(ixoDoBatchQueryToStructure(&ixo_, 0, "apple", "", "", "", "", 10, 5, 0, docs, 2, 1, 0,
+                                         0, &result_, &total),
+              1);
+    EXPECT_EQ(total, 57);
+    EXPECT_EQ(result_.hitCount, 2);
+    ixoDestroyQueryResult(&result_);
+
     server_.queueReply(LoopbackServer::httpReply(
         "numhits=1\nDoc_name=r\nURL_title=t\nDoc_id=1\nDoc_weight=2\nlinks=\ndbase=0\n"));
     ASSERT_EQ(ixoDoBatchSuggestToStructure(&ixo_, 0, "a+b", "", "", "", "", 0, 20, nullptr, 0, 0, 0,

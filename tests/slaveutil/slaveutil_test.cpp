@@ -186,6 +186,56 @@ TEST_F(SlaveTest, TwoMastersWithOneBaseNameWorkSideBySide) {
     EXPECT_EQ(readWholeFile(outB), "SECOND MASTER");
 }
 
+// The map file's old, predictable names (beside the program, and in the temporary
+// folder) may hold links planted by someone else; nothing is written through them.
+TEST(SlaveCreate, MapFileIsPrivateNewAndUnpredictable) {
+    TempDir dir;
+    const std::string victim = dir.file("victim.txt");
+    writeWholeFile(victim, "precious content");
+    const std::string pid = std::to_string(getpid());
+    const std::string besideProgram = slaveBase("convert") + pid + ".map";
+    const std::string inTemp =
+        (fs::temp_directory_path() / ("testslave_convert" + pid + ".map")).string();
+    for (const std::string& link : {besideProgram, inTemp}) {
+        fs::remove(link);
+        fs::create_symlink(victim, link);
+    }
+    std::string mapFile, folder;
+    {
+        Slave slave("convert");
+        ASSERT_NE(slave.s, nullptr);
+        mapFile = slave.s->mapFileName;
+        folder = fs::path(mapFile).parent_path().string();
+        EXPECT_NE(mapFile, besideProgram);
+        EXPECT_NE(mapFile, inTemp);
+        EXPECT_FALSE(fs::is_symlink(mapFile));
+        struct stat st {};
+        ASSERT_EQ(lstat(mapFile.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        ASSERT_EQ(lstat(folder.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        EXPECT_EQ(st.st_uid, getuid());
+        // Two masters never share a name, and the names are not the process id alone.
+        Slave other("convert");
+        ASSERT_NE(other.s, nullptr);
+        EXPECT_NE(fs::path(mapFile).filename(), fs::path(other.s->mapFileName).filename());
+        EXPECT_NE(fs::path(mapFile).parent_path(), fs::path(other.s->mapFileName).parent_path());
+        EXPECT_NE(std::string(slave.s->startEventName), slaveBase("convert") + pid + ".start");
+
+        const std::string input = dir.file("in.txt"), output = dir.file("out.htm");
+        writeWholeFile(input, "still works");
+        EXPECT_EQ(slaveRunJob(slave.s, input.c_str(), output.c_str(), 5, nullptr), 1);
+        EXPECT_EQ(readWholeFile(output), "STILL WORKS");
+    }
+    EXPECT_EQ(readWholeFile(victim), "precious content");
+    EXPECT_FALSE(fs::exists(mapFile));
+    EXPECT_FALSE(fs::exists(folder));  // the private folder went with it
+    for (const std::string& link : {besideProgram, inTemp}) {
+        EXPECT_TRUE(fs::is_symlink(link));  // not ours: left alone
+        fs::remove(link);
+    }
+}
+
 TEST(SlaveCreate, MissingProgramReleasesEverything) {
     TempDir dir;
     SlaveProcess* s = reinterpret_cast<SlaveProcess*>(1);

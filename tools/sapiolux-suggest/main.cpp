@@ -5,6 +5,10 @@
 // "My Computer" by default) and prints the lines as the suggestions window shows them,
 // each followed by its reference. Exit code 0 when the server answered, 1 when it could
 // not be reached, 2 for bad usage.
+//
+// The agent's libraries work on Windows-1252 text: the input is converted from UTF-8
+// once as it is read, and titles and query terms are printed in the locale's
+// character set. References (file names, addresses) are printed as they are.
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,6 +24,7 @@
 #include "agent/profiling.h"
 #include "agent/service.h"
 #include "agent/texttoquery.h"
+#include "support/cp1252.h"
 #include "support/lang2util.h"
 
 namespace {
@@ -101,6 +106,7 @@ int main(int argc, char** argv) {
         }
         text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
+    text = utf8ToCp1252(text);
     if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
         std::fprintf(stderr, "sapiolux-suggest: cannot enter %s\n", dir.c_str());
         return 2;
@@ -118,7 +124,7 @@ int main(int argc, char** argv) {
 
     agent::QueryBuilder builder(weights.get(), userStoplist, profile.get(), "profile.dat");
     agent::BuiltQuery query = builder.build(text, agent::QueryOptions::fromParameters(settings));
-    if (explain) std::printf("query: %s\n", query.text.c_str());
+    if (explain) std::printf("query: %s\n", cp1252ToLocale(query.text).c_str());
     if (query.text.empty()) {
         std::printf("%s\n", kNoText);
         return 0;
@@ -148,11 +154,14 @@ int main(int argc, char** argv) {
     }
     for (int32_t i = 0; i < result.hitCount && i < settings.GetNSuggests(); ++i) {
         const IxoResultRecord& record = result.records[i];
-        std::printf("%s\n", agent::suggestionLine(record, settings.GetTitleFieldName(),
-                                                  settings.GetShowSimilarity() != 0)
-                                .c_str());
+        std::printf("%s\n",
+                    cp1252ToLocale(agent::suggestionLine(record, settings.GetTitleFieldName(),
+                                                         settings.GetShowSimilarity() != 0))
+                        .c_str());
         std::printf("    %s\n", record.name ? record.name : "");
-        if (explain) std::printf("    terms: %s\n", record.links ? record.links : "");
+        if (explain)
+            std::printf("    terms: %s\n",
+                        cp1252ToLocale(record.links ? record.links : "").c_str());
     }
     ixoDestroyQueryResult(&result);
     return 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/instance.h"
+#include "support/cp1252.h"
 
 namespace platform {
 namespace {
@@ -96,6 +97,15 @@ std::optional<std::string> Mailslot::readNext() {
     if (got < 0) return std::nullopt;
     size_t length = std::min(static_cast<size_t>(got), static_cast<size_t>(size));
     return std::string(buffer.data(), ::strnlen(buffer.data(), length));
+}
+
+std::string mailslotText(std::string_view utf8) {
+    std::string text = utf8ToCp1252(utf8);
+    for (char& c : text)
+        if (c == '\0') c = ' ';
+    // Single-byte text: any cut falls between characters.
+    if (text.size() > kMailslotMaxMessage) text.resize(kMailslotMaxMessage);
+    return text;
 }
 
 bool mailslotWrite(const std::string& path, const std::string& text) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -41,6 +42,10 @@ class Mailslot {
     std::string path_;
     std::string error_;
 };
+
+// Window text as the desktop gives it (UTF-8) made a mailslot message: Windows-1252,
+// zero bytes as blanks (a zero ends a message's text), at most 65,535 bytes.
+std::string mailslotText(std::string_view utf8);
 
 // Sends text as one message to the mailslot at path: cut to 65,535 bytes, without
 // waiting. False when nobody owns the mailslot or it cannot take the message now.

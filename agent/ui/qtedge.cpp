@@ -9,16 +9,16 @@
 #include <QStyle>
 #include <array>
 
-#include "platform/cp1252.h"
 #include "platform/screen.h"
+#include "support/cp1252.h"
 
 namespace agent::ui {
 QString fromCp1252(std::string_view bytes) {
-    return QString::fromStdString(platform::cp1252ToUtf8(bytes));
+    return QString::fromStdString(::cp1252ToUtf8(bytes));
 }
 
 std::string toCp1252(const QString& text) {
-    return platform::utf8ToCp1252(text.toStdString());
+    return ::utf8ToCp1252(text.toStdString());
 }
 
 void readScreenMetrics() {

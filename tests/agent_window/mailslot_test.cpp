@@ -10,7 +10,6 @@
 
 #include <cstring>
 
-#include "platform/cp1252.h"
 #include "tests/common/tempdir.h"
 
 namespace {
@@ -63,25 +62,22 @@ TEST(Mailslot, NobodyListening) {
     EXPECT_EQ(testing_support::readWholeFile(dir.file("file")), "keep");
 }
 
-TEST(Cp1252, DesktopTextComesInAsWindows1252) {
-    EXPECT_EQ(platform::utf8ToCp1252("Stra\xc3\x9f"
+TEST(Mailslot, WindowTextComesInAsWindows1252) {
+    EXPECT_EQ(platform::mailslotText("Stra\xc3\x9f"
                                      "e caf\xc3\xa9 \xe2\x82\xac"
                                      "5 \xe2\x80\x9cq\xe2\x80\x9d"),
               "Stra\xdf"
               "e caf\xe9 \x80"
               "5 \x93q\x94");
-    // Characters the code page lacks, broken and cut sequences, zero bytes.
-    EXPECT_EQ(platform::utf8ToCp1252("\xce\xa9 \xff x \xe2\x82"), "? ? x ?");
-    EXPECT_EQ(platform::utf8ToCp1252(std::string("a\0b", 3)), "a b");
-    // The limit never splits a character's bytes.
-    EXPECT_EQ(platform::utf8ToCp1252("\xc3\xa9\xc3\xa9\xc3\xa9", 2), "\xe9\xe9");
-    // And back, through the code page's own table.
-    EXPECT_EQ(platform::cp1252ToUtf8("\x80 \x93q\x94 \xe9 \x81"),
-              "\xe2\x82\xac \xe2\x80\x9cq\xe2\x80\x9d \xc3\xa9 \xc2\x81");
-    for (int b = 1; b < 256; ++b) {
-        std::string one(1, static_cast<char>(b));
-        EXPECT_EQ(platform::utf8ToCp1252(platform::cp1252ToUtf8(one)), one) << b;
-    }
+    // Characters the code page lacks; zero bytes, which would end the message's text.
+    EXPECT_EQ(platform::mailslotText("\xce\xa9mega"), "?mega");
+    EXPECT_EQ(platform::mailslotText(std::string("a\0b", 3)), "a b");
+    // Long texts are cut to the largest message.
+    std::string big;
+    for (int i = 0; i < 70000; ++i) big += "\xc3\xa9";  // 70,000 characters
+    std::string message = platform::mailslotText(big);
+    EXPECT_EQ(message.size(), platform::kMailslotMaxMessage);
+    EXPECT_EQ(message.find_first_not_of('\xe9'), std::string::npos);
 }
 
 }  // namespace

@@ -18,7 +18,6 @@
 #include <thread>
 
 #include "platform/capture_plugin.h"
-#include "platform/cp1252.h"
 #include "platform/mailslot.h"
 #include "platform/x11/x11desktop.h"
 
@@ -345,8 +344,7 @@ class Reader {
             if (classes_.size() > 4096) classes_.clear();
             classes_[request.window] = windowClass;
         }
-        platform::mailslotWrite(request.mailslot,
-                                platform::utf8ToCp1252(text, platform::kMailslotMaxMessage));
+        platform::mailslotWrite(request.mailslot, platform::mailslotText(text));
         if (request.post) request.post(request.context, kMailslotText, 0, 0);
     }
 

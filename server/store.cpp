@@ -20,6 +20,25 @@ namespace {
 
 constexpr size_t kMaxTermBytes = 200;  // the index refuses terms over 245 bytes
 constexpr const char* kRegistryKey = "ixo.databases";
+constexpr const char* kLastJobKey = "ixo.lastjob";  // the last INDEXID handed out
+
+// Only the owner may read the index: folders 0700, files 0600 (also for data written
+// by an earlier version with a looser mask).
+void makePrivate(const fs::path& root) {
+    std::error_code ec;
+    fs::permissions(root, fs::perms::owner_all, fs::perm_options::replace, ec);
+    int budget = 10000;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end && budget-- > 0;
+         it.increment(ec)) {
+        const auto type = it->symlink_status(ec).type();
+        if (type == fs::file_type::directory)
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::replace, ec);
+        else if (type == fs::file_type::regular)
+            fs::permissions(it->path(), fs::perms::owner_read | fs::perms::owner_write,
+                            fs::perm_options::replace, ec);
+        ec.clear();
+    }
+}
 
 uint64_t fnv1a(const std::string& s) {
     uint64_t h = 1469598103934665603ull;
@@ -205,9 +224,11 @@ std::string Store::indexPath() const {
 bool Store::open(std::string& error) {
     try {
         fs::create_directories(dataPath_);
+        makePrivate(dataPath_);
         std::lock_guard lock(writeMutex_);
         writer_.emplace(indexPath(), Xapian::DB_CREATE_OR_OPEN);
         loadRegistry();
+        lastJob_ = std::strtoull(writer_->get_metadata(kLastJobKey).c_str(), nullptr, 10);
         if (registry_.empty()) {
             registry_[0] = "default";
             saveRegistryLocked();
@@ -274,6 +295,24 @@ void Store::commit() {
     } catch (const Xapian::Error&) {
         // Left dirty: the next round tries again.
     }
+}
+
+void Store::makeDurable() {
+    // Everything written before the lock was taken is in this commit, so requests that
+    // finished their changes meanwhile find nothing left to commit: concurrent requests
+    // share one commit.
+    std::lock_guard lock(writeMutex_);
+    commitLocked();
+}
+
+uint32_t Store::nextJobNumber() {
+    std::lock_guard lock(writeMutex_);
+    lastJob_ = lastJob_ >= 0xffffffffull ? 1 : lastJob_ + 1;
+    if (writer_) {
+        writer_->set_metadata(kLastJobKey, std::to_string(lastJob_));
+        dirty_ = true;
+    }
+    return static_cast<uint32_t>(lastJob_);
 }
 
 void Store::loadRegistry() {
@@ -630,6 +669,12 @@ bool Store::restore(const std::string& name, std::string& error) {
         writer_.emplace(old.string(), Xapian::DB_CREATE_OR_OPEN);
         fs::remove_all(aside);
         loadRegistry();
+        // Job numbers go on from the higher of the two, so none is handed out twice.
+        lastJob_ = std::max<uint64_t>(
+            lastJob_, std::strtoull(writer_->get_metadata(kLastJobKey).c_str(), nullptr, 10));
+        writer_->set_metadata(kLastJobKey, std::to_string(lastJob_));
+        dirty_ = true;
+        commitLocked();
         if (registry_.empty()) registry_[0] = "default";
     } catch (const std::exception& e) {
         error = e.what();

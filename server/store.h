@@ -125,6 +125,12 @@ class Store {
     // Adds or removes one index term of a document. False when no such document.
     bool changeTerm(uint32_t id, const std::string& reference, const std::string& term, bool add);
     void commit();
+    // Commits pending work now, throwing the index's error when that fails: a request
+    // is answered only after what it changed is on disk.
+    void makeDurable();
+    // The next job number ("INDEXID"), kept in the index so that numbering goes on
+    // after a restart; stored with the next commit.
+    uint32_t nextJobNumber();
     // Removes every document and database name; ids are not reused.
     void reset();
     // Copies the committed index to data/backups/NAME; restores it from there.
@@ -162,6 +168,7 @@ class Store {
     std::optional<Xapian::WritableDatabase> writer_;
     bool dirty_ = false;
     std::map<int, std::string> registry_;  // number -> name (guarded by writeMutex_)
+    uint64_t lastJob_ = 0;                 // guarded by writeMutex_
 
     std::mutex readerMutex_;
     std::vector<Xapian::Database> readers_;

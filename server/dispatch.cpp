@@ -311,7 +311,8 @@ bool Dispatcher::acceptableOrigin(const HttpRequestData& request) const {
         if (seen) return false;  // two Host headers: no telling which one counts
         seen = true;
         const std::string host = hostName(value);
-        if (host.empty() || isLoopbackName(host) || host == lower(config_.bindAddress)) continue;
+        if (host.empty() || isLoopbackName(host)) continue;
+        if (host == lower(config_.bindAddress) && host != "0.0.0.0") continue;
         if (std::find(config_.allowedHosts.begin(), config_.allowedHosts.end(), host) ==
             config_.allowedHosts.end())
             return false;

@@ -179,6 +179,8 @@ bool NetServer::start(std::string& error) {
     // Room for the listening sockets, the data files and the workers' readers.
     const size_t limit = raiseDescriptorLimit();
     maxConnections_ = limit > 400 ? std::min<size_t>(limit - 200, 20000) : 100;
+    bufferBudget_ =
+        std::max<size_t>(256u << 20, 2 * (config_.maxBodyBytes + config_.maxHeaderBytes));
     dispatcher_.setPorts(queryPort_, indexPort_);
     // A stop file left from an earlier run must not stop this one at once.
     std::error_code ec;
@@ -241,9 +243,16 @@ void NetServer::acceptAll(int listenFd, PortKind port) {
     }
 }
 
+void NetServer::releaseBuffer(Connection& c) {
+    buffered_ -= std::min(buffered_, c.data.size());
+    c.data.clear();
+    c.data.shrink_to_fit();
+}
+
 void NetServer::closeConnection(int fd) {
     auto it = connections_.find(fd);
     if (it == connections_.end()) return;
+    releaseBuffer(*it->second);
     ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
     ::close(fd);
     connections_.erase(it);
@@ -257,7 +266,16 @@ void NetServer::readFrom(Connection& c) {
         ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
         if (n > 0) {
             c.data.append(buf, static_cast<size_t>(n));
+            buffered_ += static_cast<size_t>(n);
             got = true;
+            // Many connections sending large bodies at once could take all memory: past
+            // the budget, the one that just grew is turned away.
+            if (buffered_ > bufferBudget_) {
+                c.status = ParseStatus::TooLarge;
+                c.busy = true;
+                finishReading(c, false);
+                return;
+            }
             // Parsed as it comes, so an oversized request is refused without storing it.
             if (c.data.size() > config_.maxHeaderBytes + config_.maxBodyBytes + 4096) break;
             continue;
@@ -281,15 +299,14 @@ void NetServer::readFrom(Connection& c) {
 }
 
 void NetServer::finishReading(Connection& c, bool atEof) {
-    if (atEof || c.status == ParseStatus::Incomplete) {
+    if (!c.busy && (atEof || c.status == ParseStatus::Incomplete)) {
         const ParseLimits limits{config_.maxHeaderBytes, config_.maxBodyBytes};
         c.request = HttpRequestData{};
         c.status = parseHttpRequest(c.data, limits, true, c.request);
         if (c.status == ParseStatus::Incomplete) c.status = ParseStatus::Bad;
     }
     ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, c.fd, nullptr);
-    c.data.clear();
-    c.data.shrink_to_fit();
+    releaseBuffer(c);
     c.state = State::Working;
     if (c.status != ParseStatus::Complete) {
         answer(c);  // a refusal needs no worker
@@ -307,6 +324,9 @@ void NetServer::answer(Connection& c) {
     DispatchResult result;
     if (c.status == ParseStatus::Complete) {
         result = dispatcher_.handle(c.port, c.request, c.loopback);
+    } else if (c.busy) {
+        result.reply.status = 503;
+        result.reply.body = "ERROR: server busy\n";
     } else {
         result.reply.status = c.status == ParseStatus::TooLarge ? 413 : 400;
         result.reply.body = c.status == ParseStatus::TooLarge ? "ERROR: request too large\n"

@@ -67,6 +67,7 @@ class NetServer {
         std::string out;  // the serialized reply
         size_t written = 0;
         bool shutdown = false;
+        bool busy = false;  // turned away: the buffer budget was spent
         std::chrono::steady_clock::time_point accepted, headerDeadline, requestDeadline,
             writeDeadline;
     };
@@ -80,6 +81,7 @@ class NetServer {
     void startWriting(Connection& c);
     void writeTo(Connection& c);
     void closeConnection(int fd);
+    void releaseBuffer(Connection& c);
     void collectFinished();
     void expire(std::chrono::steady_clock::time_point now);
     int nextTimeoutMs(std::chrono::steady_clock::time_point now) const;
@@ -94,6 +96,8 @@ class NetServer {
     int epollFd_ = -1;
     std::atomic<bool> stopping_{false};
     size_t maxConnections_ = 1000;
+    size_t buffered_ = 0;               // bytes held by connections still being read
+    size_t bufferBudget_ = 256u << 20;  // most bytes held at once
 
     std::unordered_map<int, std::unique_ptr<Connection>> connections_;  // loop thread only
 

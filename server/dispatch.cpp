@@ -117,14 +117,6 @@ std::string documentSummary(const IdxDocument& doc) {
     return oneLine(firstWords(doc.content, 50));
 }
 
-int databaseOf(const Xapian::Document& d) {
-    auto t = d.termlist_begin();
-    t.skip_to(prefix::kDatabase);
-    if (t != d.termlist_end() && (*t).rfind(prefix::kDatabase, 0) == 0)
-        return std::atoi((*t).c_str() + 3);
-    return 0;
-}
-
 // Keeps only the documents of a list (onlymatch) and drops one document (the source
 // of a "more like this" query when it is not to be included).
 class IdDecider : public Xapian::MatchDecider {
@@ -586,13 +578,20 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
         auto writeHit = [&](Xapian::docid id, int percent, const std::string& links) {
             Xapian::Document d = db.get_document(id);
             IdxDocument doc;
-            decodeDocData(d.get_data(), doc);
+            int database = 0;
+            // The short record is enough unless a summary has to be made of the content.
+            const bool record = decodeResultRecord(d.get_value(kResultSlot), database, doc) &&
+                                !(opt.has("withsummary") && doc.storeContent);
+            if (!record) {
+                decodeDocData(d.get_data(), doc);
+                database = documentDatabase(d);
+            }
             out += "Doc_name=" + oneLine(doc.reference) + "\n";
             out += "URL_title=" + oneLine(doc.title.empty() ? doc.reference : doc.title) + "\n";
             out += "Doc_id=" + std::to_string(id) + "\n";
             out += "Doc_weight=" + std::to_string(std::clamp(percent, 0, 100)) + "\n";
             out += "links=" + links + "\n";
-            out += "dbase=" + std::to_string(databaseOf(d)) + "\n";
+            out += "dbase=" + std::to_string(database) + "\n";
             bool hasType = false, hasSection = false, hasSummary = false;
             for (const auto& [n, v] : doc.fields) {
                 if (n.empty()) continue;

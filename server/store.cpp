@@ -134,11 +134,14 @@ std::string fieldWordPrefix(const std::string& name) {
     return std::string(prefix::kFieldWord) + upper(name).substr(0, 40) + ":";
 }
 
+namespace {
+
 // Layout: items of one key byte, a varint length and the bytes. Fields are 'f' name
-// then 'v' value, in order.
-std::string encodeDocData(const IdxDocument& doc) {
+// then 'v' value, in order; the content, when kept, comes last.
+std::string encodeItems(const IdxDocument& doc, bool withContent) {
     std::string out;
-    out.reserve(doc.content.size() + doc.title.size() + doc.reference.size() + 64);
+    out.reserve((withContent ? doc.content.size() : 0) + doc.title.size() + doc.reference.size() +
+                64);
     putItem(out, 'r', doc.reference);
     putItem(out, 't', doc.title);
     if (!doc.type.empty()) putItem(out, 'y', doc.type);
@@ -151,8 +154,44 @@ std::string encodeDocData(const IdxDocument& doc) {
         putItem(out, 'f', n);
         putItem(out, 'v', v);
     }
-    if (doc.storeContent) putItem(out, 'c', doc.content);
+    if (withContent && doc.storeContent) putItem(out, 'c', doc.content);
     return out;
+}
+
+}  // namespace
+
+std::string encodeDocData(const IdxDocument& doc) {
+    return encodeItems(doc, true);
+}
+
+std::string encodeResultRecord(int db, const IdxDocument& doc) {
+    std::string out;
+    putItem(out, 'b', std::to_string(db));
+    return out + encodeItems(doc, false);
+}
+
+bool decodeResultRecord(const std::string& record, int& db, IdxDocument& doc) {
+    size_t pos = 1;
+    uint64_t len = 0;
+    if (record.empty() || record[0] != 'b' || !getVarint(record, pos, len) ||
+        len > record.size() - pos || len == 0 || len > 9)
+        return false;
+    const std::string number = record.substr(pos, len);
+    if (!std::all_of(number.begin(), number.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return false;
+    db = std::atoi(number.c_str());
+    return decodeDocData(record.substr(pos + len), doc);
+}
+
+int documentDatabase(const Xapian::Document& d) {
+    int db = 0;
+    IdxDocument doc;
+    if (decodeResultRecord(d.get_value(kResultSlot), db, doc)) return db;
+    auto t = d.termlist_begin();
+    t.skip_to(prefix::kDatabase);
+    if (t != d.termlist_end() && (*t).rfind(prefix::kDatabase, 0) == 0)
+        return std::atoi((*t).c_str() + 3);
+    return 0;
 }
 
 bool decodeDocData(const std::string& data, IdxDocument& doc) {
@@ -379,6 +418,7 @@ std::string Store::databaseName(int number) const {
 Xapian::Document Store::buildDocument(const IdxDocument& doc, int db) {
     Xapian::Document xd;
     xd.set_data(encodeDocData(doc));
+    xd.add_value(kResultSlot, encodeResultRecord(db, doc));
     std::vector<std::string> terms;
     textToTerms(doc.content, terms);
     for (const auto& t : terms) xd.add_term(indexForm(t));
@@ -459,19 +499,13 @@ int Store::deleteReferences(const std::vector<std::string>& refs, int db) {
     std::lock_guard lock(writeMutex_);
     if (!writer_) return 0;
     int n = 0;
-    const std::string dbTerm = std::string(prefix::kDatabase) + std::to_string(db);
     for (const auto& ref : refs) {
         const std::string term = referenceTerm(ref);
         std::vector<Xapian::docid> ids;
         for (auto it = writer_->postlist_begin(term); it != writer_->postlist_end(term); ++it)
             ids.push_back(*it);
         for (auto id : ids) {
-            if (db >= 0) {
-                Xapian::Document d = writer_->get_document(id);
-                auto t = d.termlist_begin();
-                t.skip_to(dbTerm);
-                if (t == d.termlist_end() || *t != dbTerm) continue;
-            }
+            if (db >= 0 && documentDatabase(writer_->get_document(id)) != db) continue;
             writer_->delete_document(id);
             ++n;
             dirty_ = true;
@@ -524,6 +558,7 @@ bool Store::replaceField(uint32_t id, const std::string& reference, const std::s
     Xapian::Document xd = writer_->get_document(*found);
     IdxDocument doc;
     if (!decodeDocData(xd.get_data(), doc)) return false;
+    const int database = documentDatabase(xd);
     const std::string key = upper(name);
     std::string clean = value;
     for (auto& c : clean)
@@ -572,6 +607,7 @@ bool Store::replaceField(uint32_t id, const std::string& reference, const std::s
         for (const auto& t : terms) xd.add_term(boundedTerm(fp, indexForm(t)));
     }
     xd.set_data(encodeDocData(doc));
+    xd.add_value(kResultSlot, encodeResultRecord(database, doc));
     writer_->replace_document(*found, xd);
     dirty_ = true;
     return true;

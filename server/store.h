@@ -33,6 +33,10 @@ inline constexpr const char* kFieldWord = "XW";   // "XW" NAME ":" word term
 }  // namespace prefix
 
 inline constexpr Xapian::valueno kDateSlot = 0;  // seconds since 1970, sortable
+// What a result line shows (the database number and the stored fields, without the
+// content), so that listing a hit never reads a long document's content or term list.
+// Documents written by earlier versions have none; their data is read instead.
+inline constexpr Xapian::valueno kResultSlot = 1;
 
 // Word terms are stored in lower case, so that they never collide with the upper-case
 // prefixes above; the client's terms (upper case) are converted both ways.
@@ -49,6 +53,11 @@ std::string fieldWordPrefix(const std::string& name);
 // What is kept of a document in the index, as stored with it.
 std::string encodeDocData(const IdxDocument& doc);
 bool decodeDocData(const std::string& data, IdxDocument& doc);
+// The record of kResultSlot: the database number, then the data without the content.
+std::string encodeResultRecord(int db, const IdxDocument& doc);
+bool decodeResultRecord(const std::string& record, int& db, IdxDocument& doc);
+// The database number of a document: from its result record, else its term list.
+int documentDatabase(const Xapian::Document& d);
 
 // The length (sum of word frequencies) of every document of one revision of the index,
 // by document number: scoring a long query reads one length per posting, and an array

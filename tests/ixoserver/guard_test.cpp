@@ -393,3 +393,44 @@ TEST(ServerLog, PasswordsNeverReachTheLog) {
     EXPECT_EQ(logged.find("s3cret"), std::string::npos) << logged;
     EXPECT_NE(logged.find("pass=***"), std::string::npos) << logged;
 }
+
+TEST_F(GuardTest, ResultLinesComeFromTheShortRecordAndOldDocumentsStillList) {
+    const std::string body =
+        "#IXOREFERENCE m1\n#IXODBNAME mail\n#IXOTITLE Meeting\n"
+        "#IXOFIELD From=anna\n#IXOCONTENT\n" +
+        std::string("minutes of the meeting ") + std::string(20000, 'x') + "\n#IXOENDDOC\n" +
+        idxDoc("d1", "minutes in the default database");
+    ASSERT_EQ(idx("/IXOCREATEDBASE?mail"), "DATABASE=1\n");
+    ASSERT_NE(idx("/IXOADDDATA? ", body).find("DOCUMENTS=2"), std::string::npos);
+    const std::string before = q("/qmethod=q&querytext=minutes&qnum=5");
+    EXPECT_NE(before.find("Doc_name=m1\nURL_title=Meeting\n"), std::string::npos) << before;
+    EXPECT_NE(before.find("dbase=1\nFrom=anna\n"), std::string::npos) << before;
+    EXPECT_NE(before.find("Doc_name=d1\nURL_title=d1\n"), std::string::npos) << before;
+    EXPECT_NE(before.find("dbase=0\n"), std::string::npos) << before;
+    EXPECT_EQ(before.find("xxxx"), std::string::npos);
+    // A changed field shows at once.
+    EXPECT_EQ(idx("/IXOREPLACE", "#IXODOCREF m1\n#IXOFIELDNAME From\n#IXOFIELDVALUE bert\n"),
+              "REPLACED=1\nNOTFOUND=0\n");
+    const std::string changed = q("/qmethod=q&querytext=minutes&qnum=5");
+    EXPECT_NE(changed.find("dbase=1\nFrom=bert\n"), std::string::npos) << changed;
+    // A summary is still made of the content.
+    EXPECT_NE(q("/qmethod=q&querytext=meeting&xoptions=withsummary").find("summary=minutes of"),
+              std::string::npos);
+
+    // Documents written before the record existed are listed from their data.
+    dispatcher.reset();
+    store->close();
+    {
+        Xapian::WritableDatabase w((std::filesystem::path(config.dataPath()) / "xapian").string());
+        for (Xapian::docid id : {1u, 2u}) {
+            Xapian::Document d = w.get_document(id);
+            d.remove_value(kResultSlot);
+            w.replace_document(id, d);
+        }
+        w.commit();
+    }
+    open();
+    EXPECT_EQ(q("/qmethod=q&querytext=minutes&qnum=5"), changed);
+    EXPECT_EQ(idx("/IXODELETEREF?docs=m1&dbname=default"), "DELETED=0\n");
+    EXPECT_EQ(idx("/IXODELETEREF?docs=m1&dbname=mail"), "DELETED=1\n");
+}

@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
         e.set_query(q);
         Xapian::MSet m = e.get_mset(0, qnum);
         hits = m.size();
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count());
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t)
+                         .count());
     }
     std::sort(ms.begin(), ms.end());
     std::printf("p50 %.2f ms, min %.2f ms (%u hits)\n", ms[ms.size() / 2], ms[0], hits);

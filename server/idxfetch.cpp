@@ -307,12 +307,15 @@ bool fetchIdxText(std::string_view address, const FetchLimits& limits, std::stri
         error = "larger than " + std::to_string(bodyLimit) + " bytes";
         return false;
     }
-    OwnedText reply(memStrNDup(received.data(), received.size()));
+    // Copied whole, zero bytes included: the reply is split by its length.
+    OwnedText reply(static_cast<char*>(memAlloc(received.size() + 1)));
     const int32_t replyLength = static_cast<int32_t>(received.size());
     if (!reply) {
         error = "out of memory";
         return false;
     }
+    std::memcpy(reply.get(), received.data(), received.size());
+    reply.get()[received.size()] = '\0';
     int32_t status = 0;
     char* rawHeaders = nullptr;
     char* rawBody = nullptr;

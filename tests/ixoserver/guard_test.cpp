@@ -285,6 +285,13 @@ TEST(IdxFetch, OneDeadlineAndOneReasonForEveryConnectionFailure) {
     dripper.join();
     ::close(listener);
 
+    // A body holding a zero byte arrives whole.
+    LoopbackServer zero;
+    const std::string withZero = std::string("#IXOREFERENCE z\n#IXOCONTENT\nzebu\0tail\n", 38);
+    zero.setReply(LoopbackServer::httpReply(withZero));
+    ASSERT_TRUE(fetchIdxText(zero.url("/z.idx"), limits, text, error)) << error;
+    EXPECT_EQ(text, withZero);
+
     // Refused, no such host, a peer that closes at once and one that is not HTTP: alike.
     LoopbackServer closing;
     closing.setMode(LoopbackServer::Mode::CloseAfterRequest);

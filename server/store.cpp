@@ -448,21 +448,46 @@ Xapian::Document Store::buildDocument(const IdxDocument& doc, int db) {
 Store::AddOutcome Store::addDocuments(const std::vector<IdxDocument>& docs,
                                       const std::string& dbOverride, bool killDuplicates) {
     AddOutcome out;
+    // The databases are settled under the writer's lock, the index documents (term
+    // making, the larger part of the work) are built without it, so that requests of
+    // several clients build in parallel and only take turns for writing.
+    std::vector<IdxDocument> stored;
+    std::vector<int> dbs;
+    stored.reserve(docs.size());
+    {
+        std::lock_guard lock(writeMutex_);
+        if (!writer_) return out;
+        for (const auto& doc : docs) {
+            const std::string& dbName = !dbOverride.empty()   ? dbOverride
+                                        : !doc.dbname.empty() ? doc.dbname
+                                                              : registry_.begin()->second;
+            int db = ensureDatabaseLocked(dbName);
+            if (db < 0) db = registry_.begin()->first;
+            stored.push_back(doc);
+            stored.back().dbname = registry_[db];
+            if (stored.back().reference.empty()) stored.back().reference = stored.back().filename;
+            dbs.push_back(db);
+        }
+    }
+    std::vector<Xapian::Document> built;
+    built.reserve(stored.size());
+    for (size_t i = 0; i < stored.size(); ++i) built.push_back(buildDocument(stored[i], dbs[i]));
+
     std::lock_guard lock(writeMutex_);
     if (!writer_) return out;
     std::map<std::string, std::set<uint32_t>> written;  // reference -> ids of this batch
-    for (const auto& doc : docs) {
-        const std::string& dbName = !dbOverride.empty()   ? dbOverride
-                                    : !doc.dbname.empty() ? doc.dbname
-                                                          : registry_.begin()->second;
-        int db = ensureDatabaseLocked(dbName);
-        if (db < 0) db = registry_.begin()->first;
-        IdxDocument stored = doc;
-        stored.dbname = registry_[db];
-        if (stored.reference.empty()) stored.reference = stored.filename;
-        Xapian::docid id = writer_->replace_document(uniqueTerm(stored.reference, stored.section),
-                                                     buildDocument(stored, db));
-        written[stored.reference].insert(id);
+    for (size_t i = 0; i < stored.size(); ++i) {
+        // A database removed meanwhile is made again, as if the request had come later.
+        if (!registry_.count(dbs[i]) || registry_[dbs[i]] != stored[i].dbname) {
+            int db = ensureDatabaseLocked(stored[i].dbname);
+            if (db < 0) db = registry_.begin()->first;
+            dbs[i] = db;
+            stored[i].dbname = registry_[db];
+            built[i] = buildDocument(stored[i], db);
+        }
+        Xapian::docid id =
+            writer_->replace_document(uniqueTerm(stored[i].reference, stored[i].section), built[i]);
+        written[stored[i].reference].insert(id);
         out.ids.push_back(id);
         ++out.added;
         dirty_ = true;

@@ -162,7 +162,8 @@ class Store {
     const std::string& dataPath() const { return dataPath_; }
 
   private:
-    Xapian::Document buildDocument(const IdxDocument& doc, int db);
+    // Builds the index document (touches no state of the store: runs without the lock).
+    static Xapian::Document buildDocument(const IdxDocument& doc, int db);
     std::optional<uint32_t> findDocument(uint32_t id, const std::string& reference);
     void loadRegistry();
     void saveRegistryLocked();

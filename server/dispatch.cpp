@@ -215,7 +215,6 @@ std::string hostName(const std::string& value) {
 
 bool isLoopbackName(const std::string& host) {
     if (host == "localhost" || host == "::1" || host == "0:0:0:0:0:0:0:1") return true;
-    if (host.size() > 10 && host.compare(host.size() - 10, 10, ".localhost") == 0) return false;
     in_addr a{};
     return ::inet_pton(AF_INET, host.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
 }
@@ -254,15 +253,16 @@ constexpr size_t kMaxTermDocuments = 100;
 constexpr const char* kTooManyTerms = "ERROR: too many terms in the request\n";
 
 // The document a request names: by reference when asked to ("useurl") or when the key
-// is not a number, else by document number.
+// is not a document number (1 to 2^32-1), else by document number.
 std::optional<Xapian::docid> findDocument(Xapian::Database& db, const std::string& key,
                                           bool byReference) {
     const bool digits = !key.empty() && std::all_of(key.begin(), key.end(), [](unsigned char c) {
         return std::isdigit(c);
     });
-    if (byReference || !digits) return findByReference(db, key);
-    const std::optional<uint32_t> id = parseNumber32(key);
-    if (!id || !documentExists(db, *id)) return std::nullopt;
+    const std::optional<uint32_t> id = digits ? parseNumber32(key) : std::nullopt;
+    // A key of digits that is no document number (too long) may still be a reference.
+    if (byReference || !id) return findByReference(db, key);
+    if (!documentExists(db, *id)) return std::nullopt;
     return *id;
 }
 

@@ -338,6 +338,10 @@ TEST_F(GuardTest, TermRequestsAreBoundedAndNumbersDoNotWrap) {
     EXPECT_EQ(count("narwhal"), 1);
     EXPECT_EQ(count("wrapped"), 0);
     EXPECT_NE(q("/qmethod=c&idnum=1").find("narwhal"), std::string::npos);
+    // Digits too many for a number may still name a document by its reference.
+    ASSERT_NE(idx("/IXOADDDATA? ", idxDoc("20231207123456", "dated")).find("INDEXID"),
+              std::string::npos);
+    EXPECT_NE(q("/qmethod=c&querytext=20231207123456").find("dated"), std::string::npos);
 }
 
 TEST_F(GuardTest, RepliesComeAfterTheCommitAndJobNumbersGoOnAfterARestart) {

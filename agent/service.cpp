@@ -9,6 +9,7 @@
 #include "platform/shellopen.h"
 #include "support/envcfgutil.h"
 #include "support/fileutil.h"
+#include "tools/ixocredentials.h"
 
 namespace agent {
 namespace {
@@ -68,7 +69,15 @@ bool CPersonalServer::Stop() {
         IXO ixo{};
         if (ixoCreateIxo(&ixo, "127.0.0.1", "127.0.0.1", queryPort, indexPort) == IXO_OK) {
             ixoSetHTTPTimeOut(&ixo, 5, 1000);
-            ixoShutdownServer(&ixo);
+            // The server takes the shutdown only with its index user and password.
+            ixocredentials::ServerCredentials credentials;
+            std::string request = "/IXOSHUTDOWN";
+            if (ixocredentials::readServerCredentials(path, credentials) &&
+                (!credentials.indexUser.empty() || !credentials.indexPassword.empty()))
+                request += "?user=" + credentials.indexUser + "&pass=" + credentials.indexPassword;
+            char* reply = nullptr;
+            ixoRequestToDynBuffer2(&ixo, IXO_QUERY_PORT_SELECTOR, request.c_str(), nullptr, &reply);
+            if (reply) memFree(reply);
             ixoDestroyIxo(&ixo);
         }
     }

@@ -64,10 +64,28 @@ if [ ! -f "$home/personal/ixo/ports" ]; then
   exit 1
 fi
 
+# At its first start the server generated an index user and password and stored them in
+# its ixo.ini; index commands are taken only with them.
+ini_value() {
+  sed -n "s/^$1=\(.*\)\r\{0,1\}\$/\1/p" "$home/personal/ixo/ixo.ini" | tr -d '\r' | head -n 1
+}
+index_user=$(ini_value INDEXUSER)
+index_pass=$(ini_value INDEXPASSWORD)
+if [ -z "$index_user" ] || [ -z "$index_pass" ]; then
+  echo "demo: the server wrote no index credentials" >&2
+  exit 1
+fi
+
 echo "== indexing documents from /usr/share/doc"
 count=$(python3 scripts/demo_corpus.py "$home/corpus" 400)
-"$bin/ixoclient" --port "$qport" --index-port "$iport" index "$home"/corpus/*.idx > "$home/index.log"
-sleep 1
+for idx in "$home"/corpus/*.idx; do
+  reply=$(curl -sS -m 120 -H 'Expect:' --data-binary "@$idx" \
+    "http://127.0.0.1:$iport/IXOADDDATA?&user=$index_user&pass=$index_pass")
+  case "$reply" in
+    *INDEXID=*) echo "$reply" >> "$home/index.log" ;;
+    *) echo "demo: the server refused $idx: $reply" >&2; exit 1 ;;
+  esac
+done
 echo "   $count documents indexed"
 
 # The sample text: a paragraph from the middle of one indexed document.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -9,6 +10,11 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "server/idxdoc.h"
 #include "server/idxfetch.h"
@@ -111,14 +117,6 @@ std::string documentSummary(const IdxDocument& doc) {
     return oneLine(firstWords(doc.content, 50));
 }
 
-int databaseOf(const Xapian::Document& d) {
-    auto t = d.termlist_begin();
-    t.skip_to(prefix::kDatabase);
-    if (t != d.termlist_end() && (*t).rfind(prefix::kDatabase, 0) == 0)
-        return std::atoi((*t).c_str() + 3);
-    return 0;
-}
-
 // Keeps only the documents of a list (onlymatch) and drops one document (the source
 // of a "more like this" query when it is not to be included).
 class IdDecider : public Xapian::MatchDecider {
@@ -172,14 +170,100 @@ bool isNumber(const std::string& s) {
            std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
+// A document (or job) number: digits only, 1 to 2^32-1. Anything else, including a
+// value that would wrap around, is no number.
+std::optional<uint32_t> parseNumber32(std::string s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.erase(0, 1);
+    if (s.empty() || s.size() > 10 ||
+        !std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return std::nullopt;
+    const unsigned long long v = std::strtoull(s.c_str(), nullptr, 10);
+    if (v == 0 || v > 0xffffffffull) return std::nullopt;
+    return static_cast<uint32_t>(v);
+}
+
+// Compares secrets in time independent of where they differ.
+bool sameSecret(const std::string& a, const std::string& b) {
+    unsigned char diff = a.size() == b.size() ? 0 : 1;
+    for (size_t i = 0; i < a.size(); ++i)
+        diff |= static_cast<unsigned char>(a[i] ^ (i < b.size() ? b[i] : 0));
+    return diff == 0;
+}
+
+bool credentialsMatch(const RequestPath& path, const std::string& user, const std::string& pass) {
+    const std::string* u = path.find("user");
+    const std::string* p = path.find("pass");
+    bool ok = u && p;
+    ok = sameSecret(u ? *u : std::string(), user) && ok;
+    ok = sameSecret(p ? *p : std::string(), pass) && ok;
+    return ok;
+}
+
+// The host part of a Host header value, lower case, without port or brackets.
+std::string hostName(const std::string& value) {
+    std::string h = lower(value);
+    if (!h.empty() && h[0] == '[') {
+        size_t close = h.find(']');
+        return close == std::string::npos ? h : h.substr(1, close - 1);
+    }
+    size_t colon = h.find(':');
+    if (colon != std::string::npos && h.find(':', colon + 1) == std::string::npos) h.erase(colon);
+    while (!h.empty() && h.back() == '.') h.pop_back();
+    return h;
+}
+
+bool isLoopbackName(const std::string& host) {
+    if (host == "localhost" || host == "::1" || host == "0:0:0:0:0:0:0:1") return true;
+    in_addr a{};
+    return ::inet_pton(AF_INET, host.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
+}
+
+// Reads a local IDX file named in a request: a regular file only (a FIFO or device
+// would hold the worker), of at most maxBytes, read without blocking on the open.
+// Missing, unreadable, of another kind or too large all give false alike.
+bool readLocalIdxFile(const std::string& location, size_t maxBytes, std::string& text) {
+    const int fd = ::open(location.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+        static_cast<unsigned long long>(st.st_size) > maxBytes)
+        return false;
+    text.clear();
+    text.resize(static_cast<size_t>(st.st_size));
+    size_t got = 0;
+    while (got < text.size()) {
+        ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;  // the file shrank meanwhile
+        got += static_cast<size_t>(n);
+    }
+    text.resize(got);
+    return true;
+}
+
+// Queries and term lists are bounded so that one request cannot take seconds of CPU.
+constexpr size_t kMaxQueryTerms = 256;
+constexpr size_t kMaxTermDocuments = 100;
+constexpr const char* kTooManyTerms = "ERROR: too many terms in the request\n";
+
 // The document a request names: by reference when asked to ("useurl") or when the key
-// is not a number, else by document number.
+// is not a document number (1 to 2^32-1), else by document number.
 std::optional<Xapian::docid> findDocument(Xapian::Database& db, const std::string& key,
                                           bool byReference) {
-    if (byReference || !isNumber(key)) return findByReference(db, key);
-    const auto id = static_cast<Xapian::docid>(std::atol(key.c_str()));
-    if (!documentExists(db, id)) return std::nullopt;
-    return id;
+    const bool digits = !key.empty() && std::all_of(key.begin(), key.end(), [](unsigned char c) {
+        return std::isdigit(c);
+    });
+    const std::optional<uint32_t> id = digits ? parseNumber32(key) : std::nullopt;
+    // A key of digits that is no document number (too long) may still be a reference.
+    if (byReference || !id) return findByReference(db, key);
+    if (!documentExists(db, *id)) return std::nullopt;
+    return *id;
 }
 
 }  // namespace
@@ -201,9 +285,47 @@ DispatchResult Dispatcher::handle(PortKind port, const HttpRequestData& request,
     }
 }
 
+bool Dispatcher::acceptableOrigin(const HttpRequestData& request) const {
+    // Our clients send neither Origin nor Sec-Fetch-Site; a browser sends them on
+    // requests a web page makes.
+    for (const auto& [name, value] : request.headers) {
+        const std::string n = lower(name);
+        if (n == "origin") return false;
+        if (n == "sec-fetch-site") {
+            const std::string v = lower(value);
+            if (v == "cross-site" || v == "same-site") return false;
+        }
+    }
+    // A page on a name that was made to point at this machine sends that name as Host.
+    bool seen = false;
+    for (const auto& [name, value] : request.headers) {
+        if (lower(name) != "host") continue;
+        if (seen) return false;  // two Host headers: no telling which one counts
+        seen = true;
+        const std::string host = hostName(value);
+        if (host.empty() || isLoopbackName(host)) continue;
+        if (host == lower(config_.bindAddress) && host != "0.0.0.0") continue;
+        if (std::find(config_.allowedHosts.begin(), config_.allowedHosts.end(), host) ==
+            config_.allowedHosts.end())
+            return false;
+    }
+    return true;
+}
+
+bool Dispatcher::indexCredentialsOk(const RequestPath& path) const {
+    if (!config_.indexAuth || (config_.indexUser.empty() && config_.indexPassword.empty()))
+        return true;
+    return credentialsMatch(path, config_.indexUser, config_.indexPassword);
+}
+
 DispatchResult Dispatcher::dispatch(PortKind port, const HttpRequestData& request,
                                     bool peerIsLoopback) {
     DispatchResult result;
+    if (!acceptableOrigin(request)) {
+        result.reply.status = 403;
+        result.reply.body = "ERROR: request refused\n";
+        return result;
+    }
     std::string plain;
     if (!unscrambleTarget(request.target, plain)) {
         result.reply.status = 400;
@@ -219,28 +341,37 @@ DispatchResult Dispatcher::dispatch(PortKind port, const HttpRequestData& reques
             result.reply.body = "ERROR: shutdown is taken from this machine only\n";
             return result;
         }
+        if (!indexCredentialsOk(path)) {
+            result.reply.status = 403;
+            result.reply.body = "ERROR: shutdown needs a valid user and password\n";
+            return result;
+        }
         result.reply.body = "SHUTDOWN\n";
         result.shutdown = true;
         return result;
     }
     if (command.empty() && path.findCaseBlind("qmethod")) {
+        if ((!config_.queryUser.empty() || !config_.queryPassword.empty()) &&
+            !credentialsMatch(path, config_.queryUser, config_.queryPassword)) {
+            result.reply.status = 403;
+            result.reply.body = "ERROR: queries need a valid user and password\n";
+            return result;
+        }
         result.reply = query(path);
     } else if (command.rfind("IXO", 0) == 0) {
         if (port != PortKind::Index) {
             result.reply.body = "Invalid Instruction: index commands are taken on the index port\n";
             return result;
         }
-        if (!config_.indexUser.empty() || !config_.indexPassword.empty()) {
-            const std::string* user = path.find("user");
-            const std::string* pass = path.find("pass");
-            if (!user || !pass || *user != config_.indexUser || *pass != config_.indexPassword) {
-                result.reply.status = 403;
-                result.reply.body = "ERROR: index commands need a valid user and password\n";
-                return result;
-            }
+        if (!indexCredentialsOk(path)) {
+            result.reply.status = 403;
+            result.reply.body = "ERROR: index commands need a valid user and password\n";
+            return result;
         }
         path.command = command;
         result.reply = indexCommand(path, request.body);
+        // The reply goes out only once what the command changed is on disk.
+        store_.makeDurable();
     } else {
         result.reply.body = kInvalid;
         return result;
@@ -311,12 +442,20 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
     }
     if (qnum < 1) qnum = 25;
     qnum = std::min<long>(qnum, kMaxResults);
-    const long idnum = toLong(path.find("idnum"), 0);
+    long idnum = toLong(path.find("idnum"), 0);
+    // For "s" the number names a document: one that does not fit is refused rather than
+    // wrapped onto another document.
+    if (method == 's' && path.find("idnum") && !path.find("idnum")->empty() && idnum != 0) {
+        const std::optional<uint32_t> id = parseNumber32(*path.find("idnum"));
+        if (!id) return "ERROR: invalid document number\n";
+        idnum = *id;
+    }
 
     // Terms, combined by the method's operator.
     const bool boolean = opt.has("boolean");
     const bool titleOnly = method == 'g' || method == 'G';
     const auto terms = parseQueryText(text, boolean);
+    if (terms.size() > kMaxQueryTerms) return kTooManyTerms;
     auto termQuery = [&](const QueryTerm& t) {
         Xapian::Query q((titleOnly ? std::string(prefix::kTitle) : std::string()) +
                         indexForm(t.term));
@@ -439,13 +578,20 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
         auto writeHit = [&](Xapian::docid id, int percent, const std::string& links) {
             Xapian::Document d = db.get_document(id);
             IdxDocument doc;
-            decodeDocData(d.get_data(), doc);
+            int database = 0;
+            // The short record is enough unless a summary has to be made of the content.
+            const bool record = decodeResultRecord(d.get_value(kResultSlot), database, doc) &&
+                                !(opt.has("withsummary") && doc.storeContent);
+            if (!record) {
+                decodeDocData(d.get_data(), doc);
+                database = documentDatabase(d);
+            }
             out += "Doc_name=" + oneLine(doc.reference) + "\n";
             out += "URL_title=" + oneLine(doc.title.empty() ? doc.reference : doc.title) + "\n";
             out += "Doc_id=" + std::to_string(id) + "\n";
             out += "Doc_weight=" + std::to_string(std::clamp(percent, 0, 100)) + "\n";
             out += "links=" + links + "\n";
-            out += "dbase=" + std::to_string(databaseOf(d)) + "\n";
+            out += "dbase=" + std::to_string(database) + "\n";
             bool hasType = false, hasSection = false, hasSummary = false;
             for (const auto& [n, v] : doc.fields) {
                 if (n.empty()) continue;
@@ -577,8 +723,10 @@ std::string Dispatcher::docIds(const RequestPath& path) {
     const std::string* qt = path.find("querytext");
     long limit = std::clamp<long>(toLong(path.find("idnum"), 10000000), 1, 10000000);
     std::string out;
+    const auto terms = parseQueryText(qt ? *qt : std::string(), false);
+    if (terms.size() > kMaxQueryTerms) return kTooManyTerms;
     store_.withReader([&](Xapian::Database& db) {
-        for (const auto& t : parseQueryText(qt ? *qt : std::string(), false)) {
+        for (const auto& t : terms) {
             const std::string term = indexForm(t.term);
             out += displayForm(term) + " : " + std::to_string(db.get_termfreq(term)) + " , ";
             long n = 0;
@@ -602,10 +750,14 @@ std::string Dispatcher::documentTerms(const RequestPath& path, char method) {
                        : 100000;
     const bool weights = opt.has("tweights") || opt.has("occ") || method == 'e';
     std::vector<std::string> keys;
-    if (method == 'e' && idnum > 0)
-        keys.push_back(std::to_string(idnum));
-    else if (qt)
+    if (method == 'e' && idnum > 0) {
+        const std::optional<uint32_t> id = parseNumber32(*path.find("idnum"));
+        if (!id) return "ERROR: invalid document number\n";
+        keys.push_back(std::to_string(*id));
+    } else if (qt) {
         keys = splitList(*qt, opt.has("useurl") ? "+" : "+, ");
+    }
+    if (keys.size() > kMaxTermDocuments) return "ERROR: too many documents in the request\n";
     std::string body;
     int count = 0;
     store_.withReader([&](Xapian::Database& db) {
@@ -635,8 +787,10 @@ std::string Dispatcher::primitive(const RequestPath& path) {
     const std::string* qt = path.find("querytext");
     std::string body;
     int count = 0;
+    const auto terms = parseQueryText(qt ? *qt : std::string(), false);
+    if (terms.size() > kMaxQueryTerms) return kTooManyTerms;
     store_.withReader([&](Xapian::Database& db) {
-        for (const auto& t : parseQueryText(qt ? *qt : std::string(), false)) {
+        for (const auto& t : terms) {
             body += t.term + "+" + std::to_string(db.get_termfreq(indexForm(t.term))) + "\n";
             ++count;
         }
@@ -662,9 +816,14 @@ std::string Dispatcher::content(const RequestPath& path) {
 }
 
 std::string Dispatcher::indexerStatus(const RequestPath& path) {
-    const long job = toLong(path.find("idnum"), 0);
+    const std::string* text = path.find("idnum");
+    const long asked = toLong(text, 0);
+    const std::optional<uint32_t> number = text ? parseNumber32(*text) : std::nullopt;
+    if (asked != 0 && !number)
+        return "STATUS=unknown\nINDEXID=" + oneLine(text ? *text : std::string()) + "\n";
+    const uint32_t job = number.value_or(0);
     std::lock_guard lock(jobsMutex_);
-    auto it = jobs_.find(static_cast<int>(job));
+    auto it = jobs_.find(job);
     if (it == jobs_.end())
         return "STATUS=" + std::string(job == 0 ? "idle" : "unknown") +
                "\nINDEXID=" + std::to_string(job) + "\n";
@@ -741,7 +900,7 @@ HttpReply Dispatcher::indexCommand(const RequestPath& path, const std::string& b
             std::vector<uint32_t> ids;
             for (const auto& item : items)
                 for (const auto& s : splitList(item, ", \t"))
-                    if (isNumber(s)) ids.push_back(static_cast<uint32_t>(std::atol(s.c_str())));
+                    if (auto id = parseNumber32(s)) ids.push_back(*id);
             n = store_.deleteIds(ids);
         } else {
             int db = -1;
@@ -805,7 +964,7 @@ std::string Dispatcher::addData(const RequestPath& path, const std::string& idxT
     const std::string* kill = path.find("KILLDUPLICATES");
     const bool killDuplicates = kill && upper(*kill) == "REFERENCE";
     auto outcome = store_.addDocuments(docs, db ? *db : std::string(), killDuplicates);
-    const int job = nextJob_++;
+    const uint32_t job = store_.nextJobNumber();
     {
         std::lock_guard lock(jobsMutex_);
         jobs_[job] = outcome.added;
@@ -828,19 +987,18 @@ std::string Dispatcher::addByLocation(const RequestPath& path) {
     if (location.empty()) return "ERROR: no document location\n";
     if (isHttpLocation(location)) {
         std::string text, error;
-        if (!fetchIdxText(location, config_.maxBodyBytes, kIdxFetchTimeoutSeconds, text, error))
+        FetchLimits limits;
+        limits.maxBytes = config_.maxBodyBytes;
+        limits.deadlineSeconds = kIdxFetchTimeoutSeconds;
+        limits.ownPorts = {queryPort_, indexPort_};
+        if (!fetchIdxText(location, limits, text, error))
             return "ERROR: cannot read " + oneLine(location) + ": " + oneLine(error) + "\n";
         return addData(path, text);
     }
     if (startsWithCaseBlind(location, "file://")) location.erase(0, 7);
-    std::ifstream in(location, std::ios::binary);
-    if (!in) return "ERROR: cannot read " + oneLine(location) + "\n";
-    std::error_code ec;
-    auto size = std::filesystem::file_size(location, ec);
-    if (ec || size > (1ull << 31)) return "ERROR: cannot read " + oneLine(location) + "\n";
-    std::string text(static_cast<size_t>(size), '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(in.gcount()));
+    std::string text;
+    if (!readLocalIdxFile(location, config_.maxBodyBytes, text))
+        return "ERROR: cannot read " + oneLine(location) + "\n";
     return addData(path, text);
 }
 
@@ -856,7 +1014,7 @@ std::string Dispatcher::replaceFields(const std::string& body) {
             ref = line.substr(11);
             id = 0;
         } else if (line.rfind("#IXODOCID ", 0) == 0) {
-            id = static_cast<uint32_t>(std::strtoul(line.c_str() + 10, nullptr, 10));
+            id = parseNumber32(line.substr(10)).value_or(0);
             ref.clear();
         } else if (line.rfind("#IXOFIELDNAME ", 0) == 0) {
             name = line.substr(14);
@@ -885,11 +1043,9 @@ std::string Dispatcher::updateTerms(const std::string& body) {
         }
         if (line.size() < 2 || (line[0] != '+' && line[0] != '-') || term.empty()) continue;
         const bool add = line[0] == '+';
-        bool ok = line[1] == 'R'
-                      ? store_.changeTerm(0, line.substr(2), term, add)
-                      : store_.changeTerm(
-                            static_cast<uint32_t>(std::strtoul(line.c_str() + 1, nullptr, 10)),
-                            std::string(), term, add);
+        bool ok = line[1] == 'R' ? store_.changeTerm(0, line.substr(2), term, add)
+                                 : store_.changeTerm(parseNumber32(line.substr(1)).value_or(0),
+                                                     std::string(), term, add);
         if (ok)
             ++changed;
         else

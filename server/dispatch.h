@@ -35,6 +35,10 @@ class Dispatcher {
 
   private:
     DispatchResult dispatch(PortKind port, const HttpRequestData& request, bool peerIsLoopback);
+    // False for requests a web browser made (Origin, cross-site fetch) or that name a
+    // host other than this machine or ALLOWEDHOSTS.
+    bool acceptableOrigin(const HttpRequestData& request) const;
+    bool indexCredentialsOk(const RequestPath& path) const;
     HttpReply query(const RequestPath& path);
     HttpReply indexCommand(const RequestPath& path, const std::string& body);
 
@@ -57,9 +61,8 @@ class Dispatcher {
     const ServerConfig& config_;
     int queryPort_ = 0;
     int indexPort_ = 0;
-    std::atomic<int> nextJob_{1};
     std::mutex jobsMutex_;
-    std::map<int, int> jobs_;  // job number -> documents indexed
+    std::map<uint32_t, int> jobs_;  // job number -> documents indexed
 };
 
 }  // namespace ixoserver

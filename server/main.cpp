@@ -1,4 +1,6 @@
 // ixoserver [-runhidden] [--home DIR]: the personal retrieval server.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -31,6 +33,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    // Everything the server writes (ini, log, index) is for its owner only.
+    ::umask(077);
     ixoserver::ServerConfig config;
     std::string error;
     if (!ixoserver::loadServerConfig(home, config, error)) {
@@ -40,9 +44,12 @@ int main(int argc, char** argv) {
     // Hidden, the server writes its messages to ixo/ixoserver.log instead of the terminal.
     std::ofstream logFile;
     std::mutex logMutex;
-    if (hidden)
-        logFile.open((std::filesystem::path(home) / "ixo" / "ixoserver.log").string(),
-                     std::ios::app);
+    if (hidden) {
+        const std::string logPath =
+            (std::filesystem::path(home) / "ixo" / "ixoserver.log").string();
+        logFile.open(logPath, std::ios::app);
+        ::chmod(logPath.c_str(), 0600);  // a log from an earlier version may be readable to all
+    }
     auto message = [&](const std::string& text) {
         std::lock_guard lock(logMutex);
         if (hidden) {
@@ -70,6 +77,8 @@ int main(int argc, char** argv) {
             std::to_string(server.indexPort()) + ", " +
             std::to_string(server.store().documentCount()) + " documents, databases: " + dbs +
             ", data in " + config.dataPath());
+    if (config.credentialsGenerated)
+        message("ixoserver: index user and password generated in " + config.iniPath());
     if (hidden) server.log = message;
     int rc = server.run();
     message("ixoserver: stopped");

@@ -1,12 +1,19 @@
 #include "server/srvconfig.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/envcfgutil.h"
 
@@ -40,7 +47,130 @@ bool serverValue(ConfigFile* cfg, const char* key, std::string& value) {
     return found == 1;
 }
 
+std::string upperAscii(std::string s) {
+    for (auto& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+std::string trimmed(const std::string& s) {
+    size_t a = s.find_first_not_of(" \t\r");
+    if (a == std::string::npos) return {};
+    size_t b = s.find_last_not_of(" \t\r");
+    return s.substr(a, b - a + 1);
+}
+
+// Writes text to path through a private temporary file beside it, renamed over it, so
+// a crash leaves the old file or the new one, never half of one.
+bool replaceFilePrivately(const std::string& path, const std::string& text) {
+    const std::string temp = path + ".new";
+    ::unlink(temp.c_str());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    size_t off = 0;
+    bool ok = true;
+    while (off < text.size()) {
+        ssize_t n = ::write(fd, text.data() + off, text.size() - off);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        off += static_cast<size_t>(n);
+    }
+    ok = ::fsync(fd) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> splitNames(const std::string& text) {
+    std::vector<std::string> out;
+    std::string cur;
+    for (char c : text + ",") {
+        if (c == ',' || c == ' ' || c == ';' || c == '\t') {
+            if (!cur.empty()) out.push_back(cur);
+            cur.clear();
+        } else {
+            cur += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+    }
+    return out;
+}
+
 }  // namespace
+
+std::string setIniServerValue(const std::string& text, const std::string& key,
+                              const std::string& value) {
+    const std::string eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    const std::string wanted = upperAscii(key);
+    bool inServer = false;
+    long sectionLine = -1;
+    long keyLine = -1;
+    long lastInSection = -1;  // the section's last line that is not blank
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string t = trimmed(lines[i]);
+        if (!t.empty() && t.front() == '[') {
+            std::string name =
+                t.substr(1, t.find(']') == std::string::npos ? std::string::npos : t.find(']') - 1);
+            inServer = upperAscii(trimmed(name)) == "SERVER";
+            if (inServer && sectionLine < 0) {
+                sectionLine = static_cast<long>(i);
+                lastInSection = sectionLine;
+            }
+            continue;
+        }
+        if (inServer && !t.empty()) lastInSection = static_cast<long>(i);
+        if (!inServer || t.empty() || t[0] == ';' || t[0] == '#') continue;
+        const size_t eq = t.find('=');
+        if (eq != std::string::npos && upperAscii(trimmed(t.substr(0, eq))) == wanted)
+            keyLine = static_cast<long>(i);
+    }
+    const std::string entry = key + "=" + value;
+    if (keyLine >= 0) {
+        lines[static_cast<size_t>(keyLine)] = entry;
+    } else if (sectionLine >= 0) {
+        lines.insert(lines.begin() + lastInSection + 1, entry);
+    } else {
+        lines.push_back("[SERVER]");
+        lines.push_back(entry);
+    }
+    std::string out;
+    for (const auto& l : lines) out += l + eol;
+    return out;
+}
+
+bool generateCredentials(std::string& user, std::string& password) {
+    unsigned char bytes[20];
+    size_t got = 0;
+    while (got < sizeof bytes) {
+        ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        got += static_cast<size_t>(n);
+    }
+    static const char hex[] = "0123456789abcdef";
+    auto toHex = [&](const unsigned char* p, size_t n) {
+        std::string s;
+        for (size_t i = 0; i < n; ++i) {
+            s += hex[p[i] >> 4];
+            s += hex[p[i] & 15];
+        }
+        return s;
+    };
+    user = "ixo-" + toHex(bytes, 4);
+    password = toHex(bytes + 4, 16);
+    return true;
+}
 
 std::string ServerConfig::iniPath() const {
     return (fs::path(home) / "ixo" / "ixo.ini").string();
@@ -68,9 +198,15 @@ std::string defaultIniText() {
            "MAXBODYBYTES=67108864\r\n"
            "MAXHEADERBYTES=65536\r\n"
            "COMMITINTERVALMS=500\r\n"
-           "; when both are set, index commands need &user= and &pass= with these values\r\n"
+           "; index commands and /IXOSHUTDOWN need &user= and &pass= with these values;\r\n"
+           "; left empty, a random pair is generated at the next start\r\n"
            "INDEXUSER=\r\n"
            "INDEXPASSWORD=\r\n"
+           "; when set, queries need &user= and &pass= with these values\r\n"
+           "QUERYUSER=\r\n"
+           "QUERYPASSWORD=\r\n"
+           "; host names a request's Host header may give besides loopback and localhost\r\n"
+           "ALLOWEDHOSTS=\r\n"
            "\r\n";
 }
 
@@ -78,14 +214,18 @@ bool loadServerConfig(const std::string& home, ServerConfig& config, std::string
     config.home = home.empty() ? std::string(".") : home;
     const std::string path = config.iniPath();
     std::error_code ec;
+    const fs::path folder = fs::path(path).parent_path();
     if (!fs::exists(path, ec)) {
-        fs::create_directories(fs::path(path).parent_path(), ec);
-        std::ofstream out(path, std::ios::binary);
-        out << defaultIniText();
-        if (!out) {
+        fs::create_directories(folder, ec);
+        if (!replaceFilePrivately(path, defaultIniText())) {
             error = "cannot create " + path;
             return false;
         }
+    }
+    // The file may hold the index password: only its owner reads it.
+    if (fs::is_regular_file(path, ec)) {
+        ::chmod(path.c_str(), 0600);
+        ::chmod(folder.c_str(), 0700);
     }
     ConfigFile* raw = nullptr;
     if (envCfgLoad(&raw, path.c_str(), 0) != 0) {
@@ -110,6 +250,27 @@ bool loadServerConfig(const std::string& home, ServerConfig& config, std::string
     if (serverValue(cfg.get(), "BINDADDRESS", v) && !v.empty()) config.bindAddress = v;
     if (serverValue(cfg.get(), "INDEXUSER", v)) config.indexUser = v;
     if (serverValue(cfg.get(), "INDEXPASSWORD", v)) config.indexPassword = v;
+    if (serverValue(cfg.get(), "INDEXAUTH", v))
+        config.indexAuth = !(upperAscii(trimmed(v)) == "OFF" || trimmed(v) == "0");
+    if (serverValue(cfg.get(), "QUERYUSER", v)) config.queryUser = v;
+    if (serverValue(cfg.get(), "QUERYPASSWORD", v)) config.queryPassword = v;
+    if (serverValue(cfg.get(), "ALLOWEDHOSTS", v)) config.allowedHosts = splitNames(v);
+    cfg.reset();
+    if (config.indexAuth && config.indexUser.empty() && config.indexPassword.empty()) {
+        std::string user, password;
+        std::ifstream in(path, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!generateCredentials(user, password) || in.bad() ||
+            !replaceFilePrivately(
+                path, setIniServerValue(setIniServerValue(text, "INDEXUSER", user), "INDEXPASSWORD",
+                                        password))) {
+            error = "cannot store the generated index credentials in " + path;
+            return false;
+        }
+        config.indexUser = user;
+        config.indexPassword = password;
+        config.credentialsGenerated = true;
+    }
     // A folder written with Windows separators still works here.
     std::replace(config.directory.begin(), config.directory.end(), '\\', '/');
     return true;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace ixoserver {
 
@@ -17,8 +18,18 @@ struct ServerConfig {
     std::size_t maxBodyBytes = 64u << 20;    // MAXBODYBYTES
     std::size_t maxHeaderBytes = 64u << 10;  // MAXHEADERBYTES
     int commitIntervalMs = 500;  // COMMITINTERVALMS: pending index work is committed this often
-    std::string indexUser;       // INDEXUSER / INDEXPASSWORD: when set, index commands
-    std::string indexPassword;   // must carry "&user=" and "&pass=" with these values
+    // INDEXUSER / INDEXPASSWORD: index commands and "/IXOSHUTDOWN" must carry "&user="
+    // and "&pass=" with these values. When the file names neither, a random pair is
+    // generated and written into it at start-up (unless INDEXAUTH=OFF).
+    std::string indexUser;
+    std::string indexPassword;
+    bool indexAuth = true;                  // INDEXAUTH: OFF lets index commands in without
+                                            // credentials (test setups on a private machine)
+    bool credentialsGenerated = false;      // set when this start wrote a new pair
+    std::string queryUser;                  // QUERYUSER / QUERYPASSWORD: when set, queries
+    std::string queryPassword;              // need them too (not generated)
+    std::vector<std::string> allowedHosts;  // ALLOWEDHOSTS: names a Host header may give
+                                            // besides loopback addresses and "localhost"
 
     std::string iniPath() const;        // home/ixo/ixo.ini
     std::string stopFilePath() const;   // home/ixo/ixo.stop
@@ -30,11 +41,22 @@ struct ServerConfig {
 // (names compared without regard to case; a key missing from "SERVER" is taken from
 // "DEFAULT"). Keys that are absent, not numbers where numbers are wanted, or out of
 // range keep their defaults. When the file does not exist it is created with the
-// defaults. Returns false with a
-// message in error when the file cannot be read or created.
+// defaults. The ini file is made private (0600, its folder 0700); when it names no index
+// user and password, a random pair is generated and stored in it. Returns false with a
+// message in error when the file cannot be read, created or updated.
 bool loadServerConfig(const std::string& home, ServerConfig& config, std::string& error);
 
 // The text written into a fresh ixo.ini.
 std::string defaultIniText();
+
+// Sets key=value in section SERVER of the ini text (replacing the key's line there, or
+// adding it after the section line; a missing section is appended). Keeps the text's
+// line ends.
+std::string setIniServerValue(const std::string& text, const std::string& key,
+                              const std::string& value);
+
+// Random user name and password for the index port (hexadecimal, from the system's
+// random source). False when no random bytes could be had.
+bool generateCredentials(std::string& user, std::string& password);
 
 }  // namespace ixoserver

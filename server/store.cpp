@@ -20,6 +20,25 @@ namespace {
 
 constexpr size_t kMaxTermBytes = 200;  // the index refuses terms over 245 bytes
 constexpr const char* kRegistryKey = "ixo.databases";
+constexpr const char* kLastJobKey = "ixo.lastjob";  // the last INDEXID handed out
+
+// Only the owner may read the index: folders 0700, files 0600 (also for data written
+// by an earlier version with a looser mask).
+void makePrivate(const fs::path& root) {
+    std::error_code ec;
+    fs::permissions(root, fs::perms::owner_all, fs::perm_options::replace, ec);
+    int budget = 10000;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end && budget-- > 0;
+         it.increment(ec)) {
+        const auto type = it->symlink_status(ec).type();
+        if (type == fs::file_type::directory)
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::replace, ec);
+        else if (type == fs::file_type::regular)
+            fs::permissions(it->path(), fs::perms::owner_read | fs::perms::owner_write,
+                            fs::perm_options::replace, ec);
+        ec.clear();
+    }
+}
 
 uint64_t fnv1a(const std::string& s) {
     uint64_t h = 1469598103934665603ull;
@@ -115,11 +134,14 @@ std::string fieldWordPrefix(const std::string& name) {
     return std::string(prefix::kFieldWord) + upper(name).substr(0, 40) + ":";
 }
 
+namespace {
+
 // Layout: items of one key byte, a varint length and the bytes. Fields are 'f' name
-// then 'v' value, in order.
-std::string encodeDocData(const IdxDocument& doc) {
+// then 'v' value, in order; the content, when kept, comes last.
+std::string encodeItems(const IdxDocument& doc, bool withContent) {
     std::string out;
-    out.reserve(doc.content.size() + doc.title.size() + doc.reference.size() + 64);
+    out.reserve((withContent ? doc.content.size() : 0) + doc.title.size() + doc.reference.size() +
+                64);
     putItem(out, 'r', doc.reference);
     putItem(out, 't', doc.title);
     if (!doc.type.empty()) putItem(out, 'y', doc.type);
@@ -132,8 +154,44 @@ std::string encodeDocData(const IdxDocument& doc) {
         putItem(out, 'f', n);
         putItem(out, 'v', v);
     }
-    if (doc.storeContent) putItem(out, 'c', doc.content);
+    if (withContent && doc.storeContent) putItem(out, 'c', doc.content);
     return out;
+}
+
+}  // namespace
+
+std::string encodeDocData(const IdxDocument& doc) {
+    return encodeItems(doc, true);
+}
+
+std::string encodeResultRecord(int db, const IdxDocument& doc) {
+    std::string out;
+    putItem(out, 'b', std::to_string(db));
+    return out + encodeItems(doc, false);
+}
+
+bool decodeResultRecord(const std::string& record, int& db, IdxDocument& doc) {
+    size_t pos = 1;
+    uint64_t len = 0;
+    if (record.empty() || record[0] != 'b' || !getVarint(record, pos, len) ||
+        len > record.size() - pos || len == 0 || len > 9)
+        return false;
+    const std::string number = record.substr(pos, len);
+    if (!std::all_of(number.begin(), number.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return false;
+    db = std::atoi(number.c_str());
+    return decodeDocData(record.substr(pos + len), doc);
+}
+
+int documentDatabase(const Xapian::Document& d) {
+    int db = 0;
+    IdxDocument doc;
+    if (decodeResultRecord(d.get_value(kResultSlot), db, doc)) return db;
+    auto t = d.termlist_begin();
+    t.skip_to(prefix::kDatabase);
+    if (t != d.termlist_end() && (*t).rfind(prefix::kDatabase, 0) == 0)
+        return std::atoi((*t).c_str() + 3);
+    return 0;
 }
 
 bool decodeDocData(const std::string& data, IdxDocument& doc) {
@@ -205,9 +263,11 @@ std::string Store::indexPath() const {
 bool Store::open(std::string& error) {
     try {
         fs::create_directories(dataPath_);
+        makePrivate(dataPath_);
         std::lock_guard lock(writeMutex_);
         writer_.emplace(indexPath(), Xapian::DB_CREATE_OR_OPEN);
         loadRegistry();
+        lastJob_ = std::strtoull(writer_->get_metadata(kLastJobKey).c_str(), nullptr, 10);
         if (registry_.empty()) {
             registry_[0] = "default";
             saveRegistryLocked();
@@ -276,6 +336,24 @@ void Store::commit() {
     }
 }
 
+void Store::makeDurable() {
+    // Everything written before the lock was taken is in this commit, so requests that
+    // finished their changes meanwhile find nothing left to commit: concurrent requests
+    // share one commit.
+    std::lock_guard lock(writeMutex_);
+    commitLocked();
+}
+
+uint32_t Store::nextJobNumber() {
+    std::lock_guard lock(writeMutex_);
+    lastJob_ = lastJob_ >= 0xffffffffull ? 1 : lastJob_ + 1;
+    if (writer_) {
+        writer_->set_metadata(kLastJobKey, std::to_string(lastJob_));
+        dirty_ = true;
+    }
+    return static_cast<uint32_t>(lastJob_);
+}
+
 void Store::loadRegistry() {
     registry_.clear();
     std::istringstream in(writer_->get_metadata(kRegistryKey));
@@ -340,6 +418,7 @@ std::string Store::databaseName(int number) const {
 Xapian::Document Store::buildDocument(const IdxDocument& doc, int db) {
     Xapian::Document xd;
     xd.set_data(encodeDocData(doc));
+    xd.add_value(kResultSlot, encodeResultRecord(db, doc));
     std::vector<std::string> terms;
     textToTerms(doc.content, terms);
     for (const auto& t : terms) xd.add_term(indexForm(t));
@@ -369,21 +448,46 @@ Xapian::Document Store::buildDocument(const IdxDocument& doc, int db) {
 Store::AddOutcome Store::addDocuments(const std::vector<IdxDocument>& docs,
                                       const std::string& dbOverride, bool killDuplicates) {
     AddOutcome out;
+    // The databases are settled under the writer's lock, the index documents (term
+    // making, the larger part of the work) are built without it, so that requests of
+    // several clients build in parallel and only take turns for writing.
+    std::vector<IdxDocument> stored;
+    std::vector<int> dbs;
+    stored.reserve(docs.size());
+    {
+        std::lock_guard lock(writeMutex_);
+        if (!writer_) return out;
+        for (const auto& doc : docs) {
+            const std::string& dbName = !dbOverride.empty()   ? dbOverride
+                                        : !doc.dbname.empty() ? doc.dbname
+                                                              : registry_.begin()->second;
+            int db = ensureDatabaseLocked(dbName);
+            if (db < 0) db = registry_.begin()->first;
+            stored.push_back(doc);
+            stored.back().dbname = registry_[db];
+            if (stored.back().reference.empty()) stored.back().reference = stored.back().filename;
+            dbs.push_back(db);
+        }
+    }
+    std::vector<Xapian::Document> built;
+    built.reserve(stored.size());
+    for (size_t i = 0; i < stored.size(); ++i) built.push_back(buildDocument(stored[i], dbs[i]));
+
     std::lock_guard lock(writeMutex_);
     if (!writer_) return out;
     std::map<std::string, std::set<uint32_t>> written;  // reference -> ids of this batch
-    for (const auto& doc : docs) {
-        const std::string& dbName = !dbOverride.empty()   ? dbOverride
-                                    : !doc.dbname.empty() ? doc.dbname
-                                                          : registry_.begin()->second;
-        int db = ensureDatabaseLocked(dbName);
-        if (db < 0) db = registry_.begin()->first;
-        IdxDocument stored = doc;
-        stored.dbname = registry_[db];
-        if (stored.reference.empty()) stored.reference = stored.filename;
-        Xapian::docid id = writer_->replace_document(uniqueTerm(stored.reference, stored.section),
-                                                     buildDocument(stored, db));
-        written[stored.reference].insert(id);
+    for (size_t i = 0; i < stored.size(); ++i) {
+        // A database removed meanwhile is made again, as if the request had come later.
+        if (!registry_.count(dbs[i]) || registry_[dbs[i]] != stored[i].dbname) {
+            int db = ensureDatabaseLocked(stored[i].dbname);
+            if (db < 0) db = registry_.begin()->first;
+            dbs[i] = db;
+            stored[i].dbname = registry_[db];
+            built[i] = buildDocument(stored[i], db);
+        }
+        Xapian::docid id =
+            writer_->replace_document(uniqueTerm(stored[i].reference, stored[i].section), built[i]);
+        written[stored[i].reference].insert(id);
         out.ids.push_back(id);
         ++out.added;
         dirty_ = true;
@@ -420,19 +524,13 @@ int Store::deleteReferences(const std::vector<std::string>& refs, int db) {
     std::lock_guard lock(writeMutex_);
     if (!writer_) return 0;
     int n = 0;
-    const std::string dbTerm = std::string(prefix::kDatabase) + std::to_string(db);
     for (const auto& ref : refs) {
         const std::string term = referenceTerm(ref);
         std::vector<Xapian::docid> ids;
         for (auto it = writer_->postlist_begin(term); it != writer_->postlist_end(term); ++it)
             ids.push_back(*it);
         for (auto id : ids) {
-            if (db >= 0) {
-                Xapian::Document d = writer_->get_document(id);
-                auto t = d.termlist_begin();
-                t.skip_to(dbTerm);
-                if (t == d.termlist_end() || *t != dbTerm) continue;
-            }
+            if (db >= 0 && documentDatabase(writer_->get_document(id)) != db) continue;
             writer_->delete_document(id);
             ++n;
             dirty_ = true;
@@ -485,6 +583,7 @@ bool Store::replaceField(uint32_t id, const std::string& reference, const std::s
     Xapian::Document xd = writer_->get_document(*found);
     IdxDocument doc;
     if (!decodeDocData(xd.get_data(), doc)) return false;
+    const int database = documentDatabase(xd);
     const std::string key = upper(name);
     std::string clean = value;
     for (auto& c : clean)
@@ -533,6 +632,7 @@ bool Store::replaceField(uint32_t id, const std::string& reference, const std::s
         for (const auto& t : terms) xd.add_term(boundedTerm(fp, indexForm(t)));
     }
     xd.set_data(encodeDocData(doc));
+    xd.add_value(kResultSlot, encodeResultRecord(database, doc));
     writer_->replace_document(*found, xd);
     dirty_ = true;
     return true;
@@ -630,6 +730,12 @@ bool Store::restore(const std::string& name, std::string& error) {
         writer_.emplace(old.string(), Xapian::DB_CREATE_OR_OPEN);
         fs::remove_all(aside);
         loadRegistry();
+        // Job numbers go on from the higher of the two, so none is handed out twice.
+        lastJob_ = std::max<uint64_t>(
+            lastJob_, std::strtoull(writer_->get_metadata(kLastJobKey).c_str(), nullptr, 10));
+        writer_->set_metadata(kLastJobKey, std::to_string(lastJob_));
+        dirty_ = true;
+        commitLocked();
         if (registry_.empty()) registry_[0] = "default";
     } catch (const std::exception& e) {
         error = e.what();

@@ -33,6 +33,10 @@ inline constexpr const char* kFieldWord = "XW";   // "XW" NAME ":" word term
 }  // namespace prefix
 
 inline constexpr Xapian::valueno kDateSlot = 0;  // seconds since 1970, sortable
+// What a result line shows (the database number and the stored fields, without the
+// content), so that listing a hit never reads a long document's content or term list.
+// Documents written by earlier versions have none; their data is read instead.
+inline constexpr Xapian::valueno kResultSlot = 1;
 
 // Word terms are stored in lower case, so that they never collide with the upper-case
 // prefixes above; the client's terms (upper case) are converted both ways.
@@ -49,6 +53,11 @@ std::string fieldWordPrefix(const std::string& name);
 // What is kept of a document in the index, as stored with it.
 std::string encodeDocData(const IdxDocument& doc);
 bool decodeDocData(const std::string& data, IdxDocument& doc);
+// The record of kResultSlot: the database number, then the data without the content.
+std::string encodeResultRecord(int db, const IdxDocument& doc);
+bool decodeResultRecord(const std::string& record, int& db, IdxDocument& doc);
+// The database number of a document: from its result record, else its term list.
+int documentDatabase(const Xapian::Document& d);
 
 // The length (sum of word frequencies) of every document of one revision of the index,
 // by document number: scoring a long query reads one length per posting, and an array
@@ -125,6 +134,12 @@ class Store {
     // Adds or removes one index term of a document. False when no such document.
     bool changeTerm(uint32_t id, const std::string& reference, const std::string& term, bool add);
     void commit();
+    // Commits pending work now, throwing the index's error when that fails: a request
+    // is answered only after what it changed is on disk.
+    void makeDurable();
+    // The next job number ("INDEXID"), kept in the index so that numbering goes on
+    // after a restart; stored with the next commit.
+    uint32_t nextJobNumber();
     // Removes every document and database name; ids are not reused.
     void reset();
     // Copies the committed index to data/backups/NAME; restores it from there.
@@ -147,7 +162,8 @@ class Store {
     const std::string& dataPath() const { return dataPath_; }
 
   private:
-    Xapian::Document buildDocument(const IdxDocument& doc, int db);
+    // Builds the index document (touches no state of the store: runs without the lock).
+    static Xapian::Document buildDocument(const IdxDocument& doc, int db);
     std::optional<uint32_t> findDocument(uint32_t id, const std::string& reference);
     void loadRegistry();
     void saveRegistryLocked();
@@ -162,6 +178,7 @@ class Store {
     std::optional<Xapian::WritableDatabase> writer_;
     bool dirty_ = false;
     std::map<int, std::string> registry_;  // number -> name (guarded by writeMutex_)
+    uint64_t lastJob_ = 0;                 // guarded by writeMutex_
 
     std::mutex readerMutex_;
     std::vector<Xapian::Database> readers_;

@@ -25,6 +25,7 @@
 #include "mailfetch/emailclient.h"
 #include "support/envcfgutil.h"
 #include "support/fileutil.h"
+#include "tools/ixocredentials.h"
 #include "tools/reflist.h"
 
 namespace {
@@ -44,6 +45,7 @@ struct MailSource {
 struct Options {
     std::string host;
     int port = 0;
+    std::string home;  // --home: a personal server's folder (port and credentials)
     const char* config = nullptr;
     const char* section = nullptr;
     std::string stateFile = "ixoindex.state";
@@ -78,7 +80,8 @@ bool addMailSource(Options& o, const std::string& value) {
 void usage(std::FILE* out) {
     std::fprintf(
         out,
-        "usage: ixoindex --server HOST:INDEXPORT [--config FILE --section S] [--state FILE]\n"
+        "usage: ixoindex {--server HOST:INDEXPORT | --home DIR} [--config FILE --section S]\n"
+        "                [--state FILE]\n"
         "                [--database NAME] [--batch N] [--mail CLIENT[=STORE]]... [FOLDER...]\n"
         "\n"
         "Walks every FOLDER (with its subfolders), imports each file the import library can\n"
@@ -95,6 +98,9 @@ void usage(std::FILE* out) {
         "STATE.mail.CLIENT remembers the messages sent, so later runs send only new ones.\n"
         "\n"
         "  --server HOST:PORT  the server's host and index port\n"
+        "  --home DIR          a personal server's home folder: its index port (on this\n"
+        "                      machine, unless --server names one) and the index user\n"
+        "                      and password from DIR/ixo/ixo.ini are used\n"
         "  --config FILE       import settings (Import... keys) from this configuration\n"
         "  --section S         the section of FILE (default DEFAULT)\n"
         "  --state FILE        the state file (default ixoindex.state)\n"
@@ -103,6 +109,9 @@ void usage(std::FILE* out) {
         "  --mail CLIENT[=STORE]  index the mail of CLIENT (repeatable)\n"
         "  --help              this text\n"
         "\n"
+        "The state file is written only after the server confirmed every batch and\n"
+        "deletion and the end of the run (its reply to the finish command), so a run\n"
+        "that is cut short is sent again by the next one.\n"
         "Progress (files done, total, rate) is shown when standard error is a terminal.\n"
         "Exit status: 0 when every file was handled, 1 when some failed, 2 for usage.\n");
 }
@@ -158,23 +167,60 @@ std::string firstReference(const std::string& idx) {
     return idx.substr(p, idx.find('\n', p) - p);
 }
 
+// Sends request (with the user parameters) to the index port; the reply text, or
+// false when the server could not be reached.
+bool indexRequest(IXO* ixo, const std::string& request, const std::string* body,
+                  const std::string& credentials, std::string& reply) {
+    reply.clear();
+    char* text = nullptr;
+    const int32_t rc =
+        ixoRequestToDynBuffer2(ixo, IXO_INDEX_PORT_SELECTOR, (request + credentials).c_str(),
+                               body ? body->c_str() : nullptr, &text);
+    if (text) {
+        reply = text;
+        memFree(text);
+    }
+    return rc == 1;
+}
+
+std::string firstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
 class Indexer {
   public:
-    explicit Indexer(IXO* ixo) : ixo_(ixo) {}
-    // Sends what is pending; false when the server refused or could not be reached.
+    Indexer(IXO* ixo, std::string credentials) : ixo_(ixo), credentials_(std::move(credentials)) {}
+    // Sends what is pending; false when the server refused or could not be reached. A
+    // batch counts as sent only when the reply says how many documents it took.
     bool flush() {
         if (pending_.empty()) return true;
-        char reply[512];
-        int32_t rc = ixoIndexLocalBuffer(ixo_, pending_.c_str(), nullptr, reply, sizeof reply);
+        const std::string body = pending_ + "\n#IXOENDDATA\n";
         pending_.clear();
         pendingDocs_ = 0;
-        if (rc != 1) {
-            std::fprintf(stderr, "ixoindex: the server refused a batch: %s\n", ixoGetError(rc));
+        std::string reply;
+        if (!indexRequest(ixo_, "/IXOADDDATA? ", &body, credentials_, reply) ||
+            reply.find("INDEXID=") == std::string::npos ||
+            reply.find("DOCUMENTS=") == std::string::npos) {
+            std::fprintf(stderr, "ixoindex: the server refused a batch: %s\n",
+                         reply.empty() ? "no reply" : firstLine(reply).c_str());
             return false;
         }
         ++requests_;
         return true;
     }
+    // The finish command: the server has everything on disk once it answers.
+    bool finish() {
+        std::string reply;
+        if (!indexRequest(ixo_, "/IXOFINISHEDINDEX?", nullptr, credentials_, reply) ||
+            reply.rfind("FINISHED", 0) != 0) {
+            std::fprintf(stderr, "ixoindex: the server did not confirm the end of the run: %s\n",
+                         reply.empty() ? "no reply" : firstLine(reply).c_str());
+            return false;
+        }
+        return true;
+    }
+    // Documents the server confirmed deleting.
+    size_t deleted() const { return deleted_; }
     void add(const std::string& idx, size_t docs, const Options& o) {
         pending_ += idx;
         pendingDocs_ += docs;
@@ -185,10 +231,16 @@ class Indexer {
         std::string list;
         auto send = [&] {
             if (list.empty()) return;
-            char reply[256];
-            if (ixoDeleteDocuments(ixo_, IXO_DELETE_REFERENCES, list.c_str(), reply,
-                                   sizeof reply) != 1)
+            std::string reply;
+            // Only "DELETED=n" confirms the request; its n documents are counted.
+            if (!indexRequest(ixo_, "/IXODELETEREF?docs=" + list, nullptr, credentials_, reply) ||
+                reply.rfind("DELETED=", 0) != 0) {
+                std::fprintf(stderr, "ixoindex: the server refused a deletion: %s\n",
+                             reply.empty() ? "no reply" : firstLine(reply).c_str());
                 ok = false;
+            } else {
+                deleted_ += static_cast<size_t>(std::strtoul(reply.c_str() + 8, nullptr, 10));
+            }
             list.clear();
         };
         for (const std::string& r : references) {
@@ -205,6 +257,8 @@ class Indexer {
 
   private:
     IXO* ixo_;
+    std::string credentials_;
+    size_t deleted_ = 0;
     std::string pending_;
     size_t pendingDocs_ = 0;
     bool ok_ = true;
@@ -331,6 +385,8 @@ int main(int argc, char** argv) {
             }
             o.host = s.substr(0, colon);
             o.port = std::atoi(s.c_str() + colon + 1);
+        } else if (a == "--home" && (v = value())) {
+            o.home = v;
         } else if (a == "--config" && (v = value())) {
             o.config = v;
         } else if (a == "--section" && (v = value())) {
@@ -352,6 +408,22 @@ int main(int argc, char** argv) {
             usage(stderr);
             return 2;
         }
+    }
+    // With a server home, the index user and password come from its ixo.ini and, unless
+    // --server named one, the server is the one on this machine.
+    std::string credentials;
+    if (!o.home.empty()) {
+        ixocredentials::ServerCredentials c;
+        if (!ixocredentials::readServerCredentials(o.home, c)) {
+            std::fprintf(stderr, "ixoindex: cannot read %s/ixo/ixo.ini\n", o.home.c_str());
+            return 2;
+        }
+        if (o.host.empty()) {
+            o.host = "127.0.0.1";
+            o.port = c.indexPort;
+        }
+        if (!c.indexUser.empty() || !c.indexPassword.empty())
+            credentials = "&user=" + c.indexUser + "&pass=" + c.indexPassword;
     }
     if (o.host.empty() || o.port <= 0 || (o.folders.empty() && o.mail.empty())) {
         usage(stderr);
@@ -400,7 +472,7 @@ int main(int argc, char** argv) {
 
     const bool terminal = ::isatty(2) != 0;
     const auto start = std::chrono::steady_clock::now();
-    Indexer indexer(&ixo);
+    Indexer indexer(&ixo, credentials);
     size_t done = 0, sent = 0, failed = 0, unchanged = 0;
     for (const std::string& file : walk.files) {
         ++done;
@@ -465,10 +537,9 @@ int main(int argc, char** argv) {
         if (old != previous.end() && old->second.reference != s.reference)
             gone.push_back(old->second.reference);
     }
-    if (!gone.empty() && !indexer.remove(gone)) {
-        std::fprintf(stderr, "ixoindex: the server refused a deletion\n");
-        ok = false;
-    }
+    if (!gone.empty() && !indexer.remove(gone)) ok = false;
+    // Sent even after a failure: what the server did take is then on disk too.
+    if (!indexer.finish()) ok = false;
     if (terminal) std::fprintf(stderr, "\n");
     // Only a run whose requests all went through is remembered; otherwise the next run
     // sends the same changes again.
@@ -478,9 +549,9 @@ int main(int argc, char** argv) {
     }
     if (terminal)
         std::fprintf(stderr,
-                     "ixoindex: %zu sent, %zu unchanged, %zu deleted, %zu mail messages sent, "
-                     "%zu failed\n",
-                     sent, unchanged, gone.size(), mailSent, failed);
+                     "ixoindex: %zu sent, %zu unchanged, %zu documents deleted, %zu mail messages "
+                     "sent, %zu failed\n",
+                     sent, unchanged, indexer.deleted(), mailSent, failed);
     fileDelete(temp.c_str());
     if (cfg) envCfgClose(&cfg);
     imargsDestroy(args);

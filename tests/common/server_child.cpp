@@ -16,7 +16,12 @@ ServerChild::ServerChild(const std::string& program, const std::filesystem::path
                          const std::string& settings) {
     using namespace std::chrono_literals;
     std::filesystem::create_directories(home / "ixo");
-    writeWholeFile((home / "ixo" / "ixo.ini").string(), "[SERVER]\n" + settings);
+    // Test servers take index commands without credentials unless the settings speak of
+    // them (a server of its own generates and requires a pair).
+    const bool auth = settings.find("INDEXAUTH") != std::string::npos ||
+                      settings.find("INDEXUSER") != std::string::npos;
+    writeWholeFile((home / "ixo" / "ixo.ini").string(),
+                   "[SERVER]\n" + std::string(auth ? "" : "INDEXAUTH=OFF\n") + settings);
     // A ports file left from an earlier run must not be taken for this server's.
     std::filesystem::remove(home / "ixo" / "ports");
     pid_ = ::fork();

@@ -13,6 +13,8 @@
 #include "server/dispatch.h"
 #include "server/httpreq.h"
 #include "server/idxdoc.h"
+#include "server/netserver.h"
+#include "server/srvconfig.h"
 #include "server/store.h"
 
 namespace {
@@ -82,6 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ixoserver::parseIdxText(bytes);
     ixoserver::IdxDocument doc;
     ixoserver::decodeDocData(std::string(bytes), doc);
+    int db = 0;
+    ixoserver::decodeResultRecord(std::string(bytes), db, doc);
+    ixoserver::loggableTarget(std::string(bytes));
+    ixoserver::setIniServerValue(std::string(bytes), "INDEXUSER", "u");
     ixoserver::HttpRequestData q;
     q.method = "GET";
     q.target = "/qmethod=" + std::string(bytes.substr(0, 512));

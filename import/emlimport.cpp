@@ -15,6 +15,7 @@
 #include "import/importimpl.h"
 #include "import/importlog.h"
 #include "import/readfile.h"
+#include "import/tempfiles.h"
 #include "support/dateutil.h"
 #include "support/fileutil.h"
 
@@ -99,9 +100,10 @@ void setRecipients(const IdxRemapTable* remap, SrcFileSpec* sfs, const std::stri
     }
 }
 
-// Opens path for writing only when no file of that name exists.
+// Opens path for writing only when nothing of that name exists (not even a symbolic
+// link), readable by the user only.
 std::FILE* createNew(const std::string& path) {
-    return std::fopen(path.c_str(), "wbx");
+    return importCreateExclusiveFile(path);
 }
 
 bool writeAll(std::FILE* file, const std::string& bytes) {
@@ -196,7 +198,9 @@ bool emlSetImportDetails(const ImportArgs* args, const EmlMessage& message, std:
 std::string emlAttachmentDirectory(const ImportArgs* args) {
     std::string dir;
     if (!args->attachmentsSet) {
-        dir = args->tempDirectory;
+        // Attachments only passing through go to the temporary folder: the one the
+        // arguments name, else the private folder of the process.
+        return importTempFolder(args);
     } else if (args->attachmentKeep && args->attachmentDir && !args->attachmentDir->empty()) {
         std::error_code ec;
         if (!std::filesystem::is_directory(*args->attachmentDir, ec)) return {};
@@ -376,7 +380,7 @@ int emlImportHandler(ImportContext* context, ImportArgs* args, char* fname, size
             ++gAttachmentDepth;
             for (const EmlWrittenAttachment& a : written) {
                 if (a.onDisk) {
-                    importProcessInput(context, args, a.path.c_str());
+                    importProcessAttachment(context, args, a.path.c_str());
                 } else {
                     importLog(3, "Importing document \"%s\"\n", a.path.c_str());
                     importRefuseUnknownType(context, a.path.c_str());

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "import/emlparse.h"
 #include "import/mailstore.h"
 #include "support/diaglog.h"
 
@@ -31,11 +32,8 @@ void copyField(char* dst, size_t size, const unsigned char* src) {
 
 // Where the text after the header block starts; text.size() when there is no header end.
 size_t bodyStart(std::string_view text) {
-    for (std::string_view end : {"\r\n\r\n", "\n\n", "\n\r\n", "\r\n\r"}) {
-        size_t at = text.find(end);
-        if (at != std::string_view::npos) return at + end.size();
-    }
-    return text.size();
+    const EmlHeaderEnd end = emlFindHeaderEnd(text);
+    return end.found ? end.bodyStart : text.size();
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "import/delimitedparse.h"
 #include "import/emlimport.h"
 #include "import/htmlimport.h"
+#include "import/idxreader.h"
 #include "import/importimpl.h"
 #include "import/importlog.h"
 #include "import/nntpparse.h"
@@ -594,7 +595,17 @@ int importRefuseUnknownType(ImportContext* context, const char* name) {
     return -2;
 }
 
-int importProcessInput(ImportContext* context, ImportArgs* args, const char* name) {
+namespace {
+
+// Handlers that read a file's text as IDX or make documents that carry references of
+// their own choosing (IDX files, XML and delimited files, folders, wild-card names).
+bool makesOwnReferences(ImportHandler handler) {
+    return handler == importIdxHandler || handler == gXmlImportHandler ||
+           handler == gDelimitedImportHandler || handler == importDirectoryHandler ||
+           handler == importWildcardHandler;
+}
+
+int processInput(ImportContext* context, ImportArgs* args, const char* name, bool attachment) {
     if (!name || !*name) {
         importLog(3, "ProcessInput: Invalid document name\n");
         return 0;
@@ -603,8 +614,10 @@ int importProcessInput(ImportContext* context, ImportArgs* args, const char* nam
     const std::string input = name;
     const bool folder = endsWithSeparator(input);
     if (!folder && fileExists(name) != 0) {
+        // A missing input is a failure of that input, not a success with nothing in it.
+        importAddError(context, -4, -3, "Importing documents: File not found", name);
         importLog(2, "Warning: File '%s' does not exist - nothign to do\n", name);
-        return 0;
+        return -4;
     }
     const std::string extension = importExtensionOf(input);
     ImportEntry* entry = importFindEntry(context, extension);
@@ -614,6 +627,15 @@ int importProcessInput(ImportContext* context, ImportArgs* args, const char* nam
         if (args->defaultExtension && !sideFile)
             entry = importFindEntry(context, lowerCase(*args->defaultExtension));
         if (!entry) return importRefuseUnknownType(context, name);
+    }
+    // An attachment is never read as IDX or split into documents of its own: whoever
+    // sent the message would choose their references. It is read as the text it is,
+    // under the reference its side file gives (the message's, with its position).
+    ImportEntry asText;
+    if (attachment && makesOwnReferences(entry->handler)) {
+        asText.extension = entry->extension;
+        asText.handler = importTextHandler;
+        entry = &asText;
     }
 
     int result;
@@ -637,6 +659,39 @@ int importProcessInput(ImportContext* context, ImportArgs* args, const char* nam
         result = -3;
     }
     importLog(3, "Done with document \"%s\"\n", name);
+    importLog(3, "%s\n", result >= 0 ? "Success" : "Error");
+    return result;
+}
+
+}  // namespace
+
+int importProcessInput(ImportContext* context, ImportArgs* args, const char* name) {
+    return processInput(context, args, name, false);
+}
+
+int importProcessAttachment(ImportContext* context, ImportArgs* args, const char* name) {
+    return processInput(context, args, name, true);
+}
+
+int importProcessIdxText(ImportContext* context, ImportArgs* args, const char* source,
+                         std::string_view text, const std::string& reference) {
+    if (!args || !source) return -1;
+    importLog(3, "Importing document \"%s\"\n", reference.c_str());
+    int result;
+    try {
+        SrcFileSpec spec;
+        const IdxRemapTable remap = args->remapTable();
+        const IdxReadOptions options = importIdxReadOptions(args, &remap);
+        idxReadDocument(&spec, text, &options);
+        if (!spec.reference || spec.reference->empty())
+            srcFileSpecSetReference(&spec, reference.c_str());
+        importApplyFieldRules(args, source, &spec);
+        result = acceptAndSave(context, args, source, &spec);
+    } catch (...) {
+        importAddError(context, -3, -3, "Importing documents: Out of memory", source);
+        result = -3;
+    }
+    importLog(3, "Done with document \"%s\"\n", reference.c_str());
     importLog(3, "%s\n", result >= 0 ? "Success" : "Error");
     return result;
 }

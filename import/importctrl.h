@@ -141,6 +141,18 @@ ImportEntry* importFindEntry(ImportContext* context, const std::string& extensio
 
 // The per-document flow for one input name; returns the input's result.
 int importProcessInput(ImportContext* context, ImportArgs* args, const char* name);
+// The same for a file the mail importer wrote from an attachment: a file whose handler
+// would read it as IDX or make documents with references of its own (IDX, XML and
+// delimited files, folders, wild-card names) is imported as plain text instead, so the
+// attachment's side file gives its reference.
+int importProcessAttachment(ImportContext* context, ImportArgs* args, const char* name);
+// The per-document flow for one IDX document held in memory (a document of an IDX file
+// of several, an XML document, a record of a delimited file): read into a fresh
+// document, then the field and reference rules, acceptance and saving as for a file.
+// source is the file it came from (error details and the length rule); reference is
+// the document's reference when the text sets none (or an empty one).
+int importProcessIdxText(ImportContext* context, ImportArgs* args, const char* source,
+                         std::string_view text, const std::string& reference);
 
 // True when importProcessInput would refuse the file name (not a folder) as of an unknown
 // type whatever the file holds: no handler for its extension and none by the default

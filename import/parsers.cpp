@@ -12,6 +12,7 @@
 #include "import/htmlimport.h"
 #include "import/importimpl.h"
 #include "import/importlog.h"
+#include "import/tempfiles.h"
 #include "support/slaveutil.h"
 
 namespace fs = std::filesystem;
@@ -109,17 +110,21 @@ std::string sideFileReference(const char* name) {
     return ref;
 }
 
-// The converted HTML file for name: in the temporary folder when one is set (made when
-// missing), else beside the document; the document's name with ".htm" appended.
-std::string outputNameFor(const ImportArgs* args, const char* name) {
+// The converted HTML file for name, created empty and exclusively in the temporary
+// folder (the arguments' one, else the private folder of the process) as the
+// document's name, a unique part and ".htm": nothing that exists is replaced, and the
+// converter writes into a file made for it alone.
+bool createOutputFor(const ImportArgs* args, const char* name, ImportTempFile& output) {
     std::string base = fs::path(name).filename().string();
     if (base.empty()) base = "converted";
-    if (!args->tempDirectory.empty()) {
+    // The converter is handed the name in a field of limited size.
+    if (base.size() > 64) base.resize(64);
+    std::string folder = importTempFolder(args);
+    if (!folder.empty()) {
         std::error_code ec;
-        fs::create_directories(args->tempDirectory, ec);
-        return (fs::path(args->tempDirectory) / (base + ".htm")).string();
+        fs::create_directories(folder, ec);
     }
-    return std::string(name) + ".htm";
+    return output.create(folder, base + "-", ".htm");
 }
 
 // Keeps a copy of the converted HTML when the arguments ask for it: into the move-to
@@ -154,15 +159,19 @@ int convertWith(ImportContext* context, ImportArgs* args, const char* name, SrcF
         importAddError(context, -9, -3, "Plugin parser: Plugin not found", name);
         return -8;
     }
-    const std::string output = outputNameFor(args, name);
-    std::remove(output.c_str());
+    ImportTempFile outputFile;
+    if (!createOutputFor(args, name, outputFile)) {
+        importAddError(context, -6, -3, "Plugin parser: Couldn't create temporary file", name);
+        importLog(1, "Error: Couldn't create a temporary file for %s\n", name);
+        return -6;
+    }
+    const std::string output = outputFile.path();
     importTouchHeartbeat();
     int ok = slaveRunJob(slave, name, output.c_str(),
                          args->slaveTimeout > 0 ? args->slaveTimeout : 60, nullptr);
     job.unlock();
     importTouchHeartbeat();
     if (!ok) {
-        std::remove(output.c_str());
         importAddError(context, -9, -3, "Plugin parser: Conversion failed", name);
         importLog(1, "Error: Conversion failed on file %s\n", name);
         std::string ref = sideFileReference(name);
@@ -183,7 +192,6 @@ int convertWith(ImportContext* context, ImportArgs* args, const char* name, SrcF
     } catch (...) {
         rc = -3;
     }
-    std::remove(output.c_str());
     return rc;
 }
 

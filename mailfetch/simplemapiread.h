@@ -86,7 +86,6 @@ class SimpleMapiFetcher : public EmailClient {
     SmapiSession session_;
     std::string templateDir_;
     long fileNumber_ = 0;
-    long pageNumber_ = 0;
 };
 
 }  // namespace mailfetch

@@ -141,6 +141,11 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    if (!client.empty() && fetchDir.empty() && templates.empty()) {
+        // Messages are never written without a folder of their own.
+        std::fprintf(stderr, "mailfetch: no fetch folder given: name one with --fetch-dir DIR\n");
+        return 2;
+    }
     if (client.empty() || fetchDir.empty() || !templates.empty()) return usage();
     auto fetcher = mailfetch::createClient(client);
     if (!fetcher) {
@@ -152,7 +157,7 @@ int main(int argc, char** argv) {
     else if (!stores.empty())
         return usage();
     if (!fetcher->setFetchDirectory(fetchDir)) {
-        std::fprintf(stderr, "mailfetch: cannot create \"%s\"\n", fetchDir.c_str());
+        std::fprintf(stderr, "mailfetch: %s\n", fetcher->error().c_str());
         return 1;
     }
     if (!statusFile.empty()) {
@@ -168,11 +173,37 @@ int main(int argc, char** argv) {
         if (maxCount >= 0 && maxCount - total < want) want = static_cast<int32_t>(maxCount - total);
         if (want <= 0) break;
         std::string dir = pass == 0 ? fetchDir : fetchDir + "/batch" + std::to_string(pass);
-        if (!fetcher->setFetchDirectory(dir)) return 1;
+        if (!fetcher->setFetchDirectory(dir)) {
+            std::fprintf(stderr, "mailfetch: %s\n", fetcher->error().c_str());
+            return 1;
+        }
         fetcher->fetch(want);
         total += fetcher->written();
+        if (!fetcher->error().empty()) {
+            std::printf("%ld\n", total);
+            std::fprintf(stderr, "mailfetch: %s\n", fetcher->error().c_str());
+            return 1;
+        }
         if (fetcher->finished()) break;
     }
     std::printf("%ld\n", total);
+    // A store that could not be read is a failure, even when other mailboxes were.
+    if (auto* store = dynamic_cast<mailfetch::StoreFetcher*>(fetcher.get())) {
+        bool failed = false;
+        for (const std::string& path : store->unreadable()) {
+            std::fprintf(stderr, "mailfetch: cannot read the %s mailbox \"%s\"\n", client.c_str(),
+                         path.c_str());
+            failed = true;
+        }
+        if (store->mailboxes().empty()) {
+            if (stores.empty())
+                std::fprintf(stderr, "mailfetch: no %s mail store found\n", client.c_str());
+            else
+                std::fprintf(stderr, "mailfetch: no %s mailbox found in the given store\n",
+                             client.c_str());
+            failed = true;
+        }
+        if (failed) return 1;
+    }
     return 0;
 }

@@ -57,12 +57,14 @@ struct SplitState {
     ImportContext* context;
     ImportArgs* args;
     const char* source;
+    int handed = 0;
 };
 
 // A document of an IDX file of several; one that names no reference gets the file's
 // with its position, so documents of different files never share one.
 int importSplitDocument(void* user, std::string_view document, int number) {
     auto* state = static_cast<SplitState*>(user);
+    ++state->handed;
     return importProcessIdxText(state->context, state->args, state->source, document,
                                 std::string(state->source) + "#" + std::to_string(number));
 }
@@ -113,8 +115,17 @@ int importIdxHandler(ImportContext* context, ImportArgs* args, char*, size_t, co
     const IdxReadOptions options = importIdxReadOptions(args, &remap);
     SplitState state{context, args, name};
     int rc = idxImportFile(spec, name, &options, importSplitDocument, &state);
-    if (rc != 0) importAddError(context, rc, -3, "IDX parser: Couldn't read file", name);
-    return rc;
+    if (rc != 0) {
+        importAddError(context, rc, -3, "IDX parser: Couldn't read file", name);
+        return rc;
+    }
+    // A file without a single tag is not IDX at all: a failure, not an empty success.
+    if (state.handed == 0 && !spec->reference && !spec->title && !spec->content &&
+        spec->fieldNames.empty() && !spec->date && !spec->type) {
+        importAddError(context, -16, -3, "IDX parser: No IDX document in file", name);
+        return -16;
+    }
+    return 0;
 }
 
 IdxReadOptions importIdxReadOptions(const ImportArgs* args, const IdxRemapTable* remap) {

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "import/importargs.h"
 #include "import/mailref.h"
 #include "mailfetch/fetchfiles.h"
 #include "mailfetch/mailboxreader.h"
@@ -109,7 +110,10 @@ bool EmailClient::configure(ConfigFile* config, const std::string& section) {
     if (!config) return false;
     statusFile_ = configText(config, section, "EmailClientStatusFile");
     const bool ok = setFetchDirectory(configText(config, section, "EmailClientFetchDir"));
+    const std::string why = error_;
     loadStatus();
+    configureImport(config, section);
+    error_ = why;
     return ok;
 }
 
@@ -345,6 +349,8 @@ void StoreFetcher::fetch(int32_t maxCount) {
             if (claim == Claim::Claimed && writeClaimed(base)) {
                 ++n;
             } else {
+                // The files made for it are gone again: the next message takes the name.
+                if (claim == Claim::Claimed) --nextNumber_;
                 if (claim == Claim::Failed)
                     error_ = "cannot write into the fetch folder \"" + fetchDir_ + "\"";
                 if (!known) status_.erase(reference);  // not written: tried again next pass
@@ -367,6 +373,15 @@ bool StoreFetcher::openMessage(const std::string& reference) {
     return opener_ && opener_(file);
 }
 
+void StoreFetcher::loadImportSettings(ConfigFile* config, const std::string& section) {
+    if (!config) return;
+    ImportArgs* args = imargsCreate();
+    if (!args) return;
+    imargsLoadFromConfig(config, section.c_str(), 0, nullptr, nullptr, args);
+    if (args->criteria) maxLength_ = std::max<int32_t>(args->criteria->maxLength, 0);
+    imargsDestroy(args);
+}
+
 void StoreFetcher::reset() {
     EmailClient::reset();
     unreadable_.clear();
@@ -386,14 +401,17 @@ std::unique_ptr<EmailClient> createClient(const std::string& tag) {
     return createStoreFetcher(tag);
 }
 
-std::unique_ptr<EmailClient> createFetcher(const std::string& reference) {
+std::unique_ptr<EmailClient> createFetcher(const std::string& reference, ConfigFile* config) {
     // "email://" exactly, then the tag up to the first "&" (Simple MAPI references carry
     // only a message id after it, the stores a folder, key and time).
     const std::string prefix = MAILREF_PREFIX;
     if (reference.compare(0, prefix.size(), prefix) != 0) return nullptr;
     size_t amp = reference.find('&', prefix.size());
     if (amp == std::string::npos) return nullptr;
-    return createClient(reference.substr(prefix.size(), amp - prefix.size()));
+    auto client = createClient(reference.substr(prefix.size(), amp - prefix.size()));
+    auto* store = dynamic_cast<StoreFetcher*>(client.get());
+    if (store && config && store->tag() == "oe4") store->loadImportSettings(config, "Default");
+    return client;
 }
 
 }  // namespace mailfetch

@@ -47,6 +47,9 @@ class EmailClient {
     // Writes the message of reference to a new temporary file and opens it. False when
     // there is no temporary directory or the message is not found.
     virtual bool openMessage(const std::string& reference) = 0;
+    // Tells the user what the fetch is about to do, where the fetcher has something to
+    // say (Simple MAPI); a no-op for the others.
+    virtual void showNotice() {}
     // Closes what is open, deletes the status file and empties the status map.
     virtual void reset();
 
@@ -79,6 +82,9 @@ class EmailClient {
     size_t statusCount() const { return status_.size(); }
 
   protected:
+    // Reads what this kind of fetcher needs from the section besides the fetch folder
+    // and the status file.
+    virtual void configureImport(ConfigFile*, const std::string&) {}
     bool cancelled();
     void clearCancel();
     // Creates an empty file "<stem><k><extension>" exclusively in the temporary
@@ -119,6 +125,11 @@ class StoreFetcher : public EmailClient {
     void setStores(std::vector<std::string> stores) { stores_ = std::move(stores); }
     // Messages longer than this are not copied (0: no limit); used by "oe4".
     void setMaxLength(int32_t bytes) { maxLength_ = bytes; }
+    int32_t maxLength() const { return maxLength_; }
+    // Loads the import settings of a configuration section with the import library's
+    // loader; the maximum length of its content criteria (ImportMaxLength) becomes the
+    // length above which messages are not copied. configure() does this for its section.
+    void loadImportSettings(ConfigFile* config, const std::string& section);
 
     // Rebuilds the mailbox list and opens the first mailbox that opens.
     void restart();
@@ -133,6 +144,11 @@ class StoreFetcher : public EmailClient {
     // The mailboxes that could not be opened (missing, or not of the store's format)
     // since the fetcher was made or last reset.
     const std::vector<std::string>& unreadable() const { return unreadable_; }
+
+  protected:
+    void configureImport(ConfigFile* config, const std::string& section) override {
+        loadImportSettings(config, section);
+    }
 
   private:
     enum class Claim { Claimed, Taken, Failed };
@@ -156,8 +172,11 @@ class StoreFetcher : public EmailClient {
 };
 
 // The fetcher for a mail reference's client tag (compared without regard to case, the
-// first "&"-separated item after "email://"), or null for anything else.
-std::unique_ptr<EmailClient> createFetcher(const std::string& reference);
+// first "&"-separated item after "email://"), or null for anything else. With a
+// configuration, the "oe4" fetcher loads its import settings from its section
+// "Default".
+std::unique_ptr<EmailClient> createFetcher(const std::string& reference,
+                                           ConfigFile* config = nullptr);
 // The fetcher of a client tag: "smapi" or one of the stores; null for others.
 std::unique_ptr<EmailClient> createClient(const std::string& tag);
 // The store fetcher of a tag ("oe4", "oe5", "eudora", "mbox", "maildir"), or null.

@@ -404,6 +404,13 @@ bool SimpleMapiFetcher::openMessage(const std::string& reference) {
     return opener_ && opener_(file);
 }
 
+void SimpleMapiFetcher::showNotice() {
+    if (notifier_)
+        notifier_(kNotice);
+    else
+        std::fprintf(stderr, "%s\n", kNotice);
+}
+
 void SimpleMapiFetcher::reset() {
     session_.close();
     EmailClient::reset();

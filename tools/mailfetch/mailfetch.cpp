@@ -164,6 +164,7 @@ int main(int argc, char** argv) {
         fetcher->setStatusFile(statusFile);
         fetcher->loadStatus();
     }
+    fetcher->showNotice();
     // Each pass writes at most one batch; base names restart at 0 in every pass, so the
     // batches go to numbered sub-folders when more than one is needed.
     long total = 0;

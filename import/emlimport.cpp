@@ -10,6 +10,7 @@
 #include <system_error>
 #include <unordered_set>
 
+#include "import/asciicase.h"
 #include "import/charset.h"
 #include "import/importargs.h"
 #include "import/importimpl.h"
@@ -46,20 +47,8 @@ NameState nameState(const std::string& path) {
     return ec ? NameState::Unusable : NameState::Taken;
 }
 
-char upperAscii(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool equalsCaseBlind(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (upperAscii(a[i]) != upperAscii(b[i])) return false;
-    return true;
-}
-
-bool startsWithCaseBlind(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && equalsCaseBlind(text.substr(0, prefix.size()), prefix);
-}
+using ascii_case::equalsCaseBlind;
+using ascii_case::startsWithCaseBlind;
 
 std::string trimmed(std::string_view s) {
     auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };

@@ -12,22 +12,13 @@
 
 namespace {
 
+using ascii_case::equalsCaseBlind;
+using ascii_case::startsWithCaseBlind;
 using ascii_case::upperAscii;
 using ascii_case::upperCopy;
 
 // Nested multiparts deeper than this are not searched for their text.
 constexpr int kMaxDepth = 8;
-
-bool startsWithCaseBlind(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (upperAscii(text[i]) != upperAscii(prefix[i])) return false;
-    return true;
-}
-
-bool equalsCaseBlind(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && startsWithCaseBlind(a, b);
-}
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "import/readfile.h"
 #include "ixo/idxfields.h"
 #include "memutil.h"
 
@@ -98,13 +99,6 @@ class LineReader {
 bool startsWith(const std::string& line, std::string_view prefix) {
     return std::string_view(line).substr(0, prefix.size()) == prefix;
 }
-
-struct FileCloser {
-    void operator()(std::FILE* f) const {
-        if (f) std::fclose(f);
-    }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 

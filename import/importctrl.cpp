@@ -19,6 +19,7 @@
 #include "import/importlog.h"
 #include "import/nntpparse.h"
 #include "import/parsers.h"
+#include "import/summary.h"
 #include "import/xmlparser.h"
 #include "support/dateutil.h"
 #include "support/envcfgutil.h"
@@ -31,8 +32,7 @@ ImportHandler gConfiguredConverterHandler = importConfiguredConverter;
 
 namespace {
 
-// The default registrations of a new context, in order. Extensions whose module has
-// not landed yet point to importNotHandledYet.
+// The default registrations of a new context, in order.
 struct DefaultRegistration {
     const char* extension;
     ImportHandler handler;
@@ -404,8 +404,15 @@ void importSetDocumentHooks(const ImportDocumentHooks& hooks) {
     process().hooks = hooks;
 }
 
-const ImportDocumentHooks& importDocumentHooks() {
+ImportDocumentHooks importDocumentHooks() {
+    std::lock_guard guard(process().hooksLock);
     return process().hooks;
+}
+
+void importChangeDocumentHooks(void (*change)(ImportDocumentHooks& hooks)) {
+    if (!change) return;
+    std::lock_guard guard(process().hooksLock);
+    change(process().hooks);
 }
 
 std::mutex& importScannerLock() {
@@ -457,13 +464,6 @@ void importAddError(ImportContext* context, int32_t code, int32_t severity, cons
 ImportEntry* importFindEntry(ImportContext* context, const std::string& extension) {
     if (!context || !context->registry) return nullptr;
     return static_cast<ImportEntry*>(hashTableFind(context->registry, extension.c_str()));
-}
-
-int importNotHandledYet(ImportContext* context, ImportArgs*, char*, size_t, const char* name,
-                        SrcFileSpec*, ImportEntry*) {
-    importAddError(context, -2, -3, "Applying Import filter: File type not handled yet", name);
-    importLog(2, "Warning: File type of \"%s\" is not handled yet\n", name ? name : "");
-    return -2;
 }
 
 std::string importExtensionOf(const std::string& name) {
@@ -550,34 +550,9 @@ void importApplyFieldRules(ImportArgs* args, const char* name, SrcFileSpec* spec
 
 void importDefaultTitleRule(SrcFileSpec* spec, const char* text, int32_t wordLimit) {
     if (spec->title && !spec->title->empty()) return;
-    std::string copy = idxNormalizeWhitespace(
+    const std::string copy = idxNormalizeWhitespace(
         std::string_view(text).substr(0, std::min<size_t>(std::strlen(text), 8096)));
-    // Leading words: up to the end of the wordLimit-th word.
-    int32_t words = 0;
-    bool inWord = false;
-    size_t end = copy.size();
-    for (size_t i = 0; i < copy.size(); ++i) {
-        const bool alnum = std::isalnum(static_cast<unsigned char>(copy[i])) != 0;
-        if (alnum && !inWord && ++words > wordLimit) {
-            end = i;
-            break;
-        }
-        inWord = alnum;
-    }
-    copy.resize(end);
-    // Runs of separator punctuation become their last character; a run at the end goes.
-    static const char kRun[] = "-*=_+@#'~{}[]< >:;?/!|";
-    std::string title;
-    for (size_t i = 0; i < copy.size();) {
-        if (!std::strchr(kRun, copy[i]) || copy[i] == '\0') {
-            title += copy[i++];
-            continue;
-        }
-        size_t j = i;
-        while (j < copy.size() && std::strchr(kRun, copy[j])) ++j;
-        if (j < copy.size()) title += copy[j - 1];
-        i = j;
-    }
+    const std::string title = summaryTitleFromText(copy, wordLimit);
     if (!title.empty()) srcFileSpecSetTitle(spec, title.c_str());
 }
 
@@ -713,7 +688,7 @@ int importRegisterFromConfig(ImportContext* context, ConfigFile* cfg, const char
     ImportEntry* html = importFindEntry(context, "html");
     const Group groups[] = {
         {"TextImportExtns", importTextHandler, "Import: Couldn't register TXT extension"},
-        {"HtmlImportExtns", html ? html->handler : importNotHandledYet,
+        {"HtmlImportExtns", html ? html->handler : htmlImportHandler,
          "Import: Couldn't register HTML extension"},
         {"ImportDelimitedExtns", gDelimitedImportHandler,
          "Import: Couldn't register Delimited extension"},

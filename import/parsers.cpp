@@ -45,9 +45,8 @@ bool gHookInstalled = false;  // guarded by importSlaveLock()
 
 void installStopHook() {
     if (gHookInstalled) return;
-    ImportDocumentHooks hooks = importDocumentHooks();
-    hooks.stopConverterSlaves = importStopConverterSlaves;
-    importSetDocumentHooks(hooks);
+    importChangeDocumentHooks(
+        [](ImportDocumentHooks& hooks) { hooks.stopConverterSlaves = importStopConverterSlaves; });
     gHookInstalled = true;
 }
 
@@ -127,30 +126,6 @@ bool createOutputFor(const ImportArgs* args, const char* name, ImportTempFile& o
     return output.create(folder, base + "-", ".htm");
 }
 
-// Keeps a copy of the converted HTML when the arguments ask for it: into the move-to
-// folder, named after the document, its path stored in the configured field.
-void keepRenderedHtml(const ImportArgs* args, const char* name, const std::string& html,
-                      SrcFileSpec* spec) {
-    if (!args->renderedMoveTo || !args->renderedFieldName) return;
-    if (args->renderedExtensions && !args->renderedExtensions->empty()) {
-        std::string ext = importExtensionOf(name);
-        bool listed = false;
-        for (const std::string& e : importSplitCsv(*args->renderedExtensions, true)) {
-            std::string lower = e;
-            for (char& c : lower)
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            if (lower == ext) listed = true;
-        }
-        if (!listed) return;
-    }
-    std::error_code ec;
-    fs::create_directories(*args->renderedMoveTo, ec);
-    fs::path target =
-        fs::path(*args->renderedMoveTo) / (fs::path(name).filename().string() + ".htm");
-    fs::copy_file(html, target, fs::copy_options::overwrite_existing, ec);
-    if (!ec) srcFileSpecSetField(spec, args->renderedFieldName->c_str(), target.string().c_str());
-}
-
 // Converts name with slave (null: not running) and imports the result into spec.
 // -8 when there is no slave; jobMutex is held for the conversion.
 int convertWith(ImportContext* context, ImportArgs* args, const char* name, SrcFileSpec* spec,
@@ -187,7 +162,6 @@ int convertWith(ImportContext* context, ImportArgs* args, const char* name, SrcF
             importAddError(context, -16, -3, "Plugin parser: HTML parse failed", name);
         } else {
             srcFileSpecSetFilename(spec, name);
-            keepRenderedHtml(args, name, output, spec);
         }
     } catch (...) {
         rc = -3;

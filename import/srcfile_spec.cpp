@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "import/asciicase.h"
 #include "memutil.h"
 
 namespace {
@@ -75,17 +76,7 @@ int setString(SrcFileSpec* spec, std::optional<std::string> SrcFileSpec::*member
     return 0;
 }
 
-bool startsWithCaseBlind(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        unsigned char a = static_cast<unsigned char>(text[i]);
-        unsigned char b = static_cast<unsigned char>(prefix[i]);
-        if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a + 32);
-        if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b + 32);
-        if (a != b) return false;
-    }
-    return true;
-}
+using ascii_case::startsWithCaseBlind;
 
 // ---- text form ----
 

@@ -385,3 +385,26 @@ TEST_F(ConvertersTest, ConvertedPagesNeverReplaceFilesOfTheirName) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ConvertersTest, RenderedPageIsKeptOnceUnderTheDocumentsName) {
+    const std::string file = dir.file("report.rtf");
+    writeWholeFile(file, makeRtf("Report", "Figures for the autumn quarter."));
+    args.renderedMoveTo = dir.file("rendered");
+    args.renderedFieldName = "RENDERED";
+    SrcFileSpec spec;
+    ASSERT_EQ(run(importDocumentConverter, file, spec), 0);
+    const std::string kept = dir.file("rendered/report.rtf.htm");
+    EXPECT_STREQ(srcFileSpecGetField(&spec, "RENDERED"), kept.c_str());
+    EXPECT_NE(readWholeFile(kept).find("autumn quarter"), std::string::npos);
+    size_t files = 0;
+    for (const auto& e : fs::directory_iterator(dir.file("rendered"))) {
+        (void)e;
+        ++files;
+    }
+    EXPECT_EQ(files, 1u);
+    expectNoLeftovers();
+}
+
+}  // namespace

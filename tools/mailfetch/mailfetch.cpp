@@ -37,7 +37,8 @@ int help() {
         "reference (\"email://CLIENT&FOLDER&KEY&TIME\"); fetch passes run until one pass\n"
         "has gone through every mailbox, or N messages were written, and the number\n"
         "written is printed. Past the first 1000 messages each further thousand goes to\n"
-        "a sub-folder DIR/batchN. The stores are only read, never changed.\n"
+        "a sub-folder DIR/batchN. Files already in DIR are never replaced: the names go\n"
+        "on past them. The stores are only read, never changed.\n"
         "The second form writes the message a reference names to a temporary file and\n"
         "opens it with the desktop's default program.\n"
         "\n"
@@ -56,8 +57,8 @@ int help() {
         "                    is shown through\n"
         "  --help            this text\n"
         "\n"
-        "Exit status: 0 on success, 1 when the store or message could not be read or\n"
-        "opened, 2 for bad usage.\n",
+        "Exit status: 0 on success, 1 when a store, mailbox or message could not be read\n"
+        "or opened or nothing could be written, 2 for bad usage.\n",
         stdout);
     return 0;
 }

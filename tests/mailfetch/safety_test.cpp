@@ -5,15 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "imex.h"
+#include "ixo.h"
 #include "mailfetch/emailclient.h"
 #include "support/envcfgutil.h"
+#include "tests/common/server_child.h"
 #include "tests/common/tempdir.h"
 
 namespace fs = std::filesystem;
@@ -104,6 +108,27 @@ TEST(FetchSafety, ASecondRunIntoTheSameFolderLosesNothing) {
     const std::set<std::string> refs = references(out);
     EXPECT_EQ(refs.size(), 7u);  // and the attachment of one of them
     for (const std::string& r : refs) EXPECT_EQ(r.rfind("email://mbox&", 0), 0u) << r;
+
+#ifdef IXOSERVER_BIN
+    // Sent to a server, all seven documents are there.
+    testing_support::ServerChild server(IXOSERVER_BIN, dir.path() / "home",
+                                        "QUERYPORT=0\nINDEXPORT=0\nCOMMITINTERVALMS=50\n");
+    ASSERT_GT(server.indexPort, 0);
+    IXO ixo{};
+    ixoCreateIxo(&ixo, "127.0.0.1", nullptr, server.queryPort, server.indexPort);
+    char reply[512];
+    EXPECT_EQ(ixoIndexLocalFile(&ixo, out.c_str(), nullptr, reply, sizeof reply), 1) << reply;
+    int32_t count = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (count != 7 && std::chrono::steady_clock::now() < until) {
+        IxoServerInfo* info = nullptr;
+        if (ixoGetInfoToStructure(&ixo, &info) == 1 && info) count = info->documentCount;
+        if (info) ixoDestroyInfoStructure(info);
+        if (count != 7) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ixoDestroyIxo(&ixo);
+    EXPECT_EQ(count, 7);
+#endif
 }
 
 TEST(FetchSafety, AnEmptyFetchFolderIsRefused) {

@@ -27,4 +27,15 @@ inline std::string upperCopy(std::string_view s) {
     return out;
 }
 
+inline bool startsWithCaseBlind(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (upperAscii(text[i]) != upperAscii(prefix[i])) return false;
+    return true;
+}
+
+inline bool equalsCaseBlind(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && startsWithCaseBlind(a, b);
+}
+
 }  // namespace ascii_case

@@ -90,24 +90,16 @@ int importDelimitedHandler(ImportContext* context, ImportArgs* args, char*, size
             return -6;
         }
         const ImportDelimited& d = *args->delimited;
-        std::vector<std::string> temps;
+        // Each record is a document; one that names no reference gets the file's with
+        // its record number (from 1), so records of different files never share one.
         int number = 0;
         for (const auto& values : delimitedSplit(text, d)) {
             SrcFileSpec document;
             for (size_t i = 0; i < d.names.size() && i < values.size(); ++i)
                 importSetNamedValue(&document, d.names[i], values[i]);
-            std::string temp = idxTempFileName(args->tempDirectory.c_str(), number++);
-            if (!importWriteTempDocument(document, temp)) {
-                std::remove(temp.c_str());
-                importAddError(context, -6, -3, "Delimited parser: Couldn't write temporary file",
-                               name);
-                continue;
-            }
-            temps.push_back(temp);
-        }
-        for (const std::string& temp : temps) {
-            importProcessInput(context, args, temp.c_str());
-            std::remove(temp.c_str());
+            const std::string reference = std::string(name) + "#" + std::to_string(++number);
+            if (!importImportDocument(context, args, name, document, reference))
+                importAddError(context, -3, -3, "Delimited parser: Out of memory", name);
         }
         return 0;
     } catch (...) {

@@ -1,7 +1,7 @@
 // The delimited-record importer: a file of records between a start and an end marker,
 // each record split into fields by their own start and end markers. Every record
-// becomes one document, written to its own temporary ".ndx" file; all of them are then
-// imported through the per-document flow and deleted.
+// becomes one document imported through the per-document flow, referenced by the file
+// and its record number ("file#1", "file#2", ...) unless a field sets the reference.
 #pragma once
 
 #include <cstddef>

@@ -10,11 +10,13 @@
 #include <system_error>
 #include <unordered_set>
 
+#include "import/asciicase.h"
 #include "import/charset.h"
 #include "import/importargs.h"
 #include "import/importimpl.h"
 #include "import/importlog.h"
 #include "import/readfile.h"
+#include "import/tempfiles.h"
 #include "support/dateutil.h"
 #include "support/fileutil.h"
 
@@ -45,20 +47,8 @@ NameState nameState(const std::string& path) {
     return ec ? NameState::Unusable : NameState::Taken;
 }
 
-char upperAscii(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool equalsCaseBlind(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (upperAscii(a[i]) != upperAscii(b[i])) return false;
-    return true;
-}
-
-bool startsWithCaseBlind(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && equalsCaseBlind(text.substr(0, prefix.size()), prefix);
-}
+using ascii_case::equalsCaseBlind;
+using ascii_case::startsWithCaseBlind;
 
 std::string trimmed(std::string_view s) {
     auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -99,9 +89,10 @@ void setRecipients(const IdxRemapTable* remap, SrcFileSpec* sfs, const std::stri
     }
 }
 
-// Opens path for writing only when no file of that name exists.
+// Opens path for writing only when nothing of that name exists (not even a symbolic
+// link), readable by the user only.
 std::FILE* createNew(const std::string& path) {
-    return std::fopen(path.c_str(), "wbx");
+    return importCreateExclusiveFile(path);
 }
 
 bool writeAll(std::FILE* file, const std::string& bytes) {
@@ -196,7 +187,9 @@ bool emlSetImportDetails(const ImportArgs* args, const EmlMessage& message, std:
 std::string emlAttachmentDirectory(const ImportArgs* args) {
     std::string dir;
     if (!args->attachmentsSet) {
-        dir = args->tempDirectory;
+        // Attachments only passing through go to the temporary folder: the one the
+        // arguments name, else the private folder of the process.
+        return importTempFolder(args);
     } else if (args->attachmentKeep && args->attachmentDir && !args->attachmentDir->empty()) {
         std::error_code ec;
         if (!std::filesystem::is_directory(*args->attachmentDir, ec)) return {};
@@ -376,7 +369,7 @@ int emlImportHandler(ImportContext* context, ImportArgs* args, char* fname, size
             ++gAttachmentDepth;
             for (const EmlWrittenAttachment& a : written) {
                 if (a.onDisk) {
-                    importProcessInput(context, args, a.path.c_str());
+                    importProcessAttachment(context, args, a.path.c_str());
                 } else {
                     importLog(3, "Importing document \"%s\"\n", a.path.c_str());
                     importRefuseUnknownType(context, a.path.c_str());

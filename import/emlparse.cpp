@@ -12,22 +12,13 @@
 
 namespace {
 
+using ascii_case::equalsCaseBlind;
+using ascii_case::startsWithCaseBlind;
 using ascii_case::upperAscii;
 using ascii_case::upperCopy;
 
 // Nested multiparts deeper than this are not searched for their text.
 constexpr int kMaxDepth = 8;
-
-bool startsWithCaseBlind(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (upperAscii(text[i]) != upperAscii(prefix[i])) return false;
-    return true;
-}
-
-bool equalsCaseBlind(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && startsWithCaseBlind(a, b);
-}
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -419,16 +410,22 @@ void extractUuencoded(std::string_view text, size_t bodyStart, EmlMessage& m,
 }  // namespace
 
 EmlHeaderEnd emlFindHeaderEnd(std::string_view text) {
-    static constexpr std::string_view kMarkers[] = {"\r\n\r\n", "\n\n", "\n\r\n", "\r\n\r"};
+    // The earliest blank line of any kind: a line feed directly followed by another
+    // line end (LF, CR LF, or a CR standing alone). Searching for "\r\n\r\n" first
+    // would take a CRLF blank line deep in the body of a message with LF-ended headers
+    // for the header end.
     EmlHeaderEnd end;
-    for (std::string_view marker : kMarkers) {
-        size_t pos = text.find(marker);
-        if (pos == std::string_view::npos) continue;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const void* hit = std::memchr(text.data() + pos, '\n', text.size() - pos);
+        if (!hit) break;
+        const size_t lf = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+        pos = lf + 1;
+        if (pos >= text.size() || (text[pos] != '\n' && text[pos] != '\r')) continue;
         end.found = true;
-        end.headerLength = pos;
-        end.bodyStart = pos + marker.size();
-        // "\r\n\r" ends in the middle of a line end: take its LF as well.
-        if (marker == "\r\n\r" && end.bodyStart < text.size() && text[end.bodyStart] == '\n')
+        end.headerLength = lf > 0 && text[lf - 1] == '\r' ? lf - 1 : lf;
+        end.bodyStart = pos + 1;
+        if (text[pos] == '\r' && end.bodyStart < text.size() && text[end.bodyStart] == '\n')
             ++end.bodyStart;
         return end;
     }

@@ -22,8 +22,9 @@ struct EmlHeaderEnd {
     size_t bodyStart = 0;     // first byte after the blank line
 };
 
-// The end of the header block: the first "\r\n\r\n"; without one, the first "\n\n",
-// then "\n\r\n", then "\r\n\r".
+// The end of the header block: the earliest blank line, whatever its line ends (a line
+// feed followed by LF, CR LF or a lone CR). The header block excludes the line end
+// before the blank line; the body starts after the blank line.
 EmlHeaderEnd emlFindHeaderEnd(std::string_view text);
 
 // One unfolded header line split at its first colon: name as written, value with

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "import/emlparse.h"
 #include "import/mailstore.h"
 #include "support/diaglog.h"
 
@@ -31,11 +32,8 @@ void copyField(char* dst, size_t size, const unsigned char* src) {
 
 // Where the text after the header block starts; text.size() when there is no header end.
 size_t bodyStart(std::string_view text) {
-    for (std::string_view end : {"\r\n\r\n", "\n\n", "\n\r\n", "\r\n\r"}) {
-        size_t at = text.find(end);
-        if (at != std::string_view::npos) return at + end.size();
-    }
-    return text.size();
+    const EmlHeaderEnd end = emlFindHeaderEnd(text);
+    return end.found ? end.bodyStart : text.size();
 }
 
 }  // namespace
@@ -46,7 +44,8 @@ struct EudoraMailbox {
     mailstore::StoreFile mbx;
     char name[kNameLength + 1] = {};
     uint32_t count = 0;
-    uint32_t next = 0;  // index of the entry the next call reads
+    uint32_t next = 0;     // index of the entry the next call reads
+    bool damaged = false;  // the table's size is off: reported once after its entries
     bool hasCurrent = false;
     EudoraMessage current{};
 };
@@ -70,14 +69,29 @@ int eudoraOpen(const char* path, EudoraMailbox** mailbox) {
             return EUDORA_ERROR;
         }
         box->count = le16(header + kCountAt);
-        // The table is exactly its header and one entry per message; anything else is a
-        // table of another layout (or byte order) or a damaged one.
-        uint64_t expected = EUDORA_TOC_HEADER_SIZE + uint64_t{box->count} * EUDORA_TOC_ENTRY_SIZE;
-        if (box->toc.size() != expected) {
+        // The table is its header and one entry per message. A size off by less than one
+        // entry is a damaged table: the entries it holds are read and the rest is
+        // reported once, as damage, after them. Any other size is a table of another
+        // layout (or byte order), which is refused.
+        const uint64_t size = box->toc.size();
+        const uint64_t expected =
+            EUDORA_TOC_HEADER_SIZE + uint64_t{box->count} * EUDORA_TOC_ENTRY_SIZE;
+        const uint64_t off = size > expected ? size - expected : expected - size;
+        if (off >= EUDORA_TOC_ENTRY_SIZE) {
             diagLog("Error: Table of contents \"%s.toc\" holds %llu bytes, %u messages need %llu\n",
-                    path, static_cast<unsigned long long>(box->toc.size()), box->count,
+                    path, static_cast<unsigned long long>(size), box->count,
                     static_cast<unsigned long long>(expected));
             return EUDORA_ERROR;
+        }
+        if (off != 0) {
+            const uint64_t held = (size - EUDORA_TOC_HEADER_SIZE) / EUDORA_TOC_ENTRY_SIZE;
+            box->count = static_cast<uint32_t>(std::min<uint64_t>(held, box->count));
+            box->damaged = true;
+            diagLog(
+                "Error: Table of contents \"%s.toc\" holds %llu bytes, %llu needed; reading "
+                "its %u whole entries\n",
+                path, static_cast<unsigned long long>(size),
+                static_cast<unsigned long long>(expected), box->count);
         }
         copyField(box->name, sizeof box->name, header + kNameAt);
         *mailbox = box.release();
@@ -99,7 +113,13 @@ int32_t eudoraMessageCount(const EudoraMailbox* mailbox) {
 int eudoraNextMessage(EudoraMailbox* mailbox) {
     if (!mailbox) return EUDORA_BAD_ARGUMENTS;
     mailbox->hasCurrent = false;
-    if (mailbox->next >= mailbox->count) return EUDORA_END;
+    if (mailbox->next >= mailbox->count) {
+        if (!mailbox->damaged) return EUDORA_END;
+        mailbox->damaged = false;
+        diagLog("Error: The rest of table of contents \"%s.toc\" is damaged\n",
+                mailbox->folder.c_str());
+        return EUDORA_ERROR;
+    }
     uint32_t index = mailbox->next++;
     unsigned char e[EUDORA_TOC_ENTRY_SIZE];
     if (!mailbox->toc.readAt(EUDORA_TOC_HEADER_SIZE + uint64_t{index} * EUDORA_TOC_ENTRY_SIZE, e,

@@ -85,8 +85,9 @@ bool extensionListed(const std::string& list, const std::string& ext) {
 }
 
 // The rendered-HTML rule: with a move-to folder and a field name set (and, when
-// extensions are listed, the page's extension among them), a copy of the page is put
+// extensions are listed, the source's extension among them), a copy of the page is put
 // into the folder and its path recorded in the field. The page itself stays where it is.
+// Converted documents reach it through htmlImportFile too, so this is the one copy.
 void applyRenderedHtml(ImportArgs* args, const char* path, const char* sourceName,
                        SrcFileSpec* spec) {
     if (!args->renderedMoveTo || !args->renderedFieldName || args->renderedMoveTo->empty() ||
@@ -97,10 +98,13 @@ void applyRenderedHtml(ImportArgs* args, const char* path, const char* sourceNam
         return;
     std::string dir = *args->renderedMoveTo;
     if (dir.back() != '/' && dir.back() != '\\') dir += '/';
-    std::string_view base(path);
+    // A page converted from a document (path is then a temporary file) is named after
+    // the document: "report.doc" gives "report.doc.htm".
+    const bool converted = std::string_view(path) != std::string_view(sourceName);
+    std::string_view base(converted ? sourceName : path);
     size_t sep = base.find_last_of("\\/");
     if (sep != std::string_view::npos) base.remove_prefix(sep + 1);
-    std::string target = dir + std::string(base);
+    std::string target = dir + std::string(base) + (converted ? ".htm" : "");
     fileMakeDirectoryPath(dir.c_str());
     if (target != path && fileCopy(path, target.c_str(), "wb") != 1) {
         importLog(1, "Error: Couldn't copy rendered HTML \"%s\" to \"%s\"\n", path, target.c_str());

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "import/readfile.h"
 #include "ixo/idxfields.h"
 #include "memutil.h"
 
@@ -99,13 +100,6 @@ bool startsWith(const std::string& line, std::string_view prefix) {
     return std::string_view(line).substr(0, prefix.size()) == prefix;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* f) const {
-        if (f) std::fclose(f);
-    }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
 }  // namespace
 
 int idxReadDocument(SrcFileSpec* spec, std::string_view text, const IdxReadOptions* options) {
@@ -191,60 +185,40 @@ int idxFileHoldsSeveralDocuments(const char* path) {
     return references >= 2 && ends >= 2 ? 1 : 0;
 }
 
-int idxSplitDocuments(const char* path, const char* tempDir, IdxDocumentFn importDocument,
-                      void* user) {
+int idxSplitDocuments(const char* path, IdxDocumentFn importDocument, void* user) {
     if (!path || !importDocument) return -1;
     FilePtr in(std::fopen(path, "rb"));
     if (!in) return -6;
     LineReader lines(in.get());
     std::string line;
-    std::string tempName;
-    FilePtr out;
-    int number = 0;
+    std::string document;
+    bool open = false;
     int handed = 0;
-    bool failed = false;
-
-    auto finish = [&] {
-        bool ok = std::fflush(out.get()) == 0 && !std::ferror(out.get());
-        out.reset();
-        if (ok) {
-            importDocument(user, tempName.c_str());
-            ++handed;
-        } else {
-            failed = true;
+    while (lines.next(line)) {
+        if (!open && startsWith(line, "#IXOREFERENCE")) {
+            open = true;
+            document.clear();
         }
-        std::remove(tempName.c_str());
-    };
-
-    while (!failed && lines.next(line)) {
-        if (!out && startsWith(line, "#IXOREFERENCE")) {
-            std::error_code ec;
-            do {
-                tempName = idxTempFileName(tempDir, number++);
-            } while (std::filesystem::exists(tempName, ec));
-            out.reset(std::fopen(tempName.c_str(), "wb"));
-            if (!out) return -6;
+        if (!open) continue;
+        document += line;
+        if (startsWith(line, "#IXOENDDOC")) {
+            open = false;
+            importDocument(user, document, ++handed);
         }
-        if (!out) continue;
-        if (std::fwrite(line.data(), 1, line.size(), out.get()) != line.size()) {
-            out.reset();
-            std::remove(tempName.c_str());
-            return -6;
-        }
-        if (startsWith(line, "#IXOENDDOC")) finish();
     }
+    if (std::ferror(in.get())) return -6;
     // A last document without its end line is still imported.
-    if (out) finish();
-    return failed ? -6 : handed;
+    if (open) importDocument(user, document, ++handed);
+    return handed;
 }
 
-int idxImportFile(SrcFileSpec* spec, const char* path, const char* tempDir,
-                  const IdxReadOptions* options, IdxDocumentFn importDocument, void* user) {
+int idxImportFile(SrcFileSpec* spec, const char* path, const IdxReadOptions* options,
+                  IdxDocumentFn importDocument, void* user) {
     if (!spec || !path) return -1;
     int several = idxFileHoldsSeveralDocuments(path);
     if (several < 0) return several;
     if (several == 1 && importDocument) {
-        int n = idxSplitDocuments(path, tempDir, importDocument, user);
+        int n = idxSplitDocuments(path, importDocument, user);
         return n < 0 ? n : 0;
     }
     return idxReadDocumentFile(spec, path, options);

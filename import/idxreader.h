@@ -1,6 +1,6 @@
 // Reading IDX files that are themselves imported (".ndx" files and the ".idx" side files
 // beside documents): one document into a SrcFileSpec, or a file of several documents
-// split into temporary single-document files handed to the caller one by one.
+// split into single documents handed to the caller one by one, in memory.
 #pragma once
 
 #include <cstddef>
@@ -34,20 +34,18 @@ int idxReadDocumentFile(SrcFileSpec* spec, const char* path,
 // "#IXOENDDOC", 0 when not, -6 when it cannot be read, -1 for a null path.
 int idxFileHoldsSeveralDocuments(const char* path);
 
-// Called with the name of a temporary file holding one document; returns the import
-// result of that document.
-using IdxDocumentFn = int (*)(void* user, const char* tempPath);
+// Called with the text of one document of a file of several and its position in the
+// file (from 1); returns the import result of that document.
+using IdxDocumentFn = int (*)(void* user, std::string_view document, int number);
 
-// Copies every document of the file (from a line beginning "#IXOREFERENCE" up to and
-// including the next line beginning "#IXOENDDOC", or the end of the file) into a
-// temporary file named by idxTempFileName in tempDir, hands it to importDocument and
-// removes it. Returns the number of documents handed over, -1 for null arguments, -6
-// when the file cannot be read or a temporary file cannot be written.
-int idxSplitDocuments(const char* path, const char* tempDir, IdxDocumentFn importDocument,
-                      void* user);
+// Hands every document of the file (from a line beginning "#IXOREFERENCE" up to and
+// including the next line beginning "#IXOENDDOC", or the end of the file) to
+// importDocument, in order. Nothing is written to disk. Returns the number of documents
+// handed over, -1 for null arguments, -6 when the file cannot be read.
+int idxSplitDocuments(const char* path, IdxDocumentFn importDocument, void* user);
 
 // The import of an IDX file: a file of several documents is split (each document goes
 // to importDocument), otherwise the file is read into spec. Returns 0 or the error of
 // the step that failed.
-int idxImportFile(SrcFileSpec* spec, const char* path, const char* tempDir,
-                  const IdxReadOptions* options, IdxDocumentFn importDocument, void* user);
+int idxImportFile(SrcFileSpec* spec, const char* path, const IdxReadOptions* options,
+                  IdxDocumentFn importDocument, void* user);

@@ -12,6 +12,7 @@
 #include "imex_ctrl.h"
 #include "import/importctrl.h"
 #include "import/importlog.h"
+#include "import/tempfiles.h"
 #include "support/envcfgutil.h"
 #include "support/fileutil.h"
 #include "support/slaveutil.h"
@@ -52,12 +53,6 @@ std::string findImportSlave() {
     return {};
 }
 
-std::string withSeparator(const std::string& dir) {
-    if (dir.empty()) return "./";
-    char last = dir.back();
-    return last == '/' || last == '\\' ? dir : dir + "/";
-}
-
 int importInSlave(ImportArgs* args, const std::string& program) {
     SlaveProcess* slave = nullptr;
     {
@@ -67,24 +62,17 @@ int importInSlave(ImportArgs* args, const std::string& program) {
             return -1;
         }
     }
-    // The list file must be unique per import: a name made from the time alone is the
-    // same for two imports started in one second (two processes, or two threads).
-    char* listName =
-        fileTempName((withSeparator(args->tempDirectory) + "importslavefiles").c_str());
-    if (!listName) {
-        std::lock_guard guard(importSlaveLock());
-        slaveDestroy(&slave);
-        return -1;
-    }
-    const std::string listFile = listName;
-    memFree(listName);
-    std::FILE* f = std::fopen(listFile.c_str(), "w");
-    if (!f) {
+    // The list file is created exclusively under a name of its own, in the temporary
+    // folder of the arguments or the private folder of the process.
+    ImportTempFile list;
+    std::FILE* f = nullptr;
+    if (!list.create(importTempFolder(args), "importslavefiles", ".tmp", &f)) {
         importLog(1, "Error - coult write to the slave file\n");
         std::lock_guard guard(importSlaveLock());
         slaveDestroy(&slave);
         return -1;
     }
+    const std::string listFile = list.path();
     const long count = static_cast<long>(args->inputs.size());
     if (args->slaveConfig && args->slaveSection)
         std::fprintf(f, "%s\n%s\n%ld\n", args->slaveConfig->c_str(), args->slaveSection->c_str(),
@@ -95,19 +83,20 @@ int importInSlave(ImportArgs* args, const std::string& program) {
     const bool written = std::fclose(f) == 0;
     if (!written) {
         importLog(1, "Error - coult write to the slave file\n");
-        fileDelete(listFile.c_str());
         std::lock_guard guard(importSlaveLock());
         slaveDestroy(&slave);
         return -1;
     }
     // The slave touches the heartbeat file before each input, so a long import is not
     // taken for a hung one.
-    const std::string heartbeat = listFile + ".beat";
-    slaveTouchHeartbeat(heartbeat.c_str());
+    ImportTempFile beat;
+    beat.create(importTempFolder(args), "importslavebeat", ".tmp");
+    const std::string heartbeat = beat.path();
+    if (!heartbeat.empty()) slaveTouchHeartbeat(heartbeat.c_str());
+    // A list file of a run that failed is kept for a look at what was asked.
     if (slaveRunJob(slave, listFile.c_str(), args->outputFilename.c_str(), args->slaveTimeout + 30,
-                    heartbeat.c_str()) == 1)
-        fileDelete(listFile.c_str());
-    fileDelete(heartbeat.c_str());
+                    heartbeat.empty() ? nullptr : heartbeat.c_str()) != 1)
+        list.release();
     {
         std::lock_guard guard(importSlaveLock());
         slaveDestroy(&slave);
@@ -249,13 +238,10 @@ SAPIOLUX_EXPORT int imexImportFileToStructureWithConfig(const char* file, Conten
     if (!file || !record) return -6;
     *record = nullptr;
     try {
-        std::error_code ec;
-        fs::path tempDir = fs::temp_directory_path(ec);
-        if (ec) tempDir = ".";
-        char* tempName = fileTempName((tempDir / "import").string().c_str());
-        if (!tempName) return -3;
-        const std::string output = tempName;
-        memFree(tempName);
+        // The output is a file of the private temporary folder, made exclusively.
+        ImportTempFile outputFile;
+        if (!outputFile.create(importRunTempFolder(), "import", ".idx")) return -6;
+        const std::string output = outputFile.path();
         int rc;
         if (!configFile) {
             const char* inputs[] = {file};
@@ -264,7 +250,6 @@ SAPIOLUX_EXPORT int imexImportFileToStructureWithConfig(const char* file, Conten
         } else {
             rc = importWithConfig(file, output, configFile, section, record);
         }
-        fileDelete(output.c_str());
         return rc;
     } catch (...) {
         return -3;

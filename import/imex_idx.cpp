@@ -5,6 +5,7 @@
 #include <string>
 
 #include "imex_idx.h"
+#include "import/readfile.h"
 #include "import/srcfile_spec.h"
 
 namespace {
@@ -28,12 +29,6 @@ void copyRecord(const ContentRecord& record, SrcFileSpec& spec, bool storeNo) {
     for (int32_t i = 0; i < record.fieldCount; ++i)
         srcFileSpecSetFieldRemapped(nullptr, &spec, record.fieldNames[i], record.fieldValues[i]);
 }
-
-struct FileCloser {
-    void operator()(std::FILE* f) const {
-        if (f) std::fclose(f);
-    }
-};
 
 }  // namespace
 

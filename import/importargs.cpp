@@ -9,6 +9,7 @@
 #include <new>
 
 #include "import/importlog.h"
+#include "import/tempfiles.h"
 #include "support/envcfgutil.h"
 #include "support/fileutil.h"
 
@@ -516,7 +517,10 @@ SAPIOLUX_EXPORT const char* imargsGetOutputDatabase(const ImportArgs* args) {
     return args ? args->database.c_str() : nullptr;
 }
 SAPIOLUX_EXPORT const char* imargsGetTempDirectory(const ImportArgs* args) {
-    return args ? args->tempDirectory.c_str() : nullptr;
+    if (!args) return nullptr;
+    if (!args->tempDirectory.empty()) return args->tempDirectory.c_str();
+    static const std::string runFolder = importRunTempFolder();
+    return runFolder.c_str();
 }
 
 }  // extern "C"
@@ -627,7 +631,8 @@ const char* loadSettings(ConfigFile* cfg, const char* section, int32_t inputCoun
     args->addAnchorNames = s.flag("IMPORTADDHTMLANCHORNAMES", 1) ? 1 : 0;
     imargsLinkStripping(args, s.flag("ImportStripLinks", 1) ? 1 : 0);
     imargsExtractMetaTags(args, s.flag("ImportMetaToFields", 1) ? 1 : 0);
-    imargsSetTempDirectory(args, s.text("ImportTempDir").value_or("./").c_str());
+    if (auto temp = s.text("ImportTempDir"); temp && !temp->empty())
+        imargsSetTempDirectory(args, temp->c_str());
     {
         auto tags = s.csv("ImportStripTagCSVs", true);
         if (!tags.empty())

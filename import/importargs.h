@@ -86,7 +86,9 @@ struct ImportArgs {
     int32_t summaries = 0;
     int32_t linkStripping = 1;
     int32_t extractMeta = 1;
-    std::string tempDirectory = "./";
+    // The folder the caller named for temporary files; empty: the private folder of the
+    // process (importTempFolder).
+    std::string tempDirectory;
     std::vector<std::string> htmlFieldNames, htmlFieldStarts, htmlFieldStops;
     int32_t pathMapCount = 0;
     std::optional<std::string> pathMapPrefix;

@@ -14,10 +14,12 @@
 #include "import/delimitedparse.h"
 #include "import/emlimport.h"
 #include "import/htmlimport.h"
+#include "import/idxreader.h"
 #include "import/importimpl.h"
 #include "import/importlog.h"
 #include "import/nntpparse.h"
 #include "import/parsers.h"
+#include "import/summary.h"
 #include "import/xmlparser.h"
 #include "support/dateutil.h"
 #include "support/envcfgutil.h"
@@ -30,8 +32,7 @@ ImportHandler gConfiguredConverterHandler = importConfiguredConverter;
 
 namespace {
 
-// The default registrations of a new context, in order. Extensions whose module has
-// not landed yet point to importNotHandledYet.
+// The default registrations of a new context, in order.
 struct DefaultRegistration {
     const char* extension;
     ImportHandler handler;
@@ -403,8 +404,15 @@ void importSetDocumentHooks(const ImportDocumentHooks& hooks) {
     process().hooks = hooks;
 }
 
-const ImportDocumentHooks& importDocumentHooks() {
+ImportDocumentHooks importDocumentHooks() {
+    std::lock_guard guard(process().hooksLock);
     return process().hooks;
+}
+
+void importChangeDocumentHooks(void (*change)(ImportDocumentHooks& hooks)) {
+    if (!change) return;
+    std::lock_guard guard(process().hooksLock);
+    change(process().hooks);
 }
 
 std::mutex& importScannerLock() {
@@ -456,13 +464,6 @@ void importAddError(ImportContext* context, int32_t code, int32_t severity, cons
 ImportEntry* importFindEntry(ImportContext* context, const std::string& extension) {
     if (!context || !context->registry) return nullptr;
     return static_cast<ImportEntry*>(hashTableFind(context->registry, extension.c_str()));
-}
-
-int importNotHandledYet(ImportContext* context, ImportArgs*, char*, size_t, const char* name,
-                        SrcFileSpec*, ImportEntry*) {
-    importAddError(context, -2, -3, "Applying Import filter: File type not handled yet", name);
-    importLog(2, "Warning: File type of \"%s\" is not handled yet\n", name ? name : "");
-    return -2;
 }
 
 std::string importExtensionOf(const std::string& name) {
@@ -549,34 +550,9 @@ void importApplyFieldRules(ImportArgs* args, const char* name, SrcFileSpec* spec
 
 void importDefaultTitleRule(SrcFileSpec* spec, const char* text, int32_t wordLimit) {
     if (spec->title && !spec->title->empty()) return;
-    std::string copy = idxNormalizeWhitespace(
+    const std::string copy = idxNormalizeWhitespace(
         std::string_view(text).substr(0, std::min<size_t>(std::strlen(text), 8096)));
-    // Leading words: up to the end of the wordLimit-th word.
-    int32_t words = 0;
-    bool inWord = false;
-    size_t end = copy.size();
-    for (size_t i = 0; i < copy.size(); ++i) {
-        const bool alnum = std::isalnum(static_cast<unsigned char>(copy[i])) != 0;
-        if (alnum && !inWord && ++words > wordLimit) {
-            end = i;
-            break;
-        }
-        inWord = alnum;
-    }
-    copy.resize(end);
-    // Runs of separator punctuation become their last character; a run at the end goes.
-    static const char kRun[] = "-*=_+@#'~{}[]< >:;?/!|";
-    std::string title;
-    for (size_t i = 0; i < copy.size();) {
-        if (!std::strchr(kRun, copy[i]) || copy[i] == '\0') {
-            title += copy[i++];
-            continue;
-        }
-        size_t j = i;
-        while (j < copy.size() && std::strchr(kRun, copy[j])) ++j;
-        if (j < copy.size()) title += copy[j - 1];
-        i = j;
-    }
+    const std::string title = summaryTitleFromText(copy, wordLimit);
     if (!title.empty()) srcFileSpecSetTitle(spec, title.c_str());
 }
 
@@ -594,7 +570,17 @@ int importRefuseUnknownType(ImportContext* context, const char* name) {
     return -2;
 }
 
-int importProcessInput(ImportContext* context, ImportArgs* args, const char* name) {
+namespace {
+
+// Handlers that read a file's text as IDX or make documents that carry references of
+// their own choosing (IDX files, XML and delimited files, folders, wild-card names).
+bool makesOwnReferences(ImportHandler handler) {
+    return handler == importIdxHandler || handler == gXmlImportHandler ||
+           handler == gDelimitedImportHandler || handler == importDirectoryHandler ||
+           handler == importWildcardHandler;
+}
+
+int processInput(ImportContext* context, ImportArgs* args, const char* name, bool attachment) {
     if (!name || !*name) {
         importLog(3, "ProcessInput: Invalid document name\n");
         return 0;
@@ -603,8 +589,10 @@ int importProcessInput(ImportContext* context, ImportArgs* args, const char* nam
     const std::string input = name;
     const bool folder = endsWithSeparator(input);
     if (!folder && fileExists(name) != 0) {
+        // A missing input is a failure of that input, not a success with nothing in it.
+        importAddError(context, -4, -3, "Importing documents: File not found", name);
         importLog(2, "Warning: File '%s' does not exist - nothign to do\n", name);
-        return 0;
+        return -4;
     }
     const std::string extension = importExtensionOf(input);
     ImportEntry* entry = importFindEntry(context, extension);
@@ -614,6 +602,15 @@ int importProcessInput(ImportContext* context, ImportArgs* args, const char* nam
         if (args->defaultExtension && !sideFile)
             entry = importFindEntry(context, lowerCase(*args->defaultExtension));
         if (!entry) return importRefuseUnknownType(context, name);
+    }
+    // An attachment is never read as IDX or split into documents of its own: whoever
+    // sent the message would choose their references. It is read as the text it is,
+    // under the reference its side file gives (the message's, with its position).
+    ImportEntry asText;
+    if (attachment && makesOwnReferences(entry->handler)) {
+        asText.extension = entry->extension;
+        asText.handler = importTextHandler;
+        entry = &asText;
     }
 
     int result;
@@ -641,6 +638,39 @@ int importProcessInput(ImportContext* context, ImportArgs* args, const char* nam
     return result;
 }
 
+}  // namespace
+
+int importProcessInput(ImportContext* context, ImportArgs* args, const char* name) {
+    return processInput(context, args, name, false);
+}
+
+int importProcessAttachment(ImportContext* context, ImportArgs* args, const char* name) {
+    return processInput(context, args, name, true);
+}
+
+int importProcessIdxText(ImportContext* context, ImportArgs* args, const char* source,
+                         std::string_view text, const std::string& reference) {
+    if (!args || !source) return -1;
+    importLog(3, "Importing document \"%s\"\n", reference.c_str());
+    int result;
+    try {
+        SrcFileSpec spec;
+        const IdxRemapTable remap = args->remapTable();
+        const IdxReadOptions options = importIdxReadOptions(args, &remap);
+        idxReadDocument(&spec, text, &options);
+        if (!spec.reference || spec.reference->empty())
+            srcFileSpecSetReference(&spec, reference.c_str());
+        importApplyFieldRules(args, source, &spec);
+        result = acceptAndSave(context, args, source, &spec);
+    } catch (...) {
+        importAddError(context, -3, -3, "Importing documents: Out of memory", source);
+        result = -3;
+    }
+    importLog(3, "Done with document \"%s\"\n", reference.c_str());
+    importLog(3, "%s\n", result >= 0 ? "Success" : "Error");
+    return result;
+}
+
 int importRegisterFromConfig(ImportContext* context, ConfigFile* cfg, const char* section,
                              std::vector<std::string>* converterExtensions) {
     auto text = [&](const std::string& key) {
@@ -658,7 +688,7 @@ int importRegisterFromConfig(ImportContext* context, ConfigFile* cfg, const char
     ImportEntry* html = importFindEntry(context, "html");
     const Group groups[] = {
         {"TextImportExtns", importTextHandler, "Import: Couldn't register TXT extension"},
-        {"HtmlImportExtns", html ? html->handler : importNotHandledYet,
+        {"HtmlImportExtns", html ? html->handler : htmlImportHandler,
          "Import: Couldn't register HTML extension"},
         {"ImportDelimitedExtns", gDelimitedImportHandler,
          "Import: Couldn't register Delimited extension"},

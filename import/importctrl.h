@@ -1,25 +1,24 @@
 // Import control: the import context with its file-type registry and error list, the
-// per-document flow and the hooks that later modules fill in.
+// per-document flow and the hooks through which other modules serve it.
 //
-// Adding a file-type handler (HTML, mail and news, XML, delimited, converters):
+// Adding a file-type handler:
 //   1. Write the handler with the ImportHandler signature below (the same as the
 //      public ImexHandler). It fills the SrcFileSpec of one document from the file and
 //      returns 0, or a negative code after reporting the failure with importAddError.
-//      A handler that produces several documents (a mailbox, a delimited file) writes
-//      each to a temporary ".ndx" file and hands it to importProcessInput, which runs
-//      the whole per-document flow (rules, acceptance, saving) for it.
+//      A handler that produces several documents (a delimited file, an IDX file of
+//      several) hands each one to importProcessIdxText, in memory, which runs the rest
+//      of the per-document flow (rules, acceptance, saving) for it.
 //   2. In import/importctrl.cpp, the table kDefaultRegistrations lists every default
-//      extension with its handler, in registration order. Until a module lands its
-//      extensions point to importNotHandledYet; replace that with the new handler
-//      (and include its header there). Handlers reached only through configuration
-//      keys (XML, delimited, configured converters) are the variables
-//      gXmlImportHandler, gDelimitedImportHandler and gConfiguredConverterHandler.
+//      extension with its handler, in registration order. Handlers reached only
+//      through configuration keys (XML, delimited, configured converters) are the
+//      variables gXmlImportHandler, gDelimitedImportHandler and
+//      gConfiguredConverterHandler.
 //   3. Services that belong to other modules reach the per-document flow through
 //      ImportDocumentHooks (summary rule, title rule, HTML-to-text conversion, the
-//      cross-page memory and the stop of process-wide converter slaves): set them
-//      with importSetDocumentHooks from imexInit's caller or the module's own set-up.
+//      cross-page memory and the stop of process-wide converter slaves), set with
+//      importChangeDocumentHooks by the module's own set-up.
 //   Locks: importScannerLock() serialises the HTML scanner, importSlaveLock() the start
-//   and stop of converter slaves.
+//   and stop of converter slaves; the hooks record has a lock of its own.
 #pragma once
 
 #include <cstddef>
@@ -120,7 +119,11 @@ struct ImportDocumentHooks {
 };
 
 void importSetDocumentHooks(const ImportDocumentHooks& hooks);
-const ImportDocumentHooks& importDocumentHooks();
+// A copy of the hooks, read under their lock.
+ImportDocumentHooks importDocumentHooks();
+// Changes the hooks in place under their lock (a module setting its own hooks leaves
+// the others' as they are).
+void importChangeDocumentHooks(void (*change)(ImportDocumentHooks& hooks));
 
 std::mutex& importScannerLock();
 std::mutex& importSlaveLock();
@@ -141,6 +144,18 @@ ImportEntry* importFindEntry(ImportContext* context, const std::string& extensio
 
 // The per-document flow for one input name; returns the input's result.
 int importProcessInput(ImportContext* context, ImportArgs* args, const char* name);
+// The same for a file the mail importer wrote from an attachment: a file whose handler
+// would read it as IDX or make documents with references of its own (IDX, XML and
+// delimited files, folders, wild-card names) is imported as plain text instead, so the
+// attachment's side file gives its reference.
+int importProcessAttachment(ImportContext* context, ImportArgs* args, const char* name);
+// The per-document flow for one IDX document held in memory (a document of an IDX file
+// of several, an XML document, a record of a delimited file): read into a fresh
+// document, then the field and reference rules, acceptance and saving as for a file.
+// source is the file it came from (error details and the length rule); reference is
+// the document's reference when the text sets none (or an empty one).
+int importProcessIdxText(ImportContext* context, ImportArgs* args, const char* source,
+                         std::string_view text, const std::string& reference);
 
 // True when importProcessInput would refuse the file name (not a folder) as of an unknown
 // type whatever the file holds: no handler for its extension and none by the default
@@ -175,10 +190,8 @@ struct ConfigFile;
 int importRegisterFromConfig(ImportContext* context, ConfigFile* cfg, const char* section,
                              std::vector<std::string>* converterExtensions);
 
-// Handlers supplied by modules still to come; importNotHandledYet until they land.
+// Handlers reached through configuration keys (XML and delimited files, converters
+// named in the configuration); replaceable for tests.
 extern ImportHandler gXmlImportHandler;
 extern ImportHandler gDelimitedImportHandler;
 extern ImportHandler gConfiguredConverterHandler;
-int importNotHandledYet(ImportContext* context, ImportArgs* args, char* nameCopy,
-                        size_t nameCopySize, const char* name, SrcFileSpec* spec,
-                        ImportEntry* entry);

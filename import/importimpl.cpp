@@ -56,11 +56,17 @@ int importListing(ImportContext* context, ImportArgs* args, const Listing& listi
 struct SplitState {
     ImportContext* context;
     ImportArgs* args;
+    const char* source;
+    int handed = 0;
 };
 
-int importSplitDocument(void* user, const char* tempPath) {
+// A document of an IDX file of several; one that names no reference gets the file's
+// with its position, so documents of different files never share one.
+int importSplitDocument(void* user, std::string_view document, int number) {
     auto* state = static_cast<SplitState*>(user);
-    return importProcessInput(state->context, state->args, tempPath);
+    ++state->handed;
+    return importProcessIdxText(state->context, state->args, state->source, document,
+                                std::string(state->source) + "#" + std::to_string(number));
 }
 
 char* convertHtml(void*, const char* text) {
@@ -106,14 +112,27 @@ int importWildcardHandler(ImportContext* context, ImportArgs* args, char*, size_
 int importIdxHandler(ImportContext* context, ImportArgs* args, char*, size_t, const char* name,
                      SrcFileSpec* spec, ImportEntry*) {
     const IdxRemapTable remap = args->remapTable();
+    const IdxReadOptions options = importIdxReadOptions(args, &remap);
+    SplitState state{context, args, name};
+    int rc = idxImportFile(spec, name, &options, importSplitDocument, &state);
+    if (rc != 0) {
+        importAddError(context, rc, -3, "IDX parser: Couldn't read file", name);
+        return rc;
+    }
+    // A file without a single tag is not IDX at all: a failure, not an empty success.
+    if (state.handed == 0 && !spec->reference && !spec->title && !spec->content &&
+        spec->fieldNames.empty() && !spec->date && !spec->type) {
+        importAddError(context, -16, -3, "IDX parser: No IDX document in file", name);
+        return -16;
+    }
+    return 0;
+}
+
+IdxReadOptions importIdxReadOptions(const ImportArgs* args, const IdxRemapTable* remap) {
     IdxReadOptions options;
-    options.remap = &remap;
-    if (args->fieldHtmlConvert) options.htmlToText = convertHtml;
-    SplitState state{context, args};
-    int rc = idxImportFile(spec, name, args->tempDirectory.c_str(), &options, importSplitDocument,
-                           &state);
-    if (rc != 0) importAddError(context, rc, -3, "IDX parser: Couldn't read file", name);
-    return rc;
+    options.remap = remap;
+    if (args && args->fieldHtmlConvert) options.htmlToText = convertHtml;
+    return options;
 }
 
 std::string importExtraIdxName(const ImportArgs* args, const char* name) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "import/idxreader.h"
 #include "import/importctrl.h"
 
 // Imports every file of the folder (the name without its trailing separator), in name
@@ -27,6 +28,11 @@ int importTextHandler(ImportContext* context, ImportArgs* args, char* nameCopy, 
 int importSourceTextHandler(ImportContext* context, ImportArgs* args, char* nameCopy,
                             size_t nameCopySize, const char* name, SrcFileSpec* spec,
                             ImportEntry* entry);
+
+// The options of the IDX reader for an import: the field remapping (remap must outlive
+// the options) and, when the arguments ask for it, the HTML-to-text conversion of the
+// content.
+IdxReadOptions importIdxReadOptions(const ImportArgs* args, const IdxRemapTable* remap);
 
 // Merges name + ".idx" and the matching file of the extra-IDX directory into spec.
 // Returns the number of side files merged.

@@ -6,15 +6,10 @@
 #include <string>
 
 #include "import/importimpl.h"
+#include "import/readfile.h"
 #include "support/fileutil.h"
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const {
-        if (f) std::fclose(f);
-    }
-};
 
 int importText(ImportContext* context, ImportArgs* args, const char* name, SrcFileSpec* spec,
                bool limited) {

@@ -12,6 +12,7 @@
 #include "import/htmlimport.h"
 #include "import/importimpl.h"
 #include "import/importlog.h"
+#include "import/tempfiles.h"
 #include "support/slaveutil.h"
 
 namespace fs = std::filesystem;
@@ -44,9 +45,8 @@ bool gHookInstalled = false;  // guarded by importSlaveLock()
 
 void installStopHook() {
     if (gHookInstalled) return;
-    ImportDocumentHooks hooks = importDocumentHooks();
-    hooks.stopConverterSlaves = importStopConverterSlaves;
-    importSetDocumentHooks(hooks);
+    importChangeDocumentHooks(
+        [](ImportDocumentHooks& hooks) { hooks.stopConverterSlaves = importStopConverterSlaves; });
     gHookInstalled = true;
 }
 
@@ -109,41 +109,21 @@ std::string sideFileReference(const char* name) {
     return ref;
 }
 
-// The converted HTML file for name: in the temporary folder when one is set (made when
-// missing), else beside the document; the document's name with ".htm" appended.
-std::string outputNameFor(const ImportArgs* args, const char* name) {
+// The converted HTML file for name, created empty and exclusively in the temporary
+// folder (the arguments' one, else the private folder of the process) as the
+// document's name, a unique part and ".htm": nothing that exists is replaced, and the
+// converter writes into a file made for it alone.
+bool createOutputFor(const ImportArgs* args, const char* name, ImportTempFile& output) {
     std::string base = fs::path(name).filename().string();
     if (base.empty()) base = "converted";
-    if (!args->tempDirectory.empty()) {
+    // The converter is handed the name in a field of limited size.
+    if (base.size() > 64) base.resize(64);
+    std::string folder = importTempFolder(args);
+    if (!folder.empty()) {
         std::error_code ec;
-        fs::create_directories(args->tempDirectory, ec);
-        return (fs::path(args->tempDirectory) / (base + ".htm")).string();
+        fs::create_directories(folder, ec);
     }
-    return std::string(name) + ".htm";
-}
-
-// Keeps a copy of the converted HTML when the arguments ask for it: into the move-to
-// folder, named after the document, its path stored in the configured field.
-void keepRenderedHtml(const ImportArgs* args, const char* name, const std::string& html,
-                      SrcFileSpec* spec) {
-    if (!args->renderedMoveTo || !args->renderedFieldName) return;
-    if (args->renderedExtensions && !args->renderedExtensions->empty()) {
-        std::string ext = importExtensionOf(name);
-        bool listed = false;
-        for (const std::string& e : importSplitCsv(*args->renderedExtensions, true)) {
-            std::string lower = e;
-            for (char& c : lower)
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            if (lower == ext) listed = true;
-        }
-        if (!listed) return;
-    }
-    std::error_code ec;
-    fs::create_directories(*args->renderedMoveTo, ec);
-    fs::path target =
-        fs::path(*args->renderedMoveTo) / (fs::path(name).filename().string() + ".htm");
-    fs::copy_file(html, target, fs::copy_options::overwrite_existing, ec);
-    if (!ec) srcFileSpecSetField(spec, args->renderedFieldName->c_str(), target.string().c_str());
+    return output.create(folder, base + "-", ".htm");
 }
 
 // Converts name with slave (null: not running) and imports the result into spec.
@@ -154,15 +134,19 @@ int convertWith(ImportContext* context, ImportArgs* args, const char* name, SrcF
         importAddError(context, -9, -3, "Plugin parser: Plugin not found", name);
         return -8;
     }
-    const std::string output = outputNameFor(args, name);
-    std::remove(output.c_str());
+    ImportTempFile outputFile;
+    if (!createOutputFor(args, name, outputFile)) {
+        importAddError(context, -6, -3, "Plugin parser: Couldn't create temporary file", name);
+        importLog(1, "Error: Couldn't create a temporary file for %s\n", name);
+        return -6;
+    }
+    const std::string output = outputFile.path();
     importTouchHeartbeat();
     int ok = slaveRunJob(slave, name, output.c_str(),
                          args->slaveTimeout > 0 ? args->slaveTimeout : 60, nullptr);
     job.unlock();
     importTouchHeartbeat();
     if (!ok) {
-        std::remove(output.c_str());
         importAddError(context, -9, -3, "Plugin parser: Conversion failed", name);
         importLog(1, "Error: Conversion failed on file %s\n", name);
         std::string ref = sideFileReference(name);
@@ -178,12 +162,10 @@ int convertWith(ImportContext* context, ImportArgs* args, const char* name, SrcF
             importAddError(context, -16, -3, "Plugin parser: HTML parse failed", name);
         } else {
             srcFileSpecSetFilename(spec, name);
-            keepRenderedHtml(args, name, output, spec);
         }
     } catch (...) {
         rc = -3;
     }
-    std::remove(output.c_str());
     return rc;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "import/asciicase.h"
 #include "memutil.h"
 
 namespace {
@@ -75,22 +76,24 @@ int setString(SrcFileSpec* spec, std::optional<std::string> SrcFileSpec::*member
     return 0;
 }
 
-bool startsWithCaseBlind(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        unsigned char a = static_cast<unsigned char>(text[i]);
-        unsigned char b = static_cast<unsigned char>(prefix[i]);
-        if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a + 32);
-        if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b + 32);
-        if (a != b) return false;
-    }
-    return true;
-}
+using ascii_case::startsWithCaseBlind;
 
 // ---- text form ----
 
+// NUL bytes never reach the output (every reader of C strings would stop at them).
+// They go before any escaping, so that dropping one can never bring a "#IXO" to the
+// start of a line.
+std::string_view withoutNul(std::string_view text, std::string& storage) {
+    if (text.find('\0') == std::string_view::npos) return text;
+    storage.assign(text);
+    storage.erase(std::remove(storage.begin(), storage.end(), '\0'), storage.end());
+    return storage;
+}
+
 // A value that must stay on its tag line: line ends become blanks.
 void appendSingleLine(std::string& out, std::string_view value) {
+    std::string storage;
+    value = withoutNul(value, storage);
     size_t start = 0;
     for (size_t i = 0; i < value.size(); ++i) {
         if (value[i] == '\r' || value[i] == '\n') {
@@ -105,6 +108,8 @@ void appendSingleLine(std::string& out, std::string_view value) {
 // Text placed at the start of a line: a "#IXO" at the start of any of its lines would be
 // read as a tag, so its '#' is written as a blank.
 void appendLineText(std::string& out, std::string_view text) {
+    std::string storage;
+    text = withoutNul(text, storage);
     size_t start = 0;
     size_t pos = 0;
     while ((pos = text.find("#IXO", pos)) != std::string_view::npos) {
@@ -169,6 +174,8 @@ struct DocumentView {
 // Appends text with every character that pred selects written as a blank.
 template <class Pred>
 void appendMapped(std::string& out, std::string_view text, Pred pred) {
+    std::string storage;
+    text = withoutNul(text, storage);
     size_t start = out.size();
     out.append(text);
     for (size_t i = start; i < out.size(); ++i)
@@ -222,6 +229,7 @@ void appendElement(std::string& out, const char* name, const std::optional<std::
 
 void appendXmlForm(std::string& out, const DocumentView& d) {
     const SrcFileSpec& s = d.spec;
+    const size_t begin = out.size();
     // The opening element is written even without a reference, so that every closing
     // "</IXODOC>" has its opening one.
     out.append("<IXODOC>\n");
@@ -251,6 +259,9 @@ void appendXmlForm(std::string& out, const DocumentView& d) {
     out.append("<IXOCONTENT>\n");
     if (d.content) out.append(*d.content);
     out.append("</IXOCONTENT>\n</IXODOC>\n");
+    // Values are written as they are, except for NUL bytes.
+    out.erase(std::remove(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end(), '\0'),
+              out.end());
 }
 
 void appendDocument(std::string& out, const DocumentView& d) {
@@ -301,6 +312,10 @@ std::vector<IdxSection> breakSections(const SrcFileSpec& spec, std::string_view 
 
     const size_t limit =
         static_cast<size_t>(std::clamp<int32_t>(opt.maxSections, 0, kIdxMaxSections));
+    // The setting bounds the sections of a page, the anchors it came with included:
+    // the text of the ones past the limit stays with the last one kept (with a limit
+    // of 0 or 1 the page is one section).
+    if (sections.size() > std::max<size_t>(limit, 1)) sections.resize(std::max<size_t>(limit, 1));
     const int32_t upper = std::max<int32_t>(opt.upperWords, 1);
     for (size_t i = 0; i < sections.size() && sections.size() < limit; ++i) {
         size_t begin = static_cast<size_t>(sections[i].offset);
@@ -601,15 +616,6 @@ int32_t idxWordCount(std::string_view text) {
         inWord = alnum;
     }
     return words;
-}
-
-std::string idxTempFileName(const char* tempDir, int number) {
-    std::string name = tempDir ? tempDir : "";
-    if (!name.empty() && name.back() != '/' && name.back() != '\\') name.push_back('/');
-    name += kIdxTempPrefix;
-    name += std::to_string(number);
-    name += kIdxTempSuffix;
-    return name;
 }
 
 std::string idxSideFileName(const char* name) {

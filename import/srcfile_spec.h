@@ -18,8 +18,6 @@ inline constexpr int32_t kIdxMaxSections = 2048;
 inline constexpr const char* kIdxDefaultOutputName = "default.idx";  // output of an import
 inline constexpr const char* kIdxImportExtension = "ndx";            // extension imported as IDX
 inline constexpr const char* kIdxSideFileSuffix = ".idx";            // side file beside a document
-inline constexpr const char* kIdxTempPrefix = "tempndx";             // temporary single documents
-inline constexpr const char* kIdxTempSuffix = ".ndx";
 
 // Where the writer's failures are reported (the import context's error list, once it is
 // wired). report may be null.
@@ -111,8 +109,17 @@ int srcFileSpecSetFieldRemapped(const IdxRemapTable* remap, SrcFileSpec* spec, c
                                 const char* value);
 
 // The record's IDX text in its output form; with breaking options, every section as a
-// document of its own. Owned by the caller (memFree); null for a null record or when
-// memory runs out.
+// document of its own.
+//
+// Escaping of the text form, which readers rely on: a tag is "#IXO" at the start of a
+// line, so no value may put one there. Values written on their tag line (reference,
+// type, date, database, file name, store-content flag, field names and values) have
+// CR and LF (field values also tab and double quote; names also '=') written as
+// blanks. The title and the content keep their lines, but a line of theirs that would
+// begin with "#IXO" begins with " IXO" instead: the '#' becomes a blank. Nothing
+// undoes this on reading; the text stays readable and the line is content, not a tag.
+// NUL bytes are dropped from every value in both forms, before the escaping. Owned by the caller
+// (memFree); null for a null record or when memory runs out.
 char* srcFileSpecBuildText(const SrcFileSpec* spec, const IdxBreakOptions* breaking = nullptr);
 // The same into a std::string; false for a null record.
 bool srcFileSpecBuildText(const SrcFileSpec* spec, std::string& out,
@@ -138,8 +145,5 @@ std::string idxNormalizeWhitespace(std::string_view text);
 // Runs of ASCII letters and digits.
 int32_t idxWordCount(std::string_view text);
 
-// tempDir + "tempndx" + number + ".ndx" (a separator is put after tempDir when it has
-// none; an empty or null tempDir means the current folder).
-std::string idxTempFileName(const char* tempDir, int number);
 // name + ".idx": the side file whose values are merged into a document's own.
 std::string idxSideFileName(const char* name);

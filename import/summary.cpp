@@ -281,12 +281,12 @@ const bool gHooksInstalled = (summaryInstallHooks(), true);
 }  // namespace
 
 void summaryInstallHooks() {
-    ImportDocumentHooks hooks = importDocumentHooks();
-    hooks.summary = summaryHook;
-    hooks.title = titleHook;
-    hooks.htmlToText = htmlToTextHook;
-    hooks.beginImport = beginImportHook;
-    importSetDocumentHooks(hooks);
+    importChangeDocumentHooks([](ImportDocumentHooks& hooks) {
+        hooks.summary = summaryHook;
+        hooks.title = titleHook;
+        hooks.htmlToText = htmlToTextHook;
+        hooks.beginImport = beginImportHook;
+    });
 }
 
 extern "C" SAPIOLUX_EXPORT char* imexGetSummary(const char* text, int32_t sentences,

@@ -56,12 +56,12 @@ void importSetNamedValue(SrcFileSpec* spec, const std::string& name, const std::
         srcFileSpecSetField(spec, name.c_str(), v);
 }
 
-bool importWriteTempDocument(const SrcFileSpec& spec, const std::string& file) {
-    std::FILE* f = std::fopen(file.c_str(), "w");
-    if (!f) return false;
-    int64_t written = srcFileSpecWrite(&spec, f);
-    bool closed = std::fclose(f) == 0;
-    return written > 0 && closed;
+bool importImportDocument(ImportContext* context, ImportArgs* args, const char* source,
+                          const SrcFileSpec& document, const std::string& reference) {
+    std::string text;
+    if (!srcFileSpecBuildText(&document, text)) return false;
+    importProcessIdxText(context, args, source, text, reference);
+    return true;
 }
 
 int importXmlHandler(ImportContext* context, ImportArgs* args, char*, size_t, const char* name,
@@ -94,14 +94,8 @@ int importXmlHandler(ImportContext* context, ImportArgs* args, char*, size_t, co
             importSetNamedValue(&document, rule.field, value);
         }
 
-        const std::string temp = idxTempFileName(args->tempDirectory.c_str(), 0);
-        if (!importWriteTempDocument(document, temp)) {
-            std::remove(temp.c_str());
-            importAddError(context, -6, -3, "XML parser: Couldn't write temporary file", name);
-            return -6;
-        }
-        importProcessInput(context, args, temp.c_str());
-        std::remove(temp.c_str());
+        // The file holds one document: without a reference rule it is the file's.
+        if (!importImportDocument(context, args, name, document, name)) return -3;
         return 0;
     } catch (...) {
         return -3;

@@ -1,7 +1,7 @@
 // The XML importer and the helpers it shares with the delimited importer. Each rule of
 // the arguments finds a node by its tag sequence and stores the node's printout under
-// the rule's field name; the document is written to a temporary ".ndx" file and
-// imported through the per-document flow.
+// the rule's field name; the document is imported through the per-document flow, with
+// the file's name as its reference unless a rule sets one.
 #pragma once
 
 #include <cstddef>
@@ -18,5 +18,8 @@ int importXmlHandler(ImportContext* context, ImportArgs* args, char* nameCopy, s
 // "IXOSTORECONTENT", "IXOTYPE", "IXOSECTION" in decimal); any other name is a field.
 void importSetNamedValue(SrcFileSpec* spec, const std::string& name, const std::string& value);
 
-// Writes spec to file (text form, replacing the file). False when it cannot.
-bool importWriteTempDocument(const SrcFileSpec& spec, const std::string& file);
+// Imports a document made from part of the file source through the per-document flow,
+// held in memory as IDX text (no file is written). A document that names no reference
+// gets reference. False when the text cannot be built.
+bool importImportDocument(ImportContext* context, ImportArgs* args, const char* source,
+                          const SrcFileSpec& document, const std::string& reference);

@@ -143,6 +143,14 @@ void addMaildir(const fs::path& directory, std::vector<Mailbox>& out) {
     out.insert(out.end(), subs.begin(), subs.end());
 }
 
+// The open command of "mailto" links in the classes root, and the mail program's own.
+constexpr const char* kClassesMailto = "Software\\Classes\\mailto\\shell\\open\\command";
+constexpr const char* kEudoraCommand = "SOFTWARE\\Clients\\Mail\\Eudora\\shell\\open\\command";
+
+void addOnce(std::vector<std::string>& list, const std::string& item) {
+    if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(item);
+}
+
 std::string home() {
     const char* h = std::getenv("HOME");
     return h ? h : "";
@@ -270,12 +278,16 @@ std::vector<std::string> wineStores(const std::string& tag) {
         if (root && !winePath(prefix, *root).empty()) stores.push_back(winePath(prefix, *root));
     } else if (tag == "eudora") {
         WineRegistry machine = WineRegistry::load(prefix / "system.reg");
-        auto command = machine.text("Software\\Clients\\Mail\\Eudora\\shell\\open\\command", "");
-        std::string program;
-        if (command && commandProgram(*command, program)) {
+        // The mail program of "mailto" links (the classes root: the user's classes over
+        // the machine's), then the machine's entry of the program itself.
+        for (const auto& command : {user.text(kClassesMailto, ""), machine.text(kClassesMailto, ""),
+                                    machine.text(kEudoraCommand, "")}) {
+            std::string program;
+            if (!command || !commandProgram(*command, program)) continue;
             fs::path p(winePath(prefix, program));
-            if (!p.empty() && sameCaseBlind(p.stem().string(), "Eudora"))
-                stores.push_back(p.parent_path().string());
+            if (!p.empty() && sameCaseBlind(p.stem().string(), "Eudora")) {
+                addOnce(stores, p.parent_path().string());
+            }
         }
     }
     return stores;
@@ -297,15 +309,18 @@ std::vector<std::string> defaultStores(const std::string& tag) {
             if (root) stores.push_back(*root);
         }
     } else if (tag == "eudora") {
-        auto command = platform::regReadText(
-            RegHive::Machine, "SOFTWARE\\Clients\\Mail\\Eudora\\shell\\open\\command", "");
-        std::string program;
-        if (command && commandProgram(*command, program)) {
+        // The mail program of "mailto" links (the classes root: the user's classes over
+        // the machine's), then the machine's entry of the program itself.
+        for (const auto& command : {platform::regReadText(RegHive::User, kClassesMailto, ""),
+                                    platform::regReadText(RegHive::Machine, kClassesMailto, ""),
+                                    platform::regReadText(RegHive::Machine, kEudoraCommand, "")}) {
+            std::string program;
+            if (!command || !commandProgram(*command, program)) continue;
             std::string normal = program;
             std::replace(normal.begin(), normal.end(), '\\', '/');
             fs::path p(normal);
             if (sameCaseBlind(p.stem().string(), "Eudora"))
-                stores.push_back(p.parent_path().string());
+                addOnce(stores, p.parent_path().string());
         }
     } else if (tag == "mbox") {
         std::error_code ec;

@@ -2,15 +2,20 @@
 // the fetcher factory.
 #include "mailfetch/emailclient.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "import/importargs.h"
 #include "import/mailref.h"
+#include "mailfetch/fetchfiles.h"
 #include "mailfetch/mailboxreader.h"
 #include "mailfetch/simplemapiread.h"
 #include "platform/shellopen.h"
@@ -104,17 +109,34 @@ void EmailClient::reset() {
 bool EmailClient::configure(ConfigFile* config, const std::string& section) {
     if (!config) return false;
     statusFile_ = configText(config, section, "EmailClientStatusFile");
-    if (!setFetchDirectory(configText(config, section, "EmailClientFetchDir"))) return false;
+    const bool ok = setFetchDirectory(configText(config, section, "EmailClientFetchDir"));
+    const std::string why = error_;
     loadStatus();
-    return true;
+    configureImport(config, section);
+    error_ = why;
+    return ok;
 }
 
 bool EmailClient::setFetchDirectory(const std::string& path) {
     fetchDir_ = path;
-    if (path.empty()) return true;
+    error_.clear();
+    if (path.empty()) {
+        error_ = "no fetch folder given (EmailClientFetchDir is empty)";
+        return false;
+    }
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) return true;
-    return std::filesystem::create_directories(path, ec);
+    if (std::filesystem::create_directories(path, ec)) return true;
+    error_ = "cannot create the fetch folder \"" + path + "\"";
+    return false;
+}
+
+bool EmailClient::requireFetchDirectory() {
+    if (!fetchDir_.empty()) return true;
+    error_ = "no fetch folder given (EmailClientFetchDir is empty)";
+    finished_ = true;
+    written_ = 0;
+    return false;
 }
 
 // The status file holds two lines per message: the reference, then its time.
@@ -165,13 +187,20 @@ bool EmailClient::isNew(const std::string& reference, int64_t time) {
     return it->second == 0 || it->second > time + 60;
 }
 
-std::string EmailClient::temporaryFile(const char* extension) const {
+std::string EmailClient::temporaryFile(const char* stem, const char* extension) const {
     std::error_code ec;
     std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
     if (ec || dir.empty()) return {};
+    // Created, not only looked up: whatever stands under a name (a file, a planted
+    // symbolic link) is passed over and never written through.
     for (int k = 0; k < 100000; ++k) {
-        std::filesystem::path p = dir / ("mail" + std::to_string(k) + extension);
-        if (!std::filesystem::exists(p, ec)) return p.string();
+        std::string p = (dir / (stem + std::to_string(k) + extension)).string();
+        const int fd = createExclusive(p);
+        if (fd >= 0) {
+            ::close(fd);
+            return p;
+        }
+        if (errno != EEXIST) return {};
     }
     return {};
 }
@@ -201,6 +230,9 @@ bool StoreFetcher::openMailbox(size_t index) {
     reader_ = createReader(tag_);
     if (!reader_ || !reader_->open(mailboxes_[index].path)) {
         reader_.reset();
+        const std::string& path = mailboxes_[index].path;
+        if (std::find(unreadable_.begin(), unreadable_.end(), path) == unreadable_.end())
+            unreadable_.push_back(path);
         return false;
     }
     return true;
@@ -232,23 +264,44 @@ bool StoreFetcher::nextMailbox() {
     return false;
 }
 
+StoreFetcher::Claim StoreFetcher::claimFiles(const std::string& base) {
+    const std::string eml = base + ".eml";
+    const int fd = createExclusive(eml);
+    if (fd < 0) return errno == EEXIST ? Claim::Taken : Claim::Failed;
+    ::close(fd);
+    const int side = createExclusive(eml + ".idx");
+    if (side < 0) {
+        const Claim why = errno == EEXIST ? Claim::Taken : Claim::Failed;
+        std::remove(eml.c_str());
+        return why;
+    }
+    ::close(side);
+    return Claim::Claimed;
+}
+
 bool StoreFetcher::writeCurrentMessage(const std::string& base) {
+    if (!reader_ || !reader_->hasCurrent()) return false;
+    if (claimFiles(base) != Claim::Claimed) return false;
+    return writeClaimed(base);
+}
+
+// Writes the current message into the two files claimFiles made; on failure both are
+// removed again.
+bool StoreFetcher::writeClaimed(const std::string& base) {
     std::string reference;
     int64_t time = 0;
-    if (!currentMessage(reference, time)) return false;
-    std::string eml = base + ".eml";
-    if (!reader_->copy(eml, maxLength_)) {
+    const std::string eml = base + ".eml";
+    const std::string sidePath = eml + ".idx";
+    auto drop = [&] {
+        std::remove(sidePath.c_str());
         std::remove(eml.c_str());
         return false;
-    }
+    };
+    if (!currentMessage(reference, time) || !reader_->copy(eml, maxLength_)) return drop();
     // Without its side file the message would be imported without its reference, so
     // both files are written or neither is kept.
-    const std::string sidePath = eml + ".idx";
     FILE* side = std::fopen(sidePath.c_str(), "w");
-    if (!side) {
-        std::remove(eml.c_str());
-        return false;
-    }
+    if (!side) return drop();
     bool ok =
         std::fprintf(side, "#IXOREFERENCE %s\n", reference.c_str()) > 0 &&
         std::fprintf(side, "#IXOFIELD DocType=\"%s\"\n", "EMAIL") > 0 &&
@@ -257,14 +310,12 @@ bool StoreFetcher::writeCurrentMessage(const std::string& base) {
         std::fprintf(side, "#IXOFIELD CreationDate=\"%lld\"\n", static_cast<long long>(time)) > 0 &&
         std::fprintf(side, "#IXOENDDOC\n") > 0;
     if (std::fclose(side) != 0) ok = false;
-    if (!ok) {
-        std::remove(sidePath.c_str());
-        std::remove(eml.c_str());
-    }
-    return ok;
+    return ok || drop();
 }
 
 void StoreFetcher::fetch(int32_t maxCount) {
+    if (!requireFetchDirectory()) return;
+    error_.clear();
     if (!started_) restart();
     finished_ = false;
     written_ = 0;
@@ -286,11 +337,24 @@ void StoreFetcher::fetch(int32_t maxCount) {
         }
         const bool known = status_.count(reference) != 0;
         if (isNew(reference, time)) {
-            std::string base = fetchDir_ + "/email" + std::to_string(n);
-            if (writeCurrentMessage(base))
+            // The first free base name: files already there (from an earlier run whose
+            // messages may not have been imported yet) are never replaced.
+            Claim claim = Claim::Taken;
+            std::string base;
+            while (claim == Claim::Taken) {
+                base = fetchDir_ + "/email" + std::to_string(nextNumber_);
+                claim = claimFiles(base);
+                if (claim != Claim::Failed) ++nextNumber_;
+            }
+            if (claim == Claim::Claimed && writeClaimed(base)) {
                 ++n;
-            else if (!known)
-                status_.erase(reference);  // not written: tried again on the next pass
+            } else {
+                // The files made for it are gone again: the next message takes the name.
+                if (claim == Claim::Claimed) --nextNumber_;
+                if (claim == Claim::Failed)
+                    error_ = "cannot write into the fetch folder \"" + fetchDir_ + "\"";
+                if (!known) status_.erase(reference);  // not written: tried again next pass
+            }
         }
         nextMessage();
     }
@@ -300,7 +364,7 @@ void StoreFetcher::fetch(int32_t maxCount) {
 }
 
 bool StoreFetcher::openMessage(const std::string& reference) {
-    std::string file = temporaryFile(tag_ == "eudora" ? ".htm" : ".eml");
+    std::string file = temporaryFile("mail", tag_ == "eudora" ? ".htm" : ".eml");
     if (file.empty()) return false;
     if (!findAndCopy(tag_, reference, file)) {
         std::remove(file.c_str());
@@ -309,8 +373,19 @@ bool StoreFetcher::openMessage(const std::string& reference) {
     return opener_ && opener_(file);
 }
 
+void StoreFetcher::loadImportSettings(ConfigFile* config, const std::string& section) {
+    if (!config) return;
+    ImportArgs* args = imargsCreate();
+    if (!args) return;
+    imargsLoadFromConfig(config, section.c_str(), 0, nullptr, nullptr, args);
+    if (args->criteria) maxLength_ = std::max<int32_t>(args->criteria->maxLength, 0);
+    imargsDestroy(args);
+}
+
 void StoreFetcher::reset() {
     EmailClient::reset();
+    unreadable_.clear();
+    nextNumber_ = 0;  // names in use are still passed over
     restart();
 }
 
@@ -326,14 +401,17 @@ std::unique_ptr<EmailClient> createClient(const std::string& tag) {
     return createStoreFetcher(tag);
 }
 
-std::unique_ptr<EmailClient> createFetcher(const std::string& reference) {
+std::unique_ptr<EmailClient> createFetcher(const std::string& reference, ConfigFile* config) {
     // "email://" exactly, then the tag up to the first "&" (Simple MAPI references carry
     // only a message id after it, the stores a folder, key and time).
     const std::string prefix = MAILREF_PREFIX;
     if (reference.compare(0, prefix.size(), prefix) != 0) return nullptr;
     size_t amp = reference.find('&', prefix.size());
     if (amp == std::string::npos) return nullptr;
-    return createClient(reference.substr(prefix.size(), amp - prefix.size()));
+    auto client = createClient(reference.substr(prefix.size(), amp - prefix.size()));
+    auto* store = dynamic_cast<StoreFetcher*>(client.get());
+    if (store && config && store->tag() == "oe4") store->loadImportSettings(config, "Default");
+    return client;
 }
 
 }  // namespace mailfetch

@@ -1,11 +1,13 @@
 #include "mailfetch/simplemapiread.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "mailfetch/fetchfiles.h"
 #include "platform/dynload.h"
 #include "support/dateutil.h"
 #include "support/diaglog.h"
@@ -313,6 +315,8 @@ bool SmapiSession::renderHtml(const std::string& id, const std::string& template
 }
 
 void SimpleMapiFetcher::fetch(int32_t maxCount) {
+    if (!requireFetchDirectory()) return;
+    error_.clear();
     finished_ = false;
     written_ = 0;
     int32_t n = 0;
@@ -344,16 +348,18 @@ void SimpleMapiFetcher::fetch(int32_t maxCount) {
         // The fetch directory may be given with or without its closing separator.
         std::string dir = fetchDir_;
         if (!dir.empty() && dir.back() != '/') dir += '/';
+        // The first name that can be created: nothing already there is replaced.
         std::string name;
-        std::error_code ec;
-        do {
+        FILE* f = nullptr;
+        for (int tries = 0; !f && tries < 100000; ++tries) {
             name = dir + "email" + std::to_string(fileNumber_++) + ".ndx";
-        } while (std::filesystem::exists(name, ec));
+            f = createExclusiveFile(name);
+            if (!f && errno != EEXIST) break;
+        }
         // The subject and date go on tag lines of their own: a line end in them would
         // start a line that the IDX reader takes for a tag.
         const std::string subject = singleLine(m.subject);
         const std::string date = singleLine(m.dateText);
-        FILE* f = std::fopen(name.c_str(), "w");
         bool ok = f != nullptr;
         if (f) {
             ok = std::fprintf(f, "%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n#IXOENDDOC\n",
@@ -371,7 +377,7 @@ void SimpleMapiFetcher::fetch(int32_t maxCount) {
         } else {
             // A message that could not be written is not remembered, so the next pass
             // tries it again.
-            std::remove(name.c_str());
+            if (f) std::remove(name.c_str());
             if (!known) status_.erase(reference);
         }
     }
@@ -389,18 +395,20 @@ bool SimpleMapiFetcher::openMessage(const std::string& reference) {
     for (char& c : tag) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (tag != "smapi") return false;
     std::string id = reference.substr(amp + 1);
-    std::error_code ec;
-    std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-    if (ec || dir.empty()) return false;
-    std::filesystem::path file;
-    do {
-        file = dir / ("email" + std::to_string(pageNumber_++) + ".html");
-    } while (std::filesystem::exists(file, ec));
-    if (!session_.renderHtml(id, templateDir_, file.string())) {
+    const std::string file = temporaryFile("email", ".html");
+    if (file.empty()) return false;
+    if (!session_.renderHtml(id, templateDir_, file)) {
         std::remove(file.c_str());
         return false;
     }
-    return opener_ && opener_(file.string());
+    return opener_ && opener_(file);
+}
+
+void SimpleMapiFetcher::showNotice() {
+    if (notifier_)
+        notifier_(kNotice);
+    else
+        std::fprintf(stderr, "%s\n", kNotice);
 }
 
 void SimpleMapiFetcher::reset() {

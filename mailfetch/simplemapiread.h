@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -75,6 +76,11 @@ class SimpleMapiFetcher : public EmailClient {
     bool openMessage(const std::string& reference) override;
     void reset() override;
     void setTemplateDirectory(const std::string& directory) { templateDir_ = directory; }
+    // Shows kNotice through the notifier (by default on the standard error stream; a
+    // program with a window sets one that shows a message box).
+    void showNotice() override;
+    using Notifier = std::function<void(const std::string& text)>;
+    void setNotifier(Notifier notifier) { notifier_ = std::move(notifier); }
     SmapiSession& session() { return session_; }
 
     static constexpr const char* kNotice =
@@ -85,8 +91,8 @@ class SimpleMapiFetcher : public EmailClient {
   private:
     SmapiSession session_;
     std::string templateDir_;
+    Notifier notifier_;
     long fileNumber_ = 0;
-    long pageNumber_ = 0;
 };
 
 }  // namespace mailfetch

@@ -348,3 +348,63 @@ TEST_F(ConvertersTest, ImportThroughTheRegistryWritesTheDocument) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ConvertersTest, ConvertedPagesNeverReplaceFilesOfTheirName) {
+    // The user's own "report.rtf.htm", in the temporary folder and beside the document,
+    // and a symbolic link planted under the same name: all left as they were.
+    fs::create_directories(dir.file("tmp"));
+    writeWholeFile(dir.file("tmp/report.rtf.htm"), "the user's page");
+    writeWholeFile(dir.file("report.rtf.htm"), "the user's other page");
+    writeWholeFile(dir.file("target"), "linked file");
+    fs::create_symlink(dir.file("target"), dir.file("tmp/report.rtf-.htm"));
+    const std::string file = dir.file("report.rtf");
+    writeWholeFile(file, makeRtf("Report", "Figures for the spring quarter."));
+    SrcFileSpec spec;
+    ASSERT_EQ(run(importDocumentConverter, file, spec), 0);
+    EXPECT_NE(spec.content.value_or("").find("spring quarter"), std::string::npos);
+    EXPECT_EQ(readWholeFile(dir.file("tmp/report.rtf.htm")), "the user's page");
+    EXPECT_EQ(readWholeFile(dir.file("report.rtf.htm")), "the user's other page");
+    EXPECT_EQ(readWholeFile(dir.file("target")), "linked file");
+    EXPECT_TRUE(fs::is_symlink(dir.file("tmp/report.rtf-.htm")));
+    // Only what the conversion made is gone again.
+    size_t left = 0;
+    for (const auto& e : fs::directory_iterator(dir.file("tmp"))) {
+        (void)e;
+        ++left;
+    }
+    EXPECT_EQ(left, 2u);
+
+    // Without a temporary folder of the caller's, the page is made in the private
+    // folder of the process, not beside the document or in the working folder.
+    args.tempDirectory.clear();
+    SrcFileSpec again;
+    ASSERT_EQ(run(importDocumentConverter, file, again), 0);
+    EXPECT_EQ(readWholeFile(dir.file("report.rtf.htm")), "the user's other page");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ConvertersTest, RenderedPageIsKeptOnceUnderTheDocumentsName) {
+    const std::string file = dir.file("report.rtf");
+    writeWholeFile(file, makeRtf("Report", "Figures for the autumn quarter."));
+    args.renderedMoveTo = dir.file("rendered");
+    args.renderedFieldName = "RENDERED";
+    SrcFileSpec spec;
+    ASSERT_EQ(run(importDocumentConverter, file, spec), 0);
+    const std::string kept = dir.file("rendered/report.rtf.htm");
+    EXPECT_STREQ(srcFileSpecGetField(&spec, "RENDERED"), kept.c_str());
+    EXPECT_NE(readWholeFile(kept).find("autumn quarter"), std::string::npos);
+    size_t files = 0;
+    for (const auto& e : fs::directory_iterator(dir.file("rendered"))) {
+        (void)e;
+        ++files;
+    }
+    EXPECT_EQ(files, 1u);
+    expectNoLeftovers();
+}
+
+}  // namespace

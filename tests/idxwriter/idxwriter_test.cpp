@@ -8,6 +8,7 @@
 
 #include "contentrecord.h"
 #include "imex_idx.h"
+#include "import/idxreader.h"
 #include "import/srcfile_spec.h"
 #include "tests/common/tempdir.h"
 
@@ -266,8 +267,6 @@ TEST(SrcFileSpecWrite, SaveAppendsEachDocument) {
 }
 
 TEST(SrcFileSpecNames, IdxFileNamesAndWords) {
-    EXPECT_EQ(idxTempFileName("/tmp/x", 3), "/tmp/x/tempndx3.ndx");
-    EXPECT_EQ(idxTempFileName("C:\\t\\", 12), "C:\\t\\tempndx12.ndx");
     EXPECT_EQ(idxSideFileName("mail/a.eml"), "mail/a.eml.idx");
     EXPECT_EQ(idxNormalizeWhitespace("  a \t\r\n b  "), "a b ");
     EXPECT_EQ(idxWordCount("it's 3.5 x_y"), 6);
@@ -484,6 +483,86 @@ TEST(SrcFileSpecBreaking, SmallSectionsJoinUntilTheFirstLimit) {
     auto docs = readDocuments(build(full, &opt));
     ASSERT_EQ(docs.size(), 1u);
     EXPECT_EQ(docs[0].content, "\nshort text");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SrcFileSpecText, NulBytesAreDroppedBeforeEscaping) {
+    SrcFileSpec s;
+    srcFileSpecSetReference(&s, std::string("r\0ef", 4).c_str());
+    static const char kContent[] = "one\0two\n\0#IXOREFERENCE planted\nend";
+    std::string title("T\0itle", 6), content(kContent, sizeof kContent - 1);
+    s.title = title;
+    s.type = std::string("TE\0XT", 5);
+    srcFileSpecSetContent(&s, content);
+    s.fieldNames.push_back("F");
+    s.fieldValues.push_back(std::string("v\0al", 4));
+    const std::string text = build(s);
+    EXPECT_EQ(text.find('\0'), std::string::npos);
+    // A NUL before "#IXO" at a line start must not bring the tag back.
+    EXPECT_EQ(text,
+              "#IXOREFERENCE r\n#IXOTITLE\nTitle\n#IXOTYPE TEXT\n#IXOFIELD F=\"val\"\n"
+              "#IXOCONTENT\nonetwo\n IXOREFERENCE planted\nend\n#IXOENDDOC\n");
+    s.outputForm = 1;
+    EXPECT_EQ(build(s).find('\0'), std::string::npos);
+}
+
+TEST(SrcFileSpecText, ContentWithTagLinesRoundTripsReadably) {
+    // Lines of content that begin "#IXO" are written with a blank for the '#': read
+    // back (by the import reader and the client reader alike) they are content lines
+    // still, every other byte as it was, and no tag of theirs takes effect.
+    const std::string content =
+        "Notes on the format:\n#IXOREFERENCE http://elsewhere/\n#IXOENDDOC\n"
+        "#IXOFIELD a=\"b\"\nlast line #IXO stays";
+    SrcFileSpec s;
+    srcFileSpecSetReference(&s, "doc");
+    srcFileSpecSetContent(&s, content);
+    const std::string text = build(s);
+    const std::string expected =
+        "Notes on the format:\n IXOREFERENCE http://elsewhere/\n IXOENDDOC\n"
+        " IXOFIELD a=\"b\"\nlast line #IXO stays";
+    auto docs = readDocuments(text);
+    ASSERT_EQ(docs.size(), 1u);
+    EXPECT_EQ(docs[0].reference, "doc");
+    EXPECT_EQ(docs[0].content, "\n" + expected);  // the client keeps the tag's line end
+    EXPECT_TRUE(docs[0].fields.empty());
+    SrcFileSpec back;
+    ASSERT_EQ(idxReadDocument(&back, text), 0);
+    EXPECT_EQ(back.reference.value_or(""), "doc");
+    EXPECT_EQ(back.content.value_or(""), expected);
+    EXPECT_TRUE(back.fieldNames.empty());
+    // Written again, the text is stable.
+    EXPECT_EQ(build(back), text);
+}
+
+TEST(SrcFileSpecBreaking, TheMaximumBoundsAnchorSectionsToo) {
+    // A page with many anchors: with a maximum of 0 (a fresh arguments record) it is
+    // one document, with 3 at most three.
+    SrcFileSpec s;
+    srcFileSpecSetReference(&s, "page.html");
+    std::string content;
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_EQ(srcFileSpecAddSection(&s, static_cast<int32_t>(content.size()),
+                                        ("a" + std::to_string(i)).c_str(), nullptr),
+                  0);
+        content += words(30, 6, "s" + std::to_string(i) + "w");
+    }
+    srcFileSpecSetContent(&s, content);
+    IdxBreakOptions opt;
+    opt.lowerWords = 10;
+    opt.upperWords = 3000;
+    opt.maxSections = 0;
+    auto one = readDocuments(build(s, &opt));
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_NE(one[0].content.find("s49w30"), std::string::npos);
+    opt.maxSections = 3;
+    auto three = readDocuments(build(s, &opt));
+    ASSERT_EQ(three.size(), 3u);
+    EXPECT_NE(three[2].content.find("s49w30"), std::string::npos);
+    opt.maxSections = 2048;
+    EXPECT_EQ(readDocuments(build(s, &opt)).size(), 50u);
 }
 
 }  // namespace

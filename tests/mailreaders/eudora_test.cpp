@@ -184,10 +184,31 @@ TEST(EudoraReader, DamagedCopies) {
         put16(t, 102, 0xffff);
         walk(copyIn(tmp, t, mbx), tmp.path().string(), &errors, &rc);
         EXPECT_EQ(rc, EUDORA_ERROR);
-        walk(copyIn(tmp, toc.substr(0, toc.size() - 1), mbx), tmp.path().string(), &errors, &rc);
-        EXPECT_EQ(rc, EUDORA_ERROR);
         walk(copyIn(tmp, toc.substr(0, 50), mbx), tmp.path().string(), &errors, &rc);
         EXPECT_EQ(rc, EUDORA_ERROR);
+    }
+    {  // A table one byte short: its four whole entries are read, the rest is damaged.
+        errors = 0;
+        auto got = walk(copyIn(tmp, toc.substr(0, toc.size() - 1), mbx), tmp.path().string(),
+                        &errors, &rc);
+        EXPECT_EQ(rc, EUDORA_OK);
+        EXPECT_EQ(got.size(), 4u);
+        EXPECT_EQ(errors, 1);
+        // One byte long: all five, and the extra byte reported.
+        errors = 0;
+        got = walk(copyIn(tmp, toc + "x", mbx), tmp.path().string(), &errors, &rc);
+        EXPECT_EQ(rc, EUDORA_OK);
+        EXPECT_EQ(got.size(), 5u);
+        EXPECT_EQ(errors, 1);
+        // A count one above the entries and the table cut inside the last: the whole
+        // entries are read.
+        std::string t = toc + std::string(100, '\0');
+        put16(t, 102, 6);
+        errors = 0;
+        got = walk(copyIn(tmp, t, mbx), tmp.path().string(), &errors, &rc);
+        EXPECT_EQ(rc, EUDORA_OK);
+        EXPECT_EQ(got.size(), 5u);
+        EXPECT_EQ(errors, 1);
     }
     {  // Entries pointing past the data file or claiming 2 GB: errors for those only.
         std::string t = toc;

@@ -30,7 +30,8 @@ void usage(std::FILE* out) {
                  "  --help          this text\n"
                  "\n"
                  "Result codes: 0 success (documents skipped by the content criteria count as\n"
-                 "success), -2 unknown file type, -6 file error, -8 unreadable or too big.\n"
+                 "success), -2 unknown file type, -4 no such input, -6 file error, -8\n"
+                 "unreadable or too big, -16 not of its type (an IDX file without a tag).\n"
                  "The exit status is 0 when every input succeeded, 1 otherwise, 2 for usage.\n");
 }
 

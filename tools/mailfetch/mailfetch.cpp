@@ -37,7 +37,8 @@ int help() {
         "reference (\"email://CLIENT&FOLDER&KEY&TIME\"); fetch passes run until one pass\n"
         "has gone through every mailbox, or N messages were written, and the number\n"
         "written is printed. Past the first 1000 messages each further thousand goes to\n"
-        "a sub-folder DIR/batchN. The stores are only read, never changed.\n"
+        "a sub-folder DIR/batchN. Files already in DIR are never replaced: the names go\n"
+        "on past them. The stores are only read, never changed.\n"
         "The second form writes the message a reference names to a temporary file and\n"
         "opens it with the desktop's default program.\n"
         "\n"
@@ -56,8 +57,8 @@ int help() {
         "                    is shown through\n"
         "  --help            this text\n"
         "\n"
-        "Exit status: 0 on success, 1 when the store or message could not be read or\n"
-        "opened, 2 for bad usage.\n",
+        "Exit status: 0 on success, 1 when a store, mailbox or message could not be read\n"
+        "or opened or nothing could be written, 2 for bad usage.\n",
         stdout);
     return 0;
 }
@@ -141,6 +142,11 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    if (!client.empty() && fetchDir.empty() && templates.empty()) {
+        // Messages are never written without a folder of their own.
+        std::fprintf(stderr, "mailfetch: no fetch folder given: name one with --fetch-dir DIR\n");
+        return 2;
+    }
     if (client.empty() || fetchDir.empty() || !templates.empty()) return usage();
     auto fetcher = mailfetch::createClient(client);
     if (!fetcher) {
@@ -152,13 +158,14 @@ int main(int argc, char** argv) {
     else if (!stores.empty())
         return usage();
     if (!fetcher->setFetchDirectory(fetchDir)) {
-        std::fprintf(stderr, "mailfetch: cannot create \"%s\"\n", fetchDir.c_str());
+        std::fprintf(stderr, "mailfetch: %s\n", fetcher->error().c_str());
         return 1;
     }
     if (!statusFile.empty()) {
         fetcher->setStatusFile(statusFile);
         fetcher->loadStatus();
     }
+    fetcher->showNotice();
     // Each pass writes at most one batch; base names restart at 0 in every pass, so the
     // batches go to numbered sub-folders when more than one is needed.
     long total = 0;
@@ -168,11 +175,37 @@ int main(int argc, char** argv) {
         if (maxCount >= 0 && maxCount - total < want) want = static_cast<int32_t>(maxCount - total);
         if (want <= 0) break;
         std::string dir = pass == 0 ? fetchDir : fetchDir + "/batch" + std::to_string(pass);
-        if (!fetcher->setFetchDirectory(dir)) return 1;
+        if (!fetcher->setFetchDirectory(dir)) {
+            std::fprintf(stderr, "mailfetch: %s\n", fetcher->error().c_str());
+            return 1;
+        }
         fetcher->fetch(want);
         total += fetcher->written();
+        if (!fetcher->error().empty()) {
+            std::printf("%ld\n", total);
+            std::fprintf(stderr, "mailfetch: %s\n", fetcher->error().c_str());
+            return 1;
+        }
         if (fetcher->finished()) break;
     }
     std::printf("%ld\n", total);
+    // A store that could not be read is a failure, even when other mailboxes were.
+    if (auto* store = dynamic_cast<mailfetch::StoreFetcher*>(fetcher.get())) {
+        bool failed = false;
+        for (const std::string& path : store->unreadable()) {
+            std::fprintf(stderr, "mailfetch: cannot read the %s mailbox \"%s\"\n", client.c_str(),
+                         path.c_str());
+            failed = true;
+        }
+        if (store->mailboxes().empty()) {
+            if (stores.empty())
+                std::fprintf(stderr, "mailfetch: no %s mail store found\n", client.c_str());
+            else
+                std::fprintf(stderr, "mailfetch: no %s mailbox found in the given store\n",
+                             client.c_str());
+            failed = true;
+        }
+        if (failed) return 1;
+    }
     return 0;
 }

@@ -23,11 +23,13 @@
 
 #include "ixo.h"
 #include "support/cp1252.h"
+#include "tools/ixocredentials.h"
 #include "tools/reflist.h"
 
 namespace {
 
 struct Options {
+    std::string home;  // a personal server's folder: its ports and index user
     std::string host = "127.0.0.1";
     int32_t port = 0;
     int32_t indexPort = 0;
@@ -116,6 +118,13 @@ const std::vector<Option> kOptions = {
      [](Options& o, const char* v) {
          o.dates = utf8ToCp1252(v);
          return true;
+     }},
+    {"--home", "DIR",
+     "a personal server's folder: its ports (unless given) and the index user and "
+     "password it keeps in ixo/ixo.ini, sent with every request",
+     [](Options& o, const char* v) {
+         o.home = v;
+         return !o.home.empty();
      }},
     {"--config", "FILE",
      "set host, ports, method and proxy from a configuration file (--host and the port "
@@ -488,6 +497,16 @@ int main(int argc, char** argv) {
     if (!command->fileArguments)
         for (auto& word : options.words) word = utf8ToCp1252(word);
 
+    ixocredentials::ServerCredentials credentials;
+    if (!options.home.empty()) {
+        if (!ixocredentials::readServerCredentials(options.home, credentials)) {
+            std::fprintf(stderr, "ixoclient: no server settings in %s/ixo/ixo.ini\n",
+                         options.home.c_str());
+            return 2;
+        }
+        if (options.port == 0) options.port = credentials.queryPort;
+        if (options.indexPort == 0) options.indexPort = credentials.indexPort;
+    }
     IXO ixo{};
     int32_t rc =
         options.configFile.empty()
@@ -497,6 +516,9 @@ int main(int argc, char** argv) {
     if (rc != IXO_OK) return fail(rc);
     ixoSetHTTPTimeOut(&ixo, options.timeout, 1000);
     if (options.scramble) ixoSetEncryption(&ixo, 1, nullptr);
+    if (!credentials.indexUser.empty() || !credentials.indexPassword.empty())
+        ixoSetUserParameters(&ixo, credentials.indexUser.c_str(), credentials.indexPassword.c_str(),
+                             nullptr, nullptr);
     int status = command->run(ixo, options);
     ixoDestroyIxo(&ixo);
     return status;

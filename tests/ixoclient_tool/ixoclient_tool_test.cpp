@@ -133,3 +133,35 @@ TEST_F(IxoclientTool, ErrorsGiveMessagesAndNonZeroStatus) {
 }
 
 }  // namespace
+
+namespace {
+
+// A server that keeps an index user of its own: index commands need it, and --home reads
+// it (and the ports) from the server's folder.
+TEST(IxoclientHome, ReadsTheServersIndexUser) {
+    testing_support::TempDir dir;
+    const auto home = dir.path() / "home";
+    ixoindex_testing::ServerProcess server(home, "INDEXUSER=owner\nINDEXPASSWORD=s3cret\n");
+    ASSERT_NE(server.queryPort, 0) << "ixoserver did not start";
+    const auto idx = dir.path() / "doc.idx";
+    testing_support::writeWholeFile(
+        idx.string(), "#IXOREFERENCE /d/a.txt\n#IXOCONTENT\nquokka wallaby\n#IXOENDDOC\n");
+    std::string out;
+    const std::string bin = std::string(IXOCLIENT_BIN);
+    EXPECT_NE(ixoindex_testing::runCommand(bin + " --port " + std::to_string(server.queryPort) +
+                                               " --index-port " + std::to_string(server.indexPort) +
+                                               " index " + idx.string(),
+                                           &out),
+              0)
+        << out;
+    EXPECT_EQ(ixoindex_testing::runCommand(
+                  bin + " --home " + home.string() + " index " + idx.string(), &out),
+              0)
+        << out;
+    EXPECT_NE(out.find("INDEXID"), std::string::npos) << out;
+    EXPECT_EQ(ixoindex_testing::runCommand(
+                  bin + " --home " + (dir.path() / "none").string() + " info", &out),
+              2);
+}
+
+}  // namespace

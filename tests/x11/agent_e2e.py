@@ -141,9 +141,9 @@ def main():
         idx_file = os.path.join(home, "docs.idx")
         with open(idx_file, "w") as f:
             f.write(idx)
-        subprocess.run([os.path.join(bin_dir, "ixoclient"), "--port", str(qport), "--index-port",
-                        str(iport), "index", idx_file], env=env, check=True,
-                       stdout=subprocess.DEVNULL)
+        # The server made an index user of its own; ixoclient reads it from the home.
+        subprocess.run([os.path.join(bin_dir, "ixoclient"), "--home", personal, "index",
+                        idx_file], env=env, check=True, stdout=subprocess.DEVNULL)
         time.sleep(0.5)
 
         full_area = work_area()

@@ -1,5 +1,7 @@
 #include "platform/x11/x11desktop.h"
 
+#include "platform/x11/x11props.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -15,16 +17,10 @@
 namespace platform {
 namespace {
 
-// Errors from windows that vanish between two requests are expected; the default handler
-// would end the process.
-int ignoreErrors(Display*, XErrorEvent*) {
-    return 0;
-}
-
 class X11Desktop : public Desktop {
   public:
     explicit X11Desktop(Display* display) : display_(display) {
-        XSetErrorHandler(ignoreErrors);
+        x11::ignoreXErrors();
         root_ = DefaultRootWindow(display_);
         netActive_ = XInternAtom(display_, "_NET_ACTIVE_WINDOW", False);
         netClientList_ = XInternAtom(display_, "_NET_CLIENT_LIST", False);
@@ -109,20 +105,7 @@ class X11Desktop : public Desktop {
   private:
     // A property holding 32-bit items (windows, cardinals).
     std::vector<unsigned long> windowList(Window w, Atom property, Atom type) {
-        std::vector<unsigned long> out;
-        Atom actualType = None;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(display_, w, property, 0, 65536, False, type, &actualType, &format,
-                               &count, &after, &data) != Success)
-            return out;
-        if (data && format == 32 && actualType == type) {
-            auto* items = reinterpret_cast<unsigned long*>(data);
-            out.assign(items, items + count);
-        }
-        if (data) XFree(data);
-        return out;
+        return x11::cardinalProperty(display_, w, property, type);
     }
 
     Window clientWindow(Window w, int depth) {

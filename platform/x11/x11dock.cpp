@@ -1,5 +1,7 @@
 #include "platform/x11/x11dock.h"
 
+#include "platform/x11/x11props.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
@@ -8,15 +10,10 @@
 namespace platform {
 namespace {
 
-// A window that went away between two requests is not worth ending the program for.
-int ignoreErrors(Display*, XErrorEvent*) {
-    return 0;
-}
-
 class X11Dock : public Dock {
   public:
     explicit X11Dock(Display* display) : display_(display), root_(DefaultRootWindow(display)) {
-        XSetErrorHandler(ignoreErrors);
+        x11::ignoreXErrors();
         workArea_ = XInternAtom(display_, "_NET_WORKAREA", False);
         strut_ = XInternAtom(display_, "_NET_WM_STRUT", False);
         strutPartial_ = XInternAtom(display_, "_NET_WM_STRUT_PARTIAL", False);
@@ -116,20 +113,9 @@ class X11Dock : public Dock {
     }
 
     std::vector<long> cardinals(uint64_t window, Atom property) {
-        std::vector<long> out;
-        Atom actual = None;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char* data = nullptr;
-        if (window != 0 &&
-            XGetWindowProperty(display_, static_cast<Window>(window), property, 0, 64, False,
-                               XA_CARDINAL, &actual, &format, &count, &after, &data) == Success &&
-            data && format == 32) {
-            auto* items = reinterpret_cast<long*>(data);
-            out.assign(items, items + count);
-        }
-        if (data) XFree(data);
-        return out;
+        std::vector<unsigned long> items =
+            x11::cardinalProperty(display_, static_cast<Window>(window), property, XA_CARDINAL);
+        return std::vector<long>(items.begin(), items.end());
     }
 
     Display* display_;

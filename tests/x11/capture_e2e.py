@@ -233,7 +233,7 @@ def main():
         time.sleep(3.5)  # long enough for the agent to try to read it
         t0 = time.time()
         subprocess.run(["xdotool", "windowactivate", after])
-        wait_for("a query after the hung program", lambda: query_with(MARKS["after"]), 20)
+        wait_for("a query after the hung program", lambda: query_with(MARKS["after"]), 40)
         print("after a hung program: next query within %.2f s" % (time.time() - t0))
         hung.send_signal(signal.SIGCONT)
 

@@ -323,6 +323,10 @@ void CSapioluxDlg::BuildControls() {
     m_brand->setObjectName(QStringLiteral("ctl%1").arg(kIdBrand));
     m_brand->setText(QStringLiteral("<b>%1</b>").arg(brand.toHtmlEscaped()));
     m_brand->setAccessibleName(brand);
+    m_brand->setToolTip(
+        "Double-click to dock at the screen's edge or float again; while docked, "
+        "drag to move to the top or bottom edge");
+    m_brand->installEventFilter(this);
     left->addWidget(m_brand);
     left->addStretch(1);
     row->addLayout(left);
@@ -560,7 +564,7 @@ void CSapioluxDlg::ArrangeControls(bool docked) {
     m_list->setWrapping(docked);
     m_list->setResizeMode(docked ? QListView::Adjust : QListView::Fixed);
     m_list->setGridSize(docked ? QSize(320, m_list->fontMetrics().height() + 4) : QSize());
-    m_brand->setVisible(!docked);
+    m_brand->setCursor(docked ? Qt::SizeVerCursor : Qt::ArrowCursor);
 }
 
 void CSapioluxDlg::PostMessage(AgentMessage message, uintptr_t wParam, intptr_t lParam) {
@@ -1013,6 +1017,28 @@ void CSapioluxDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 bool CSapioluxDlg::eventFilter(QObject* watched, QEvent* event) {
+    // The brand picture stands in for the title bar, which window managers keep for
+    // themselves: a double click docks or floats, a drag moves a docked strip to the
+    // top edge (cursor in the upper half of the screen) or the bottom edge.
+    if (watched == m_brand) {
+        if (event->type() == QEvent::MouseButtonDblClick) {
+            RunCommand(kCmdShowAsToolbar);
+            return true;
+        }
+        if (m_docked && event->type() == QEvent::MouseButtonPress) {
+            m_draggingDock = true;
+            return true;
+        }
+        if (m_draggingDock && event->type() == QEvent::MouseButtonRelease) {
+            m_draggingDock = false;
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+            const bool upper =
+                screen && mouse->globalPosition().y() < screen->geometry().center().y();
+            MoveDockTo(upper ? 1 : 3);
+            return true;
+        }
+    }
     if (watched == m_queryBox && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
@@ -1471,6 +1497,19 @@ void CSapioluxDlg::Undock() {
         resize(m_floatingRect.size());
         move(m_floatingRect.topLeft());
     }
+    show();
+}
+
+void CSapioluxDlg::MoveDockTo(int edge) {
+    if (!m_docked || edge == m_settings.GetAppBarSide()) return;
+    m_settings.SetAppBarSide(edge);
+    // Docked again at the new edge: the window manager reads the reservation on mapping.
+    hide();
+    const uint64_t window = static_cast<uint64_t>(winId());
+    m_env.dock->undock(window);
+    platform::ScreenRect place = m_env.dock->placeFor(window, edge, kDockThickness);
+    m_env.dock->dock(window, edge, place);
+    setGeometry(place.x, place.y, place.width, place.height);
     show();
 }
 

@@ -184,6 +184,8 @@ class CSapioluxDlg : public QWidget {
     void ShowAtStart();
     void Dock();
     void Undock();
+    // Moves a docked strip to another edge (0 left, 1 top, 2 right, 3 bottom).
+    void MoveDockTo(int edge);
     bool isDocked() const { return m_docked; }
     CSystemTray* tray() const { return m_tray.get(); }
     void OnHotKey(int id);
@@ -306,6 +308,7 @@ class CSapioluxDlg : public QWidget {
     QGridLayout* m_buttonGrid = nullptr;
     QGridLayout* m_sourceGrid = nullptr;
     bool m_docked = false;
+    bool m_draggingDock = false;
     QRect m_floatingRect;
     std::unique_ptr<CSystemTray> m_tray;
     QMenu* m_trayMenu = nullptr;

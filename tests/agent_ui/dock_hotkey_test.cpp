@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QTest>
 #include <filesystem>
 
@@ -86,6 +87,29 @@ TEST_F(DockHotKeyTest, DockedAtTheChosenEdgeAndBackToTheFloatingPlace) {
     EXPECT_EQ(dlg.pos(), QPoint(100, 120));
     settings_.Load();
     EXPECT_EQ(settings_.GetIsAppBar(), 0);
+}
+
+TEST_F(DockHotKeyTest, BrandPictureDocksFloatsAndDrags) {
+    platform::regWriteNumber(platform::RegHive::User, agent::settingsKey("Window"), "IsAppBar", 0);
+    CSapioluxDlg& dlg = dialog();
+    dlg.ShowAtStart();
+    ASSERT_FALSE(dlg.isDocked());
+    QWidget* brand = dlg.findChild<QWidget*>("ctl1085");
+    ASSERT_NE(brand, nullptr);
+    QTest::mouseDClick(brand, Qt::LeftButton);
+    ASSERT_TRUE(dlg.isDocked());
+    EXPECT_EQ(dlg.geometry(),
+              QRect(0, 800 - agent::ui::kDockThickness, 1280, agent::ui::kDockThickness));
+    // Dragged to the upper half of the screen: the strip moves to the top edge.
+    QTest::mousePress(brand, Qt::LeftButton);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), QPointF(5, 5), QPointF(400, 10),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(brand, &release);
+    EXPECT_EQ(dlg.geometry(), QRect(0, 0, 1280, agent::ui::kDockThickness));
+    settings_.Load();
+    EXPECT_EQ(settings_.GetAppBarSide(), 1);
+    QTest::mouseDClick(brand, Qt::LeftButton);
+    EXPECT_FALSE(dlg.isDocked());
 }
 
 TEST_F(DockHotKeyTest, HotKeyCapturesAndPopsUp) {

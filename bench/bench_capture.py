@@ -21,21 +21,10 @@ import tempfile
 import threading
 import time
 
-GTK_WINDOW = """
-import sys, gi
-gi.require_version("Gtk", "3.0")
-from gi.repository import Gtk
-w = Gtk.Window(title=sys.argv[1])
-w.set_default_size(700, 500)
-scroll = Gtk.ScrolledWindow()
-view = Gtk.TextView()
-view.get_buffer().set_text(open(sys.argv[2]).read())
-scroll.add(view)
-w.add(scroll)
-w.connect("destroy", Gtk.main_quit)
-w.show_all()
-Gtk.main()
-"""
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "x11"))
+import desktoptest  # noqa: E402
+from desktoptest import GTK_WINDOW, wait_for, write_extended  # noqa: E402
+
 
 WORDS = ("granite basalt quartz crystal volcanic ridge lava flow igneous rock mineral "
          "erosion sediment layer fossil glacier valley river delta plateau canyon").split()
@@ -53,13 +42,7 @@ def prose(size):
 
 
 def window_id(title):
-    for _ in range(200):
-        ids = subprocess.run(["xdotool", "search", "--name", "^%s$" % title],
-                             capture_output=True, text=True).stdout.split()
-        if ids:
-            return int(ids[0])
-        time.sleep(0.05)
-    raise SystemExit("no window " + title)
+    return int(wait_for("the window " + title, lambda: desktoptest.window_id(title), 10))
 
 
 class SxHost(ctypes.Structure):
@@ -93,7 +76,7 @@ def bench_reader(bin_dir, home, reads):
         with open(path, "w") as f:
             f.write(prose(size))
         title = "Bench %d" % size
-        proc = subprocess.Popen(["/usr/bin/python3", "-c", GTK_WINDOW, title, path])
+        proc = subprocess.Popen(["/usr/bin/python3", "-c", GTK_WINDOW, title, path, "scroll"])
         wid = window_id(title)
         time.sleep(1.0)
         times, got = [], 0
@@ -140,10 +123,9 @@ def bench_agent(bin_dir, home, rounds):
     data, hive, run = (os.path.join(home, d) for d in ("data", "hive", "run"))
     for d in (data, hive, run):
         os.makedirs(d, mode=0o700)
-    extended = ("[Settings]\nIXO=127.0.0.1\nPORT=%d\nSOURCE=3\nNOENCRYPTQUERY=1\nNOCOMPRESS=1\n"
-                "BLOCKPORN=1\nWEBDATABASES=web\n" % server.server_port).encode()
-    with open(os.path.join(data, "Extended.cfg"), "wb") as f:
-        f.write(bytes(b ^ 0x5A for b in extended))
+    write_extended(os.path.join(data, "Extended.cfg"),
+                   "[Settings]\nIXO=127.0.0.1\nPORT=%d\nSOURCE=3\nNOENCRYPTQUERY=1\n"
+                   "NOCOMPRESS=1\nBLOCKPORN=1\nWEBDATABASES=web\n" % server.server_port)
     with open(os.path.join(hive, "machine.reg"), "w") as f:
         f.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Halvoran\\Sapiolux\\ApplicationIxo]\n"
                 '"UseClientCache"=dword:00000000\n\n')

@@ -10,44 +10,23 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "agent/AppParameters.h"
-#include "agent/SuggestionRequest.h"
 #include "agent/messages.h"
-#include "agent/ui/SapioluxDlg.h"
 #include "agent/windowtext.h"
-#include "platform/capture.h"
-#include "platform/desktop.h"
-#include "platform/messagebox.h"
-#include "platform/registry.h"
-#include "tests/agent_core/agent_test_support.h"
-#include "tests/common/loopback_server.h"
-#include "tests/common/tempdir.h"
+#include "tests/agent_ui/window_fixture.h"
 
 namespace {
 
-using agent::ui::CSapioluxDlg;
-using testing_support::LoopbackServer;
+using namespace agent_ui_test;
 
-const char kEditorText[] =
-    "Granite and basalt are igneous rocks; quartz crystals grow in granite while basalt "
-    "cools quickly from lava flows near volcanic ridges.";
+const char* const kEditorText = kPassage;
 const char kBrowserText[] =
     "Marble and limestone are sedimentary or metamorphic stones quarried for sculpture.";
 
-class CaptureTest : public ::testing::Test {
+class CaptureTest : public WindowTest {
   protected:
     void SetUp() override {
-        hives_ = std::make_unique<agent_test::ScopedHives>(dir_.path());
-        std::filesystem::create_directories(dir_.path() / "work");
-        std::filesystem::create_directories(dir_.path() / "run");
-        std::filesystem::permissions(dir_.path() / "run", std::filesystem::perms::owner_all);
-        ::setenv("XDG_RUNTIME_DIR", (dir_.path() / "run").c_str(), 1);
-        oldCwd_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_.path() / "work");
-        platform::regWriteNumber(platform::RegHive::Machine, agent::settingsKey("Miscellaneous"),
-                                 "QueryLogoPeriod", 1);
+        WindowTest::SetUp();
         server_.setReply(LoopbackServer::httpReply("numhits=0\n"));
-
         capture_.windows[11] = {11, "Notes - Editor", "Gedit", 4001};
         capture_.windows[12] = {12, "Files", "Nautilus", 4002};
         capture_.windows[13] = {13, "Page - Browser", "firefox", 4003};
@@ -56,29 +35,8 @@ class CaptureTest : public ::testing::Test {
         capture_.texts[13] = kBrowserText;
         capture_.classes[12] = "SysTreeView32";
     }
-    void TearDown() override {
-        dialog_.reset();
-        std::filesystem::current_path(oldCwd_);
-        ::unsetenv("XDG_RUNTIME_DIR");
-    }
 
-    CSapioluxDlg& dialog() {
-        settings_.Load();
-        settings_.ExtSetText("IXO", "127.0.0.1");
-        settings_.ExtSetNumber("PORT", server_.port());
-        settings_.ExtSetNumber("SOURCE", agent::kSourceWeb);
-        settings_.ExtSetFlag("NOENCRYPTQUERY", true);
-        settings_.ExtSetFlag("NOCOMPRESS", true);
-        CSapioluxDlg::Env env;
-        env.settings = &settings_;
-        env.desktop = &desktop_;
-        env.messages = &boxes_;
-        env.capture = &capture_;
-        env.dataDir = std::string(SAPIOLUX_SOURCE_DIR) + "/agent/data";
-        dialog_ = std::make_unique<CSapioluxDlg>(env);
-        dialog_->ServerLocated();
-        return *dialog_;
-    }
+    CSapioluxDlg& dialog() { return connectedDialog(server_.port()); }
 
     // Makes window the active one and lets the window's poll see it.
     void activate(uint64_t window) {
@@ -92,15 +50,7 @@ class CaptureTest : public ::testing::Test {
         return QTest::qWaitFor([&] { return server_.requestCount() >= count; }, ms);
     }
 
-    testing_support::TempDir dir_;
-    std::unique_ptr<agent_test::ScopedHives> hives_;
-    std::filesystem::path oldCwd_;
     LoopbackServer server_;
-    agent::CAppParameters settings_;
-    platform::FakeDesktop desktop_;
-    platform::RecordingMessageBox boxes_;
-    platform::FakeCapture capture_;
-    std::unique_ptr<CSapioluxDlg> dialog_;
 };
 
 TEST_F(CaptureTest, AWindowIsReadOnceAfterItSettles) {

@@ -7,99 +7,56 @@
 #include <QTest>
 #include <filesystem>
 
-#include "agent/AppParameters.h"
 #include "agent/messages.h"
-#include "agent/ui/SapioluxDlg.h"
 #include "agent/ui/SystemTray.h"
 #include "agent/windowtext.h"
-#include "platform/capture.h"
-#include "platform/desktop.h"
-#include "platform/dock.h"
-#include "platform/hotkeys.h"
-#include "platform/messagebox.h"
-#include "platform/registry.h"
-#include "tests/agent_core/agent_test_support.h"
-#include "tests/common/tempdir.h"
+#include "tests/agent_ui/window_fixture.h"
 
 namespace {
 
-using agent::ui::CSapioluxDlg;
+using namespace agent_ui_test;
 using agent::ui::CSystemTray;
+using platform::RegHive;
 
-class DockHotKeyTest : public ::testing::Test {
+class DockHotKeyTest : public WindowTest {
   protected:
-    void SetUp() override {
-        hives_ = std::make_unique<agent_test::ScopedHives>(dir_.path());
-        std::filesystem::create_directories(dir_.path() / "work");
-        oldCwd_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_.path() / "work");
-    }
-    void TearDown() override {
-        dialog_.reset();
-        std::filesystem::current_path(oldCwd_);
-    }
     CSapioluxDlg& dialog() {
         settings_.Load();
-        CSapioluxDlg::Env env;
-        env.settings = &settings_;
-        env.desktop = &desktop_;
-        env.messages = &boxes_;
-        env.capture = &capture_;
-        env.hotKeys = &hotKeys_;
-        env.dock = &dock_;
-        env.dataDir = std::string(SAPIOLUX_SOURCE_DIR) + "/agent/data";
-        dialog_ = std::make_unique<CSapioluxDlg>(env);
-        return *dialog_;
+        return makeDialog();
     }
-
-    testing_support::TempDir dir_;
-    std::unique_ptr<agent_test::ScopedHives> hives_;
-    std::filesystem::path oldCwd_;
-    agent::CAppParameters settings_;
-    platform::FakeDesktop desktop_;
-    platform::RecordingMessageBox boxes_;
-    platform::FakeCapture capture_;
-    platform::FakeHotKeys hotKeys_;
-    platform::FakeDock dock_;
-    std::unique_ptr<CSapioluxDlg> dialog_;
 };
 
-TEST_F(DockHotKeyTest, DockedAtTheChosenEdgeAndBackToTheFloatingPlace) {
-    platform::regWriteNumber(platform::RegHive::User, agent::settingsKey("Window"), "AppBarSide",
-                             1);
-    platform::regWriteNumber(platform::RegHive::User, agent::settingsKey("Window"), "XPosition",
-                             100);
-    platform::regWriteNumber(platform::RegHive::User, agent::settingsKey("Window"), "YPosition",
-                             120);
+TEST_F(DockHotKeyTest, DocksFloatsAndMovesTheStrip) {
+    // Docked at start (IsAppBar is on by default) at the saved edge, the top.
+    setNumber(RegHive::User, "Window", "AppBarSide", 1);
+    setNumber(RegHive::User, "Window", "XPosition", 100);
+    setNumber(RegHive::User, "Window", "YPosition", 120);
     CSapioluxDlg& dlg = dialog();
-    dlg.ShowAtStart();  // IsAppBar is on by default
+    dlg.ShowAtStart();
     ASSERT_TRUE(dlg.isDocked());
-    EXPECT_EQ(dock_.docked.size(), 1u);
     EXPECT_EQ(dlg.geometry(), QRect(0, 0, 1280, agent::ui::kDockThickness));
     // A docked window never hides; the floating place is what is saved.
     dlg.HideWindow();
     EXPECT_TRUE(dlg.isVisible());
     EXPECT_EQ(dlg.placementToSave().topLeft(), QPoint(100, 120));
 
-    dlg.Undock();
+    // The brand picture stands in for the title bar: a double click floats the window at
+    // its floating place, another docks it again.
+    QWidget* brand = dlg.findChild<QWidget*>("ctl1085");
+    ASSERT_NE(brand, nullptr);
+    QTest::mouseDClick(brand, Qt::LeftButton);
     EXPECT_FALSE(dlg.isDocked());
     EXPECT_TRUE(dock_.docked.empty());
     EXPECT_EQ(dlg.pos(), QPoint(100, 120));
     settings_.Load();
     EXPECT_EQ(settings_.GetIsAppBar(), 0);
-}
-
-TEST_F(DockHotKeyTest, BrandPictureDocksFloatsAndDrags) {
-    platform::regWriteNumber(platform::RegHive::User, agent::settingsKey("Window"), "IsAppBar", 0);
-    CSapioluxDlg& dlg = dialog();
-    dlg.ShowAtStart();
-    ASSERT_FALSE(dlg.isDocked());
-    QWidget* brand = dlg.findChild<QWidget*>("ctl1085");
-    ASSERT_NE(brand, nullptr);
+    setNumber(RegHive::User, "Window", "AppBarSide", 3);
+    settings_.Load();
     QTest::mouseDClick(brand, Qt::LeftButton);
     ASSERT_TRUE(dlg.isDocked());
     EXPECT_EQ(dlg.geometry(),
               QRect(0, 800 - agent::ui::kDockThickness, 1280, agent::ui::kDockThickness));
+
     // Dragged to the upper half of the screen: the strip moves to the top edge.
     QTest::mousePress(brand, Qt::LeftButton);
     QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), QPointF(5, 5), QPointF(400, 10),
@@ -108,12 +65,10 @@ TEST_F(DockHotKeyTest, BrandPictureDocksFloatsAndDrags) {
     EXPECT_EQ(dlg.geometry(), QRect(0, 0, 1280, agent::ui::kDockThickness));
     settings_.Load();
     EXPECT_EQ(settings_.GetAppBarSide(), 1);
-    QTest::mouseDClick(brand, Qt::LeftButton);
-    EXPECT_FALSE(dlg.isDocked());
 }
 
 TEST_F(DockHotKeyTest, HotKeyCapturesAndPopsUp) {
-    platform::regWriteNumber(platform::RegHive::User, agent::settingsKey("Window"), "IsAppBar", 0);
+    setNumber(RegHive::User, "Window", "IsAppBar", 0);
     CSapioluxDlg& dlg = dialog();
     // Ctrl+Alt+G by default; the debug key only with AllowDebug.
     ASSERT_EQ(hotKeys_.held.count(agent::ui::kHotKeyId), 1u);
@@ -149,7 +104,7 @@ TEST_F(DockHotKeyTest, DebugKeyShowsTheQueryOnlyWhenAllowed) {
 }
 
 TEST_F(DockHotKeyTest, TrayFollowsTheWindowsState) {
-    platform::regWriteNumber(platform::RegHive::User, agent::settingsKey("Window"), "IsAppBar", 0);
+    setNumber(RegHive::User, "Window", "IsAppBar", 0);
     CSapioluxDlg& dlg = dialog();
     CSystemTray* tray = dlg.tray();
     EXPECT_EQ(tray->icon(), CSystemTray::Icon::NotConnected);

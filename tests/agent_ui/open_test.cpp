@@ -12,75 +12,24 @@
 #include <QToolButton>
 #include <filesystem>
 
-#include "agent/AppParameters.h"
-#include "agent/SuggestionRequest.h"
 #include "agent/opener.h"
-#include "agent/service.h"
-#include "agent/ui/SapioluxDlg.h"
-#include "platform/desktop.h"
-#include "platform/docopen.h"
-#include "platform/messagebox.h"
-#include "platform/registry.h"
-#include "tests/agent_core/agent_test_support.h"
-#include "tests/common/loopback_server.h"
-#include "tests/common/tempdir.h"
+#include "tests/agent_ui/window_fixture.h"
 
 namespace {
 
-using agent::ui::CSapioluxDlg;
-using testing_support::LoopbackServer;
-using testing_support::TempDir;
+using namespace agent_ui_test;
 
-const char kPassage[] =
-    "Granite and basalt are igneous rocks; quartz crystals grow in granite while basalt "
-    "cools quickly from lava flows near volcanic ridges.\nLondon SW1A 2AA";
-
-class OpenFromWindow : public ::testing::Test {
+class OpenFromWindow : public WindowTest {
   protected:
-    void SetUp() override {
-        hives_ = std::make_unique<agent_test::ScopedHives>(dir_.path());
-        std::filesystem::create_directories(dir_.path() / "work");
-        oldCwd_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_.path() / "work");
-        platform::regWriteNumber(platform::RegHive::Machine, agent::settingsKey("Miscellaneous"),
-                                 "QueryLogoPeriod", 1);
-    }
-    void TearDown() override {
-        dialog_.reset();
-        std::filesystem::current_path(oldCwd_);
-    }
-
     CSapioluxDlg& connectedDialog(int port) {
-        settings_.Load();
-        settings_.ExtSetText("IXO", "127.0.0.1");
-        settings_.ExtSetNumber("PORT", port);
-        settings_.ExtSetNumber("SOURCE", agent::kSourceWeb);
-        settings_.ExtSetText("WEBDATABASES", "web");
-        settings_.ExtSetFlag("NOCOMPRESS", true);
-        settings_.ExtSetFlag("NOENCRYPTQUERY", true);
+        loadSettings(port);
         settings_.ExtSetText("map_GB_prefix", "http://maps.example/?x=1");
         settings_.ExtSetText("map_GB_postcode", "pc");
         settings_.ExtSave();
-        CSapioluxDlg::Env env;
-        env.settings = &settings_;
-        env.desktop = &desktop_;
-        env.messages = &boxes_;
-        env.dataDir = std::string(SAPIOLUX_SOURCE_DIR) + "/agent/data";
-        env.probeTimeoutSeconds = 1;
-        env.opener = &opener_;
-        dialog_ = std::make_unique<CSapioluxDlg>(env);
-        dialog_->ServerLocated();
-        return *dialog_;
+        CSapioluxDlg& dlg = makeDialog();
+        dlg.ServerLocated();
+        return dlg;
     }
-
-    TempDir dir_;
-    std::unique_ptr<agent_test::ScopedHives> hives_;
-    std::filesystem::path oldCwd_;
-    agent::CAppParameters settings_;
-    platform::FakeDesktop desktop_;
-    platform::RecordingMessageBox boxes_;
-    platform::FakeDocumentOpener opener_;
-    std::unique_ptr<CSapioluxDlg> dialog_;
 };
 
 TEST_F(OpenFromWindow, ClickOpensOrTellsWhyNot) {
@@ -97,7 +46,7 @@ TEST_F(OpenFromWindow, ClickOpensOrTellsWhyNot) {
     dlg.resize(300, 160);
     dlg.show();
     QSignalSpy filled(&dlg, &CSapioluxDlg::listFilled);
-    dlg.OnNewText(kPassage, agent::ui::kOriginWindowChange);
+    dlg.OnNewText(std::string(kPassage) + "\nLondon SW1A 2AA", agent::ui::kOriginWindowChange);
     dlg.endLogoPeriod();
     ASSERT_TRUE(filled.wait(10000));
     QListWidget* list = dlg.resultsList();

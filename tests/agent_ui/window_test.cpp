@@ -19,112 +19,16 @@
 #include <mutex>
 #include <thread>
 
-#include "agent/AppParameters.h"
-#include "agent/SuggestionRequest.h"
 #include "agent/service.h"
 #include "agent/ui/SapioluxApp.h"
-#include "agent/ui/SapioluxDlg.h"
-#include "agent/ui/qtedge.h"
 #include "agent/windowtext.h"
-#include "platform/desktop.h"
-#include "platform/messagebox.h"
-#include "platform/registry.h"
-#include "tests/agent_core/agent_test_support.h"
-#include "tests/common/loopback_server.h"
-#include "tests/common/tempdir.h"
+#include "tests/agent_ui/window_fixture.h"
 
 namespace {
 
-using agent::ui::CSapioluxDlg;
-using testing_support::LoopbackServer;
+using namespace agent_ui_test;
 using testing_support::TempDir;
 using namespace std::chrono_literals;
-
-std::string recordBlock(const std::string& title, int weight, const std::string& fields = "") {
-    return "Doc_name=http://example/" + std::to_string(weight) + "\nURL_title=" + title +
-           "\nDoc_id=" + std::to_string(weight) + "\nDoc_weight=" + std::to_string(weight) +
-           "\nlinks=\ndbase=0\n" + fields;
-}
-
-// A results reply of n records titled "<prefix> i", weights from 90 down.
-std::string resultsReply(const std::string& prefix, int n) {
-    std::string body = "numhits=" + std::to_string(n) + "\n";
-    for (int i = 0; i < n; ++i) body += recordBlock(prefix + " " + std::to_string(i), 90 - i);
-    return LoopbackServer::httpReply(body);
-}
-
-const char kPassage[] =
-    "Granite and basalt are igneous rocks; quartz crystals grow in granite while basalt "
-    "cools quickly from lava flows near volcanic ridges.";
-const char kOtherPassage[] =
-    "Marble and limestone are sedimentary or metamorphic stones quarried for sculpture, "
-    "and chalk cliffs hold limestone fossils.";
-
-// Settings hives, the agent's working folder and its Extended file in a temporary folder.
-class WindowTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        hives_ = std::make_unique<agent_test::ScopedHives>(dir_.path());
-        std::filesystem::create_directories(dir_.path() / "work");
-        oldCwd_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_.path() / "work");
-        // A short logo period, so results show at once.
-        platform::regWriteNumber(platform::RegHive::Machine, agent::settingsKey("Miscellaneous"),
-                                 "QueryLogoPeriod", 1);
-    }
-    void TearDown() override {
-        dialog_.reset();
-        std::filesystem::current_path(oldCwd_);
-    }
-
-    // Loads the settings with the Extended file pointing the web source at port.
-    void loadSettings(int webPort) {
-        settings_.Load();
-        settings_.ExtSetText("IXO", "127.0.0.1");
-        settings_.ExtSetNumber("PORT", webPort);
-        settings_.ExtSetNumber("SOURCE", agent::kSourceWeb);
-        settings_.ExtSetText("WEBDATABASES", "web");
-        settings_.ExtSetFlag("BLOCKPORN", true);
-        settings_.ExtSetFlag("NOCOMPRESS", true);
-        settings_.ExtSetFlag("NOENCRYPTQUERY", true);
-        settings_.ExtSave();
-    }
-
-    CSapioluxDlg& makeDialog(agent::CPersonalServer* personal = nullptr) {
-        CSapioluxDlg::Env env;
-        env.settings = &settings_;
-        env.desktop = &desktop_;
-        env.messages = &boxes_;
-        env.personalServer = personal;
-        env.dataDir = std::string(SAPIOLUX_SOURCE_DIR) + "/agent/data";
-        env.probeTimeoutSeconds = 1;
-        dialog_ = std::make_unique<CSapioluxDlg>(env);
-        return *dialog_;
-    }
-
-    // Connected to the web source, as after a successful probe.
-    CSapioluxDlg& connectedDialog(int webPort) {
-        loadSettings(webPort);
-        CSapioluxDlg& dlg = makeDialog();
-        dlg.ServerLocated();
-        return dlg;
-    }
-
-    static QStringList lines(const CSapioluxDlg& dlg) {
-        QStringList out;
-        for (int i = 0; i < dlg.resultsList()->count(); ++i)
-            out << dlg.resultsList()->item(i)->text();
-        return out;
-    }
-
-    TempDir dir_;
-    std::unique_ptr<agent_test::ScopedHives> hives_;
-    std::filesystem::path oldCwd_;
-    agent::CAppParameters settings_;
-    platform::FakeDesktop desktop_;
-    platform::RecordingMessageBox boxes_;
-    std::unique_ptr<CSapioluxDlg> dialog_;
-};
 
 TEST_F(WindowTest, ResultsFillTheList) {
     LoopbackServer server;
@@ -397,14 +301,6 @@ TEST_F(WindowTest, SuggestsTheIndexedDocumentFromARealServer) {
     ASSERT_GE(dlg.resultsList()->count(), 1);
     EXPECT_TRUE(dlg.resultsList()->item(0)->text().endsWith("   Quarried stones"))
         << dlg.resultsList()->item(0)->text().toStdString();
-}
-
-TEST(Cp1252Edge, ServerTitlesAndTypedText) {
-    // 0x80 is the euro sign and 0x93/0x94 curly quotes in Windows-1252, not controls.
-    QString text = agent::ui::fromCp1252("\x80 5 \x93quoted\x94 caf\xe9");
-    EXPECT_EQ(text, QString::fromUtf8("€ 5 “quoted” café"));
-    EXPECT_EQ(agent::ui::toCp1252(text), "\x80 5 \x93quoted\x94 caf\xe9");
-    EXPECT_EQ(agent::ui::toCp1252(QString::fromUtf8("Ωmega")), "?mega");
 }
 
 }  // namespace

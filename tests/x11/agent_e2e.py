@@ -17,10 +17,7 @@ import sys
 import tempfile
 import time
 
-import gi
-
-gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi  # noqa: E402
+from desktoptest import GTK_WINDOW, fail, find, find_app, wait_for, window_id
 
 DOCS = [
     ("Rocks of the volcanic ridge",
@@ -33,24 +30,9 @@ DOCS = [
      "Flour water yeast and salt are kneaded into dough that rises overnight before baking "
      "in a hot oven until the crust is brown."),
 ]
-# A stand-in for the personal server's control window: a GTK window of that title that
-# ends when the window manager asks it to close.
-CONTROL_WINDOW = """
-import gi
-gi.require_version("Gtk", "3.0")
-from gi.repository import Gtk
-w = Gtk.Window(title="Halvoran Personal Vantri")
-w.connect("delete-event", Gtk.main_quit)
-w.show_all()
-Gtk.main()
-"""
 QUERY = "marble limestone quarried for sculpture and chalk fossils"
 EXPECTED_FIRST = "Quarried stones"
 
-
-def fail(message):
-    print("FAIL: " + message, file=sys.stderr)
-    sys.exit(1)
 
 
 def free_ports(n):
@@ -63,15 +45,6 @@ def free_ports(n):
     return ports
 
 
-def wait_for(what, predicate, seconds):
-    until = time.time() + seconds
-    while time.time() < until:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.1)
-    fail("timed out waiting for " + what)
-
 
 def work_area():
     out = subprocess.run(["xprop", "-root", "_NET_WORKAREA"], capture_output=True,
@@ -80,29 +53,11 @@ def work_area():
     return [int(n) for n in numbers[:4]]
 
 
-def find_app(name):
-    desktop = Atspi.get_desktop(0)
-    for i in range(desktop.get_child_count()):
-        app = desktop.get_child_at_index(i)
-        if app is not None and app.get_name() == name:
-            return app
-    return None
-
-
-def walk(node, depth=0):
-    if node is None or depth > 30:
-        return
-    yield node
-    for i in range(node.get_child_count()):
-        yield from walk(node.get_child_at_index(i), depth + 1)
 
 
 def list_lines(app):
-    for node in walk(app):
-        if node.get_role_name() == "list" and node.get_name() == "Results":
-            return [node.get_child_at_index(i).get_name()
-                    for i in range(node.get_child_count())]
-    return []
+    node = find(app, "list", "Results")
+    return [node.get_child_at_index(i).get_name() for i in range(node.get_child_count())] if node else []
 
 
 def main():
@@ -188,7 +143,10 @@ def main():
         subprocess.run(["import", "-window", "root", shot], check=True)
         print("screenshot: " + shot)
 
-        control = subprocess.Popen(["/usr/bin/python3", "-c", CONTROL_WINDOW], env=env)
+        # A stand-in for the personal server's control window: a window of that title that
+        # ends when the window manager asks it to close.
+        control = subprocess.Popen(["/usr/bin/python3", "-c", GTK_WINDOW,
+                                    "Halvoran Personal Vantri", idx_file], env=env)
         wait_for("the control window", lambda: subprocess.run(
             ["xdotool", "search", "--name", "^Halvoran Personal Vantri$"], capture_output=True,
             text=True).stdout.split(), 20)

@@ -17,10 +17,9 @@ import tempfile
 import threading
 import time
 
-import gi
-
-gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi  # noqa: E402
+import desktoptest
+from desktoptest import (GTK_WINDOW, Atspi, fail, find, find_app, wait_for, window_id,
+                         write_extended)
 
 PASSAGES = {
     "gtk": "Granite and basalt are igneous rocks; quartz crystals grow in granite while "
@@ -40,19 +39,6 @@ PASSAGES = {
 MARKS = {"gtk": "BASALT", "qt": "SOURDOUGH", "clip": "PENGUIN", "picked": "VIOLIN",
          "hung": "GLACIER", "after": "LIGHTHOUS"}
 
-GTK_WINDOW = """
-import sys, gi
-gi.require_version("Gtk", "3.0")
-from gi.repository import Gtk
-w = Gtk.Window(title=sys.argv[1])
-w.set_default_size(500, 300)
-view = Gtk.TextView()
-view.get_buffer().set_text(open(sys.argv[2]).read())
-w.add(view)
-w.connect("destroy", Gtk.main_quit)
-w.show_all()
-Gtk.main()
-"""
 
 requests = []
 requests_lock = threading.Lock()
@@ -76,28 +62,16 @@ class StandIn(http.server.BaseHTTPRequestHandler):
         pass
 
 
-def fail(message):
-    print("FAIL: " + message, file=sys.stderr)
+
+
+
+def print_seen():
     with requests_lock:
         for r in requests:
             print("  seen: " + r[:200], file=sys.stderr)
-    sys.exit(1)
 
 
-def wait_for(what, predicate, seconds):
-    until = time.time() + seconds
-    while time.time() < until:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.1)
-    fail("timed out waiting for " + what)
-
-
-def window_id(title):
-    out = subprocess.run(["xdotool", "search", "--name", "^%s$" % title], capture_output=True,
-                         text=True).stdout.split()
-    return out[0] if out else None
+desktoptest.on_fail = print_seen
 
 
 def query_with(mark):
@@ -105,25 +79,6 @@ def query_with(mark):
         return any("qmethod=E" in r and mark in r for r in requests)
 
 
-def find(node, role, name, depth=0):
-    if node is None or depth > 25:
-        return None
-    if node.get_role_name() == role and node.get_name() == name:
-        return node
-    for i in range(node.get_child_count()):
-        found = find(node.get_child_at_index(i), role, name, depth + 1)
-        if found:
-            return found
-    return None
-
-
-def agent_app():
-    desktop = Atspi.get_desktop(0)
-    for i in range(desktop.get_child_count()):
-        app = desktop.get_child_at_index(i)
-        if app is not None and app.get_name() == "sapiolux":
-            return app
-    return None
 
 
 def main():
@@ -141,11 +96,9 @@ def main():
 
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), StandIn)
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    # The Extended file is stored with every byte XORed with 0x5A.
-    extended = ("[Settings]\nIXO=127.0.0.1\nPORT=%d\nSOURCE=3\nNOENCRYPTQUERY=1\nNOCOMPRESS=1\n"
-                "BLOCKPORN=1\nWEBDATABASES=web\n" % server.server_port).encode()
-    with open(os.path.join(data, "Extended.cfg"), "wb") as f:
-        f.write(bytes(b ^ 0x5A for b in extended))
+    write_extended(os.path.join(data, "Extended.cfg"),
+                   "[Settings]\nIXO=127.0.0.1\nPORT=%d\nSOURCE=3\nNOENCRYPTQUERY=1\n"
+                   "NOCOMPRESS=1\nBLOCKPORN=1\nWEBDATABASES=web\n" % server.server_port)
     with open(os.path.join(hive, "user.reg"), "w") as f:
         f.write("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Halvoran\\Sapiolux\\Suggestions]\n"
                 '"SuggestFromClipboard"=dword:00000001\n"AutoPopup"=dword:00000000\n\n')
@@ -169,7 +122,7 @@ def main():
     try:
         agent = start([os.path.join(bin_dir, "sapiolux")])
         wait_for("the agent to reach its server", lambda: window_id("Halvoran Vantri"), 30)
-        app = wait_for("the agent on the accessibility bus", agent_app, 20)
+        app = wait_for("the agent on the accessibility bus", lambda: find_app("sapiolux"), 20)
 
         # A GTK and a Qt window. Both are opened first (a window the window manager
         # activates as it opens may be read before its program is ready), then each is

@@ -63,15 +63,9 @@ TEST(Mailslot, NobodyListening) {
 }
 
 TEST(Mailslot, WindowTextComesInAsWindows1252) {
-    EXPECT_EQ(platform::mailslotText("Stra\xc3\x9f"
-                                     "e caf\xc3\xa9 \xe2\x82\xac"
-                                     "5 \xe2\x80\x9cq\xe2\x80\x9d"),
-              "Stra\xdf"
-              "e caf\xe9 \x80"
-              "5 \x93q\x94");
-    // Characters the code page lacks; zero bytes, which would end the message's text.
-    EXPECT_EQ(platform::mailslotText("\xce\xa9mega"), "?mega");
-    EXPECT_EQ(platform::mailslotText(std::string("a\0b", 3)), "a b");
+    // The conversion itself is the support library's; here what the mailslot adds: zero
+    // bytes, which would end the message's text, become blanks, and long texts are cut.
+    EXPECT_EQ(platform::mailslotText(std::string("caf\xc3\xa9\0\xe2\x82\xac", 9)), "caf\xe9 \x80");
     // Long texts are cut to the largest message.
     std::string big;
     for (int i = 0; i < 70000; ++i) big += "\xc3\xa9";  // 70,000 characters

@@ -1,6 +1,7 @@
 #include "agent/AppParameters.h"
 
 #include <cstring>
+#include <fstream>
 
 #include "platform/screen.h"
 #include "support/envcfgutil.h"
@@ -154,11 +155,39 @@ bool CAppParameters::SetMainWnd(int32_t handle) {
     return writeNumber(RegHive::Machine, "Meta", "MainWnd", handle);
 }
 
+namespace {
+
+// The Extended file is kept enciphered, except that one whose own DECRYPT flag is set is
+// saved in clear. Reading a clear file as enciphered would turn every line into noise, and
+// the next save would then replace the user's settings with that noise, so the form on disk
+// is told from its bytes: whichever reading gives more text characters wins. A missing or
+// empty file counts as enciphered, the form a new file is written in.
+bool isTextByte(unsigned char c) {
+    return c == '\t' || c == '\n' || c == '\r' || (c >= 0x20 && c != 0x7F);
+}
+
+bool fileLooksEnciphered(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return true;
+    char buffer[4096];
+    in.read(buffer, sizeof buffer);
+    const auto n = static_cast<size_t>(in.gcount());
+    size_t clear = 0, deciphered = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(buffer[i]);
+        clear += isTextByte(c);
+        deciphered += isTextByte(static_cast<unsigned char>(c ^ ENVCFG_SCRAMBLE_KEY));
+    }
+    return n == 0 || deciphered > clear;
+}
+
+}  // namespace
+
 bool CAppParameters::OpenExtended(const std::string& path) {
     if (m_ext) envCfgClose(&m_ext);
     if (path.empty()) return false;
-    if (envCfgLoad(&m_ext, path.c_str(), ENVCFG_OWNED | ENVCFG_SCRAMBLED | ENVCFG_CREATE) != 0)
-        m_ext = nullptr;
+    const int32_t form = fileLooksEnciphered(path) ? ENVCFG_SCRAMBLED : 0;
+    if (envCfgLoad(&m_ext, path.c_str(), ENVCFG_OWNED | form | ENVCFG_CREATE) != 0) m_ext = nullptr;
     return m_ext != nullptr;
 }
 

@@ -188,11 +188,29 @@ bool EmailClient::isNew(const std::string& reference, int64_t time) {
 }
 
 std::string EmailClient::temporaryFile(const char* stem, const char* extension) const {
+    // A message handed to a viewer lives in a folder of this process's own (mode 0700,
+    // made by mkdtemp), never directly in the shared temporary folder where another user
+    // could guess its name or read it. The file must outlive this call, since the viewer
+    // opens it later, so the folder is left for the system's temporary-file cleanup; it is
+    // made again if it was removed or the temporary folder changed.
+    static std::mutex dirLock;
+    static std::string privateDir;
     std::error_code ec;
-    std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-    if (ec || dir.empty()) return {};
-    // Created, not only looked up: whatever stands under a name (a file, a planted
-    // symbolic link) is passed over and never written through.
+    const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    if (ec || base.empty()) return {};
+    std::filesystem::path dir;
+    {
+        std::lock_guard<std::mutex> guard(dirLock);
+        if (privateDir.empty() || std::filesystem::path(privateDir).parent_path() != base ||
+            !std::filesystem::is_directory(privateDir, ec)) {
+            std::string pattern = (base / "sapiolux-mail-XXXXXX").string();
+            privateDir = ::mkdtemp(pattern.data()) ? pattern : std::string();
+        }
+        if (privateDir.empty()) return {};
+        dir = privateDir;
+    }
+    // Created, not only looked up: whatever stands under a name is passed over and never
+    // written through.
     for (int k = 0; k < 100000; ++k) {
         std::string p = (dir / (stem + std::to_string(k) + extension)).string();
         const int fd = createExclusive(p);

@@ -2,6 +2,9 @@
 // lookups with the DEFAULT fallback, setters, saving and the used-entries report.
 #include "support/envcfgutil.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -571,6 +574,16 @@ bool buildText(const ConfigFile* cfg, std::string& out) {
     return true;
 }
 
+// Makes a rename in path's folder durable; a failure only loses that guarantee.
+void syncFolderOf(const std::string& path) {
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    if (folder.empty()) folder = ".";
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
 // Writes bytes to a new file beside path, then renames it over path, so path holds
 // either the old or the new contents, never a part.
 bool writeReplacing(const std::string& path, const std::string& bytes) {
@@ -588,6 +601,9 @@ bool writeReplacing(const std::string& path, const std::string& bytes) {
     if (!f) return false;
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     ok = std::fflush(f) == 0 && ok;
+    // On disk before the rename, or a crash right after it could leave an empty file
+    // in place of the settings.
+    ok = ok && ::fsync(::fileno(f)) == 0;
     ok = std::fclose(f) == 0 && ok;
     std::error_code ec;
     if (ok) {
@@ -597,6 +613,7 @@ bool writeReplacing(const std::string& path, const std::string& bytes) {
         ec.clear();
         fs::rename(tmp, path, ec);
         ok = !ec;
+        if (ok) syncFolderOf(path);
     }
     if (!ok) fs::remove(tmp, ec);
     return ok;

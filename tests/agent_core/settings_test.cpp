@@ -362,6 +362,18 @@ TEST(AppParameters, ExtendedFileIsCreatedEncipheredSavedAndMerged) {
     EXPECT_EQ(p.ExtGetNumber("PORT"), 6300);
     EXPECT_EQ(p.ExtGetNumber("SOURCE"), 3);
 
+    // An administrator's Extended file written in clear, with DECRYPT set so that it stays
+    // so: it must read as text, not as noise that the next save would write over it.
+    testing_support::writeWholeFile(ext, "[Settings]\nDECRYPT=1\nIXO=clear.example\nSOURCE=2\n");
+    for (int restart = 0; restart < 2; ++restart) {
+        CAppParameters again;
+        again.Load();
+        EXPECT_EQ(again.ExtGetText("IXO"), "clear.example");
+        EXPECT_EQ(again.ExtGetNumber("SOURCE"), 2);
+        EXPECT_TRUE(again.ExtSave());
+        EXPECT_NE(testing_support::readWholeFile(ext).find("clear.example"), std::string::npos);
+    }
+
     // Without a file every accessor reads empty and every write fails.
     CAppParameters none;
     none.OpenExtended("");

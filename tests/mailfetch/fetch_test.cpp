@@ -192,15 +192,20 @@ TEST(StoreFetch, OpenMessageByReference) {
     f->setOpener(capture);
     ASSERT_TRUE(f->openMessage(reference));
     ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0], tmp + "/mail0.eml");
+    // In a folder of the process's own inside the temporary folder, closed to others.
+    const std::filesystem::path own = std::filesystem::path(opened[0]).parent_path();
+    EXPECT_EQ(own.parent_path(), tmp);
+    EXPECT_EQ(std::filesystem::status(own).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
+    EXPECT_EQ(opened[0], (own / "mail0.eml").string());
     EXPECT_EQ(readWholeFile(opened[0]), readWholeFile(dir.file("fetch/email4.eml")));
     ASSERT_TRUE(f->openMessage(reference));
-    EXPECT_EQ(opened.back(), tmp + "/mail1.eml");
+    EXPECT_EQ(opened.back(), (own / "mail1.eml").string());
 
     // A deleted message: false and no temporary file left behind.
     std::string gone = reference.substr(0, reference.rfind('&')) + "&12";
     EXPECT_FALSE(f->openMessage(gone));
-    EXPECT_FALSE(std::filesystem::exists(tmp + "/mail2.eml"));
+    EXPECT_FALSE(std::filesystem::exists(own / "mail2.eml"));
 
     // The table-of-contents store opens only the part after the header block, as a page.
     // (Its messages go to a fresh folder: in the old one they would follow the others.)
@@ -212,7 +217,7 @@ TEST(StoreFetch, OpenMessageByReference) {
     auto opener = mailfetch::createFetcher(eudoraRef);
     opener->setOpener(capture);
     ASSERT_TRUE(opener->openMessage(eudoraRef));
-    EXPECT_EQ(opened.back(), tmp + "/mail0.htm");
+    EXPECT_EQ(opened.back(), (own / "mail0.htm").string());
     EXPECT_EQ(readWholeFile(opened.back()).find("Message-ID:"), std::string::npos);
 
     if (oldTmp)

@@ -193,7 +193,8 @@ TEST(FetchSafety, OpeningAMessageNeverWritesThroughAPlantedLink) {
         return true;
     });
     EXPECT_TRUE(f->openMessage(reference));
-    EXPECT_EQ(opened, tmp + "/mail1.eml");
+    // Written in a folder of the process's own, so the planted name is never even tried.
+    EXPECT_EQ(fs::path(opened).parent_path().parent_path(), tmp);
     EXPECT_EQ(readWholeFile(opened), readWholeFile(dir.file("fetch/email0.eml")));
     EXPECT_EQ(readWholeFile(dir.file("victim")), "precious");
     EXPECT_TRUE(fs::is_symlink(tmp + "/mail0.eml"));

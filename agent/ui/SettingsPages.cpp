@@ -64,6 +64,8 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, c
     return b;
 }
 
+using P = agent::CAppParameters;
+
 constexpr int kMaxProxyText = 49;  // longest proxy host, user or password a client takes
 
 }  // namespace
@@ -161,27 +163,21 @@ bool CProxySettingsPage::Validate() {
 
 void CProxySettingsPage::Save() {
     StartSave();
-    auto& p = m_settings;
     const int newMode = mode();
-    StoreNumber(
-        p.GetUseProxy(), [&](int32_t v) { return p.SetUseProxy(v); }, newMode, "UseProxy");
+    StoreNumber(&P::GetUseProxy, &P::SetUseProxy, newMode, "UseProxy");
     // In system-settings mode the host getter gives the marker, so the stored host is
     // compared with that and always written empty.
     const bool custom = newMode == 2;
     if (newMode == 0) return;
-    StoreText(
-        p.GetProxyHost(), [&](const std::string& v) { return p.SetProxyHost(v); },
-        custom ? s(m_host->text().trimmed()) : std::string(), "Proxy Host");
-    StoreNumber(
-        p.GetProxyPort(), [&](int32_t v) { return p.SetProxyPort(v); },
-        custom ? m_port->text().trimmed().toInt() : 0, "Proxy Port");
-    StoreText(
-        p.GetProxyUsername(), [&](const std::string& v) { return p.SetProxyUsername(v); },
-        custom ? s(m_user->text()) : std::string(), "Proxy Username");
+    StoreText(&P::GetProxyHost, &P::SetProxyHost,
+              custom ? s(m_host->text().trimmed()) : std::string(), "Proxy Host");
+    StoreNumber(&P::GetProxyPort, &P::SetProxyPort, custom ? m_port->text().trimmed().toInt() : 0,
+                "Proxy Port");
+    StoreText(&P::GetProxyUsername, &P::SetProxyUsername,
+              custom ? s(m_user->text()) : std::string(), "Proxy Username");
     if (custom)
-        StoreText(
-            p.GetProxyPassword(), [&](const std::string& v) { return p.SetProxyPassword(v); },
-            s(m_password->text()), "Proxy Password");
+        StoreText(&P::GetProxyPassword, &P::SetProxyPassword, s(m_password->text()),
+                  "Proxy Password");
 }
 
 void CProxySettingsPage::AutoDetect() {
@@ -301,8 +297,9 @@ bool CAppSettingsPage::Validate() {
     if (!NumberIn(m_threshold, 0, 99))
         return Refuse(m_threshold,
                       QString("You must specify a similarity between %1% and %2%").arg(0).arg(99));
-    // A period of 0 would run the timer without pause.
-    if (!NumberIn(m_checkInterval, 1, 86400))
+    // A period of 0 would run the timer without pause. The period is checked (and
+    // kept) only while automatic suggestions are on and its field can be changed.
+    if (m_autoSuggest->isChecked() && !NumberIn(m_checkInterval, 1, 86400))
         return Refuse(m_checkInterval,
                       QString("You must specify between %1 and %2 seconds between suggestions")
                           .arg(1)
@@ -317,42 +314,23 @@ bool CAppSettingsPage::Validate() {
 
 void CAppSettingsPage::Save() {
     StartSave();
-    auto& p = m_settings;
     auto box = [](QCheckBox* b) { return b->isChecked() ? 1 : 0; };
     auto value = [](QLineEdit* f) { return f->text().trimmed().toInt(); };
-    StoreNumber(
-        p.GetNSuggests(), [&](int32_t v) { return p.SetNSuggests(v); }, value(m_nSuggests),
-        "NSuggests");
-    StoreNumber(
-        p.GetThreshold(), [&](int32_t v) { return p.SetThreshold(v); }, value(m_threshold),
-        "Threshold");
-    StoreNumber(
-        p.GetAutoSuggest(), [&](int32_t v) { return p.SetAutoSuggest(v); }, box(m_autoSuggest),
-        "AutoSuggest");
-    StoreNumber(
-        p.GetCheckInterval(), [&](int32_t v) { return p.SetCheckInterval(v); },
-        value(m_checkInterval), "CheckInterval");
-    StoreNumber(
-        p.GetOpenPeriod(), [&](int32_t v) { return p.SetOpenPeriod(v); }, value(m_openPeriod),
-        "OpenPeriod");
-    StoreNumber(
-        p.GetAutoPopup(), [&](int32_t v) { return p.SetAutoPopup(v); }, box(m_autoPopup),
-        "AutoPopup");
-    StoreNumber(
-        p.GetShowSimilarity(), [&](int32_t v) { return p.SetShowSimilarity(v); }, box(m_similarity),
-        "ShowSimilarity");
-    StoreNumber(
-        p.GetSuggestFromClipboard(), [&](int32_t v) { return p.SetSuggestFromClipboard(v); },
-        box(m_clipboard), "SuggestFromClipboard");
-    StoreNumber(
-        p.GetAlwaysOnTop(), [&](int32_t v) { return p.SetAlwaysOnTop(v); }, box(m_onTop),
-        "AlwaysOnTop");
-    StoreNumber(
-        p.GetRememberPosition(), [&](int32_t v) { return p.SetRememberPosition(v); },
-        box(m_rememberPosition), "RememberPosition");
-    StoreNumber(
-        p.GetRememberSize(), [&](int32_t v) { return p.SetRememberSize(v); }, box(m_rememberSize),
-        "RememberSize");
+    StoreNumber(&P::GetNSuggests, &P::SetNSuggests, value(m_nSuggests), "NSuggests");
+    StoreNumber(&P::GetThreshold, &P::SetThreshold, value(m_threshold), "Threshold");
+    StoreNumber(&P::GetAutoSuggest, &P::SetAutoSuggest, box(m_autoSuggest), "AutoSuggest");
+    if (m_autoSuggest->isChecked())
+        StoreNumber(&P::GetCheckInterval, &P::SetCheckInterval, value(m_checkInterval),
+                    "CheckInterval");
+    StoreNumber(&P::GetOpenPeriod, &P::SetOpenPeriod, value(m_openPeriod), "OpenPeriod");
+    StoreNumber(&P::GetAutoPopup, &P::SetAutoPopup, box(m_autoPopup), "AutoPopup");
+    StoreNumber(&P::GetShowSimilarity, &P::SetShowSimilarity, box(m_similarity), "ShowSimilarity");
+    StoreNumber(&P::GetSuggestFromClipboard, &P::SetSuggestFromClipboard, box(m_clipboard),
+                "SuggestFromClipboard");
+    StoreNumber(&P::GetAlwaysOnTop, &P::SetAlwaysOnTop, box(m_onTop), "AlwaysOnTop");
+    StoreNumber(&P::GetRememberPosition, &P::SetRememberPosition, box(m_rememberPosition),
+                "RememberPosition");
+    StoreNumber(&P::GetRememberSize, &P::SetRememberSize, box(m_rememberSize), "RememberSize");
     StoreExtFlag("BLOCKPORN", m_adult->isChecked());
 }
 
@@ -523,12 +501,8 @@ void CHotKeySettingsPage::Unprepare() {
 
 void CHotKeySettingsPage::Save() {
     StartSave();
-    StoreNumber(
-        m_settings.GetHotKeyCode(), [&](int32_t v) { return m_settings.SetHotKeyCode(v); }, key(),
-        "HotKeyCode");
-    StoreNumber(
-        m_settings.GetHotKeyModifier(), [&](int32_t v) { return m_settings.SetHotKeyModifier(v); },
-        modifiers(), "HotKeyModifier");
+    StoreNumber(&P::GetHotKeyCode, &P::SetHotKeyCode, key(), "HotKeyCode");
+    StoreNumber(&P::GetHotKeyModifier, &P::SetHotKeyModifier, modifiers(), "HotKeyModifier");
     m_registered = false;
     UpdateStatus();
 }
@@ -588,21 +562,12 @@ void CIxoSettingsPage::Save() {
     StoreExtNumber("PORT", m_port->text().trimmed().toInt());
     std::string list;
     for (const auto& name : m_databases) list += (list.empty() ? "" : ",") + name;
-    auto& p = m_settings;
-    StoreText(
-        p.GetIxoDatabases(), [&](const std::string& v) { return p.SetIxoDatabases(v); }, list,
-        "IxoDatabases");
-    StoreText(
-        p.GetIxoDatabaseNames(), [&](const std::string& v) { return p.SetIxoDatabaseNames(v); },
-        list, "IxoDatabaseNames");
-    StoreText(
-        p.GetIxoDatabasesSelected(),
-        [&](const std::string& v) { return p.SetIxoDatabasesSelected(v); }, list,
-        "IxoDatabasesSelected");
-    StoreText(
-        p.GetIxoDatabasesSelectedNames(),
-        [&](const std::string& v) { return p.SetIxoDatabasesSelectedNames(v); }, list,
-        "IxoDatabasesSelectedNames");
+    StoreText(&P::GetIxoDatabases, &P::SetIxoDatabases, list, "IxoDatabases");
+    StoreText(&P::GetIxoDatabaseNames, &P::SetIxoDatabaseNames, list, "IxoDatabaseNames");
+    StoreText(&P::GetIxoDatabasesSelected, &P::SetIxoDatabasesSelected, list,
+              "IxoDatabasesSelected");
+    StoreText(&P::GetIxoDatabasesSelectedNames, &P::SetIxoDatabasesSelectedNames, list,
+              "IxoDatabasesSelectedNames");
 }
 
 // ---- Advanced ----
@@ -669,37 +634,32 @@ bool CAdvancedSettingsPage::Validate() {
         {m_cacheTime, 0, 7200,
          "You must specify a IXO client cache time between %1 and %2 seconds"},
     };
+    // The cache's figures are greyed, and neither checked nor kept, while it is off.
     for (const Check& c : checks)
-        if (!NumberIn(c.field, c.lo, c.hi))
+        if (c.field->isEnabled() && !NumberIn(c.field, c.lo, c.hi))
             return Refuse(c.field, QString(c.message).arg(c.lo).arg(c.hi));
     return true;
 }
 
 void CAdvancedSettingsPage::Save() {
     StartSave();
-    auto& p = m_settings;
     auto value = [](QLineEdit* f) { return f->text().trimmed().toInt(); };
-    StoreNumber(
-        p.GetMinWordsForQuery(), [&](int32_t v) { return p.SetMinWordsForQuery(v); },
-        value(m_minWords), "MinWordsForQuery");
-    StoreNumber(
-        p.GetQueryLogoPeriod(), [&](int32_t v) { return p.SetQueryLogoPeriod(v); },
-        value(m_logoPeriod), "QueryLogoPeriod");
-    StoreNumber(
-        p.GetWindowChangedInterval(), [&](int32_t v) { return p.SetWindowChangedInterval(v); },
-        value(m_windowInterval), "WindowChangedInterval");
-    StoreNumber(
-        p.GetUseClientCache(), [&](int32_t v) { return p.SetUseClientCache(v); },
-        m_useCache->isChecked() ? 1 : 0, "UseClientCache");
-    StoreNumber(
-        p.GetClientCacheSize(), [&](int32_t v) { return p.SetClientCacheSize(v); },
-        value(m_cacheSize), "ClientCacheSize");
-    StoreNumber(
-        p.GetClientCacheTime(), [&](int32_t v) { return p.SetClientCacheTime(v); },
-        value(m_cacheTime), "ClientCacheTime");
-    StoreNumber(
-        p.GetFilterOutCommonControls(), [&](int32_t v) { return p.SetFilterOutCommonControls(v); },
-        m_filter->isChecked() ? 1 : 0, "FilterOutCommonControls");
+    StoreNumber(&P::GetMinWordsForQuery, &P::SetMinWordsForQuery, value(m_minWords),
+                "MinWordsForQuery");
+    StoreNumber(&P::GetQueryLogoPeriod, &P::SetQueryLogoPeriod, value(m_logoPeriod),
+                "QueryLogoPeriod");
+    StoreNumber(&P::GetWindowChangedInterval, &P::SetWindowChangedInterval, value(m_windowInterval),
+                "WindowChangedInterval");
+    StoreNumber(&P::GetUseClientCache, &P::SetUseClientCache, m_useCache->isChecked() ? 1 : 0,
+                "UseClientCache");
+    if (m_useCache->isChecked()) {
+        StoreNumber(&P::GetClientCacheSize, &P::SetClientCacheSize, value(m_cacheSize),
+                    "ClientCacheSize");
+        StoreNumber(&P::GetClientCacheTime, &P::SetClientCacheTime, value(m_cacheTime),
+                    "ClientCacheTime");
+    }
+    StoreNumber(&P::GetFilterOutCommonControls, &P::SetFilterOutCommonControls,
+                m_filter->isChecked() ? 1 : 0, "FilterOutCommonControls");
 }
 
 // ---- Stripping ----
@@ -755,26 +715,17 @@ bool CStrippingSettingsPage::Validate() {
 
 void CStrippingSettingsPage::Save() {
     StartSave();
-    auto& p = m_settings;
     auto box = [](QCheckBox* b) { return b->isChecked() ? 1 : 0; };
-    StoreNumber(
-        p.GetRemoveNumbers(), [&](int32_t v) { return p.SetRemoveNumbers(v); }, box(m_numbers),
-        "RemoveNumbers");
-    StoreNumber(
-        p.GetRemoveSingleLetters(), [&](int32_t v) { return p.SetRemoveSingleLetters(v); },
-        box(m_letters), "RemoveSingleLetters");
-    StoreNumber(
-        p.GetRemoveDuplicates(), [&](int32_t v) { return p.SetRemoveDuplicates(v); },
-        box(m_duplicates), "RemoveDuplicates");
-    StoreNumber(
-        p.GetRemoveAmpersands(), [&](int32_t v) { return p.SetRemoveAmpersands(v); },
-        box(m_ampersands), "RemoveAmpersands");
-    StoreNumber(
-        p.GetUseStoplist(), [&](int32_t v) { return p.SetUseStoplist(v); }, box(m_useStoplist),
-        "UseStoplist");
-    StoreText(
-        p.GetStoplistFilename(), [&](const std::string& v) { return p.SetStoplistFilename(v); },
-        s(m_file->text().trimmed()), "StoplistFilename");
+    StoreNumber(&P::GetRemoveNumbers, &P::SetRemoveNumbers, box(m_numbers), "RemoveNumbers");
+    StoreNumber(&P::GetRemoveSingleLetters, &P::SetRemoveSingleLetters, box(m_letters),
+                "RemoveSingleLetters");
+    StoreNumber(&P::GetRemoveDuplicates, &P::SetRemoveDuplicates, box(m_duplicates),
+                "RemoveDuplicates");
+    StoreNumber(&P::GetRemoveAmpersands, &P::SetRemoveAmpersands, box(m_ampersands),
+                "RemoveAmpersands");
+    StoreNumber(&P::GetUseStoplist, &P::SetUseStoplist, box(m_useStoplist), "UseStoplist");
+    StoreText(&P::GetStoplistFilename, &P::SetStoplistFilename, s(m_file->text().trimmed()),
+              "StoplistFilename");
 }
 
 // ---- URL Manipulation ----
@@ -897,29 +848,18 @@ void CUrlManipulationSettingsPage::Load() {
 
 void CUrlManipulationSettingsPage::Save() {
     StartSave();
-    auto& p = m_settings;
     std::string types;
     for (const auto& ext : extensions()) types += (types.empty() ? "" : ",") + ext;
-    StoreNumber(
-        p.GetUseUrlManipulation(), [&](int32_t v) { return p.SetUseUrlManipulation(v); },
-        m_use->isChecked() ? 1 : 0, "UseUrlManipulation");
-    StoreText(
-        p.GetDocTypes(), [&](const std::string& v) { return p.SetDocTypes(v); }, types, "DocTypes");
-    StoreNumber(
-        p.GetEscapeUrl(), [&](int32_t v) { return p.SetEscapeUrl(v); },
-        m_escape->isChecked() ? 1 : 0, "EscapeUrl");
-    StoreText(
-        p.GetUrlPrefix(), [&](const std::string& v) { return p.SetUrlPrefix(v); },
-        s(m_prefix->text()), "UrlPrefix");
-    StoreText(
-        p.GetUrlPostfix(), [&](const std::string& v) { return p.SetUrlPostfix(v); },
-        s(m_postfix->text()), "UrlPostfix");
-    StoreNumber(
-        p.GetInsertLinks(), [&](int32_t v) { return p.SetInsertLinks(v); },
-        m_insertLinks->isChecked() ? 1 : 0, "InsertLinks");
-    StoreText(
-        p.GetLinksVarName(), [&](const std::string& v) { return p.SetLinksVarName(v); },
-        s(m_varName->text().trimmed()), "LinksVarName");
+    StoreNumber(&P::GetUseUrlManipulation, &P::SetUseUrlManipulation, m_use->isChecked() ? 1 : 0,
+                "UseUrlManipulation");
+    StoreText(&P::GetDocTypes, &P::SetDocTypes, types, "DocTypes");
+    StoreNumber(&P::GetEscapeUrl, &P::SetEscapeUrl, m_escape->isChecked() ? 1 : 0, "EscapeUrl");
+    StoreText(&P::GetUrlPrefix, &P::SetUrlPrefix, s(m_prefix->text()), "UrlPrefix");
+    StoreText(&P::GetUrlPostfix, &P::SetUrlPostfix, s(m_postfix->text()), "UrlPostfix");
+    StoreNumber(&P::GetInsertLinks, &P::SetInsertLinks, m_insertLinks->isChecked() ? 1 : 0,
+                "InsertLinks");
+    StoreText(&P::GetLinksVarName, &P::SetLinksVarName, s(m_varName->text().trimmed()),
+              "LinksVarName");
 }
 
 // ---- Community ----
@@ -1044,16 +984,10 @@ bool CAccountSettingsPage::Prepare() {
 
 void CAccountSettingsPage::Save() {
     StartSave();
-    auto& p = m_settings;
-    StoreText(
-        p.GetUsername(), [&](const std::string& v) { return p.SetUsername(v); },
-        s(m_user->text().trimmed()), "Username");
-    StoreText(
-        p.GetPassword(), [&](const std::string& v) { return p.SetPassword(v); },
-        s(m_password->text()), "Password");
-    StoreText(
-        p.GetEmailAddress(), [&](const std::string& v) { return p.SetEmailAddress(v); },
-        s(m_email->text().trimmed()), "EmailAddress");
+    StoreText(&P::GetUsername, &P::SetUsername, s(m_user->text().trimmed()), "Username");
+    StoreText(&P::GetPassword, &P::SetPassword, s(m_password->text()), "Password");
+    StoreText(&P::GetEmailAddress, &P::SetEmailAddress, s(m_email->text().trimmed()),
+              "EmailAddress");
 }
 
 // ---- Dialup ----
@@ -1082,16 +1016,10 @@ void CDialupSettingsPage::Load() {
 
 void CDialupSettingsPage::Save() {
     StartSave();
-    auto& p = m_settings;
-    StoreNumber(
-        p.GetAutoDial(), [&](int32_t v) { return p.SetAutoDial(v); }, m_dial->isChecked() ? 1 : 0,
-        "AutoDial");
-    StoreNumber(
-        p.GetAutoHangup(), [&](int32_t v) { return p.SetAutoHangup(v); },
-        m_hangup->isChecked() ? 1 : 0, "AutoHangup");
-    StoreNumber(
-        p.GetShowAutoHangupQuestion(), [&](int32_t v) { return p.SetShowAutoHangupQuestion(v); },
-        m_ask->isChecked() ? 1 : 0, "ShowAutoHangupQuestion");
+    StoreNumber(&P::GetAutoDial, &P::SetAutoDial, m_dial->isChecked() ? 1 : 0, "AutoDial");
+    StoreNumber(&P::GetAutoHangup, &P::SetAutoHangup, m_hangup->isChecked() ? 1 : 0, "AutoHangup");
+    StoreNumber(&P::GetShowAutoHangupQuestion, &P::SetShowAutoHangupQuestion,
+                m_ask->isChecked() ? 1 : 0, "ShowAutoHangupQuestion");
 }
 
 }  // namespace agent::ui

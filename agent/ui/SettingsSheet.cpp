@@ -50,15 +50,14 @@ std::optional<int32_t> CSettingsPage::NumberIn(const QLineEdit* field, int32_t l
     return value;
 }
 
-void CSettingsPage::StoreNumber(int32_t current, const std::function<bool(int32_t)>& setter,
-                                int32_t value, const char* name) {
-    if (value != current && !setter(value)) Failed(name);
+void CSettingsPage::StoreNumber(NumberGetter get, NumberSetter set, int32_t value,
+                                const char* name) {
+    if (value != (m_settings.*get)() && !(m_settings.*set)(value)) Failed(name);
 }
 
-void CSettingsPage::StoreText(const std::string& current,
-                              const std::function<bool(const std::string&)>& setter,
-                              const std::string& value, const char* name) {
-    if (value != current && !setter(value)) Failed(name);
+void CSettingsPage::StoreText(TextGetter get, TextSetter set, const std::string& value,
+                              const char* name) {
+    if (value != (m_settings.*get)() && !(m_settings.*set)(value)) Failed(name);
 }
 
 void CSettingsPage::StoreExtFlag(const char* key, bool value) {

@@ -105,13 +105,14 @@ class CSettingsPage : public QWidget {
     void Tell(const QString& message, const QString& caption = {});
     // The field's number when it is one within lo..hi.
     static std::optional<int32_t> NumberIn(const QLineEdit* field, int32_t lo, int32_t hi);
-    // Writes value through setter when it differs from what getter gives; a failed write
-    // is remembered under name.
-    void StoreNumber(int32_t current, const std::function<bool(int32_t)>& setter, int32_t value,
-                     const char* name);
-    void StoreText(const std::string& current,
-                   const std::function<bool(const std::string&)>& setter, const std::string& value,
-                   const char* name);
+    // Writes value through set when it differs from what get gives; a failed write is
+    // remembered under name.
+    using NumberGetter = int32_t (agent::CAppParameters::*)() const;
+    using NumberSetter = bool (agent::CAppParameters::*)(int32_t);
+    using TextGetter = std::string (agent::CAppParameters::*)() const;
+    using TextSetter = bool (agent::CAppParameters::*)(const std::string&);
+    void StoreNumber(NumberGetter get, NumberSetter set, int32_t value, const char* name);
+    void StoreText(TextGetter get, TextSetter set, const std::string& value, const char* name);
     void StoreExtFlag(const char* key, bool value);
     void StoreExtText(const char* key, const std::string& value);
     void StoreExtNumber(const char* key, int32_t value);

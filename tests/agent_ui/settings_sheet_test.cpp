@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -53,6 +54,13 @@ class SettingsSheetTest : public WindowTest {
         return c;
     }
     std::string lastMessage() const { return boxes_.shown.empty() ? "" : boxes_.shown.back().text; }
+    // Opens the window's sheet and lets fill act on it while it runs.
+    static void runSheet(CSapioluxDlg& dlg, const std::function<void(CSettingsSheet&)>& fill) {
+        QTimer::singleShot(0, [&] {
+            if (auto* sheet = dlg.findChild<CSettingsSheet*>()) fill(*sheet);
+        });
+        dlg.OpenOptions();
+    }
 };
 
 TEST_F(SettingsSheetTest, PagesFollowTheirFlagsInOrder) {
@@ -292,6 +300,50 @@ TEST_F(SettingsSheetTest, OkTakesEffectInTheWindowAndLastsForANormalUser) {
     EXPECT_EQ(again.GetMinWordsForQuery(), 5);
     EXPECT_EQ(again.GetAlwaysOnTop(), 0);
     EXPECT_EQ(bytesOf(RegHive::Machine), machineBefore);
+}
+
+TEST_F(SettingsSheetTest, AValueThatCannotBeSavedIsReported) {
+    setNumber(RegHive::User, "Suggestions", "Threshold", 37);
+    ::chmod(platform::regHiveFile(RegHive::User).c_str(), 0444);
+    settings_.Load();
+    CSettingsSheet sheet(nullptr, env());
+    control(sheet, "NSuggests")->setText("9");
+    sheet.accept();
+    EXPECT_EQ(sheet.result(), QDialog::Accepted);
+    EXPECT_NE(lastMessage().find("could not be saved: NSuggests"), std::string::npos)
+        << lastMessage();
+    EXPECT_EQ(settings_.GetNSuggests(), 9);  // for the rest of the run
+}
+
+TEST_F(SettingsSheetTest, TheWindowRelaysItsLinesAndAsksTheNewServerAgain) {
+    LoopbackServer first, second;
+    first.setReply(resultsReply("Rock", 3));
+    // The new server answers the information request as a retrieval server, then queries.
+    second.setHandler([](const std::string& request) {
+        if (request.find("qmethod=V") != std::string::npos)
+            return LoopbackServer::httpReply("PRODUCT=test server\nDATABASES=1[web]\n");
+        return resultsReply("Other", 3);
+    });
+    CSapioluxDlg& dlg = connectedDialog(first.port());
+    QSignalSpy filled(&dlg, &CSapioluxDlg::listFilled);
+    ASSERT_EQ(dlg.OnNewText(kPassage, agent::ui::kOriginWindowChange), 1);
+    dlg.endLogoPeriod();
+    ASSERT_TRUE(filled.wait(10000));
+    ASSERT_EQ(lines(dlg).value(0), "90%   Rock 0");
+
+    runSheet(dlg, [&](CSettingsSheet& sheet) {
+        control<QCheckBox>(sheet, "ShowSimilarity")->setChecked(false);
+        sheet.accept();
+    });
+    EXPECT_EQ(lines(dlg).value(0), "Rock 0");
+
+    runSheet(dlg, [&](CSettingsSheet& sheet) {
+        control(sheet, "IxoPort")->setText(QString::number(second.port()));
+        sheet.accept();
+    });
+    EXPECT_EQ(settings_.GetIxoDatabasesSelected(), "web");
+    ASSERT_TRUE(filled.wait(10000));
+    EXPECT_EQ(lines(dlg).value(0), "Other 0");
 }
 
 }  // namespace

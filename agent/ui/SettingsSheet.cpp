@@ -8,6 +8,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <initializer_list>
 
 #include "agent/AppParameters.h"
 #include "agent/ui/qtedge.h"
@@ -187,9 +188,8 @@ void CSettingsSheet::accept() {
     // Checks that talk to the world: a new retrieval server, a new account, then the
     // hot key, which is taken last so that nothing after it can fail.
     std::vector<CSettingsPage*> prepared;
-    for (CSettingsPage* p :
-         {static_cast<CSettingsPage*>(m_ixo), static_cast<CSettingsPage*>(m_account),
-          static_cast<CSettingsPage*>(m_hotKey)}) {
+    using Pages = std::initializer_list<CSettingsPage*>;
+    for (CSettingsPage* p : Pages{m_ixo, m_account, m_hotKey}) {
         if (!shown(p)) continue;
         m_tabs->setCurrentWidget(p);
         if (!p->Prepare()) {
@@ -200,12 +200,9 @@ void CSettingsSheet::accept() {
     }
     std::vector<std::string> failed;
     bool extChanged = false;
-    for (CSettingsPage* p :
-         {static_cast<CSettingsPage*>(m_app), static_cast<CSettingsPage*>(m_hotKey),
-          static_cast<CSettingsPage*>(m_advanced), static_cast<CSettingsPage*>(m_stripping),
-          static_cast<CSettingsPage*>(m_ixo), static_cast<CSettingsPage*>(m_proxy),
-          static_cast<CSettingsPage*>(m_url), static_cast<CSettingsPage*>(m_community),
-          static_cast<CSettingsPage*>(m_account)}) {
+    // Stored in a fixed order, each page only what changed.
+    for (CSettingsPage* p : Pages{m_app, m_hotKey, m_advanced, m_stripping, m_ixo, m_proxy, m_url,
+                                  m_community, m_account}) {
         if (!shown(p)) continue;
         p->Save();
         extChanged = extChanged || p->extChanged();
@@ -272,6 +269,9 @@ ServerCheck informationRequestCheck(const agent::CAppParameters& settings) {
     return [=](const std::string& host, int port) -> std::optional<std::vector<std::string>> {
         IXO ixo{};
         if (ixoCreateIxo(&ixo, host.c_str(), host.c_str(), port, 0) != IXO_OK) return std::nullopt;
+        // The user waits for the answer, so a server that does not answer is given up
+        // sooner than a query would be.
+        ixoSetHTTPTimeOut(&ixo, 15, 1000);
         const bool local = host == "127.0.0.1" || host == "localhost";
         if (useProxy && !local &&
             ixoAddProxySettings(&ixo, proxyHost.c_str(), proxyPort, proxyUser.c_str(),

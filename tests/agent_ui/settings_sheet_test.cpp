@@ -346,4 +346,46 @@ TEST_F(SettingsSheetTest, TheWindowRelaysItsLinesAndAsksTheNewServerAgain) {
     EXPECT_EQ(lines(dlg).value(0), "Other 0");
 }
 
+TEST_F(SettingsSheetTest, AccountPageChecksItsFieldsAndTheServerBeforeStoring) {
+    setNumber(RegHive::Machine, "AppInternetVersion", "InternetVersion", 1);
+    settings_.Load();
+    SettingsSheetEnv e = env();
+    std::string serverSays = "The password you have supplied is incorrect.";
+    int asked = 0;
+    e.accountCheck = [&](const std::string& user, const std::string& password,
+                         const std::string& email) {
+        ++asked;
+        EXPECT_EQ(user + "/" + password + "/" + email, "reader-1/abcde/r@example.org");
+        return serverSays;
+    };
+    CSettingsSheet sheet(nullptr, e);
+    ASSERT_NE(sheet.page("Account"), nullptr);
+    auto refusedWith = [&] {
+        sheet.accept();
+        return sheet.result() == QDialog::Accepted ? std::string("(accepted)") : lastMessage();
+    };
+    control(sheet, "Username")->setText("reader 1");
+    EXPECT_EQ(refusedWith(), "Your user name can only contain the characters a-Z, 0-9.");
+    control(sheet, "Username")->setText("reader-1");
+    control(sheet, "Password")->setText("abcd");
+    EXPECT_EQ(refusedWith(),
+              "Your password must be more than 4 characters long. Please choose another.");
+    control(sheet, "Password")->setText("abcde");
+    EXPECT_EQ(refusedWith(),
+              "The two passwords you have entered do not match. Please re-enter them.");
+    control(sheet, "PasswordAgain")->setText("abcde");
+    control(sheet, "EmailAddress")->setText("r@example.org");
+    EXPECT_EQ(refusedWith(), serverSays);
+    EXPECT_EQ(settings_.GetUsername(), "");
+    serverSays.clear();
+    EXPECT_EQ(refusedWith(), "(accepted)");
+    EXPECT_EQ(asked, 2);
+    agent::CAppParameters again;
+    again.Load();
+    EXPECT_EQ(again.GetPassword(), "abcde");
+    struct stat st {};
+    ASSERT_EQ(::stat(platform::regHiveFile(RegHive::User).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <optional>
 
 #include "platform/screen.h"
 #include "support/envcfgutil.h"
@@ -17,12 +18,26 @@ std::string keyFor(const char* section) {
     return section ? settingsKey(section) : std::string(kPersonalIxoKey);
 }
 
-bool writeNumber(RegHive hive, const char* section, const char* key, int32_t value) {
-    return platform::regWriteNumber(hive, keyFor(section), key, static_cast<uint32_t>(value));
+// Where a setting of a store is written: the user's values of machine-wide settings go
+// to the machine overlay in the user's folder (a normal user cannot write the machine
+// hive, which keeps the administrator's defaults).
+RegHive writeHive(RegHive store) {
+    return store == RegHive::Machine ? RegHive::MachineOverlay : store;
 }
 
-bool writeText(RegHive hive, const char* section, const char* key, const std::string& value) {
-    return platform::regWriteText(hive, keyFor(section), key, value);
+bool writeNumber(RegHive store, const char* section, const char* key, int32_t value) {
+    return platform::regWriteNumber(writeHive(store), keyFor(section), key,
+                                    static_cast<uint32_t>(value));
+}
+
+bool writeText(RegHive store, const char* section, const char* key, const std::string& value) {
+    return platform::regWriteText(writeHive(store), keyFor(section), key, value);
+}
+
+// A machine-wide number read now: the user's overlay first, then the machine hive.
+std::optional<uint32_t> readMachineNumber(const std::string& keyPath, const char* name) {
+    if (auto v = platform::regReadNumber(RegHive::MachineOverlay, keyPath, name)) return v;
+    return platform::regReadNumber(RegHive::Machine, keyPath, name);
 }
 
 }  // namespace
@@ -53,16 +68,24 @@ void CAppParameters::Load() {
     SetDefaults();
     platform::RegSnapshot user = platform::RegSnapshot::load(RegHive::User);
     platform::RegSnapshot machine = platform::RegSnapshot::load(RegHive::Machine);
-    auto hive = [&](RegHive h) -> const platform::RegSnapshot& {
-        return h == RegHive::User ? user : machine;
+    platform::RegSnapshot overlay = platform::RegSnapshot::load(RegHive::MachineOverlay);
+    // A machine-wide value the user has set (the overlay) wins over the machine hive's.
+    auto number = [&](RegHive store, const char* section, const char* key) {
+        if (store == RegHive::User) return user.number(keyFor(section), key);
+        if (auto v = overlay.number(keyFor(section), key)) return v;
+        return machine.number(keyFor(section), key);
     };
-    if (auto v = machine.text(settingsKey("Extended"), "ConfigFile")) m_ConfigFile = *v;
+    auto text = [&](RegHive store, const char* section, const char* key) {
+        if (store == RegHive::User) return user.text(keyFor(section), key);
+        if (auto v = overlay.text(keyFor(section), key)) return v;
+        return machine.text(keyFor(section), key);
+    };
+    if (auto v = text(RegHive::Machine, "Extended", "ConfigFile")) m_ConfigFile = *v;
     OpenExtended(m_ConfigFile);
-#define AGENT_LOAD_NUMBER(name, section, key, store, def)           \
-    if (auto v = hive(RegHive::store).number(keyFor(section), key)) \
-        m_##name = static_cast<int32_t>(*v);
+#define AGENT_LOAD_NUMBER(name, section, key, store, def) \
+    if (auto v = number(RegHive::store, section, key)) m_##name = static_cast<int32_t>(*v);
 #define AGENT_LOAD_TEXT(name, section, key, store, def) \
-    if (auto v = hive(RegHive::store).text(keyFor(section), key)) m_##name = *v;
+    if (auto v = text(RegHive::store, section, key)) m_##name = *v;
     AGENT_NUMBER_SETTINGS(AGENT_LOAD_NUMBER)
     AGENT_TEXT_SETTINGS(AGENT_LOAD_TEXT)
 #undef AGENT_LOAD_NUMBER
@@ -135,14 +158,13 @@ std::string CAppParameters::GetProxyHost() const {
 }
 
 int32_t CAppParameters::ReadOutputDebugInfo() {
-    if (auto v = platform::regReadNumber(RegHive::Machine, settingsKey("Miscellaneous"),
-                                         "OutputDebugInfo"))
+    if (auto v = readMachineNumber(settingsKey("Miscellaneous"), "OutputDebugInfo"))
         m_OutputDebugInfo = static_cast<int32_t>(*v);
     return m_OutputDebugInfo;
 }
 
 int32_t CAppParameters::GetDeskBandWindowHandle() const {
-    auto v = platform::regReadNumber(RegHive::Machine, settingsKey("DeskBand"), "WindowHandle");
+    auto v = readMachineNumber(settingsKey("DeskBand"), "WindowHandle");
     return v ? static_cast<int32_t>(*v) : 0;
 }
 

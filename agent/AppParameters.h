@@ -1,9 +1,12 @@
 // CAppParameters: every setting of the agent. Registry settings (user or machine hive,
 // key "Software\Halvoran\Sapiolux\<section>") are read once by Load() into fields;
 // getters return the field and each setter stores the field and writes the value
-// through to the registry at once. The Extended configuration file (its path is the
-// ConfigFile setting) holds server addresses and feature switches in its "Settings"
-// section and is read and written on demand through the Ext* accessors.
+// through to the registry at once. Machine-wide settings are written to the user's
+// machine overlay and read from it before the machine hive, so a normal user's changes
+// last while the machine hive stays the administrator's defaults. The Extended
+// configuration file (its path is the ConfigFile setting) holds server addresses and
+// feature switches in its "Settings" section and is read and written on demand through
+// the Ext* accessors.
 #pragma once
 
 #include <cstdint>

@@ -27,9 +27,14 @@ const char* rootName(RegHive hive) {
     return hive == RegHive::User ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
 }
 
+// The hives in the user's own folder, which may hold passwords.
+bool isPrivate(RegHive hive) {
+    return hive != RegHive::Machine;
+}
+
 std::string hiveDir(RegHive hive) {
-    const char* env =
-        std::getenv(hive == RegHive::User ? "SAPIOLUX_USER_HIVE_DIR" : "SAPIOLUX_MACHINE_HIVE_DIR");
+    const char* env = std::getenv(hive == RegHive::Machine ? "SAPIOLUX_MACHINE_HIVE_DIR"
+                                                           : "SAPIOLUX_USER_HIVE_DIR");
     if (env && *env) return env;
     if (hive == RegHive::Machine) return "/etc/sapiolux";
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
@@ -176,7 +181,15 @@ std::optional<std::string> readWhole(const std::string& path) {
 }  // namespace
 
 std::string regHiveFile(RegHive hive) {
-    return hiveDir(hive) + (hive == RegHive::User ? "/user.reg" : "/machine.reg");
+    switch (hive) {
+        case RegHive::User:
+            return hiveDir(hive) + "/user.reg";
+        case RegHive::Machine:
+            return hiveDir(hive) + "/machine.reg";
+        case RegHive::MachineOverlay:
+            break;
+    }
+    return hiveDir(hive) + "/machine-overlay.reg";
 }
 
 std::optional<RegSnapshot> RegSnapshot::tryLoad(RegHive hive) {
@@ -479,10 +492,25 @@ bool writeFileReplacing(const std::string& path, std::string_view bytes, mode_t 
 
 namespace {
 
+// Makes the missing folders of dir, each 0700 whatever the umask; folders that exist
+// are left as they are.
+void makePrivateDirs(const std::filesystem::path& dir) {
+    if (dir.empty()) return;
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0) return;
+    makePrivateDirs(dir.parent_path());
+    if (::mkdir(dir.c_str(), 0700) == 0) ::chmod(dir.c_str(), 0700);
+}
+
 bool writeValue(RegHive hive, const std::string& keyPath, const std::string& name, RegValue value) {
     std::string file = regHiveFile(hive);
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ec);
+    const std::filesystem::path dir = std::filesystem::path(file).parent_path();
+    if (isPrivate(hive)) {
+        makePrivateDirs(dir);
+    } else {
+        std::error_code ec;
+        std::filesystem::create_directories(dir, ec);
+    }
 
     int lock = ::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (lock < 0) return false;
@@ -513,7 +541,7 @@ bool writeValue(RegHive hive, const std::string& keyPath, const std::string& nam
                     char real[PATH_MAX];
                     if (::realpath(file.c_str(), real)) target = real;
                 }
-                const mode_t mode = exists ? st.st_mode : (hive == RegHive::User ? 0600 : 0644);
+                const mode_t mode = exists ? st.st_mode : (isPrivate(hive) ? 0600 : 0644);
                 ok = (exists && after == before) || writeFileReplacing(target, after, mode);
             }
         }

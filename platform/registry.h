@@ -16,9 +16,15 @@
 //
 // The user hive is <SAPIOLUX_USER_HIVE_DIR>/user.reg (default $XDG_CONFIG_HOME/sapiolux,
 // or ~/.config/sapiolux); the machine hive is <SAPIOLUX_MACHINE_HIVE_DIR>/machine.reg
-// (default /etc/sapiolux). Key paths and value names are compared without regard to
-// case. Numbers are 32-bit. A missing or unreadable value is reported as absent so the
-// caller can use its default.
+// (default /etc/sapiolux). A normal user cannot write the machine hive, so a user's own
+// values of machine-wide settings go to the machine overlay beside the user hive,
+// <SAPIOLUX_USER_HIVE_DIR>/machine-overlay.reg, which the settings loader reads before the
+// machine hive; the machine hive keeps the administrator's defaults.
+//
+// The user hive and the overlay hold passwords: when a write creates them they are made
+// 0600, and the folders made for them 0700, whatever the umask. Key paths and value names are
+// compared without regard to case. Numbers are 32-bit. A missing or unreadable value is reported as
+// absent so the caller can use its default.
 //
 // A write changes only the line(s) of the value written (or adds a line, or a key at
 // the end) and keeps every other byte of the file. It holds an exclusive lock on
@@ -40,7 +46,7 @@
 
 namespace platform {
 
-enum class RegHive { User, Machine };
+enum class RegHive { User, Machine, MachineOverlay };
 
 // The file that holds a hive.
 std::string regHiveFile(RegHive hive);

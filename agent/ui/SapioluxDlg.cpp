@@ -286,14 +286,15 @@ CSapioluxDlg::~CSapioluxDlg() {
         if (request && request->Busy()) leftToWorkers->push_back(std::move(request));
 }
 
+std::string CSapioluxDlg::DataFile(const std::string& name) const {
+    if (QFile::exists(QString::fromStdString(name))) return name;
+    std::string shipped = m_env.dataDir + "/" + name;
+    if (!m_env.dataDir.empty() && QFile::exists(QString::fromStdString(shipped))) return shipped;
+    return name;
+}
+
 void CSapioluxDlg::LoadQueryTables() {
-    auto dataFile = [&](const std::string& name) {
-        if (QFile::exists(QString::fromStdString(name))) return name;
-        std::string shipped = m_env.dataDir + "/" + name;
-        if (!m_env.dataDir.empty() && QFile::exists(QString::fromStdString(shipped)))
-            return shipped;
-        return name;
-    };
+    auto dataFile = [&](const std::string& name) { return DataFile(name); };
     lang2LoadStoplist(dataFile("english.dat").c_str());
     m_weights = TermWeightTable::load(dataFile("enc.dat"));
     if (!m_weights) diagLog("agent: no term weights (enc.dat); every term weighs the same\n");
@@ -1153,6 +1154,9 @@ void CSapioluxDlg::RunCommand(int id) {
         case kCmdExit:
             emit quitRequested();
             break;
+        case kCmdOptions:
+            OpenOptions();
+            break;
         case kCmdGoOnlineOffline:
             if (m_connected && !m_offline) {
                 m_offline = true;
@@ -1511,6 +1515,91 @@ void CSapioluxDlg::MoveDockTo(int edge) {
     m_env.dock->dock(window, edge, place);
     setGeometry(place.x, place.y, place.width, place.height);
     show();
+}
+
+void CSapioluxDlg::OpenOptions() {
+    if (m_modalOpen) return;
+    const SheetWatch before = SheetWatch::Take(m_settings);
+    SettingsSheetEnv env;
+    env.settings = &m_settings;
+    env.messages = m_env.messages;
+    env.hotKeys = m_env.hotKeys;
+    env.personalServer = m_env.personalServer;
+    env.proxyDetection = m_env.proxyDetection;
+    env.accountCheck = m_env.accountCheck;
+    env.serverCheck = m_env.serverCheck;
+    env.hotKeyId = kHotKeyId;
+    int answer = QDialog::Rejected;
+    {
+        CSettingsSheet sheet(this, env);
+        // While the sheet is open no window text is captured.
+        m_modalOpen = true;
+        answer = sheet.exec();
+        m_modalOpen = false;
+    }
+    if (m_shutDown) return;
+    if (answer == QDialog::Accepted) {
+        UpdateTitle();
+        ApplySheetChanges(before);
+    }
+    // The community contribution has no service here yet: a change is only logged.
+    if (m_settings.ExtGetFlag("ShowCommunity") &&
+        before.CommunityChanged(SheetWatch::Take(m_settings)))
+        diagLog("agent: the community entry changed\n");
+}
+
+void CSapioluxDlg::ReloadUserStoplist() {
+    m_userStoplist.clear();
+    if (m_settings.GetUseStoplist() && !m_settings.GetStoplistFilename().empty())
+        loadUserStoplist(DataFile(m_settings.GetStoplistFilename()), m_userStoplist);
+    m_builder = std::make_unique<QueryBuilder>(m_weights.get(), m_userStoplist, m_profile.get(),
+                                               "profile.dat");
+}
+
+void CSapioluxDlg::ApplySheetChanges(const SheetWatch& before) {
+    const SheetWatch after = SheetWatch::Take(m_settings);
+    // 1. The source selectors: the window grows or shrinks by their row.
+    const bool selectorsChanged = before.showSelectors != after.showSelectors;
+    if (selectorsChanged) {
+        const bool shown = after.showSelectors != 0;
+        m_sourceRow->setVisible(shown);
+        if (!m_docked)
+            resize(width(), height() + (shown ? kSelectorRowHeight : -kSelectorRowHeight));
+        if (shown) ArrangeControls(m_docked);
+    }
+    // 2. On top of other windows or not (a docked strip always is); place and size stay.
+    if (before.alwaysOnTop != after.alwaysOnTop && !m_docked) {
+        const QRect place = geometry();
+        const bool visible = isVisible();
+        Qt::WindowFlags flags = Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint;
+        if (after.alwaysOnTop) flags |= Qt::WindowStaysOnTopHint;
+        setWindowFlags(flags);
+        setGeometry(place);
+        if (visible) show();
+    }
+    // 3. The automatic suggestion period: the window runs no timer on it, so there is
+    // nothing to restart.
+    // 4. The user's stop list, when its file or its use changed.
+    if (before.stoplistFilename != after.stoplistFilename ||
+        before.useStoplist != after.useStoplist)
+        ReloadUserStoplist();
+    if (before.SourceChanged(after)) {
+        // 5. Another server, source or databases: the last text is asked for again.
+        if (after.showSelectors && !selectorsChanged) ArrangeControls(m_docked);
+        if (!m_lastText.empty()) OnNewText(m_lastText, kOriginSourceChange);
+    } else if (before.showSimilarity != after.showSimilarity && m_shown.hitCount > 0 &&
+               m_stack->currentWidget() == m_list) {
+        // 6. The lines are written again with or without the percentages.
+        const std::string titleField = m_settings.GetTitleFieldName();
+        for (int i = 0; i < m_list->count(); ++i) {
+            QListWidgetItem* item = m_list->item(i);
+            const int record = item->data(Qt::UserRole).toInt();
+            if (record < 0 || record >= m_shown.hitCount) continue;
+            item->setText(
+                fromCp1252(lineText(m_shown, titleField, record, after.showSimilarity != 0)));
+            item->setData(Qt::AccessibleTextRole, item->text());
+        }
+    }
 }
 
 }  // namespace agent::ui

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "agent/messages.h"
+#include "agent/ui/SettingsSheet.h"
 #include "ixo.h"
 
 class QButtonGroup;
@@ -118,6 +119,10 @@ class CSapioluxDlg : public QWidget {
         std::string dataDir;  // shipped data files (enc.dat, english.dat), else "."
         int probeTimeoutSeconds = 5;
         platform::DocumentOpener* opener = nullptr;  // null: the desktop's xdg-open
+        // The options sheet's outside helpers (empty: none; the IXO check is built in).
+        ProxyDetection proxyDetection;
+        AccountCheck accountCheck;
+        ServerCheck serverCheck;
     };
 
     explicit CSapioluxDlg(const Env& env, QWidget* parent = nullptr);
@@ -192,6 +197,9 @@ class CSapioluxDlg : public QWidget {
     // Placement as it would be saved now: x, y, width, height.
     QRect placementToSave() const;
     void SavePlacement();
+    // The options sheet, run modally; after OK its changes take effect at once.
+    void OpenOptions();
+    bool isSheetOpen() const { return m_modalOpen; }
 
   signals:
     // The list was filled from a result (after it is laid out and a repaint is queued).
@@ -225,6 +233,9 @@ class CSapioluxDlg : public QWidget {
     void FillMenu(QMenu* menu);
     void ApplyPlacement();
     void LoadQueryTables();
+    std::string DataFile(const std::string& name) const;
+    void ReloadUserStoplist();
+    void ApplySheetChanges(const SheetWatch& before);
     void BuildControls();
     void MarkNewSuggestions();
     void EmptyListShowStatus();

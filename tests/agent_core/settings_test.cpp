@@ -288,12 +288,14 @@ TEST(AppParameters, SettersWriteThroughAndANewProcessReadsThemBack) {
                p.GetQueryLogoPath() == "mine.bmp" && p.GetBrandName() == "Halvoran";
     }));
     // Store and key as named: NSuggests in the user hive, the personal server's key in
-    // the machine hive.
+    // the user's overlay of the machine hive (the machine hive is not written).
     EXPECT_EQ(platform::regReadNumber(RegHive::User, "Software\\Halvoran\\Sapiolux\\Suggestions",
                                       "NSuggests"),
               12u);
-    EXPECT_EQ(platform::regReadText(RegHive::Machine, "Software\\Halvoran\\PersonalIXO", "Path"),
-              "/opt/personal");
+    EXPECT_EQ(
+        platform::regReadText(RegHive::MachineOverlay, "Software\\Halvoran\\PersonalIXO", "Path"),
+        "/opt/personal");
+    EXPECT_FALSE(std::filesystem::exists(platform::regHiveFile(RegHive::Machine)));
 }
 
 TEST(AppParameters, BuiltInNamesProxyMarkerAndOnDemandValues) {

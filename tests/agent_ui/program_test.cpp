@@ -54,7 +54,8 @@ TEST(Program, OneCopyPerUserAndAnOrderlyEnd) {
     ASSERT_GT(first, 0);
     // Running once its window has told other programs where it is (a lock probe would
     // race with the start and make the first copy the second).
-    const std::string machineHive = hives.machineDir + "/machine.reg";
+    // (The window's id is a machine-wide value: it goes to the user's overlay.)
+    const std::string machineHive = hives.userDir + "/machine-overlay.reg";
     bool up = false;
     for (auto until = Clock::now() + 20s; Clock::now() < until && !up;) {
         up = std::filesystem::exists(machineHive) &&

@@ -24,6 +24,8 @@ namespace agent {
 namespace {
 
 constexpr size_t kMaxBannerName = 200;
+// The longest profile term an advert query carries.
+constexpr size_t kMaxAdvertTerm = 25;
 // Query replies of the advert server are short lists; a longer one is not taken.
 constexpr int32_t kMaxAdvertReply = 1024 * 1024;
 
@@ -158,7 +160,7 @@ std::vector<std::string> advertTerms(const UserProfile* profile) {
     std::vector<std::string> terms;
     if (!profile) return terms;
     for (const auto& category : profile->categories)
-        for (const auto& t : category.terms) terms.push_back(t.term);
+        for (const auto& t : category.terms) terms.push_back(t.term.substr(0, kMaxAdvertTerm));
     return terms;
 }
 
@@ -219,9 +221,13 @@ AdvertSet fetchAdverts(const AdvertConfig& config, const std::vector<std::string
     const std::string selection =
         config.database.empty() ? "numbers=-1" : "names=" + percentEncode(config.database);
 
+    // An advert found again by a later term is not taken twice.
+    auto known = [&](const std::string& name) {
+        return std::any_of(set.begin(), set.end(), [&](const Advert& a) { return a.name == name; });
+    };
     auto take = [&](const AdvertHit& hit) {
         std::string picture;
-        if (set.size() < kMaxAdverts && fetchBanner(config, hit.name, &picture))
+        if (set.size() < kMaxAdverts && !known(hit.name) && fetchBanner(config, hit.name, &picture))
             set.push_back({hit.name, hit.title, std::move(picture)});
     };
     // With more terms than adverts the quota is 0: no term query could add an advert,

@@ -66,7 +66,8 @@ bool advertsEnabled(const CAppParameters& settings);
 AdvertConfig advertConfigFromSettings(const CAppParameters& settings);
 
 // The terms the adverts are chosen by: every term of the profile, category after
-// category, each category's terms in their order; none without a profile.
+// category, each category's terms in their order (at most 25 characters each); none
+// without a profile.
 std::vector<std::string> advertTerms(const UserProfile* profile);
 // Adverts taken per term: 20 divided by the number of terms (0 for none).
 size_t advertQuota(size_t termCount);
@@ -83,7 +84,8 @@ bool bannerNameSafe(std::string_view name);
 bool fetchBanner(const AdvertConfig& config, const std::string& name, std::string* picture);
 
 // The advert thread's work, run on the calling thread: the per-term queries with their
-// quota, then, when they gave nothing, one query without terms; at most 20 adverts.
+// quota, then, when they gave nothing, one query without terms; at most 20 adverts,
+// each document name once.
 // Stops early (with what it has) when cancel becomes true.
 AdvertSet fetchAdverts(const AdvertConfig& config, const std::vector<std::string>& terms,
                        const std::atomic<bool>* cancel = nullptr);

@@ -105,15 +105,15 @@ TEST_F(CommunityTest, ContributesOnceAnHourAndWithdrawsEverything) {
     EXPECT_EQ(onServer(all), all);
     EXPECT_TRUE(contribute(true, 20001, 0));
     EXPECT_EQ(onServer({"bob-0"}), std::set<std::string>{"bob-0"});
-}
 
-TEST_F(CommunityTest, UserNamesWithSeparatorsAreWithdrawnToo) {
+    // A name with the request's separators is withdrawn as exactly as it was indexed.
     settings.SetUsername("a&b+c%d");
-    ASSERT_TRUE(contribute(true, 1, 0));
-    EXPECT_EQ(onServer({"a&b+c%d-0"}), std::set<std::string>{"a&b+c%d-0"});
+    settings.ExtSetFlag("COMMUNITYSHOWME", true);
+    ASSERT_TRUE(contribute(true, 20002, 0));
+    EXPECT_EQ(onServer({"a&b+c%d-0", "bob-0"}), (std::set<std::string>{"a&b+c%d-0", "bob-0"}));
     settings.ExtSetFlag("COMMUNITYSHOWME", false);
-    ASSERT_TRUE(contribute(true, 2, 0));
-    EXPECT_EQ(onServer({}), std::set<std::string>{});
+    ASSERT_TRUE(contribute(true, 20003, 0));
+    EXPECT_EQ(onServer({"bob-0"}), std::set<std::string>{"bob-0"});
 }
 
 TEST_F(CommunityTest, DocumentAndTheCasesThatSendNothing) {
@@ -122,31 +122,21 @@ TEST_F(CommunityTest, DocumentAndTheCasesThatSendNothing) {
     ASSERT_TRUE(job);
     EXPECT_EQ(job->document,
               profileDocument(profile, 1, "ann-1", "Ann Smith", "ann@example.org", "Default"));
-    settings.ExtSetText("COMMUNITYDATABASE", "People");
-    settings.ExtSetText("COMMUNITYREFERENCE", "http://ann.example.org/");
-    job = community.Contribute(true, settings, &profile, false, true, 1, 0, false);
-    ASSERT_TRUE(job);
-    EXPECT_NE(job->document.find("#IXODBNAME People\n"), std::string::npos);
-    EXPECT_NE(job->document.find("ContactRef=\"http://ann.example.org/\""), std::string::npos);
 
-    EXPECT_FALSE(community.Contribute(true, settings, nullptr, false, true, 1, 0, false));
-    EXPECT_FALSE(community.Contribute(true, settings, &profile, true, true, 1, 0, false));
-    EXPECT_FALSE(community.Contribute(true, settings, &profile, false, false, 1, 0, false));
+    auto sends = [&](const UserProfile* p, bool notConnected, bool located) {
+        return community.Contribute(true, settings, p, notConnected, located, 1, 0, false)
+            .has_value();
+    };
     UserProfile empty = profileCreate();
-    EXPECT_FALSE(community.Contribute(true, settings, &empty, false, true, 1, 0, false));
+    EXPECT_FALSE(sends(nullptr, false, true));
+    EXPECT_FALSE(sends(&empty, false, true));
+    EXPECT_FALSE(sends(&profile, true, true));
+    EXPECT_FALSE(sends(&profile, false, false));
     for (const char* user : {"", "ann smith", "ann\nx"}) {
         settings.SetUsername(user);
-        EXPECT_FALSE(community.Contribute(true, settings, &profile, false, true, 1, 0, false))
-            << user;
+        EXPECT_FALSE(sends(&profile, false, true)) << user;
     }
     settings.SetUsername("ann");
     settings.ExtSetFlag("SHOWCOMMUNITY", false);
-    EXPECT_FALSE(community.Contribute(true, settings, &profile, false, true, 1, 0, false));
-
-    // The withdrawal names every category's reference.
-    settings.ExtSetFlag("SHOWCOMMUNITY", true);
-    settings.ExtSetFlag("COMMUNITYSHOWME", false);
-    job = community.Contribute(true, settings, &profile, false, true, 1, 0, false);
-    ASSERT_TRUE(job);
-    EXPECT_EQ(job->references, "ann-0+ann-1+ann-2+");
+    EXPECT_FALSE(sends(&profile, false, true));
 }

@@ -110,7 +110,7 @@ bool downloadBanner(const AdvertConfig& config, const std::string& name, std::st
     return ok;
 }
 
-// One advert query: the records' names and titles, at most maxHits of them.
+// One advert query for at most `results` records: their names and titles.
 struct AdvertHit {
     std::string name, title;
 };
@@ -178,7 +178,7 @@ bool bannerNameSafe(std::string_view name) {
 
 bool fetchBanner(const AdvertConfig& config, const std::string& name, std::string* picture) {
     if (!bannerNameSafe(name)) {
-        diagLog("agent: advert name refused as a file name: %s\n", name.c_str());
+        diagLog("agent: an advert's document name is refused as a banner file name\n");
         return false;
     }
     if (::mkdir(config.folder.c_str(), 0755) != 0 && errno != EEXIST) return false;

@@ -121,6 +121,11 @@ namespace {
 constexpr int kSelectorRowHeight = 17;  // not counted in the saved height
 constexpr int kMinWidth = 180, kMinHeight = 60;
 constexpr int kReconnectMs = 10000;
+constexpr int kPollMs = 500;
+constexpr int kCaptureMs = 1500;
+constexpr int kBrowserCaptureMs = 3000;
+// Window classes of web browsers, whose pages settle later than other windows' text.
+constexpr const char* kBrowserClasses = "firefox,Navigator,Chromium,Google-chrome";
 
 // Seconds of a clock that only moves forward (advert rotation, the community's hour).
 int64_t monotonicSeconds() {
@@ -128,11 +133,6 @@ int64_t monotonicSeconds() {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
-constexpr int kPollMs = 500;
-constexpr int kCaptureMs = 1500;
-constexpr int kBrowserCaptureMs = 3000;
-// Window classes of web browsers, whose pages settle later than other windows' text.
-constexpr const char* kBrowserClasses = "firefox,Navigator,Chromium,Google-chrome";
 
 // True when needle is one of the comma-separated names of list, ignoring case.
 bool inNameList(const std::string& list, const std::string& needle) {

@@ -32,10 +32,13 @@
 
 #include <chrono>
 #include <optional>
+#include <random>
 #include <thread>
 
 #include "agent/AppParameters.h"
 #include "agent/SuggestionRequest.h"
+#include "agent/adverts.h"
+#include "agent/community.h"
 #include "agent/mapurl.h"
 #include "agent/opener.h"
 #include "agent/probe.h"
@@ -123,6 +126,13 @@ constexpr int kCaptureMs = 1500;
 constexpr int kBrowserCaptureMs = 3000;
 // Window classes of web browsers, whose pages settle later than other windows' text.
 constexpr const char* kBrowserClasses = "firefox,Navigator,Chromium,Google-chrome";
+
+// Seconds of a clock that only moves forward (advert rotation, the community's hour).
+int64_t monotonicSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // True when needle is one of the comma-separated names of list, ignoring case.
 bool inNameList(const std::string& list, const std::string& needle) {
@@ -592,8 +602,10 @@ void CSapioluxDlg::OnMessage(AgentMessage message, uintptr_t wParam, intptr_t lP
         case kMsgHotKey:
             OnHotKey(static_cast<int>(wParam));
             break;
-        case kMsgTrayCallback:
         case kMsgAdvertsReady:
+            OnAdvertsReady();
+            break;
+        case kMsgTrayCallback:
         case kMsgAppBarCallback:
             break;
     }
@@ -614,6 +626,7 @@ int CSapioluxDlg::OnNewText(std::string text, int origin) {
     if (m_shutDown || (!m_connected && !m_env.personalServer)) return 0;
     m_statusText = kTextNoSuggestions;
     m_lastText = text;
+    if (m_advertRotation) m_advertRotation->OnNewText(monotonicSeconds());
     if (!text.empty()) {
         // The generated links for this text; the Info button is lit when there are any.
         if (!m_linkServices) {
@@ -624,8 +637,11 @@ int CSapioluxDlg::OnNewText(std::string text, int origin) {
         m_info->setEnabled(!m_infoSources.empty());
     }
     std::string query;
-    if (!text.empty())
+    if (!text.empty()) {
         query = m_builder->build(text, QueryOptions::fromParameters(m_settings)).text;
+        // The builder updated the profile with the text (when it has term weights).
+        if (m_weights) ContributeToCommunity(false);
+    }
     m_currentQuery = query;
     int started = 0;
     if (query.empty()) {
@@ -824,6 +840,7 @@ void CSapioluxDlg::ShowNotConnected(const std::string& tip) {
 void CSapioluxDlg::StartLogoPeriod() {
     m_titleTip->hide();
     m_list->clear();
+    ShowAdvertOrLogo();
     m_stack->setCurrentWidget(m_logo);
     if (m_logoTimer->isActive()) return;
     // The advert show time when adverts set one, else the query logo's own period.
@@ -931,6 +948,70 @@ void CSapioluxDlg::ServerLocated() {
     if (source == kSourceLocal || !m_selectors[source]->isEnabled()) source = kSourceWeb;
     SelectSource(source, false);
     ShowStatus(kTextNoSuggestions);
+    StartAdvertFetch();
+}
+
+void CSapioluxDlg::StartAdvertFetch() {
+    // Once per run, and only when adverts are switched on.
+    if ((m_advertFetcher && m_advertFetcher->HasRun()) || !agent::advertsEnabled(m_settings))
+        return;
+    if (!m_advertFetcher) m_advertFetcher = std::make_unique<agent::CAdvertFetcher>();
+    std::weak_ptr<MessagePoster> poster = m_poster;
+    m_advertFetcher->Start(agent::advertConfigFromSettings(m_settings),
+                           agent::advertTerms(m_profile.get()), [poster] {
+                               if (auto p = poster.lock()) p->post(kMsgAdvertsReady, 0, 0);
+                           });
+}
+
+void CSapioluxDlg::OnAdvertsReady() {
+    if (!m_advertFetcher) return;
+    std::optional<agent::AdvertSet> set = m_advertFetcher->Take();
+    if (!set) return;
+    // The new set replaces the old one whole; a banner Qt cannot read is left out.
+    std::vector<QPixmap> pictures;
+    std::vector<QString> titles;
+    for (const agent::Advert& advert : *set) {
+        QPixmap picture;
+        if (!picture.loadFromData(reinterpret_cast<const uchar*>(advert.picture.data()),
+                                  static_cast<uint>(advert.picture.size()), "BMP"))
+            continue;
+        pictures.push_back(std::move(picture));
+        titles.push_back(fromCp1252(advert.title));
+    }
+    m_advertPictures = std::move(pictures);
+    m_advertTitles = std::move(titles);
+    if (!m_advertRotation) m_advertRotation = std::make_unique<agent::CAdvertRotation>();
+    m_advertRotation->Reset(m_advertPictures.size(), monotonicSeconds());
+}
+
+int CSapioluxDlg::currentAdvert() const {
+    return m_advertRotation ? m_advertRotation->Current() : -1;
+}
+
+void CSapioluxDlg::ShowAdvertOrLogo() {
+    const int current = currentAdvert();
+    if (current >= 0 && static_cast<size_t>(current) < m_advertPictures.size()) {
+        if (!m_showingAdvert) m_queryLogoPicture = m_logo->pixmap();
+        QPixmap picture = m_advertPictures[static_cast<size_t>(current)];
+        const QSize room = m_logo->size();
+        if (room.isValid() && (picture.width() > room.width() || picture.height() > room.height()))
+            picture = picture.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        m_logo->setPixmap(picture);
+        m_logo->setToolTip(m_advertTitles[static_cast<size_t>(current)]);
+        m_showingAdvert = true;
+    } else if (m_showingAdvert) {
+        m_logo->setPixmap(m_queryLogoPicture);
+        m_logo->setToolTip(QString());
+        m_showingAdvert = false;
+    }
+}
+
+void CSapioluxDlg::ContributeToCommunity(bool forced) {
+    if (m_shutDown) return;
+    if (!m_community) m_community = std::make_unique<agent::CCommunity>();
+    static std::mt19937 random{std::random_device{}()};
+    m_community->Contribute(forced, m_settings, m_profile.get(), m_notConnected, m_connected,
+                            monotonicSeconds(), static_cast<uint32_t>(random()));
 }
 
 void CSapioluxDlg::OfflineFallback(bool forced) {
@@ -1251,6 +1332,7 @@ bool CSapioluxDlg::Shutdown(int waitMs) {
     }
     if (m_docked && m_env.dock) m_env.dock->undock(static_cast<uint64_t>(winId()));
     // Running workers get a short while to finish; one stuck on its server is left.
+    if (m_advertFetcher) m_advertFetcher->Cancel();
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     while (!workersIdle() && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -1263,6 +1345,9 @@ bool CSapioluxDlg::Shutdown(int waitMs) {
 bool CSapioluxDlg::workersIdle() const {
     for (const auto& request : m_requests)
         if (request && request->Busy()) return false;
+    // The advert and community threads too: shutdown gives them the same while to end.
+    if (m_advertFetcher && !m_advertFetcher->Idle()) return false;
+    if (m_community && !m_community->Idle()) return false;
     return true;
 }
 

@@ -8,6 +8,7 @@
 // posting a message (PostMessage), which runs OnMessage later on the window's thread.
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -46,7 +47,10 @@ class MessageBoxes;
 }  // namespace platform
 
 namespace agent {
+class CAdvertFetcher;
+class CAdvertRotation;
 class CAppParameters;
+class CCommunity;
 class CPersonalServer;
 class CSuggestionRequest;
 class LinkServices;
@@ -154,6 +158,13 @@ class CSapioluxDlg : public QWidget {
     void PopUp(bool force);
     // A request to hide; ignored while pinned or kept at the screen edge.
     void HideWindow();
+    // The community contribution: after each profile update (not forced) and when the
+    // community settings change (forced).
+    void ContributeToCommunity(bool forced);
+    // The advert drawn in the next logo period (-1: none) and the number loaded.
+    int currentAdvert() const;
+    size_t advertCount() const { return m_advertPictures.size(); }
+
     // The main window's shutdown; runs once. Returns false when workers still run after
     // waitMs milliseconds (the caller must then end the process without destructors).
     bool Shutdown(int waitMs);
@@ -225,6 +236,9 @@ class CSapioluxDlg : public QWidget {
     void OnLogoTimer();
     void OnOpenPeriodTimer();
     void StartProbe();
+    void StartAdvertFetch();
+    void OnAdvertsReady();
+    void ShowAdvertOrLogo();
     void OnProbeDone(bool reachable);
     void EnterTypedQuery(const QString& first);
     void LeaveTypedQuery(bool submit);
@@ -274,6 +288,16 @@ class CSapioluxDlg : public QWidget {
     std::unique_ptr<platform::DocumentOpener> m_ownOpener;  // used when Env has none
     std::unique_ptr<agent::LinkServices> m_linkServices;
     std::vector<agent::GeneratedLink> m_infoSources;
+
+    // Adverts (the fetch thread, the pictures of the set in use, which one is current)
+    // and the community contribution.
+    std::unique_ptr<agent::CAdvertFetcher> m_advertFetcher;
+    std::unique_ptr<agent::CAdvertRotation> m_advertRotation;
+    std::vector<QPixmap> m_advertPictures;
+    std::vector<QString> m_advertTitles;
+    QPixmap m_queryLogoPicture;
+    bool m_showingAdvert = false;
+    std::unique_ptr<agent::CCommunity> m_community;
 
     // Window state.
     int m_source = 0;

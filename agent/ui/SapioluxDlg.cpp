@@ -1627,10 +1627,10 @@ void CSapioluxDlg::OpenOptions() {
         UpdateTitle();
         ApplySheetChanges(before);
     }
-    // The community contribution has no service here yet: a change is only logged.
+    // A changed community entry is sent (or withdrawn) at once, not at the next hour.
     if (m_settings.ExtGetFlag("ShowCommunity") &&
         before.CommunityChanged(SheetWatch::Take(m_settings)))
-        diagLog("agent: the community entry changed\n");
+        ContributeToCommunity(true);
 }
 
 void CSapioluxDlg::ReloadUserStoplist() {

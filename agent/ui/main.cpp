@@ -11,6 +11,7 @@
 #include <string>
 
 #include "agent/ui/SapioluxApp.h"
+#include "support/userdirs.h"
 
 namespace {
 
@@ -23,8 +24,8 @@ const char kHelp[] =
     "per user: starting another does nothing.\n"
     "\n"
     "Settings come from the settings hives (SAPIOLUX_USER_HIVE_DIR, default\n"
-    "~/.config/sapiolux; SAPIOLUX_MACHINE_HIVE_DIR, default /etc/sapiolux). The agent\n"
-    "keeps its files (Extended.cfg, profile.dat, the query log) in SAPIOLUX_DATA_DIR,\n"
+    "$XDG_CONFIG_HOME/sapiolux; SAPIOLUX_MACHINE_HIVE_DIR, default /etc/sapiolux).\n"
+    "The agent keeps its files (Extended.cfg, profile.dat, the query log) in SAPIOLUX_DATA_DIR,\n"
     "default $XDG_DATA_HOME/sapiolux (~/.local/share/sapiolux). SAPIOLUX_LOG names a\n"
     "diagnostic log.\n"
     "\n"
@@ -33,16 +34,20 @@ const char kHelp[] =
 // The agent's own folder, created private when missing; it becomes the working folder.
 std::string agentDataDir() {
     if (const char* dir = std::getenv("SAPIOLUX_DATA_DIR"); dir && *dir) return dir;
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
-        base = xdg;
-    } else if (const char* home = std::getenv("HOME"); home && *home) {
-        base = std::string(home) + "/.local/share";
-    } else {
-        return {};
-    }
-    ::mkdir(base.c_str(), 0700);
-    return base + "/sapiolux";
+    std::string base = userdirs::dataHome();
+    return base.empty() ? std::string() : base + "/sapiolux";
+}
+
+// The term weights and stop list shipped with the program: those of an installed copy,
+// else those of the source tree it was built from.
+std::string shippedDataDir() {
+    std::string installed = userdirs::installedFolder(userdirs::Installed::Data);
+    if (!installed.empty()) return installed;
+#ifdef SAPIOLUX_AGENT_DATA_DIR
+    return SAPIOLUX_AGENT_DATA_DIR;
+#else
+    return {};
+#endif
 }
 
 }  // namespace
@@ -56,7 +61,7 @@ int main(int argc, char** argv) {
     }
     std::string dir = agentDataDir();
     if (!dir.empty()) {
-        if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        if (!userdirs::makePrivateFolders(dir)) {
             std::fprintf(stderr, "sapiolux: cannot create %s: %s\n", dir.c_str(),
                          std::strerror(errno));
             return 1;
@@ -68,8 +73,6 @@ int main(int argc, char** argv) {
         }
     }
     agent::ui::CSapioluxApp app(argc, argv);
-#ifdef SAPIOLUX_AGENT_DATA_DIR
-    app.setDataDir(SAPIOLUX_AGENT_DATA_DIR);
-#endif
+    app.setDataDir(shippedDataDir());
     return app.InitInstance();
 }

@@ -4,7 +4,8 @@
 #     lies under /usr (or the registration under /etc/sapiolux), the libraries carry
 #     SONAME versions;
 #   - unpacked into a private root, every program runs from there and answers --help,
-#     finding the libraries of that root (not the build's);
+#     finding the libraries of that root (not the build's); its imex converts a PDF
+#     through the helper programs of that root;
 #   - the unpacked ixoserver serves, the unpacked ixoindex fills it, the unpacked
 #     sapiolux-suggest lists the expected document first;
 #   - a small client program compiles and links with `pkg-config --cflags --libs
@@ -80,7 +81,7 @@ for lib in libixo libimex libixosupport; do
   soname=$(objdump -p "$libdir/$lib.so.0" | awk '/SONAME/ {print $2}')
   [ "$soname" = "$lib.so.0" ] || fail "$lib has the SONAME '$soname'"
 done
-grep -q "^ExecStart=/usr/bin/ixoserver " "$root/usr/lib/systemd/user/ixoserver.service" ||
+grep -q "^ExecStart=/usr/bin/ixoserver --user-home" "$root/usr/lib/systemd/user/ixoserver.service" ||
   fail "the server's unit does not start /usr/bin/ixoserver"
 grep -q '"ExeFilePath"="/usr/bin/ixoserver"' "$root/etc/sapiolux/machine.reg" ||
   fail "the registration does not name /usr/bin/ixoserver"
@@ -98,6 +99,13 @@ for program in "$root"/usr/bin/*; do
     { cat "$work/help.err" >&2; fail "$(basename "$program") --help failed"; }
 done
 echo "programs: $(ls "$root/usr/bin" | tr '\n' ' ')run from the unpacked root"
+
+# The import library of the unpacked root starts its helper programs from that root.
+python3 "$here/make_pdf.py" "$work/glaciers.pdf" "Glaciers carve fjords and moraines in valleys"
+(cd "$work" && "$root/usr/bin/imex" -o "$work/glaciers.idx" "$work/glaciers.pdf") >"$work/imex.log" 2>&1 ||
+  { cat "$work/imex.log" >&2; fail "the unpacked imex could not import a PDF"; }
+grep -q "Glaciers carve fjords" "$work/glaciers.idx" ||
+  fail "the unpacked imex did not convert the PDF through its helper program"
 
 # --- the unpacked server, indexer and suggester -----------------------------------------------
 read -r qport iport < <(python3 - <<'PY'

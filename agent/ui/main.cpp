@@ -25,9 +25,9 @@ const char kHelp[] =
     "\n"
     "Settings come from the settings hives (SAPIOLUX_USER_HIVE_DIR, default\n"
     "$XDG_CONFIG_HOME/sapiolux; SAPIOLUX_MACHINE_HIVE_DIR, default /etc/sapiolux).\n"
-    "The agent keeps its files (Extended.cfg, profile.dat, the query log) in SAPIOLUX_DATA_DIR,\n"
-    "default $XDG_DATA_HOME/sapiolux (~/.local/share/sapiolux). SAPIOLUX_LOG names a\n"
-    "diagnostic log.\n"
+    "The agent keeps its files (Extended.cfg, profile.dat, the query log) in\n"
+    "SAPIOLUX_DATA_DIR, default $XDG_DATA_HOME/sapiolux (~/.local/share/sapiolux).\n"
+    "SAPIOLUX_LOG names a diagnostic log.\n"
     "\n"
     "It ends on its Exit command, on SIGTERM or SIGINT, and with the desktop session.\n";
 

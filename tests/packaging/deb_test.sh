@@ -116,8 +116,12 @@ for s in socks:
 print(*[s.getsockname()[1] for s in socks])
 PY
 )
-home="$work/personal"
-mkdir -p "$home/ixo" "$work/docs/rocks" "$work/docs/kitchen" "$work/hive" "$work/agent"
+# A user of the unpacked copy: the server in the user's own folder (--user-home), found
+# by the agent's road through the registration the package ships.
+unset SAPIOLUX_USER_HIVE_DIR SAPIOLUX_DATA_DIR
+export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config"
+home="$XDG_DATA_HOME/sapiolux/personal"
+mkdir -p "$home/ixo" "$work/docs/rocks" "$work/docs/kitchen" "$work/agent"
 printf '[SERVER]\nQUERYPORT=%s\nINDEXPORT=%s\nCOMMITINTERVALMS=100\n' "$qport" "$iport" \
   > "$home/ixo/ixo.ini"
 cat > "$work/docs/rocks/volcanic.txt" <<'EOF'
@@ -128,7 +132,7 @@ cat > "$work/docs/kitchen/bread.txt" <<'EOF'
 Sourdough bread rises slowly because wild yeast ferments the flour; bakers knead the
 dough, proof it overnight and bake it in a hot oven until the crust is brown.
 EOF
-"$root/usr/bin/ixoserver" -runhidden --home "$home" &
+"$root/usr/bin/ixoserver" -runhidden --user-home &
 server_pid=$!
 for _ in $(seq 1 200); do
   [ -f "$home/ixo/ports" ] && break
@@ -140,16 +144,8 @@ done
   { cat "$work/index.log" >&2; fail "the unpacked ixoindex failed"; }
 sleep 0.5  # the server makes new documents searchable within its commit interval
 
-cat > "$work/hive/machine.reg" <<REG
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\\Software\\Halvoran\\PersonalIXO]
-"Path"="$home"
-"ExeFilePath"="$root/usr/bin/ixoserver"
-
-REG
 echo "obsidian basalt pumice lava volcanic crater eruption ash slopes" > "$work/passage.txt"
-SAPIOLUX_USER_HIVE_DIR="$work/hive" SAPIOLUX_MACHINE_HIVE_DIR="$work/hive" \
+SAPIOLUX_MACHINE_HIVE_DIR="$root/etc/sapiolux" \
   "$root/usr/bin/sapiolux-suggest" --dir "$work/agent" "$work/passage.txt" > "$work/suggest.out" ||
   { cat "$work/suggest.out" >&2; fail "the unpacked sapiolux-suggest could not reach the unpacked server"; }
 # The first suggestion line ("NN%   title") and its reference.

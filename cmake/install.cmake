@@ -78,9 +78,9 @@ endforeach()
 set_target_properties(${SAPIOLUX_PROGRAMS} PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
 install(TARGETS ${SAPIOLUX_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# The personal server's control window and live indexing (issue 22, items 1-2): the
-# control window installs here once its target exists; ixoindex --watch is the same
-# ixoindex program, run by the ixoindex-watch user unit below.
+# The personal server's control window (vantri-personal) installs here once its target
+# exists; live indexing is the same ixoindex program with --watch, run by the
+# ixoindex-watch user unit below.
 if(TARGET vantri-personal)
   set_target_properties(vantri-personal PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
   install(TARGETS vantri-personal RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -6,6 +6,7 @@
 
 #include "platform/screen.h"
 #include "support/envcfgutil.h"
+#include "support/userdirs.h"
 
 namespace agent {
 namespace {
@@ -90,6 +91,10 @@ void CAppParameters::Load() {
     AGENT_TEXT_SETTINGS(AGENT_LOAD_TEXT)
 #undef AGENT_LOAD_NUMBER
 #undef AGENT_LOAD_TEXT
+    // An installed copy registers the personal server once for every user, with its
+    // folder under each user's own data folder ("$XDG_DATA_HOME/sapiolux/personal").
+    m_PersonalIxoPath = userdirs::expandUserFolder(m_PersonalIxoPath);
+    m_PersonalIxoExeFilePath = userdirs::expandUserFolder(m_PersonalIxoExeFilePath);
 }
 
 // Each setter writes to the section and store the loader reads, so a saved value is

@@ -16,6 +16,7 @@
 #include "support/envcfgutil.h"
 #include "support/fileutil.h"
 #include "support/slaveutil.h"
+#include "support/userdirs.h"
 
 namespace {
 
@@ -36,8 +37,8 @@ bool isFile(const fs::path& p) {
 }
 
 // Where the import slave program is: IMPORTSLAVE in the environment, the current
-// folder, or the folder of the running program. The base name without ".exe", or
-// empty when there is none.
+// folder, the folder of the running program, or the helper folder of an installed
+// copy. The base name without ".exe", or empty when there is none.
 std::string findImportSlave() {
     if (const char* env = std::getenv("IMPORTSLAVE"); env && *env) {
         if (isFile(env)) return env;
@@ -46,6 +47,9 @@ std::string findImportSlave() {
     std::error_code ec;
     fs::path self = fs::read_symlink("/proc/self/exe", ec);
     if (!ec) folders.push_back(self.parent_path());
+    if (std::string helpers = userdirs::installedFolder(userdirs::Installed::Helpers);
+        !helpers.empty())
+        folders.push_back(helpers);
     for (const fs::path& folder : folders) {
         if (isFile(folder / "importslave.exe") || isFile(folder / "importslave"))
             return (folder / "importslave").string();

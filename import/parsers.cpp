@@ -14,6 +14,7 @@
 #include "import/importlog.h"
 #include "import/tempfiles.h"
 #include "support/slaveutil.h"
+#include "support/userdirs.h"
 
 namespace fs = std::filesystem;
 
@@ -205,7 +206,14 @@ std::string importConverterPath(const std::string& program) {
         std::lock_guard guard(gDirectoryLock);
         dir = gDirectory;
     }
-    if (dir.empty()) dir = ownFolder();
+    if (dir.empty()) {
+        // Beside the running program (a build tree), else in the helper folder of an
+        // installed copy.
+        dir = ownFolder();
+        std::string helpers = userdirs::installedFolder(userdirs::Installed::Helpers);
+        std::error_code ec;
+        if (!helpers.empty() && !fs::exists(fs::path(dir) / program, ec)) dir = helpers;
+    }
     return (fs::path(dir) / program).string();
 }
 

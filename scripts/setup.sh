@@ -12,6 +12,7 @@ packages=(
   qt6-base-dev libgl-dev libx11-dev fonts-dejavu-core
   xvfb openbox dbus-daemon at-spi2-core xdotool x11-utils imagemagick
   python3-gi gir1.2-atspi-2.0 gir1.2-gtk-3.0 xclip libatspi2.0-dev
+  help2man file desktop-file-utils
 )
 
 missing=()

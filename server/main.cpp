@@ -1,6 +1,7 @@
-// ixoserver [-runhidden] [--home DIR]: the personal retrieval server.
+// ixoserver [-runhidden] [--home DIR | --user-home]: the personal retrieval server.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -11,11 +12,34 @@
 
 #include "server/netserver.h"
 #include "server/srvconfig.h"
+#include "support/userdirs.h"
 
 namespace {
 
+const char kUsage[] = "usage: ixoserver [-runhidden] [--home DIR | --user-home]\n";
+
 void usage() {
-    std::fprintf(stderr, "usage: ixoserver [-runhidden] [--home DIR]\n");
+    std::fputs(kUsage, stderr);
+    std::fputs("Try 'ixoserver --help' for more.\n", stderr);
+}
+
+void help() {
+    std::fputs(kUsage, stdout);
+    std::fputs(
+        "\n"
+        "The personal retrieval server: it keeps an index of the user's documents and\n"
+        "answers the agent's queries on the loopback address. Its folder holds\n"
+        "ixo/ixo.ini (created with defaults when missing: the query and index ports, the\n"
+        "index user and password), the index, the log and the stop file ixo/ixo.stop.\n"
+        "\n"
+        "  -runhidden    write messages to ixo/ixoserver.log instead of the terminal\n"
+        "  --home DIR    the server's folder (default: the working folder)\n"
+        "  --user-home   the user's own server folder, $XDG_DATA_HOME/sapiolux/personal\n"
+        "                (~/.local/share/sapiolux/personal), created when missing\n"
+        "  --help        this text\n"
+        "\n"
+        "It stops on the shutdown request, on the stop file and on SIGTERM or SIGINT.\n",
+        stdout);
 }
 
 }  // namespace
@@ -24,10 +48,24 @@ int main(int argc, char** argv) {
     bool hidden = false;
     std::string home = ".";
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-runhidden") == 0) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            help();
+            return 0;
+        } else if (std::strcmp(argv[i], "-runhidden") == 0) {
             hidden = true;
         } else if (std::strcmp(argv[i], "--home") == 0 && i + 1 < argc) {
             home = argv[++i];
+        } else if (std::strcmp(argv[i], "--user-home") == 0) {
+            home = userdirs::personalServerHome();
+            if (home.empty()) {
+                std::fprintf(stderr, "ixoserver: no home folder (HOME and XDG_DATA_HOME unset)\n");
+                return 1;
+            }
+            if (!userdirs::makePrivateFolders(home + "/ixo")) {
+                std::fprintf(stderr, "ixoserver: cannot create %s/ixo: %s\n", home.c_str(),
+                             std::strerror(errno));
+                return 1;
+            }
         } else {
             usage();
             return 2;

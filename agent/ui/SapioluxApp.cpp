@@ -30,6 +30,7 @@
 #include "platform/x11/x11dock.h"
 #include "platform/x11/x11hotkeys.h"
 #include "support/diaglog.h"
+#include "support/userdirs.h"
 
 namespace agent::ui {
 namespace {
@@ -84,7 +85,11 @@ bool CSapioluxApp::LoadHookLibraries(const std::string& caption) {
         return false;
     }
     m_capture = std::make_unique<platform::PluginCapture>();
-    const std::string libDir = QDir(applicationDirPath()).absoluteFilePath("../lib").toStdString();
+    // An installed copy keeps them in its own library folder; a build tree beside the
+    // other libraries.
+    std::string libDir = userdirs::installedFolder(userdirs::Installed::Plugins);
+    if (libDir.empty())
+        libDir = QDir(applicationDirPath()).absoluteFilePath("../lib").toStdString();
     if (m_capture->load(libDir, kAccessibilityTimeoutMs)) return true;
     for (const std::string& error : m_capture->errors())
         diagLog("%s: A required DLL, %s could not be initialised. Error code is: %d\n",

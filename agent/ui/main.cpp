@@ -11,6 +11,7 @@
 #include <string>
 
 #include "agent/ui/SapioluxApp.h"
+#include "support/userdirs.h"
 
 namespace {
 
@@ -23,28 +24,31 @@ const char kHelp[] =
     "per user: starting another does nothing.\n"
     "\n"
     "Settings come from the settings hives (SAPIOLUX_USER_HIVE_DIR, default\n"
-    "~/.config/sapiolux; SAPIOLUX_MACHINE_HIVE_DIR, default /etc/sapiolux); your own\n"
-    "values of machine-wide settings are kept in machine-overlay.reg beside the user\n"
-    "hive and read first. The agent\n"
-    "keeps its files (Extended.cfg, profile.dat, the query log) in SAPIOLUX_DATA_DIR,\n"
-    "default $XDG_DATA_HOME/sapiolux (~/.local/share/sapiolux). SAPIOLUX_LOG names a\n"
-    "diagnostic log.\n"
+    "$XDG_CONFIG_HOME/sapiolux; SAPIOLUX_MACHINE_HIVE_DIR, default /etc/sapiolux); your\n"
+    "own values of machine-wide settings are kept in machine-overlay.reg beside the user\n"
+    "hive and read first. The agent keeps its files (Extended.cfg, profile.dat, the query\n"
+    "log) in SAPIOLUX_DATA_DIR, default $XDG_DATA_HOME/sapiolux (~/.local/share/sapiolux).\n"
+    "SAPIOLUX_LOG names a diagnostic log.\n"
     "\n"
     "It ends on its Exit command, on SIGTERM or SIGINT, and with the desktop session.\n";
 
 // The agent's own folder, created private when missing; it becomes the working folder.
 std::string agentDataDir() {
     if (const char* dir = std::getenv("SAPIOLUX_DATA_DIR"); dir && *dir) return dir;
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
-        base = xdg;
-    } else if (const char* home = std::getenv("HOME"); home && *home) {
-        base = std::string(home) + "/.local/share";
-    } else {
-        return {};
-    }
-    ::mkdir(base.c_str(), 0700);
-    return base + "/sapiolux";
+    std::string base = userdirs::dataHome();
+    return base.empty() ? std::string() : base + "/sapiolux";
+}
+
+// The term weights and stop list shipped with the program: those of an installed copy,
+// else those of the source tree it was built from.
+std::string shippedDataDir() {
+    std::string installed = userdirs::installedFolder(userdirs::Installed::Data);
+    if (!installed.empty()) return installed;
+#ifdef SAPIOLUX_AGENT_DATA_DIR
+    return SAPIOLUX_AGENT_DATA_DIR;
+#else
+    return {};
+#endif
 }
 
 }  // namespace
@@ -58,7 +62,7 @@ int main(int argc, char** argv) {
     }
     std::string dir = agentDataDir();
     if (!dir.empty()) {
-        if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        if (!userdirs::makePrivateFolders(dir)) {
             std::fprintf(stderr, "sapiolux: cannot create %s: %s\n", dir.c_str(),
                          std::strerror(errno));
             return 1;
@@ -70,8 +74,6 @@ int main(int argc, char** argv) {
         }
     }
     agent::ui::CSapioluxApp app(argc, argv);
-#ifdef SAPIOLUX_AGENT_DATA_DIR
-    app.setDataDir(SAPIOLUX_AGENT_DATA_DIR);
-#endif
+    app.setDataDir(shippedDataDir());
     return app.InitInstance();
 }

@@ -26,6 +26,7 @@
 #include "agent/texttoquery.h"
 #include "support/cp1252.h"
 #include "support/lang2util.h"
+#include "support/userdirs.h"
 
 namespace {
 
@@ -37,6 +38,9 @@ constexpr const char* kNoSuggestions = "No suggestions";
 // A data file from the working folder, else the copy shipped with the program.
 std::string dataFile(const std::string& name) {
     if (::access(name.c_str(), R_OK) == 0) return name;
+    std::string installed = userdirs::installedFolder(userdirs::Installed::Data);
+    if (!installed.empty() && ::access((installed + "/" + name).c_str(), R_OK) == 0)
+        return installed + "/" + name;
 #ifdef SAPIOLUX_AGENT_DATA_DIR
     std::string shipped = std::string(SAPIOLUX_AGENT_DATA_DIR) + "/" + name;
     if (::access(shipped.c_str(), R_OK) == 0) return shipped;

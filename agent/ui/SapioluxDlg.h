@@ -57,6 +57,7 @@ struct UserProfile;
 
 namespace agent::ui {
 
+class CAccountFlow;
 class CCaptureBitmapButton;
 class CSystemTray;
 class CTitleTip;
@@ -118,6 +119,7 @@ class CSapioluxDlg : public QWidget {
         std::string dataDir;  // shipped data files (enc.dat, english.dat), else "."
         int probeTimeoutSeconds = 5;
         platform::DocumentOpener* opener = nullptr;  // null: the desktop's xdg-open
+        CAccountFlow* account = nullptr;  // null: no account server (InternetVersion off)
     };
 
     explicit CSapioluxDlg(const Env& env, QWidget* parent = nullptr);
@@ -218,6 +220,9 @@ class CSapioluxDlg : public QWidget {
     void OnOpenPeriodTimer();
     void StartProbe();
     void OnProbeDone(bool reachable);
+    // The locate-server flow's account part, then the probe; and going on-line again.
+    void LocateServer();
+    void GoOnline();
     void EnterTypedQuery(const QString& first);
     void LeaveTypedQuery(bool submit);
     void RunCommand(int id);

@@ -621,7 +621,11 @@ void CSapioluxDlg::LocateServer() {
             return;
         }
         if (result == CAccountFlow::CheckResult::Failed) {
+            // Without a valid account the agent stays off-line until the user goes
+            // on-line again; the reconnect probe alone would skip the account.
             OfflineFallback(true);
+            m_reconnectTimer->stop();
+            m_offline = true;
             return;
         }
     }
@@ -1216,10 +1220,9 @@ void CSapioluxDlg::RunCommand(int id) {
                 if (m_env.account && !m_env.personalServer) {
                     // Off-line without local content leaves nothing to do: the agent ends.
                     if (m_env.messages &&
-                        m_env.messages->show(caption, kTextPersonalNotInstalledExit,
-                                             platform::MsgIcon::Warning,
-                                             platform::MsgButtons::OkCancel) ==
-                            platform::MsgAnswer::Ok)
+                        m_env.messages->show(
+                            caption, kTextPersonalNotInstalledExit, platform::MsgIcon::Warning,
+                            platform::MsgButtons::OkCancel) == platform::MsgAnswer::Ok)
                         emit quitRequested();
                     break;
                 }

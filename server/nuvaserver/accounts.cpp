@@ -106,6 +106,10 @@ bool AccountStore::open(const std::string& path, std::string& error) {
 
 CreateResult AccountStore::create(const std::string& name, const std::string& password,
                                   const std::string& email) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!db_) return CreateResult::Failed;
+    }
     const std::string hash = hashPassword(password);
     if (hash.empty()) return CreateResult::Failed;
     std::lock_guard lock(mutex_);

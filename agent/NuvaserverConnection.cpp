@@ -484,6 +484,16 @@ RegistrationResult registerAccount(CAppParameters& params, const std::string& us
     return result;
 }
 
+bool applyServerSelection(CAppParameters& params, const std::string& name) {
+    if (name.empty() ||
+        (name.find('.') == std::string::npos && name.find("localserver") == std::string::npos) ||
+        name == params.GetInternetHost())
+        return false;
+    params.SetInternetHost(name);
+    params.SetRegistered(0);
+    return true;
+}
+
 std::string upgradeFileName(const std::string& address) {
     HttpTarget target;
     if (!parseAddress(address, target)) return {};

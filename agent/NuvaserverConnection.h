@@ -132,6 +132,11 @@ RegistrationResult classifyRegistration(bool sent, const std::string& reply,
 RegistrationResult registerAccount(CAppParameters& params, const std::string& username,
                                    const std::string& password, const std::string& email);
 
+// The server selection at start-up: a name that is not empty, holds a full stop or the
+// word "localserver" and differs from the account server host becomes that host, and
+// the account counts as not registered there. True when the host was changed.
+bool applyServerSelection(CAppParameters& params, const std::string& name);
+
 // The upgrade named by the Extended file's UpgradeURL.
 class CUpgrade {
   public:

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -127,6 +128,14 @@ ConnectChoice QtConnectChoices::ask(const std::string& caption, const std::strin
     if (box.clickedButton() == options) return ConnectChoice::Options;
     if (box.clickedButton() == retry) return ConnectChoice::Retry;
     return ConnectChoice::WorkOffline;
+}
+
+std::string askWhichServer(const std::string& current, QWidget* parent) {
+    bool ok = false;
+    const QString name = QInputDialog::getText(parent, QObject::tr("Which Server?"),
+                                               QObject::tr("Choose the Server to connect with:"),
+                                               QLineEdit::Normal, fromCp1252(current), &ok);
+    return ok ? toCp1252(name.trimmed()) : std::string();
 }
 
 CAccountFlow::CAccountFlow(agent::CAppParameters& params, platform::MessageBoxes* messages,

@@ -76,6 +76,9 @@ class QtConnectChoices : public ConnectChoices {
     QWidget* m_parent;
 };
 
+// The "Which Server?" dialog of the start-up; the name entered, empty when cancelled.
+std::string askWhichServer(const std::string& current, QWidget* parent = nullptr);
+
 class CAccountFlow {
   public:
     enum class CheckResult { Ok, Failed, EndAgent };

@@ -181,6 +181,10 @@ int CSapioluxApp::InitInstance() {
     };
     const bool personal = m_personal->Detect(true);
 
+    // The account server may be chosen at each start.
+    if (m_settings->GetServerSelect())
+        agent::applyServerSelection(*m_settings, askWhichServer(m_settings->GetInternetHost()));
+
     ShowSplash();
 
     CSapioluxDlg::Env env;

@@ -628,6 +628,9 @@ void CSapioluxDlg::LocateServer() {
             m_offline = true;
             return;
         }
+        // A query logo the account server handed out is shown from now on.
+        QPixmap logo(QString::fromStdString(m_settings.GetQueryLogoPath()));
+        if (!logo.isNull()) m_logo->setPixmap(logo);
     }
     StartProbe();
 }

@@ -184,6 +184,17 @@ TEST_F(AccountTest, RegistrationRules) {
     EXPECT_EQ(field("ann", "secret", "secret", "ab"), RegistrationField::Email);
 }
 
+TEST_F(AccountTest, ServerSelectionTakesOnlyServerNames) {
+    params_->SetInternetHost("old.example");
+    params_->SetRegistered(1);
+    for (const char* refused : {"", "intranet", "old.example"})
+        EXPECT_FALSE(agent::applyServerSelection(*params_, refused)) << refused;
+    EXPECT_EQ(params_->GetRegistered(), 1);
+    EXPECT_TRUE(agent::applyServerSelection(*params_, "my-localserver"));
+    EXPECT_EQ(params_->GetInternetHost(), "my-localserver");
+    EXPECT_EQ(params_->GetRegistered(), 0);
+}
+
 TEST_F(AccountTest, UpdateReplyLandsInTheHiveAndTheExtendedFile) {
     LoopbackServer server;
     params_->SetInternetHost("127.0.0.1:" + std::to_string(server.port()));

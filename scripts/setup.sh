@@ -10,6 +10,7 @@ packages=(
   curl tinyproxy-bin wamerican python3 iso-codes
   libmagic-dev poppler-utils antiword catdoc unrtf odt2txt docx2txt unzip
   qt6-base-dev libgl-dev libx11-dev fonts-dejavu-core
+  libsqlite3-dev libcrypt-dev
   xvfb openbox dbus-daemon at-spi2-core xdotool x11-utils imagemagick
   python3-gi gir1.2-atspi-2.0 gir1.2-gtk-3.0 xclip libatspi2.0-dev
   help2man file desktop-file-utils

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -332,6 +333,8 @@ const char* statusText(int status) {
             return "Forbidden";
         case 404:
             return "Not Found";
+        case 405:
+            return "Method Not Allowed";
         case 408:
             return "Request Timeout";
         case 413:
@@ -346,13 +349,13 @@ const char* statusText(int status) {
 }
 
 std::string serializeReply(const HttpReply& reply) {
-    char head[256];
+    char head[512];
     int n = std::snprintf(head, sizeof head,
-                          "HTTP/1.0 %d %s\r\nServer: ixoserver\r\nContent-Type: %s\r\n"
+                          "HTTP/1.0 %d %s\r\nServer: %.64s\r\nContent-Type: %.200s\r\n"
                           "Content-length: %zu\r\nConnection: close\r\n\r\n",
-                          reply.status, statusText(reply.status), reply.contentType.c_str(),
-                          reply.body.size());
-    std::string out(head, static_cast<size_t>(n > 0 ? n : 0));
+                          reply.status, statusText(reply.status), reply.server.c_str(),
+                          reply.contentType.c_str(), reply.body.size());
+    std::string out(head, static_cast<size_t>(n > 0 ? std::min<int>(n, sizeof head - 1) : 0));
     out += reply.body;
     return out;
 }

@@ -92,6 +92,7 @@ struct HttpReply {
     int status = 200;
     std::string contentType = "text/plain";
     std::string body;
+    std::string server = "ixoserver";  // the "Server" header
 };
 
 // Replaces the body by 8 decimal digits of its length and a zlib stream of it, and marks
@@ -99,7 +100,7 @@ struct HttpReply {
 // too long for 8 digits or compression fails.
 bool compressReply(HttpReply& reply);
 
-// Status line, "Content-Type", "Content-length: " and the body.
+// Status line, "Server", "Content-Type", "Content-length: " and the body.
 std::string serializeReply(const HttpReply& reply);
 
 const char* statusText(int status);

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "server/inifile.h"
 #include "support/envcfgutil.h"
 
 namespace ixoserver {
@@ -24,67 +25,16 @@ namespace fs = std::filesystem;
 namespace {
 
 bool toInt(const std::string& text, long lo, long hi, long& out) {
-    errno = 0;
-    char* end = nullptr;
-    long v = std::strtol(text.c_str(), &end, 10);
-    if (end == text.c_str() || errno != 0 || v < lo || v > hi) return false;
-    out = v;
-    return true;
+    return parseIniInt(text, lo, hi, out);
 }
-
-struct ConfigCloser {
-    void operator()(ConfigFile* cfg) const {
-        if (cfg) envCfgClose(&cfg);
-    }
-};
 
 // The value of key in section "SERVER" (or "DEFAULT"); false when absent.
 bool serverValue(ConfigFile* cfg, const char* key, std::string& value) {
-    char* text = nullptr;
-    const int found = envCfgGetText(cfg, "SERVER", key, &text, nullptr);
-    value = text ? text : "";
-    if (text) memFree(text);
-    return found == 1;
-}
-
-std::string upperAscii(std::string s) {
-    for (auto& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
+    return iniValue(cfg, "SERVER", key, value);
 }
 
 std::string trimmed(const std::string& s) {
-    size_t a = s.find_first_not_of(" \t\r");
-    if (a == std::string::npos) return {};
-    size_t b = s.find_last_not_of(" \t\r");
-    return s.substr(a, b - a + 1);
-}
-
-// Writes text to path through a private temporary file beside it, renamed over it, so
-// a crash leaves the old file or the new one, never half of one.
-bool replaceFilePrivately(const std::string& path, const std::string& text) {
-    const std::string temp = path + ".new";
-    ::unlink(temp.c_str());
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    size_t off = 0;
-    bool ok = true;
-    while (off < text.size()) {
-        ssize_t n = ::write(fd, text.data() + off, text.size() - off);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        off += static_cast<size_t>(n);
-    }
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return trimmedText(s);
 }
 
 std::vector<std::string> splitNames(const std::string& text) {
@@ -105,48 +55,7 @@ std::vector<std::string> splitNames(const std::string& text) {
 
 std::string setIniServerValue(const std::string& text, const std::string& key,
                               const std::string& value) {
-    const std::string eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-    }
-    const std::string wanted = upperAscii(key);
-    bool inServer = false;
-    long sectionLine = -1;
-    long keyLine = -1;
-    long lastInSection = -1;  // the section's last line that is not blank
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const std::string t = trimmed(lines[i]);
-        if (!t.empty() && t.front() == '[') {
-            std::string name =
-                t.substr(1, t.find(']') == std::string::npos ? std::string::npos : t.find(']') - 1);
-            inServer = upperAscii(trimmed(name)) == "SERVER";
-            if (inServer && sectionLine < 0) {
-                sectionLine = static_cast<long>(i);
-                lastInSection = sectionLine;
-            }
-            continue;
-        }
-        if (inServer && !t.empty()) lastInSection = static_cast<long>(i);
-        if (!inServer || t.empty() || t[0] == ';' || t[0] == '#') continue;
-        const size_t eq = t.find('=');
-        if (eq != std::string::npos && upperAscii(trimmed(t.substr(0, eq))) == wanted)
-            keyLine = static_cast<long>(i);
-    }
-    const std::string entry = key + "=" + value;
-    if (keyLine >= 0) {
-        lines[static_cast<size_t>(keyLine)] = entry;
-    } else if (sectionLine >= 0) {
-        lines.insert(lines.begin() + lastInSection + 1, entry);
-    } else {
-        lines.push_back("[SERVER]");
-        lines.push_back(entry);
-    }
-    std::string out;
-    for (const auto& l : lines) out += l + eol;
-    return out;
+    return setIniValue(text, "SERVER", key, value);
 }
 
 bool generateCredentials(std::string& user, std::string& password) {
@@ -213,26 +122,8 @@ std::string defaultIniText() {
 bool loadServerConfig(const std::string& home, ServerConfig& config, std::string& error) {
     config.home = home.empty() ? std::string(".") : home;
     const std::string path = config.iniPath();
-    std::error_code ec;
-    const fs::path folder = fs::path(path).parent_path();
-    if (!fs::exists(path, ec)) {
-        fs::create_directories(folder, ec);
-        if (!replaceFilePrivately(path, defaultIniText())) {
-            error = "cannot create " + path;
-            return false;
-        }
-    }
-    // The file may hold the index password: only its owner reads it.
-    if (fs::is_regular_file(path, ec)) {
-        ::chmod(path.c_str(), 0600);
-        ::chmod(folder.c_str(), 0700);
-    }
-    ConfigFile* raw = nullptr;
-    if (envCfgLoad(&raw, path.c_str(), 0) != 0) {
-        error = "cannot read " + path;
-        return false;
-    }
-    std::unique_ptr<ConfigFile, ConfigCloser> cfg(raw);
+    ConfigPtr cfg = openServerIni(path, defaultIniText(), error);
+    if (!cfg) return false;
 
     std::string v;
     long n = 0;

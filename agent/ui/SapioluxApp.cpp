@@ -21,6 +21,7 @@
 
 #include "agent/AppParameters.h"
 #include "agent/service.h"
+#include "agent/ui/AccountFlow.h"
 #include "agent/ui/SapioluxDlg.h"
 #include "agent/ui/qtedge.h"
 #include "platform/capture.h"
@@ -110,7 +111,11 @@ void CSapioluxApp::EnableAccessibility() {
 }
 
 void CSapioluxApp::ShowSplash() {
-    QPixmap picture("branding/splash.bmp");
+    // A splash logo handed out by the account server takes the place of the shipped one.
+    QPixmap picture;
+    if (!m_settings->GetSplashLogoAddress().empty())
+        picture.load(QString::fromStdString(m_settings->GetSplashLogoPath()));
+    if (picture.isNull()) picture.load("branding/splash.bmp");
     int period = m_settings->GetSplashScreenPeriod();
     if (picture.isNull() || period <= 0) return;
     auto* splash = new QSplashScreen(picture);
@@ -181,6 +186,10 @@ int CSapioluxApp::InitInstance() {
     };
     const bool personal = m_personal->Detect(true);
 
+    // The account server may be chosen at each start.
+    if (m_settings->GetServerSelect())
+        agent::applyServerSelection(*m_settings, askWhichServer(m_settings->GetInternetHost()));
+
     ShowSplash();
 
     CSapioluxDlg::Env env;
@@ -194,9 +203,17 @@ int CSapioluxApp::InitInstance() {
     env.dataDir = m_dataDir;
     m_opener = std::make_unique<platform::XdgDocumentOpener>();
     env.opener = m_opener.get();
+    if (m_settings->GetInternetVersion()) {
+        // The account server: registration, configuration and upgrades (stored in the
+        // working folder, the agent's data folder).
+        m_choices = std::make_unique<QtConnectChoices>();
+        m_account = std::make_unique<CAccountFlow>(*m_settings, boxes, m_choices.get(), ".");
+        env.account = m_account.get();
+    }
     m_dialog = std::make_unique<CSapioluxDlg>(env);
     if (auto* qtBoxes = dynamic_cast<QtMessageBoxes*>(m_messages.get()))
         qtBoxes->setParent(m_dialog.get());
+    if (m_choices) m_choices->setParent(m_dialog.get());
     connect(m_dialog.get(), &CSapioluxDlg::quitRequested, this, [this] { Quit(); });
     connect(this, &QGuiApplication::commitDataRequest, this,
             [this](QSessionManager& manager) { OnCommitData(manager); });
@@ -211,6 +228,8 @@ int CSapioluxApp::InitInstance() {
 
     if (m_capture) m_capture->shutdown();
     m_dialog.reset();
+    // An upgrade downloaded in this run starts now that the agent has let go of everything.
+    if (m_account) m_account->RunUpgradeAtExit();
     m_hotKeys.reset();
     m_instance.release();
     if (m_workersLeft) {

@@ -26,7 +26,9 @@ class CPersonalServer;
 
 namespace agent::ui {
 
+class CAccountFlow;
 class CSapioluxDlg;
+class QtConnectChoices;
 
 class CSapioluxApp : public QApplication {
     Q_OBJECT
@@ -62,6 +64,8 @@ class CSapioluxApp : public QApplication {
     std::unique_ptr<platform::DocumentOpener> m_opener;
     std::unique_ptr<agent::CAppParameters> m_settings;
     std::unique_ptr<agent::CPersonalServer> m_personal;
+    std::unique_ptr<QtConnectChoices> m_choices;
+    std::unique_ptr<CAccountFlow> m_account;  // with InternetVersion on
     std::unique_ptr<CSapioluxDlg> m_dialog;
     platform::InstanceLock m_instance;
     std::unique_ptr<platform::PluginCapture> m_capture;

@@ -45,6 +45,7 @@
 #include "agent/profiling.h"
 #include "agent/service.h"
 #include "agent/texttoquery.h"
+#include "agent/ui/AccountFlow.h"
 #include "agent/ui/CaptureBitmapButton.h"
 #include "agent/ui/SystemTray.h"
 #include "agent/ui/TitleTip.h"
@@ -118,6 +119,8 @@ class MessagePoster {
 
 namespace {
 
+constexpr const char* kTextPersonalNotInstalledExit =
+    "PersonalVantri is not installed - this action will exit Vantri";
 constexpr int kSelectorRowHeight = 17;  // not counted in the saved height
 constexpr int kMinWidth = 180, kMinHeight = 60;
 constexpr int kReconnectMs = 10000;
@@ -618,6 +621,63 @@ void CSapioluxDlg::Start() {
     m_pollTimer->start(kPollMs);
     // Changes of the active window arrive as they happen; the poll stays as a fallback.
     if (m_env.capture) m_env.capture->followActiveWindow();
+    LocateServer();
+}
+
+void CSapioluxDlg::LocateServer() {
+    if (m_env.account) {
+        ShowStatus(kTextLocatingServer);
+        if (m_tray) m_tray->setTip(fromCp1252(kTextLocatingServer));
+        const CAccountFlow::CheckResult result = m_env.account->Check(this);
+        if (result == CAccountFlow::CheckResult::EndAgent) {
+            emit quitRequested();
+            return;
+        }
+        if (result == CAccountFlow::CheckResult::Failed) {
+            // Without a valid account the agent stays off-line until the user goes
+            // on-line again; the reconnect probe alone would skip the account.
+            OfflineFallback(true);
+            m_reconnectTimer->stop();
+            m_offline = true;
+            return;
+        }
+        // A query logo the account server handed out is shown from now on.
+        QPixmap logo(QString::fromStdString(m_settings.GetQueryLogoPath()));
+        if (!logo.isNull()) m_logo->setPixmap(logo);
+    }
+    StartProbe();
+}
+
+void CSapioluxDlg::GoOnline() {
+    const std::string caption = m_settings.GetBrandName() + " " + m_settings.GetProductName();
+    ShowNotConnected();
+    ShowStatus(kTextNoSuggestions);
+    for (;;) {
+        const CAccountFlow::CheckResult result = m_env.account->Check(this);
+        if (result == CAccountFlow::CheckResult::EndAgent) {
+            emit quitRequested();
+            return;
+        }
+        if (result == CAccountFlow::CheckResult::Ok) break;
+        const ConnectChoice choice = m_env.account->AskAfterFailure();
+        if (choice == ConnectChoice::Options) {
+            RunCommand(kCmdOptions);
+            continue;
+        }
+        if (choice == ConnectChoice::WorkOffline) {
+            if (!m_env.personalServer) {
+                if (m_env.messages)
+                    m_env.messages->show(caption, kTextPersonalNotInstalledExit,
+                                         platform::MsgIcon::Warning);
+                emit quitRequested();
+                return;
+            }
+            m_offline = true;
+            return;
+        }
+    }
+    m_offline = false;
+    if (m_tray) m_tray->setIcon(CSystemTray::Icon::Connected);
     StartProbe();
 }
 
@@ -948,6 +1008,11 @@ void CSapioluxDlg::ServerLocated() {
     if (source == kSourceLocal || !m_selectors[source]->isEnabled()) source = kSourceWeb;
     SelectSource(source, false);
     ShowStatus(kTextNoSuggestions);
+    // The upgrade offer waits until this handler is done: it opens dialogs.
+    if (m_env.account)
+        QTimer::singleShot(0, this, [this] {
+            if (m_env.account && !m_shutDown && m_env.account->OfferUpgrade()) emit quitRequested();
+        });
     StartAdvertFetch();
 }
 
@@ -1240,8 +1305,19 @@ void CSapioluxDlg::RunCommand(int id) {
             break;
         case kCmdGoOnlineOffline:
             if (m_connected && !m_offline) {
+                if (m_env.account && !m_env.personalServer) {
+                    // Off-line without local content leaves nothing to do: the agent ends.
+                    if (m_env.messages &&
+                        m_env.messages->show(
+                            caption, kTextPersonalNotInstalledExit, platform::MsgIcon::Warning,
+                            platform::MsgButtons::OkCancel) == platform::MsgAnswer::Ok)
+                        emit quitRequested();
+                    break;
+                }
                 m_offline = true;
                 OfflineFallback(true);
+            } else if (m_env.account) {
+                GoOnline();
             } else {
                 m_statusText = kTextLocatingServer;
                 ShowStatus(m_statusText);

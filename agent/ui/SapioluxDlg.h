@@ -62,6 +62,7 @@ struct UserProfile;
 
 namespace agent::ui {
 
+class CAccountFlow;
 class CCaptureBitmapButton;
 class CSystemTray;
 class CTitleTip;
@@ -127,6 +128,7 @@ class CSapioluxDlg : public QWidget {
         ProxyDetection proxyDetection;
         AccountCheck accountCheck;
         ServerCheck serverCheck;
+        CAccountFlow* account = nullptr;  // null: no account server (InternetVersion off)
     };
 
     explicit CSapioluxDlg(const Env& env, QWidget* parent = nullptr);
@@ -240,6 +242,9 @@ class CSapioluxDlg : public QWidget {
     void OnAdvertsReady();
     void ShowAdvertOrLogo();
     void OnProbeDone(bool reachable);
+    // The locate-server flow's account part, then the probe; and going on-line again.
+    void LocateServer();
+    void GoOnline();
     void EnterTypedQuery(const QString& first);
     void LeaveTypedQuery(bool submit);
     void RunCommand(int id);

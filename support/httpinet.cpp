@@ -253,8 +253,11 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
 using CurlHandle = std::unique_ptr<CURL, void (*)(CURL*)>;
 using HeaderList = std::unique_ptr<curl_slist, void (*)(curl_slist*)>;
 
-// The request headers: "Accept: */*", no "Expect", then the caller's lines.
-bool buildHeaders(const char* extra, HeaderList& list) {
+// The request headers: "Accept: */*", no "Expect", no "Content-Type" unless the caller
+// gives one, no "Host" on a direct connection (the socket path sends none, and a
+// server that guards against rebound names may refuse one it does not know), then the
+// caller's lines.
+bool buildHeaders(const char* extra, bool direct, HeaderList& list) {
     auto add = [&list](const std::string& line) {
         curl_slist* grown = curl_slist_append(list.get(), line.c_str());
         if (grown == nullptr) return false;
@@ -263,6 +266,16 @@ bool buildHeaders(const char* extra, HeaderList& list) {
         return true;
     };
     if (!add("Accept: */*") || !add("Expect:")) return false;
+    if (direct && !add("Host:")) return false;
+    const bool ownType = !isEmpty(extra) && [extra] {
+        std::string_view e(extra);
+        for (std::size_t at = 0; at < e.size(); at = e.find('\n', at) + 1) {
+            if (startsWithCaseBlind(e.substr(at), "Content-Type:")) return true;
+            if (e.find('\n', at) == std::string_view::npos) break;
+        }
+        return false;
+    }();
+    if (!ownType && !add("Content-Type:")) return false;
     if (isEmpty(extra)) return true;
     std::string_view rest(extra);
     while (!rest.empty()) {
@@ -324,7 +337,7 @@ int32_t inetExchange(const InetExchange* x, char** response, int32_t* responseLe
     curlInitOnce();
     CurlHandle curl(curl_easy_init(), curl_easy_cleanup);
     HeaderList headers(nullptr, curl_slist_free_all);
-    if (!curl || !buildHeaders(x->extraHeaders, headers)) return 0;
+    if (!curl || !buildHeaders(x->extraHeaders, proxy.url.empty(), headers)) return 0;
     CURL* c = curl.get();
     Transfer t;
     t.limit = x->maxResponse > 0 ? x->maxResponse : HTTP_DEFAULT_MAX_RESPONSE;

@@ -86,12 +86,20 @@ void curlInitOnce() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// The one proxy factory of the process: libproxy keeps read settings and fetched scripts
+// in it, and asking it is safe from any thread. It lives as long as the process.
+pxProxyFactory* proxyFactory() {
+    static pxProxyFactory* factory = nullptr;
+    static std::once_flag once;
+    std::call_once(once, [] { factory = px_proxy_factory_new(); });
+    return factory;
+}
+
 // The first proxy libproxy names for url that curl can use, "" for a direct connection.
 std::string systemProxyFor(const std::string& url) {
-    std::unique_ptr<pxProxyFactory, void (*)(pxProxyFactory*)> factory(px_proxy_factory_new(),
-                                                                       px_proxy_factory_free);
-    if (!factory) return "";
-    char** proxies = px_proxy_factory_get_proxies(factory.get(), url.c_str());
+    pxProxyFactory* factory = proxyFactory();
+    if (factory == nullptr) return "";
+    char** proxies = px_proxy_factory_get_proxies(factory, url.c_str());
     std::string chosen;
     if (proxies != nullptr) {
         for (char** p = proxies; *p != nullptr; ++p) {

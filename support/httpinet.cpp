@@ -340,12 +340,14 @@ int32_t inetExchange(const InetExchange* x, char** response, int32_t* responseLe
                                     absolute ? target : base + target);
     if (!proxy.usable) return 0;
     // Through a proxy the request line carries the absolute URL, as on the socket path.
-    if (!proxy.url.empty() && !absolute) target = base + target;
+    // A SOCKS proxy only carries the connection: the request is the direct one.
+    const bool httpProxy = startsWithCaseBlind(proxy.url, "http://");
+    if (httpProxy && !absolute) target = base + target;
 
     curlInitOnce();
     CurlHandle curl(curl_easy_init(), curl_easy_cleanup);
     HeaderList headers(nullptr, curl_slist_free_all);
-    if (!curl || !buildHeaders(x->extraHeaders, proxy.url.empty(), headers)) return 0;
+    if (!curl || !buildHeaders(x->extraHeaders, !httpProxy, headers)) return 0;
     CURL* c = curl.get();
     Transfer t;
     t.limit = x->maxResponse > 0 ? x->maxResponse : HTTP_DEFAULT_MAX_RESPONSE;
@@ -353,7 +355,7 @@ int32_t inetExchange(const InetExchange* x, char** response, int32_t* responseLe
     t.relaySocket = x->relaySocket;
     t.progress = x->progress;
     t.progressArg = x->progressArg;
-    t.discard407 = !proxy.url.empty() && !isEmpty(x->proxyUser);
+    t.discard407 = httpProxy && !isEmpty(x->proxyUser);
     const long timeout = x->timeout > 0 ? x->timeout : kDefaultTimeout;
     const std::string url = base + "/";
 
@@ -404,7 +406,7 @@ int32_t inetExchange(const InetExchange* x, char** response, int32_t* responseLe
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_getinfo(c, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
     // The proxy wants credentials: once more with the proxy user and password.
-    if ((status == 407 || connectStatus == 407) && !proxy.url.empty() && !isEmpty(x->proxyUser) &&
+    if ((status == 407 || connectStatus == 407) && httpProxy && !isEmpty(x->proxyUser) &&
         !t.relayFailed) {
         t.reset();
         t.discard407 = false;

@@ -1,28 +1,50 @@
 #include "agent/probe.h"
 
-#include "support/httprequest.h"
+#include "agent/AppParameters.h"
+#include "support/netprobe.h"
 
 namespace agent {
 
+ProbeTarget probeTargetFor(const CAppParameters& settings) {
+    ProbeTarget target;
+    const std::string account = settings.GetInternetHost();
+    if (settings.GetInternetVersion() != 0 && !account.empty()) {
+        target.url = "http://" + account + "/";
+    } else {
+        const std::string host = settings.ExtGetText("IXO");
+        const int32_t port = settings.ExtGetNumber("PORT");
+        if (!host.empty() && port > 0 && port <= 65535)
+            target.url = "http://" + host + ":" + std::to_string(port) + "/";
+    }
+    switch (settings.GetUseProxy()) {
+        case 1:
+            target.proxyHost = kAutoProxyHost;
+            break;
+        case 2:
+            target.proxyHost = settings.GetProxyHost();
+            target.proxyPort = settings.GetProxyPort();
+            target.proxyUser = settings.GetProxyUsername();
+            target.proxyPassword = settings.GetProxyPassword();
+            break;
+        default:
+            break;
+    }
+    return target;
+}
+
+bool probeConnection(const ProbeTarget& target, int32_t timeoutSeconds,
+                     bool (*hasOutsideInterface)()) {
+    if (target.url.empty()) return false;
+    const bool online = hasOutsideInterface ? hasOutsideInterface() : netHasOutsideInterface() != 0;
+    if (!online) return false;
+    return netProbeUrl(target.url.c_str(), target.proxyHost.c_str(), target.proxyPort,
+                       target.proxyUser.c_str(), target.proxyPassword.c_str(), timeoutSeconds) != 0;
+}
+
 bool probeServer(const std::string& host, int32_t port, int32_t timeoutSeconds) {
     if (host.empty() || port <= 0 || port > 65535) return false;
-    HttpRequest* request = nullptr;
-    if (httpRequestCreate(&request) != 0 || !request) return false;
-    bool reachable = false;
-    if (httpRequestSetHost(request, host.c_str(), port) == 0 &&
-        httpRequestSetUrl(request, "/") == 0 &&
-        httpRequestSetTimeouts(request, timeoutSeconds, timeoutSeconds) == 0) {
-        int32_t status = 0;
-        char* headers = nullptr;
-        char* body = nullptr;
-        int32_t bodyLength = 0;
-        int32_t rc = httpRequestSend(request, &status, &headers, &body, &bodyLength);
-        reachable = rc == 0 && status > 0;
-        memFree(headers);
-        memFree(body);
-    }
-    httpRequestDestroy(&request);
-    return reachable;
+    const std::string url = "http://" + host + ":" + std::to_string(port) + "/";
+    return netProbeUrl(url.c_str(), nullptr, 0, nullptr, nullptr, timeoutSeconds) != 0;
 }
 
 }  // namespace agent

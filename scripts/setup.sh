@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libfmt-dev libexpat1-dev libxapian-dev
   curl tinyproxy-bin wamerican python3 iso-codes
+  libcurl4-openssl-dev libproxy-dev libproxy1-plugin-gsettings
   libmagic-dev poppler-utils antiword catdoc unrtf odt2txt docx2txt unzip
   qt6-base-dev libgl-dev libx11-dev fonts-dejavu-core
   libsqlite3-dev libcrypt-dev

@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "support/dynstring.h"
+#include "support/httpinet.h"
 #include "support/strutil.h"
 
 namespace {
@@ -179,6 +180,39 @@ int timeoutMs(int32_t seconds) {
 // a long response is never held twice. On failure the buffer is released.
 int32_t splitInPlace(char* response, int32_t length, int32_t* statusCode, char** headers,
                      char** body, int32_t* bodyLength);
+
+// The exchange of a request whose proxy host is a special proxy name, through the
+// system-proxy path. The body goes along (a request must not lose it on this path),
+// and so does the socket path's "Pragma: No-Cache", so a caching proxy treats both
+// paths alike.
+int32_t sendThroughInet(const HttpRequest* request, int32_t* statusCode, char** headers,
+                        char** body, int32_t* bodyLength) {
+    InetExchange x{};
+    x.agentName = "Microsoft";
+    x.host = request->host;
+    x.port = request->port;
+    x.proxyName = request->proxyHost;
+    x.proxyPort = request->proxyPort;
+    x.proxyUser = request->proxyUser;
+    x.proxyPassword = request->proxyPassword;
+    x.method = request->method;
+    x.version = request->version;
+    x.path = request->url;
+    x.extraHeaders = "Pragma: No-Cache\r\n";
+    x.body = request->postData;
+    x.bodyLength = request->postData ? static_cast<int32_t>(std::strlen(request->postData)) : 0;
+    x.timeout = request->timeout;
+    x.maxResponse =
+        request->maxResponseBytes > 0 ? request->maxResponseBytes : HTTP_DEFAULT_MAX_RESPONSE;
+    char* response = nullptr;
+    int32_t responseLength = 0;
+    int32_t rc = inetExchange(&x, &response, &responseLength, statusCode);
+    if (rc != 1) return rc == HTTP_ERR_TOO_LARGE ? HTTP_ERR_TOO_LARGE : -1;
+    // The status was read from the last response already; the split reads it again.
+    return splitInPlace(response, responseLength, statusCode, headers, body, bodyLength) == 0
+               ? 0
+               : -1;
+}
 
 }  // namespace
 
@@ -582,9 +616,8 @@ int32_t httpRequestSend(HttpRequest* request, int32_t* statusCode, char** header
         return 0;
     }
     if (request->useInet) {
-        // The system-proxy path does not exist on this platform: a transport failure.
         memFree(text);
-        return -1;
+        return sendThroughInet(request, statusCode, headers, body, bodyLength);
     }
     const char* target = request->host;
     int32_t targetPort = request->port;

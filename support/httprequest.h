@@ -2,9 +2,11 @@
  * sent, the whole response collected until the peer closes or goes quiet, and split
  * into status code, header text and body. No connection is reused.
  *
- * Two special proxy names select the system-proxy path instead of the socket:
- * "ORVIQ_AUTOPROXY" (the whole value) and any value beginning with "ORVIQ_CERNPROXY".
- * That path is not available on this platform yet and reports a transport failure. */
+ * Two special proxy names select the system-proxy path (support/httpinet.h) instead of
+ * the socket: "ORVIQ_AUTOPROXY" (the whole value: the proxy the system names for the
+ * URL) and any value beginning with "ORVIQ_CERNPROXY" (the rest is a proxy host, used
+ * at the proxy port). That path sends the same method, URL, "Pragma: No-Cache" and body,
+ * and its response is split the same way. */
 #ifndef SAPIOLUX_HTTPREQUEST_H
 #define SAPIOLUX_HTTPREQUEST_H
 

@@ -1108,13 +1108,12 @@ void CSapioluxDlg::OfflineFallback(bool forced) {
 void CSapioluxDlg::StartProbe() {
     if (m_probeRunning) return;
     m_probeRunning = true;
-    std::string host = m_settings.ExtGetText("IXO");
-    int32_t port = m_settings.ExtGetNumber("PORT");
+    ProbeTarget target = probeTargetFor(m_settings);
     int timeout = std::max(1, m_env.probeTimeoutSeconds);
     std::weak_ptr<MessagePoster> poster = m_poster;
     try {
-        std::thread([poster, host, port, timeout] {
-            bool reachable = probeServer(host, port, timeout);
+        std::thread([poster, target, timeout] {
+            bool reachable = probeConnection(target, timeout);
             if (auto p = poster.lock()) p->post(kMsgProbeDone, reachable ? 1 : 0, 0);
         }).detach();
     } catch (...) {

@@ -20,8 +20,10 @@
 #include <cstdio>
 
 #include "agent/AppParameters.h"
+#include "agent/proxysetup.h"
 #include "agent/service.h"
 #include "agent/ui/AccountFlow.h"
+#include "agent/ui/ProxyDetectDialog.h"
 #include "agent/ui/SapioluxDlg.h"
 #include "agent/ui/qtedge.h"
 #include "platform/capture.h"
@@ -203,6 +205,10 @@ int CSapioluxApp::InitInstance() {
     env.dataDir = m_dataDir;
     m_opener = std::make_unique<platform::XdgDocumentOpener>();
     env.opener = m_opener.get();
+    // "Auto Detect...." on the options sheet's Proxy page: the browsers', the desktop's and
+    // the environment's proxy settings, and the list to choose from.
+    env.proxyDetection.detect = [] { return agent::detectProxies(agent::systemProxyDetectEnv()); };
+    env.proxyDetection.choose = chooseDetectedProxy;
     if (m_settings->GetInternetVersion()) {
         // The account server: registration, configuration and upgrades (stored in the
         // working folder, the agent's data folder).

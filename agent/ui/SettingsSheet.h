@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "agent/proxysetup.h"
+
 class QButtonGroup;
 class QCheckBox;
 class QLabel;
@@ -41,11 +43,7 @@ namespace agent::ui {
 
 // One proxy found by the detection: a description, a host (the system-settings marker
 // host for the desktop's own settings) and a port.
-struct DetectedProxyEntry {
-    std::string description;
-    std::string host;
-    int32_t port = 0;
-};
+using DetectedProxyEntry = agent::DetectedProxy;
 
 // The proxy detection the Proxy page's "Auto Detect...." runs: detect lists what was
 // found, choose lets the user pick one of them (nothing: cancelled).

@@ -277,16 +277,21 @@ TEST_F(MailResults, EudoraAndOutlookExpressStores) {
     Record mail(eudora, {{"DocType", "Email"}});
     EXPECT_EQ(agent::openResult(mail.get(), s, fake), "");
     ASSERT_EQ(fake.opened.size(), 1u);
-    EXPECT_EQ(fake.opened[0], "file://" + dir_.file("tmp/mail0.htm"));
-    EXPECT_NE(readWholeFile(dir_.file("tmp/mail0.htm")).size(), 0u);
+    // Written into a folder of the agent's own inside the temporary folder.
+    const std::string prefix = "file://";
+    ASSERT_EQ(fake.opened[0].rfind(prefix, 0), 0u);
+    const fs::path htm = fake.opened[0].substr(prefix.size());
+    EXPECT_EQ(htm.filename(), "mail0.htm");
+    EXPECT_EQ(htm.parent_path().parent_path(), dir_.file("tmp"));
+    EXPECT_NE(readWholeFile(htm.string()).size(), 0u);
 
     std::string oe = firstReference("oe5", shared("dbx"));
     ASSERT_EQ(oe.rfind("email://oe5&", 0), 0u) << oe;
     Record oeMail(oe, {{"DOCTYPE", "EMAIL"}});
     EXPECT_EQ(agent::openResult(oeMail.get(), s, fake), "");
     ASSERT_EQ(fake.opened.size(), 2u);
-    EXPECT_EQ(fake.opened[1], "file://" + dir_.file("tmp/mail0.eml"));
-    EXPECT_EQ(readWholeFile(dir_.file("tmp/mail0.eml")),
+    EXPECT_EQ(fake.opened[1], prefix + (htm.parent_path() / "mail0.eml").string());
+    EXPECT_EQ(readWholeFile((htm.parent_path() / "mail0.eml").string()),
               readWholeFile(dir_.file("fetch-oe5/email0.eml")));
     EXPECT_FALSE(fs::exists(dir_.file("no-such-folder")));
 
@@ -303,7 +308,8 @@ TEST_F(MailResults, EudoraAndOutlookExpressStores) {
     EXPECT_EQ(agent::openResult(missing.get(), s, fake), agent::kTextMailNotFound);
     fake.result = false;
     std::string text = agent::openResult(mail.get(), s, fake);
-    EXPECT_EQ(text, std::string(agent::kTextMailNotOpened) + dir_.file("tmp/mail1.htm") + ".");
+    EXPECT_EQ(text, std::string(agent::kTextMailNotOpened) +
+                        (htm.parent_path() / "mail1.htm").string() + ".");
     EXPECT_EQ(fake.opened.size(), 3u);
 }
 

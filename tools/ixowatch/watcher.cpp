@@ -2,9 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <signal.h>
-#include <sys/signalfd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,15 +113,15 @@ class Watch {
             const bool waiting = full_ || !dirty_.empty() || !mailDirty_.empty();
             int timeout = -1;
             if (waiting) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    due() - Clock::now());
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(due() - Clock::now());
                 timeout = left.count() <= 0 ? 0 : static_cast<int>(left.count()) + 1;
             } else if (files_.limitReached()) {
                 // Folders without a watch are looked at now and then instead.
                 timeout = 60000;
             }
-            pollfd fds[3] = {{signalFd_, POLLIN, 0}, {files_.fd(), POLLIN, 0},
-                             {mail_.fd(), POLLIN, 0}};
+            pollfd fds[3] = {
+                {signalFd_, POLLIN, 0}, {files_.fd(), POLLIN, 0}, {mail_.fd(), POLLIN, 0}};
             const int n = ::poll(fds, mail_.ok() ? 3 : 2, timeout);
             if (n < 0 && errno != EINTR) break;
             if (n > 0 && (fds[0].revents & POLLIN)) break;
@@ -206,9 +205,10 @@ class Watch {
         if (files_.limitReached() && !limitReported_) {
             limitReported_ = true;
             const long limit = TreeWatcher::watchLimit();
-            report_.warning("the limit of folder watches is reached (fs.inotify.max_user_watches = " +
-                            std::to_string(limit) + "); changes under " + files_.unwatched() +
-                            " and other folders are seen only once a minute until it is raised");
+            report_.warning(
+                "the limit of folder watches is reached (fs.inotify.max_user_watches = " +
+                std::to_string(limit) + "); changes under " + files_.unwatched() +
+                " and other folders are seen only once a minute until it is raised");
         } else if (!files_.limitReached()) {
             limitReported_ = false;
         }
@@ -397,6 +397,17 @@ class Watch {
     std::chrono::milliseconds backoff_;
 };
 
+volatile int gStopPipe = -1;
+
+void onStopSignal(int) {
+    const int saved = errno;
+    if (gStopPipe >= 0) {
+        const char one = 1;
+        [[maybe_unused]] ssize_t n = ::write(gStopPipe, &one, 1);
+    }
+    errno = saved;
+}
+
 }  // namespace
 
 int runWatch(const WatchOptions& options, Backend& backend) {
@@ -405,34 +416,39 @@ int runWatch(const WatchOptions& options, Backend& backend) {
     const std::string lockPath = options.stateFile + ".lock";
     const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-        std::fprintf(stderr, "ixoindex: %s: %s\n", lockPath.c_str(),
-                     lock < 0 ? std::strerror(errno) : "another ixoindex --watch uses this state file");
+        std::fprintf(
+            stderr, "ixoindex: %s: %s\n", lockPath.c_str(),
+            lock < 0 ? std::strerror(errno) : "another ixoindex --watch uses this state file");
         if (lock >= 0) ::close(lock);
         return 2;
     }
-    // The stop signals are read from a descriptor, so a pass is never cut off in the
-    // middle of a request and the state file is always written whole.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGHUP);
-    sigset_t previous;
-    ::sigprocmask(SIG_BLOCK, &stopSignals, &previous);
-    const int signalFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (signalFd < 0) {
-        ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+    // The stop signals only write to a pipe that the loop polls, so a pass is never cut
+    // off in the middle of a request and the state file is always written whole. A
+    // handler (rather than a blocked signal) serves whichever thread the signal reaches.
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
         ::close(lock);
         std::fprintf(stderr, "ixoindex: cannot set up the stop signals\n");
         return 2;
     }
+    gStopPipe = fds[1];
+    struct sigaction action {
+    }, previous[3];
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    const int signals[3] = {SIGTERM, SIGINT, SIGHUP};
+    for (int i = 0; i < 3; ++i) ::sigaction(signals[i], &action, &previous[i]);
+    const int signalFd = fds[0];
     int rc = 2;
     {
         Watch watch(options, backend, signalFd);
         rc = watch.run();
     }
-    ::close(signalFd);
-    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+    for (int i = 0; i < 3; ++i) ::sigaction(signals[i], &previous[i], nullptr);
+    gStopPipe = -1;
+    ::close(fds[0]);
+    ::close(fds[1]);
     ::close(lock);
     return rc;
 }

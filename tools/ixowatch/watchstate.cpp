@@ -104,8 +104,7 @@ bool saveContentList(const std::string& home, const ContentList& list) {
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
     ConfigFile* cfg = nullptr;
-    if (envCfgLoadFromMemory(&cfg, "", 0, path.c_str(), ENVCFG_OWNED | ENVCFG_DECODE_VALUES) !=
-            0 ||
+    if (envCfgLoadFromMemory(&cfg, "", 0, path.c_str(), ENVCFG_OWNED | ENVCFG_DECODE_VALUES) != 0 ||
         !cfg)
         return false;
     bool ok = true;

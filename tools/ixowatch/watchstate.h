@@ -18,10 +18,10 @@
 namespace ixowatch {
 
 struct FileState {
-    int64_t mtime = 0;        // seconds
-    int64_t mtimeNs = -1;     // nanoseconds within the second, -1 when not recorded
+    int64_t mtime = 0;     // seconds
+    int64_t mtimeNs = -1;  // nanoseconds within the second, -1 when not recorded
     int64_t size = 0;
-    std::string reference;    // of the file's first document, empty when it had none
+    std::string reference;  // of the file's first document, empty when it had none
 };
 
 using StateMap = std::map<std::string, FileState>;

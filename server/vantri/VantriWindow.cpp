@@ -348,14 +348,14 @@ bool CVantriWindow::addFolder(const QString& folder) {
     return true;
 }
 
-bool CVantriWindow::addMail(const QString& spec) {
-    const QString client = spec.section('=', 0, 0).toLower();
+bool CVantriWindow::addMail(const QString& source) {
+    const QString client = source.section('=', 0, 0).toLower();
     if (std::none_of(std::begin(kMailClients), std::end(kMailClients),
                      [&](const char* c) { return client == QLatin1String(c); }) ||
-        m_mail.contains(spec))
+        m_mail.contains(source))
         return false;
-    m_mail << spec;
-    m_list->addItem(tr("Mail: %1").arg(spec));
+    m_mail << source;
+    m_list->addItem(tr("Mail: %1").arg(source));
     saveList();
     if (analysing()) {
         stopAnalysis(false);

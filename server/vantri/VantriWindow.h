@@ -50,7 +50,7 @@ class CVantriWindow : public QWidget {
 
     // The content list; each change is saved at once and a running analysis restarts.
     bool addFolder(const QString& folder);
-    bool addMail(const QString& spec);  // CLIENT or CLIENT=STORE
+    bool addMail(const QString& source);  // CLIENT or CLIENT=STORE
     void removeEntry(int row);
     QStringList entries() const;
 

@@ -26,6 +26,8 @@
 #include "support/envcfgutil.h"
 #include "support/fileutil.h"
 #include "tools/ixocredentials.h"
+#include "tools/ixowatch/watcher.h"
+#include "tools/ixowatch/watchstate.h"
 #include "tools/reflist.h"
 
 namespace {
@@ -49,6 +51,9 @@ struct Options {
     const char* config = nullptr;
     const char* section = nullptr;
     std::string stateFile = "ixoindex.state";
+    bool stateGiven = false;
+    bool watch = false;     // --watch: keep the index in step until stopped
+    bool progress = false;  // --progress: progress lines on standard output (--watch)
     const char* database = nullptr;
     size_t batchDocs = 200;
     size_t batchBytes = 4 << 20;
@@ -83,6 +88,7 @@ void usage(std::FILE* out) {
         "usage: ixoindex {--server HOST:INDEXPORT | --home DIR} [--config FILE --section S]\n"
         "                [--state FILE]\n"
         "                [--database NAME] [--batch N] [--mail CLIENT[=STORE]]... [FOLDER...]\n"
+        "       ixoindex --watch [--progress] ... (the same options)\n"
         "\n"
         "Walks every FOLDER (with its subfolders), imports each file the import library can\n"
         "handle and sends the documents to the retrieval server's index port in batches.\n"
@@ -107,12 +113,22 @@ void usage(std::FILE* out) {
         "  --database NAME     the database the documents go into\n"
         "  --batch N           documents per request (default 200)\n"
         "  --mail CLIENT[=STORE]  index the mail of CLIENT (repeatable)\n"
+        "  --watch             after the run, keep the index in step as files change\n"
+        "                      (inotify: new, changed, moved and deleted files, new\n"
+        "                      folders; mail stores are read again when their files\n"
+        "                      change) until SIGTERM or SIGINT\n"
+        "  --progress          with --watch, progress lines on standard output:\n"
+        "                      PROGRESS seen total sent failed, FAILED path<TAB>message,\n"
+        "                      MAIL sent, ERROR text, WARNING text, IDLE watches files\n"
         "  --help              this text\n"
         "\n"
         "The state file is written only after the server confirmed every batch and\n"
         "deletion and the end of the run (its reply to the finish command), so a run\n"
         "that is cut short is sent again by the next one.\n"
         "Progress (files done, total, rate) is shown when standard error is a terminal.\n"
+        "With --home and neither FOLDER nor --mail, the folders and mail stores come from\n"
+        "DIR/ixo/content.ini (what the control window vantri-personal keeps) and the state\n"
+        "file is DIR/ixo/ixoindex.state unless --state names one.\n"
         "Exit status: 0 when every file was handled, 1 when some failed, 2 for usage.\n");
 }
 
@@ -365,6 +381,105 @@ MailOutcome indexMail(const MailSource& source, const Options& o, ImportContext*
     return out;
 }
 
+// The indexer's importing and sending, for the live indexing of --watch.
+class WatchBackend : public ixowatch::Backend {
+  public:
+    WatchBackend(IXO* ixo, std::string credentials, const Options& o, ImportContext* context,
+                 ImportArgs* args, std::string temp)
+        : ixo_(ixo), credentials_(std::move(credentials)), o_(o), context_(context),
+          args_(args), temp_(std::move(temp)) {}
+    void begin() override { indexer_ = std::make_unique<Indexer>(ixo_, credentials_); }
+    int importFile(const std::string& path, std::string& idx, std::string& message) override {
+        int32_t result = 0;
+        idx = importToIdx(context_, args_, path, temp_, &result);
+        if (result != 0 && result != -2) message = imexGetError(result);
+        return result;
+    }
+    bool add(const std::string& idx) override {
+        indexer_->add(idx, countDocuments(idx), o_);
+        return indexer_->ok();
+    }
+    bool complete(const std::vector<std::string>& gone) override {
+        bool ok = indexer_->flush() && indexer_->ok();
+        if (!gone.empty()) ok = indexer_->remove(gone) && ok;
+        return indexer_->finish() && ok;
+    }
+    size_t mailSources() const override { return o_.mail.size(); }
+    std::vector<std::string> mailPaths(size_t source) override {
+        std::vector<std::string> paths = o_.mail[source].stores;
+        std::unique_ptr<mailfetch::EmailClient> fetcher =
+            mailfetch::createClient(o_.mail[source].client);
+        if (auto* store = dynamic_cast<mailfetch::StoreFetcher*>(fetcher.get())) {
+            store->setStores(o_.mail[source].stores);
+            store->restart();
+            for (const mailfetch::Mailbox& m : store->mailboxes()) paths.push_back(m.path);
+        }
+        for (std::string& p : paths) {
+            std::error_code ec;
+            p = std::filesystem::absolute(p, ec).lexically_normal().string();
+            while (p.size() > 1 && p.back() == '/') p.pop_back();
+        }
+        return paths;
+    }
+    bool indexMail(size_t source, size_t* sent) override {
+        begin();
+        MailOutcome m =
+            ::indexMail(o_.mail[source], o_, context_, args_, temp_, temp_ + ".mail", *indexer_);
+        *sent = m.sent;
+        return indexer_->finish() && m.ok;
+    }
+
+  private:
+    IXO* ixo_;
+    std::string credentials_;
+    const Options& o_;
+    ImportContext* context_;
+    ImportArgs* args_;
+    std::string temp_;
+    std::unique_ptr<Indexer> indexer_;
+};
+
+int runWatchMode(const Options& o, IXO* ixo, const std::string& credentials,
+                 ImportContext* context, ImportArgs* args, const std::string& temp) {
+    ixowatch::WatchOptions w;
+    for (const std::string& folder : o.folders) {
+        std::error_code ec;
+        std::string absolute = std::filesystem::absolute(folder, ec).lexically_normal().string();
+        while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
+        w.folders.push_back(absolute);
+    }
+    w.stateFile = o.stateFile;
+    w.progress = o.progress;
+    WatchBackend backend(ixo, credentials, o, context, args, temp);
+    const int rc = ixowatch::runWatch(w, backend);
+    std::error_code ec;
+    std::filesystem::remove_all(temp + ".mail", ec);
+    return rc;
+}
+
+// With --home and nothing named on the command line: the folders and mail stores the
+// control window keeps in the home, and the state file beside them.
+bool useContentList(Options& o) {
+    ixowatch::ContentList list;
+    if (!ixowatch::loadContentList(o.home, list)) {
+        std::fprintf(stderr, "ixoindex: cannot read %s\n",
+                     ixowatch::contentListPath(o.home).c_str());
+        return false;
+    }
+    o.folders = list.folders;
+    for (const std::string& m : list.mail)
+        if (!addMailSource(o, m))
+            std::fprintf(stderr, "ixoindex: %s: unknown mail source %s\n",
+                         ixowatch::contentListPath(o.home).c_str(), m.c_str());
+    if (!o.stateGiven) o.stateFile = o.home + "/ixo/ixoindex.state";
+    if (o.folders.empty() && o.mail.empty()) {
+        std::fprintf(stderr, "ixoindex: %s names no folders or mail to index\n",
+                     ixowatch::contentListPath(o.home).c_str());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -393,6 +508,11 @@ int main(int argc, char** argv) {
             o.section = v;
         } else if (a == "--state" && (v = value())) {
             o.stateFile = v;
+            o.stateGiven = true;
+        } else if (a == "--watch") {
+            o.watch = true;
+        } else if (a == "--progress") {
+            o.progress = true;
         } else if (a == "--database" && (v = value())) {
             o.database = v;
         } else if (a == "--batch" && (v = value())) {
@@ -424,6 +544,7 @@ int main(int argc, char** argv) {
         }
         if (!c.indexUser.empty() || !c.indexPassword.empty())
             credentials = "&user=" + c.indexUser + "&pass=" + c.indexPassword;
+        if (o.folders.empty() && o.mail.empty() && !useContentList(o)) return 2;
     }
     if (o.host.empty() || o.port <= 0 || (o.folders.empty() && o.mail.empty())) {
         usage(stderr);
@@ -458,6 +579,15 @@ int main(int argc, char** argv) {
     const std::string temp = tempName ? tempName : "ixoindex.tmp";
     if (tempName) memFree(tempName);
     imargsSetOutputFilename(args, temp.c_str());
+    if (o.watch) {
+        const int rc = runWatchMode(o, &ixo, credentials, context, args, temp);
+        fileDelete(temp.c_str());
+        if (cfg) envCfgClose(&cfg);
+        imargsDestroy(args);
+        imexDestroy(context);
+        ixoDestroyIxo(&ixo);
+        return rc;
+    }
 
     std::map<std::string, FileState> previous = loadState(o.stateFile);
     std::map<std::string, FileState> current;

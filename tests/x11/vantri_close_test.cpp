@@ -1,0 +1,54 @@
+// The control window vantri-personal on a real X11 desktop ends when asked to close the
+// way the desktop agent asks at its shutdown: a close request, through the window
+// manager, to every window titled "Halvoran Personal Vantri".
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "platform/x11/x11desktop.h"
+#include "tests/common/tempdir.h"
+
+TEST(X11Vantri, TheControlWindowClosesWhenTheAgentAsks) {
+    testing_support::TempDir dir;
+    const auto home = dir.path() / "home";
+    std::filesystem::create_directories(home / "ixo");
+    testing_support::writeWholeFile((home / "ixo" / "ixo.ini").string(),
+                                    "[SERVER]\nQUERYPORT=0\nINDEXPORT=0\n");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const std::string h = home.string();
+        ::execl(VANTRI_BIN, VANTRI_BIN, "--home", h.c_str(), nullptr);
+        ::_exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    std::unique_ptr<platform::Desktop> desktop = platform::openX11Desktop();
+    ASSERT_TRUE(desktop);
+    int asked = 0;
+    for (int i = 0; i < 300 && asked == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        asked = desktop->closeWindowsTitled("Halvoran Personal Vantri");
+    }
+    EXPECT_EQ(asked, 1);
+    int status = -1;
+    for (int i = 0; i < 500; ++i) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        status = -1;
+    }
+    if (status == -1) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    // The server it started stops on its stop file.
+    testing_support::writeWholeFile((home / "ixo" / "ixo.stop").string(), "");
+    for (int i = 0; i < 100 && std::filesystem::exists(home / "ixo" / "ports"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}

@@ -1,10 +1,12 @@
 // CSystemTray: the agent's icon in the desktop's tray. It shows the connection state
 // (connected, new suggestions, not connected) and a tip, flashes while new suggestions wait
 // unseen, offers the window's menu, and a click shows or hides the window. Where the
-// desktop has no tray, the icon is kept but not shown (available() is false).
+// desktop has no tray, the icon is kept but not shown (available() is false); it shows
+// as soon as a tray appears (a panel started after the agent).
 #pragma once
 
 #include <QObject>
+#include <QRect>
 #include <QString>
 #include <memory>
 
@@ -37,6 +39,10 @@ class CSystemTray : public QObject {
     Icon icon() const { return m_icon; }
     QString tip() const { return m_tip; }
     bool flashing() const;
+    // Whether the icon is shown in a tray.
+    bool shown() const;
+    // The icon's place on the screen (empty when it is not shown).
+    QRect geometry() const;
 
   signals:
     // The icon was clicked (open or close the window).
@@ -45,6 +51,7 @@ class CSystemTray : public QObject {
   private:
     std::unique_ptr<QSystemTrayIcon> m_tray;
     QTimer* m_flash;
+    QTimer* m_waitForTray;  // looks for a tray until one is there
     Icon m_icon;
     QString m_tip;
     bool m_flashOn = false;

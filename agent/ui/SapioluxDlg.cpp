@@ -1772,6 +1772,7 @@ bool CSapioluxDlg::BrandDragEvent(QEvent* event) {
             if (!m_dragMoved &&
                 (at - m_dragStart).manhattanLength() < QApplication::startDragDistance())
                 return true;  // a click, not a drag
+            if (!wasDocked) move(at - m_dragOffset);
             QScreen* screen = QGuiApplication::screenAt(at);
             if (!screen)
                 screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();

@@ -101,10 +101,6 @@ bool CSystemTray::shown() const {
     return m_tray->isVisible();
 }
 
-QRect CSystemTray::geometry() const {
-    return m_tray->isVisible() ? m_tray->geometry() : QRect();
-}
-
 void CSystemTray::setMenu(QMenu* menu) {
     m_tray->setContextMenu(menu);
 }

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QObject>
-#include <QRect>
 #include <QString>
 #include <memory>
 
@@ -41,8 +40,6 @@ class CSystemTray : public QObject {
     bool flashing() const;
     // Whether the icon is shown in a tray.
     bool shown() const;
-    // The icon's place on the screen (empty when it is not shown).
-    QRect geometry() const;
 
   signals:
     // The icon was clicked (open or close the window).

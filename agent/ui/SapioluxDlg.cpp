@@ -20,6 +20,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QMoveEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -1588,9 +1589,19 @@ void CSapioluxDlg::OnAppBarCallback() {
     const uint64_t window = static_cast<uint64_t>(winId());
     const int edge = dockEdge(m_settings);
     const platform::ScreenRect place = m_env.dock->placeFor(window, edge, kDockThickness);
-    if (toQRect(place) == m_dockRect) return;
+    if (toQRect(place) == m_dockRect) {
+        // Where it belongs already; or put back there, when the window was told of a move
+        // that went astray (a window manager's late answer to a request made before it
+        // was docked).
+        if (!isSliding() && geometry() != DockedGeometry()) PlaceDocked(m_dockRect);
+        return;
+    }
     if (!m_autoHide) m_env.dock->dock(window, edge, place);
     PlaceDocked(toQRect(place));
+}
+
+QRect CSapioluxDlg::DockedGeometry() const {
+    return m_hiddenAtEdge ? EdgeStrip(m_dockRect, false) : m_dockRect;
 }
 
 void CSapioluxDlg::KeepFloatingOnScreen() {
@@ -1610,7 +1621,7 @@ void CSapioluxDlg::KeepFloatingOnScreen() {
 void CSapioluxDlg::PlaceDocked(const QRect& place) {
     m_dockRect = place;
     m_slideTimer->stop();
-    setGeometry(m_hiddenAtEdge ? EdgeStrip(place, false) : place);
+    setGeometry(DockedGeometry());
 }
 
 QRect CSapioluxDlg::EdgeStrip(const QRect& d, bool offScreen) const {
@@ -1693,7 +1704,7 @@ void CSapioluxDlg::OnSlideStep() {
     if (m_slideMs < 1 || elapsed >= m_slideMs) {
         // The end: exactly the strip as shown, or its few pixels at the edge.
         m_slideTimer->stop();
-        setGeometry(m_hiddenAtEdge ? EdgeStrip(m_dockRect, false) : m_dockRect);
+        setGeometry(DockedGeometry());
         return;
     }
     const qint64 x = m_slideFrom.x() + (m_slideTo.x() - m_slideFrom.x()) * elapsed / m_slideMs;
@@ -1725,6 +1736,13 @@ void CSapioluxDlg::enterEvent(QEnterEvent* event) {
 void CSapioluxDlg::leaveEvent(QEvent* event) {
     if (m_autoHide) m_autoHideCheck->start();
     QWidget::leaveEvent(event);
+}
+
+void CSapioluxDlg::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // The docked strip stays where it belongs; a move elsewhere is looked at shortly.
+    if (m_docked && !isSliding() && !m_draggingDock && geometry() != DockedGeometry())
+        m_appBarCallback->start();
 }
 
 void CSapioluxDlg::DockAt(int edge) {

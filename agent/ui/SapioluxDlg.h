@@ -24,6 +24,7 @@
 
 class QButtonGroup;
 class QEnterEvent;
+class QMoveEvent;
 class QGridLayout;
 class QHBoxLayout;
 class QVBoxLayout;
@@ -222,6 +223,7 @@ class CSapioluxDlg : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
   private:
     friend class MessagePoster;
@@ -255,6 +257,7 @@ class CSapioluxDlg : public QWidget {
     void KeepFloatingOnScreen();
     void PlaceDocked(const QRect& place);
     QRect EdgeStrip(const QRect& docked, bool offScreen) const;
+    QRect DockedGeometry() const;
     void SlideIn();
     void SlideOut();
     void SlideTo(const QRect& from, const QRect& to, int durationMs);

@@ -1483,6 +1483,7 @@ void CSapioluxDlg::Dock() {
     layout()->setSizeConstraint(QLayout::SetNoConstraint);
     setMinimumSize(0, 0);
     m_dockRect = QRect(place.x, place.y, place.width, place.height);
+    m_placeRetries = 0;
     setGeometry(m_dockRect);
     m_docked = true;
     m_settings.SetIsAppBar(1);
@@ -1527,6 +1528,7 @@ void CSapioluxDlg::MoveDockTo(int edge) {
     if (m_autoHide) m_env.dock->release(window);
     m_hiddenAtEdge = false;
     m_dockRect = QRect(place.x, place.y, place.width, place.height);
+    m_placeRetries = 0;
     setGeometry(m_dockRect);
     show();
     if (m_autoHide) m_autoHideCheck->start();
@@ -1592,11 +1594,16 @@ void CSapioluxDlg::OnAppBarCallback() {
     if (toQRect(place) == m_dockRect) {
         // Where it belongs already; or put back there, when the window was told of a move
         // that went astray (a window manager's late answer to a request made before it
-        // was docked).
-        if (!isSliding() && geometry() != DockedGeometry()) PlaceDocked(m_dockRect);
+        // was docked). A few times only: a window manager that insists on another place
+        // keeps it.
+        if (!isSliding() && geometry() != DockedGeometry() && m_placeRetries < 3) {
+            ++m_placeRetries;
+            PlaceDocked(m_dockRect);
+        }
         return;
     }
     if (!m_autoHide) m_env.dock->dock(window, edge, place);
+    m_placeRetries = 0;
     PlaceDocked(toQRect(place));
 }
 

@@ -355,6 +355,7 @@ class CSapioluxDlg : public QWidget {
     int m_slideMs = 0;
     QTimer* m_autoHideCheck = nullptr;   // a short wait after the pointer leaves
     QTimer* m_appBarCallback = nullptr;  // gathers a burst of work-area changes into one
+    int m_placeRetries = 0;              // the strip put back after a move that went astray
     std::unique_ptr<CSystemTray> m_tray;
     QMenu* m_trayMenu = nullptr;
     bool m_toldNoTray = false;

@@ -24,6 +24,10 @@ class Dock {
     virtual bool dock(uint64_t window, int edge, const ScreenRect& place) = 0;
     // Gives the strip back and makes window an ordinary window again.
     virtual bool undock(uint64_t window) = 0;
+    // Gives the strip back while window stays a dock window on every desktop (a window
+    // that hides against its edge lies over other windows instead of pushing them
+    // aside). dock() reserves it again.
+    virtual bool release(uint64_t window) = 0;
 };
 
 class FakeDock : public Dock {
@@ -47,6 +51,10 @@ class FakeDock : public Dock {
         return true;
     }
     bool undock(uint64_t window) override {
+        std::erase(docked, window);
+        return true;
+    }
+    bool release(uint64_t window) override {
         std::erase(docked, window);
         return true;
     }

@@ -9,8 +9,10 @@
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QDir>
+#include <QEnterEvent>
 #include <QFile>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -18,6 +20,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QMoveEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -127,6 +130,17 @@ constexpr int kReconnectMs = 10000;
 constexpr int kPollMs = 500;
 constexpr int kCaptureMs = 1500;
 constexpr int kBrowserCaptureMs = 3000;
+// Auto-hide: what stays of a strip slid out, and the slides out (moving, shrinking) and
+// in (growing), in milliseconds.
+constexpr int kEdgeStrip = 2;
+constexpr int kSlideOutMs = 400;
+constexpr int kSlideInMs = 200;
+constexpr int kSlideStepMs = 15;
+// How long the pointer must have left a strip before it slides out.
+constexpr int kAutoHideDelayMs = 300;
+// A floating window dragged by its brand picture docks when the pointer ends this close
+// to the top or bottom edge of the screen.
+constexpr int kDockSnap = 12;
 // Window classes of web browsers, whose pages settle later than other windows' text.
 constexpr const char* kBrowserClasses = "firefox,Navigator,Chromium,Google-chrome";
 
@@ -279,6 +293,7 @@ CSapioluxDlg::CSapioluxDlg(const Env& env, QWidget* parent)
     FillMenu(m_trayMenu);
     m_tray->setMenu(m_trayMenu);
     connect(m_tray.get(), &CSystemTray::activated, this, [this] { RunCommand(kCmdOpenClose); });
+    ConnectScreenChanges();
 
     m_source = m_settings.ExtGetNumber("SOURCE");
     if (m_source < 0 || m_source > 3) m_source = kSourceLocal;
@@ -338,8 +353,8 @@ void CSapioluxDlg::BuildControls() {
     m_brand->setText(QStringLiteral("<b>%1</b>").arg(brand.toHtmlEscaped()));
     m_brand->setAccessibleName(brand);
     m_brand->setToolTip(
-        "Double-click to dock at the screen's edge or float again; while docked, "
-        "drag to move to the top or bottom edge");
+        "Double-click to dock at the screen's edge or float again; drag to the top or "
+        "bottom edge of the screen to dock there, or a docked strip away to float it");
     m_brand->installEventFilter(this);
     left->addWidget(m_brand);
     left->addStretch(1);
@@ -608,8 +623,12 @@ void CSapioluxDlg::OnMessage(AgentMessage message, uintptr_t wParam, intptr_t lP
         case kMsgAdvertsReady:
             OnAdvertsReady();
             break;
-        case kMsgTrayCallback:
         case kMsgAppBarCallback:
+            // A burst of changes (a panel appearing changes the work area several times)
+            // is handled once.
+            m_appBarCallback->start();
+            break;
+        case kMsgTrayCallback:
             break;
     }
 }
@@ -1164,27 +1183,8 @@ void CSapioluxDlg::keyPressEvent(QKeyEvent* event) {
 
 bool CSapioluxDlg::eventFilter(QObject* watched, QEvent* event) {
     // The brand picture stands in for the title bar, which window managers keep for
-    // themselves: a double click docks or floats, a drag moves a docked strip to the
-    // top edge (cursor in the upper half of the screen) or the bottom edge.
-    if (watched == m_brand) {
-        if (event->type() == QEvent::MouseButtonDblClick) {
-            RunCommand(kCmdShowAsToolbar);
-            return true;
-        }
-        if (m_docked && event->type() == QEvent::MouseButtonPress) {
-            m_draggingDock = true;
-            return true;
-        }
-        if (m_draggingDock && event->type() == QEvent::MouseButtonRelease) {
-            m_draggingDock = false;
-            auto* mouse = static_cast<QMouseEvent*>(event);
-            QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-            const bool upper =
-                screen && mouse->globalPosition().y() < screen->geometry().center().y();
-            MoveDockTo(upper ? 1 : 3);
-            return true;
-        }
-    }
+    // themselves: a double click docks or floats, a drag docks, floats or moves the strip.
+    if (watched == m_brand && BrandDragEvent(event)) return true;
     if (watched == m_queryBox && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
@@ -1280,7 +1280,9 @@ void CSapioluxDlg::RunCommand(int id) {
                                      platform::MsgIcon::Information);
             break;
         case kCmdOpenClose:
-            if (isVisible() && !isMinimized())
+            if (m_hiddenAtEdge)
+                SlideIn();  // a strip slid out against its edge comes back
+            else if (isVisible() && !isMinimized())
                 HideWindow();
             else
                 PopUp(true);
@@ -1337,6 +1339,11 @@ void CSapioluxDlg::changeEvent(QEvent* event) {
             m_openPeriodTimer->stop();
         else if (m_setupDone && isVisible())
             m_openPeriodTimer->start(std::max(1, m_settings.GetOpenPeriod()) * 1000);
+        // An auto-hiding strip shows while it is the active window.
+        if (m_autoHide && isActiveWindow())
+            SlideIn();
+        else if (m_autoHide)
+            m_autoHideCheck->start();
     }
     QWidget::changeEvent(event);
 }
@@ -1395,8 +1402,8 @@ bool CSapioluxDlg::Shutdown(int waitMs) {
     // The personal server: the shutdown request, the stop file, and its control window.
     if (m_env.personalServer) m_env.personalServer->Stop();
     if (m_env.desktop) m_env.desktop->closeWindowsTitled("Halvoran Personal Vantri");
-    for (QTimer* timer :
-         {m_openPeriodTimer, m_pollTimer, m_logoTimer, m_reconnectTimer, m_captureTimer})
+    for (QTimer* timer : {m_openPeriodTimer, m_pollTimer, m_logoTimer, m_reconnectTimer,
+                          m_captureTimer, m_slideTimer, m_autoHideCheck, m_appBarCallback})
         if (timer) timer->stop();
     if (m_env.capture) m_env.capture->shutdown();
     if (m_mailslot) m_mailslot->close();
@@ -1639,7 +1646,9 @@ void CSapioluxDlg::Dock() {
     // The strip's thickness wins over the controls' wishes.
     layout()->setSizeConstraint(QLayout::SetNoConstraint);
     setMinimumSize(0, 0);
-    setGeometry(place.x, place.y, place.width, place.height);
+    m_dockRect = QRect(place.x, place.y, place.width, place.height);
+    m_placeRetries = 0;
+    setGeometry(m_dockRect);
     m_docked = true;
     m_settings.SetIsAppBar(1);
     show();
@@ -1647,6 +1656,10 @@ void CSapioluxDlg::Dock() {
 
 void CSapioluxDlg::Undock() {
     if (!m_docked) return;
+    // Auto-hide belongs to the docked strip.
+    m_slideTimer->stop();
+    m_autoHideCheck->stop();
+    m_autoHide = m_hiddenAtEdge = false;
     hide();
     m_env.dock->undock(static_cast<uint64_t>(winId()));
     Qt::WindowFlags flags = Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint;
@@ -1673,8 +1686,315 @@ void CSapioluxDlg::MoveDockTo(int edge) {
     m_env.dock->undock(window);
     platform::ScreenRect place = m_env.dock->placeFor(window, edge, kDockThickness);
     m_env.dock->dock(window, edge, place);
-    setGeometry(place.x, place.y, place.width, place.height);
+    // An auto-hiding strip keeps no reservation; it shows at the new edge, then slides out
+    // once the pointer is elsewhere.
+    m_slideTimer->stop();
+    if (m_autoHide) m_env.dock->release(window);
+    m_hiddenAtEdge = false;
+    m_dockRect = QRect(place.x, place.y, place.width, place.height);
+    m_placeRetries = 0;
+    setGeometry(m_dockRect);
     show();
+    if (m_autoHide) m_autoHideCheck->start();
+}
+
+// ---- Docking by dragging, auto-hide, and work-area changes ----
+
+namespace {
+
+// The edge a docked strip takes (0 left, 1 top, 2 right, 3 bottom; bottom when the
+// stored value is none of these).
+int dockEdge(const CAppParameters& settings) {
+    const int side = settings.GetAppBarSide();
+    return side >= 0 && side <= 3 ? side : 3;
+}
+
+QRect toQRect(const platform::ScreenRect& r) {
+    return QRect(r.x, r.y, r.width, r.height);
+}
+
+}  // namespace
+
+void CSapioluxDlg::ConnectScreenChanges() {
+    m_slideTimer = new QTimer(this);
+    m_slideTimer->setInterval(kSlideStepMs);
+    connect(m_slideTimer, &QTimer::timeout, this, &CSapioluxDlg::OnSlideStep);
+    m_autoHideCheck = new QTimer(this);
+    m_autoHideCheck->setSingleShot(true);
+    m_autoHideCheck->setInterval(kAutoHideDelayMs);
+    connect(m_autoHideCheck, &QTimer::timeout, this, &CSapioluxDlg::CheckAutoHide);
+    m_appBarCallback = new QTimer(this);
+    m_appBarCallback->setSingleShot(true);
+    m_appBarCallback->setInterval(100);
+    connect(m_appBarCallback, &QTimer::timeout, this, &CSapioluxDlg::OnAppBarCallback);
+
+    // A change of a screen's size or of its work area (a panel reserving a strip, or
+    // giving it back) reaches the window as the application bar's callback message.
+    auto watch = [this](QScreen* screen) {
+        connect(screen, &QScreen::geometryChanged, this,
+                [this] { PostMessage(kMsgAppBarCallback); });
+        connect(screen, &QScreen::availableGeometryChanged, this,
+                [this] { PostMessage(kMsgAppBarCallback); });
+    };
+    for (QScreen* screen : QGuiApplication::screens()) watch(screen);
+    connect(qApp, &QGuiApplication::screenAdded, this, [this, watch](QScreen* screen) {
+        watch(screen);
+        PostMessage(kMsgAppBarCallback);
+    });
+    connect(qApp, &QGuiApplication::screenRemoved, this,
+            [this] { PostMessage(kMsgAppBarCallback); });
+}
+
+void CSapioluxDlg::OnAppBarCallback() {
+    if (m_shutDown) return;
+    if (!m_docked) {
+        KeepFloatingOnScreen();
+        return;
+    }
+    // The strip follows the work area: along the edge of what other panels leave.
+    const uint64_t window = static_cast<uint64_t>(winId());
+    const int edge = dockEdge(m_settings);
+    const platform::ScreenRect place = m_env.dock->placeFor(window, edge, kDockThickness);
+    if (toQRect(place) == m_dockRect) {
+        // Where it belongs already; or put back there, when the window was told of a move
+        // that went astray (a window manager's late answer to a request made before it
+        // was docked). A few times only: a window manager that insists on another place
+        // keeps it.
+        if (!isSliding() && geometry() != DockedGeometry() && m_placeRetries < 3) {
+            ++m_placeRetries;
+            PlaceDocked(m_dockRect);
+        }
+        return;
+    }
+    if (!m_autoHide) m_env.dock->dock(window, edge, place);
+    m_placeRetries = 0;
+    PlaceDocked(toQRect(place));
+}
+
+QRect CSapioluxDlg::DockedGeometry() const {
+    return m_hiddenAtEdge ? EdgeStrip(m_dockRect, false) : m_dockRect;
+}
+
+void CSapioluxDlg::KeepFloatingOnScreen() {
+    if (m_draggingFloat) return;
+    const QRect frame = frameGeometry();
+    QScreen* screen = QGuiApplication::screenAt(frame.center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    const int x =
+        std::clamp(frame.x(), area.left(), std::max(area.left(), area.right() + 1 - frame.width()));
+    const int y =
+        std::clamp(frame.y(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height()));
+    if (QPoint(x, y) != frame.topLeft()) move(x, y);
+}
+
+void CSapioluxDlg::PlaceDocked(const QRect& place) {
+    m_dockRect = place;
+    m_slideTimer->stop();
+    setGeometry(DockedGeometry());
+}
+
+QRect CSapioluxDlg::EdgeStrip(const QRect& d, bool offScreen) const {
+    // The strip slid out: only kEdgeStrip pixels of it stay on the screen. offScreen: at
+    // its full size, the rest beyond the edge (where a slide ends and begins); otherwise
+    // just those pixels.
+    const int w = offScreen ? d.width() : kEdgeStrip;
+    const int h = offScreen ? d.height() : kEdgeStrip;
+    switch (dockEdge(m_settings)) {
+        case 0:
+            return QRect(d.x() - (offScreen ? d.width() - kEdgeStrip : 0), d.y(), w, d.height());
+        case 1:
+            return QRect(d.x(), d.y() - (offScreen ? d.height() - kEdgeStrip : 0), d.width(), h);
+        case 2:
+            return QRect(d.x() + d.width() - kEdgeStrip, d.y(), w, d.height());
+        default:
+            return QRect(d.x(), d.y() + d.height() - kEdgeStrip, d.width(), h);
+    }
+}
+
+bool CSapioluxDlg::SetAutoHide(bool on) {
+    if (!m_docked || !m_env.dock) return false;
+    if (on == m_autoHide) return true;
+    const uint64_t window = static_cast<uint64_t>(winId());
+    if (on) {
+        // Other windows get the whole screen back; the strip lies over them when shown.
+        if (!m_env.dock->release(window)) return false;
+        m_autoHide = true;
+        m_hiddenAtEdge = false;
+        if (!frameGeometry().contains(QCursor::pos())) SlideOut();
+        return true;
+    }
+    m_slideTimer->stop();
+    m_autoHideCheck->stop();
+    m_autoHide = m_hiddenAtEdge = false;
+    const int edge = dockEdge(m_settings);
+    const platform::ScreenRect place = m_env.dock->placeFor(window, edge, kDockThickness);
+    m_env.dock->dock(window, edge, place);
+    PlaceDocked(toQRect(place));
+    return true;
+}
+
+bool CSapioluxDlg::isSliding() const {
+    return m_slideTimer && m_slideTimer->isActive();
+}
+
+void CSapioluxDlg::SlideOut() {
+    if (!m_autoHide || m_hiddenAtEdge) return;
+    m_hiddenAtEdge = true;
+    SlideTo(geometry(), EdgeStrip(m_dockRect, true), kSlideOutMs);
+}
+
+void CSapioluxDlg::SlideIn() {
+    if (!m_autoHide || !m_hiddenAtEdge) return;
+    m_hiddenAtEdge = false;
+    // Growing: the strip first takes its full size where it lies (beyond the edge), then
+    // moves in. A slide out under way turns round where it is.
+    QRect from = geometry();
+    if (from.size() != m_dockRect.size()) {
+        from = EdgeStrip(m_dockRect, true);
+        setGeometry(from);
+    }
+    SlideTo(from, m_dockRect, kSlideInMs);
+}
+
+void CSapioluxDlg::SlideTo(const QRect& from, const QRect& to, int durationMs) {
+    m_slideFrom = from;
+    m_slideTo = to;
+    m_slideMs = durationMs;
+    m_slideClock.start();
+    if (durationMs < 1) {
+        OnSlideStep();
+        return;
+    }
+    m_slideTimer->start();
+}
+
+void CSapioluxDlg::OnSlideStep() {
+    const qint64 elapsed = std::min<qint64>(m_slideClock.elapsed(), m_slideMs);
+    if (m_slideMs < 1 || elapsed >= m_slideMs) {
+        // The end: exactly the strip as shown, or its few pixels at the edge.
+        m_slideTimer->stop();
+        setGeometry(DockedGeometry());
+        return;
+    }
+    const qint64 x = m_slideFrom.x() + (m_slideTo.x() - m_slideFrom.x()) * elapsed / m_slideMs;
+    const qint64 y = m_slideFrom.y() + (m_slideTo.y() - m_slideFrom.y()) * elapsed / m_slideMs;
+    move(static_cast<int>(x), static_cast<int>(y));
+}
+
+void CSapioluxDlg::CheckAutoHide() {
+    if (!m_autoHide || m_hiddenAtEdge || m_shutDown) return;
+    if (frameGeometry().contains(QCursor::pos())) return;  // it leaves again later
+    // Not while the user works with it: a menu of its own, a dialog, a drag, a query
+    // being typed into it. Looked at again shortly.
+    if (QApplication::activePopupWidget() || QApplication::activeModalWidget() || m_draggingDock ||
+        (m_typedMode && isActiveWindow())) {
+        m_autoHideCheck->start();
+        return;
+    }
+    SlideOut();
+}
+
+void CSapioluxDlg::enterEvent(QEnterEvent* event) {
+    if (m_autoHide) {
+        m_autoHideCheck->stop();
+        SlideIn();
+    }
+    QWidget::enterEvent(event);
+}
+
+void CSapioluxDlg::leaveEvent(QEvent* event) {
+    if (m_autoHide) m_autoHideCheck->start();
+    QWidget::leaveEvent(event);
+}
+
+void CSapioluxDlg::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // The docked strip stays where it belongs; a move elsewhere is looked at shortly.
+    if (m_docked && !isSliding() && !m_draggingDock && geometry() != DockedGeometry())
+        m_appBarCallback->start();
+}
+
+void CSapioluxDlg::DockAt(int edge) {
+    if (m_docked) {
+        MoveDockTo(edge);
+        return;
+    }
+    m_settings.SetAppBarSide(edge);
+    Dock();
+}
+
+bool CSapioluxDlg::BrandDragEvent(QEvent* event) {
+    // A double click docks or floats. A drag of the floating window moves it, and docks it
+    // when it ends at the top or bottom edge of the screen; a drag of the docked strip
+    // moves it to the top edge (ended in the upper third of the screen) or the bottom
+    // edge (lower third), or floats the window where it ends (between them).
+    switch (event->type()) {
+        case QEvent::MouseButtonDblClick:
+            m_draggingDock = m_draggingFloat = false;
+            RunCommand(kCmdShowAsToolbar);
+            return true;
+        case QEvent::MouseButtonPress: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() != Qt::LeftButton) return false;
+            m_dragStart = mouse->globalPosition().toPoint();
+            m_dragOffset = m_dragStart - pos();
+            m_dragMoved = false;
+            m_draggingDock = m_docked;
+            m_draggingFloat = !m_docked;
+            return true;
+        }
+        case QEvent::MouseMove: {
+            if (!m_draggingDock && !m_draggingFloat) return false;
+            const QPoint at = static_cast<QMouseEvent*>(event)->globalPosition().toPoint();
+            if ((at - m_dragStart).manhattanLength() >= QApplication::startDragDistance())
+                m_dragMoved = true;
+            if (m_draggingFloat && m_dragMoved) move(at - m_dragOffset);
+            return true;
+        }
+        case QEvent::MouseButtonRelease: {
+            if (!m_draggingDock && !m_draggingFloat) return false;
+            const bool wasDocked = m_draggingDock;
+            m_draggingDock = m_draggingFloat = false;
+            const QPoint at = static_cast<QMouseEvent*>(event)->globalPosition().toPoint();
+            if (!m_dragMoved &&
+                (at - m_dragStart).manhattanLength() < QApplication::startDragDistance())
+                return true;  // a click, not a drag
+            if (!wasDocked) move(at - m_dragOffset);
+            QScreen* screen = QGuiApplication::screenAt(at);
+            if (!screen)
+                screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+            if (!screen) return true;
+            const QRect area = screen->geometry();
+            if (wasDocked) {
+                const int third = area.height() / 3;
+                if (at.y() < area.top() + third) {
+                    MoveDockTo(1);
+                } else if (at.y() > area.bottom() - third) {
+                    MoveDockTo(3);
+                } else {
+                    // Floating again, with the brand picture under the pointer.
+                    const QPoint offset = m_brand->mapTo(this, QPoint(0, 0)) + QPoint(8, 8);
+                    m_floatingRect.moveTopLeft(at - offset);
+                    Undock();
+                    KeepFloatingOnScreen();
+                }
+                return true;
+            }
+            const QPoint windowStart = m_dragStart - m_dragOffset;
+            int edge = -1;
+            if (at.y() <= area.top() + kDockSnap) edge = 1;
+            if (at.y() >= area.bottom() - kDockSnap) edge = 3;
+            if (edge < 0) return true;
+            DockAt(edge);
+            // Floating again later, the window goes back to where the drag began.
+            if (m_docked) m_floatingRect.moveTopLeft(windowStart);
+            return true;
+        }
+        default:
+            return false;
+    }
 }
 
 void CSapioluxDlg::OpenOptions() {

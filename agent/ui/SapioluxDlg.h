@@ -9,6 +9,8 @@
 #pragma once
 
 #include <QPixmap>
+#include <QElapsedTimer>
+#include <QRect>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -23,6 +25,8 @@
 #include "ixo.h"
 
 class QButtonGroup;
+class QEnterEvent;
+class QMoveEvent;
 class QGridLayout;
 class QHBoxLayout;
 class QVBoxLayout;
@@ -205,6 +209,16 @@ class CSapioluxDlg : public QWidget {
     // Moves a docked strip to another edge (0 left, 1 top, 2 right, 3 bottom).
     void MoveDockTo(int edge);
     bool isDocked() const { return m_docked; }
+    // Auto-hide of the docked strip: the reservation is given back and the strip slides
+    // out to its 2-pixel edge when the pointer leaves it, and back when it enters. False
+    // (and nothing changes) when the window is not docked.
+    bool SetAutoHide(bool on);
+    bool isAutoHiding() const { return m_autoHide; }
+    // Slid out against the edge (only a 2-pixel strip shows).
+    bool isHiddenAtEdge() const { return m_hiddenAtEdge; }
+    bool isSliding() const;
+    // The rectangle of the strip when shown (valid while docked).
+    QRect dockedRect() const { return m_dockRect; }
     CSystemTray* tray() const { return m_tray.get(); }
     void OnHotKey(int id);
     // Placement as it would be saved now: x, y, width, height.
@@ -228,6 +242,9 @@ class CSapioluxDlg : public QWidget {
     void contextMenuEvent(QContextMenuEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
   private:
     friend class MessagePoster;
@@ -264,6 +281,20 @@ class CSapioluxDlg : public QWidget {
     void OnWindowChanged(uint64_t window);
     void RegisterHotKeys();
     void ArrangeControls(bool docked);
+    // Docking by dragging, auto-hide and the reaction to work-area changes.
+    void ConnectScreenChanges();
+    void OnAppBarCallback();
+    void KeepFloatingOnScreen();
+    void PlaceDocked(const QRect& place);
+    QRect EdgeStrip(const QRect& docked, bool offScreen) const;
+    QRect DockedGeometry() const;
+    void SlideIn();
+    void SlideOut();
+    void SlideTo(const QRect& from, const QRect& to, int durationMs);
+    void OnSlideStep();
+    void CheckAutoHide();
+    bool BrandDragEvent(QEvent* event);
+    void DockAt(int edge);
     void OnCaptureTimer();
     void OnMailslotText();
     void OnClipboardChanged();
@@ -350,6 +381,21 @@ class CSapioluxDlg : public QWidget {
     bool m_docked = false;
     bool m_draggingDock = false;
     QRect m_floatingRect;
+    // Docking by dragging the brand picture, auto-hide and its slides.
+    bool m_draggingFloat = false;
+    bool m_dragMoved = false;
+    QPoint m_dragStart;   // the pointer where the drag began
+    QPoint m_dragOffset;  // the pointer less the window's position
+    QRect m_dockRect;     // the strip where it shows
+    bool m_autoHide = false;
+    bool m_hiddenAtEdge = false;
+    QTimer* m_slideTimer = nullptr;
+    QElapsedTimer m_slideClock;
+    QRect m_slideFrom, m_slideTo;
+    int m_slideMs = 0;
+    QTimer* m_autoHideCheck = nullptr;   // a short wait after the pointer leaves
+    QTimer* m_appBarCallback = nullptr;  // gathers a burst of work-area changes into one
+    int m_placeRetries = 0;              // the strip put back after a move that went astray
     std::unique_ptr<CSystemTray> m_tray;
     QMenu* m_trayMenu = nullptr;
     bool m_toldNoTray = false;

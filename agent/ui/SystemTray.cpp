@@ -46,12 +46,25 @@ CSystemTray::CSystemTray(const QString& tip, Icon icon, QObject* parent)
         m_flashOn = !m_flashOn;
         m_tray->setIcon(trayIcon(Icon::NewSuggestions, !m_flashOn));
     });
+    // A click opens or closes the window. A double click begins with a click, so it is not
+    // taken as a second one (which would close the window it has just opened).
     connect(m_tray.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-                    emit activated();
+                if (reason == QSystemTrayIcon::Trigger) emit activated();
             });
-    if (available()) m_tray->show();
+    // A desktop's panel may start after the agent: until a tray is there, look for one
+    // every second, and show the icon in it when it comes.
+    m_waitForTray = new QTimer(this);
+    m_waitForTray->setInterval(1000);
+    connect(m_waitForTray, &QTimer::timeout, this, [this] {
+        if (!available()) return;
+        m_waitForTray->stop();
+        m_tray->show();
+    });
+    if (available())
+        m_tray->show();
+    else
+        m_waitForTray->start();
 }
 
 CSystemTray::~CSystemTray() = default;
@@ -82,6 +95,10 @@ void CSystemTray::stopFlashing() {
 
 bool CSystemTray::flashing() const {
     return m_flash->isActive();
+}
+
+bool CSystemTray::shown() const {
+    return m_tray->isVisible();
 }
 
 void CSystemTray::setMenu(QMenu* menu) {

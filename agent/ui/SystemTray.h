@@ -1,7 +1,8 @@
 // CSystemTray: the agent's icon in the desktop's tray. It shows the connection state
 // (connected, new suggestions, not connected) and a tip, flashes while new suggestions wait
 // unseen, offers the window's menu, and a click shows or hides the window. Where the
-// desktop has no tray, the icon is kept but not shown (available() is false).
+// desktop has no tray, the icon is kept but not shown (available() is false); it shows
+// as soon as a tray appears (a panel started after the agent).
 #pragma once
 
 #include <QObject>
@@ -37,6 +38,8 @@ class CSystemTray : public QObject {
     Icon icon() const { return m_icon; }
     QString tip() const { return m_tip; }
     bool flashing() const;
+    // Whether the icon is shown in a tray.
+    bool shown() const;
 
   signals:
     // The icon was clicked (open or close the window).
@@ -45,6 +48,7 @@ class CSystemTray : public QObject {
   private:
     std::unique_ptr<QSystemTrayIcon> m_tray;
     QTimer* m_flash;
+    QTimer* m_waitForTray;  // looks for a tray until one is there
     Icon m_icon;
     QString m_tip;
     bool m_flashOn = false;

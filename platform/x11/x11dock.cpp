@@ -102,6 +102,14 @@ class X11Dock : public Dock {
         return true;
     }
 
+    bool release(uint64_t window) override {
+        Window w = static_cast<Window>(window);
+        XDeleteProperty(display_, w, strutPartial_);
+        XDeleteProperty(display_, w, strut_);
+        XSync(display_, False);
+        return true;
+    }
+
   private:
     ScreenRect workArea() {
         std::vector<long> area = cardinals(root_, workArea_);

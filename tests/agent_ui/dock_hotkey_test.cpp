@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QTest>
 #include <filesystem>
 
@@ -65,6 +67,89 @@ TEST_F(DockHotKeyTest, DocksFloatsAndMovesTheStrip) {
     EXPECT_EQ(dlg.geometry(), QRect(0, 0, 1280, agent::ui::kDockThickness));
     settings_.Load();
     EXPECT_EQ(settings_.GetAppBarSide(), 1);
+}
+
+TEST_F(DockHotKeyTest, DragsDockAndFloat) {
+    setNumber(RegHive::User, "Window", "IsAppBar", 0);
+    setNumber(RegHive::User, "Window", "XPosition", 100);
+    setNumber(RegHive::User, "Window", "YPosition", 120);
+    CSapioluxDlg& dlg = dialog();
+    dlg.ShowAtStart();
+    QWidget* brand = dlg.findChild<QWidget*>("ctl1085");
+    ASSERT_NE(brand, nullptr);
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    auto drag = [&](QPoint from, QPoint to) {
+        auto send = [&](QEvent::Type type, QPoint global, Qt::MouseButtons buttons) {
+            QMouseEvent e(type, QPointF(5, 5), QPointF(5, 5), QPointF(global), Qt::LeftButton,
+                          buttons, Qt::NoModifier);
+            QCoreApplication::sendEvent(brand, &e);
+        };
+        send(QEvent::MouseButtonPress, from, Qt::LeftButton);
+        send(QEvent::MouseMove, (from + to) / 2, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, to, Qt::NoButton);
+    };
+    // A floating window dragged part of the way moves with the pointer and stays floating;
+    // dragged on to the bottom edge of the screen it docks there.
+    drag(QPoint(110, 130), QPoint(210, 180));
+    EXPECT_FALSE(dlg.isDocked());
+    EXPECT_EQ(dlg.pos(), QPoint(200, 170));
+    drag(QPoint(210, 180), QPoint(210, screen.bottom()));
+    ASSERT_TRUE(dlg.isDocked());
+    EXPECT_EQ(dock_.docked.size(), 1u);
+    EXPECT_EQ(dlg.geometry().bottom(), 799);
+    // Floating again, it goes back to where the drag began; a drag of the strip to the
+    // middle of the screen floats it there.
+    drag(QPoint(20, 780), screen.center());
+    EXPECT_FALSE(dlg.isDocked());
+    EXPECT_TRUE(dock_.docked.empty());
+    EXPECT_TRUE(dlg.frameGeometry().contains(screen.center()));
+}
+
+TEST_F(DockHotKeyTest, AutoHideSlidesOutAndBack) {
+    CSapioluxDlg& dlg = dialog();
+    EXPECT_FALSE(dlg.SetAutoHide(true));  // only a docked strip hides against its edge
+    dlg.ShowAtStart();
+    ASSERT_TRUE(dlg.isDocked());
+    const QRect shown(0, 800 - agent::ui::kDockThickness, 1280, agent::ui::kDockThickness);
+    auto settled = [&] { return QTest::qWaitFor([&] { return !dlg.isSliding(); }, 2000); };
+    QCursor::setPos(400, 300);
+    // The reservation is given back; with another window active and the pointer elsewhere
+    // the strip slides out.
+    ASSERT_TRUE(dlg.SetAutoHide(true));
+    EXPECT_TRUE(dock_.docked.empty());
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.isHiddenAtEdge(); }, 2000));
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(dlg.geometry(), QRect(0, 798, 1280, 2));
+    // The pointer enters: back; leaves: out again.
+    QEnterEvent enter(QPointF(5, 1), QPointF(5, 1), QPointF(5, 799));
+    QCoreApplication::sendEvent(&dlg, &enter);
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(dlg.geometry(), shown);
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(&dlg, &leave);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.isHiddenAtEdge(); }, 2000));
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(dlg.geometry(), QRect(0, 798, 1280, 2));
+    // Moved to the top edge it keeps hiding, there.
+    dlg.MoveDockTo(1);
+    EXPECT_TRUE(dock_.docked.empty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.isHiddenAtEdge(); }, 2000));
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(dlg.geometry(), QRect(0, 0, 1280, 2));
+    // "Open/Close" brings a hidden strip back.
+    QMetaObject::invokeMethod(dlg.tray(), "activated");
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(dlg.geometry(), QRect(0, 0, 1280, agent::ui::kDockThickness));
+    // Off: the strip is reserved again; floating ends it.
+    ASSERT_TRUE(dlg.SetAutoHide(false));
+    EXPECT_EQ(dock_.docked.size(), 1u);
+    ASSERT_TRUE(dlg.SetAutoHide(true));
+    dlg.Undock();
+    EXPECT_FALSE(dlg.isAutoHiding());
 }
 
 TEST_F(DockHotKeyTest, HotKeyCapturesAndPopsUp) {

@@ -95,7 +95,7 @@ class WindowTest : public ::testing::Test {
         env.personalServer = personal;
         env.capture = &capture_;
         env.hotKeys = &hotKeys_;
-        env.dock = &dock_;
+        env.dock = dockSeam_;
         env.opener = &opener_;
         env.dataDir = std::string(SAPIOLUX_SOURCE_DIR) + "/agent/data";
         env.probeTimeoutSeconds = 1;
@@ -127,6 +127,7 @@ class WindowTest : public ::testing::Test {
     platform::FakeCapture capture_;
     platform::FakeHotKeys hotKeys_;
     platform::FakeDock dock_;
+    platform::Dock* dockSeam_ = &dock_;  // the dock the window is made with
     platform::FakeDocumentOpener opener_;
     std::unique_ptr<CSapioluxDlg> dialog_;
 };

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 
@@ -272,6 +273,13 @@ DispatchResult Dispatcher::handle(PortKind port, const HttpRequestData& request,
                                   bool peerIsLoopback) {
     try {
         return dispatch(port, request, peerIsLoopback);
+    } catch (const ShardError& e) {
+        // A part of the index is out of reach: said in the status, never a partial answer.
+        store_.forgetPendingWrites();
+        DispatchResult r;
+        r.reply.status = 503;
+        r.reply.body = std::string("ERROR: ") + oneLine(e.what()) + "\n";
+        return r;
     } catch (const Xapian::Error& e) {
         DispatchResult r;
         r.reply.status = 500;
@@ -368,7 +376,14 @@ DispatchResult Dispatcher::dispatch(PortKind port, const HttpRequestData& reques
             result.reply.body = "ERROR: index commands need a valid user and password\n";
             return result;
         }
+        if (config_.readOnly) {
+            result.reply.status = 403;
+            result.reply.body =
+                "ERROR: this server is read-only; index commands go to the master server\n";
+            return result;
+        }
         path.command = command;
+        store_.forgetPendingWrites();
         result.reply = indexCommand(path, request.body);
         // The reply goes out only once what the command changed is on disk.
         store_.makeDurable();
@@ -572,7 +587,8 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
     }
 
     std::string out;
-    store_.withReader([&](Xapian::Database& db) {
+    std::vector<int> missing;
+    const std::function<void(Xapian::Database&)> answer = [&](Xapian::Database& db) {
         out.clear();  // a retry after the index changed under the reader starts afresh
         // One hit's block: the document's stored data and fields, its matching terms.
         auto writeHit = [&](Xapian::docid id, int percent, const std::string& links) {
@@ -694,7 +710,20 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
             }
             writeHit(*it, it.get_percent(), links);
         }
-    });
+    };
+    if (!config_.partialResults) {
+        store_.withReader(answer);
+        return out;
+    }
+    store_.withReaderPartial(answer, missing);
+    if (!missing.empty()) {
+        // Said right after the hit count, before the first result.
+        std::string line = "missingshards=";
+        for (size_t i = 0; i < missing.size(); ++i)
+            line += (i ? "," : "") + std::to_string(missing[i]);
+        const size_t eol = out.find('\n');
+        out.insert(eol == std::string::npos ? out.size() : eol + 1, line + "\n");
+    }
     return out;
 }
 
@@ -726,6 +755,7 @@ std::string Dispatcher::docIds(const RequestPath& path) {
     const auto terms = parseQueryText(qt ? *qt : std::string(), false);
     if (terms.size() > kMaxQueryTerms) return kTooManyTerms;
     store_.withReader([&](Xapian::Database& db) {
+        out.clear();
         for (const auto& t : terms) {
             const std::string term = indexForm(t.term);
             out += displayForm(term) + " : " + std::to_string(db.get_termfreq(term)) + " , ";
@@ -761,6 +791,8 @@ std::string Dispatcher::documentTerms(const RequestPath& path, char method) {
     std::string body;
     int count = 0;
     store_.withReader([&](Xapian::Database& db) {
+        body.clear();
+        count = 0;
         std::map<std::string, double> merged;
         for (const auto& key : keys) {
             const std::optional<Xapian::docid> id = findDocument(db, key, opt.has("useurl"));
@@ -790,6 +822,8 @@ std::string Dispatcher::primitive(const RequestPath& path) {
     const auto terms = parseQueryText(qt ? *qt : std::string(), false);
     if (terms.size() > kMaxQueryTerms) return kTooManyTerms;
     store_.withReader([&](Xapian::Database& db) {
+        body.clear();
+        count = 0;
         for (const auto& t : terms) {
             body += t.term + "+" + std::to_string(db.get_termfreq(indexForm(t.term))) + "\n";
             ++count;

@@ -152,6 +152,7 @@ int NetServer::listenOn(int port, int& boundPort, std::string& error) {
 }
 
 bool NetServer::start(std::string& error) {
+    store_.setShards(config_.shards, config_.readOnly, config_.shardTimeoutMs);
     if (!store_.open(error)) return false;
     if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
         error = "pipe failed";

@@ -677,7 +677,12 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
 
         Xapian::Enquire enquire(db);
         enquire.set_query(q);
-        if (method == 'E') enquire.set_cutoff(static_cast<int>(std::clamp<long>(idnum, 0, 100)));
+        // Over remote shards Xapian applies a percentage cut-off against each shard's own
+        // best document, which drops hits a single database keeps: the cut is made here,
+        // on the merged percentages (they fall with the rank).
+        const int cutoff = method == 'E' ? static_cast<int>(std::clamp<long>(idnum, 0, 100)) : 0;
+        const bool cutHere = cutoff > 0 && store_.shardCount() > 1;
+        if (cutoff > 0 && !cutHere) enquire.set_cutoff(cutoff);
         if (opt.has("sortdate")) enquire.set_sort_by_value_then_relevance(kDateSlot, true);
         const bool wantDecider = !decider.only.empty() || decider.exclude != 0;
         if (opt.has("counthits")) {
@@ -694,7 +699,19 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
         out += "numhits=" + std::to_string(mset.size()) + "\n";
         if (opt.has("inchitcount"))
             out += "totalhits=" + std::to_string(mset.get_matches_estimated()) + "\n";
+        if (cutHere) {
+            Xapian::doccount kept = 0;
+            for (auto it = mset.begin(); it != mset.end() && it.get_percent() >= cutoff; ++it)
+                ++kept;
+            out = "numhits=" + std::to_string(kept) + "\n";
+            if (opt.has("inchitcount"))
+                out += "totalhits=" +
+                       std::to_string(kept < mset.size() ? start + kept
+                                                         : mset.get_matches_estimated()) +
+                       "\n";
+        }
         for (auto it = mset.begin(); it != mset.end(); ++it) {
+            if (cutHere && it.get_percent() < cutoff) break;
             std::set<std::string> seen;
             std::string links;
             for (auto t = enquire.get_matching_terms_begin(it);

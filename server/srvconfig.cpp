@@ -113,8 +113,8 @@ bool parseShardSpec(const std::string& value, ShardSpec& spec) {
     spec = ShardSpec{};
     const std::string v = trimmed(value);
     if (v.empty()) return false;
-    const bool tcp = v.size() > 3 && upperAscii(v.substr(0, 3)) == "TCP" &&
-                     (v[3] == ' ' || v[3] == '\t');
+    const bool tcp =
+        v.size() > 3 && upperAscii(v.substr(0, 3)) == "TCP" && (v[3] == ' ' || v[3] == '\t');
     if (!tcp) {
         spec.path = v;
         std::replace(spec.path.begin(), spec.path.end(), '\\', '/');

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <bit>
-#include <chrono>
 #include <cctype>
 #include <cfloat>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -304,7 +304,8 @@ Store::Located Store::locate(uint32_t id) const {
 
 uint32_t Store::globalId(size_t shard, Xapian::docid local) const {
     const uint64_t id = (static_cast<uint64_t>(local) - 1) * shards_.size() + shard + 1;
-    if (id > 0xffffffffull) throw ShardError("document numbers of " + shardName(shard) + " ran out");
+    if (id > 0xffffffffull)
+        throw ShardError("document numbers of " + shardName(shard) + " ran out");
     return static_cast<uint32_t>(id);
 }
 
@@ -335,8 +336,9 @@ void Store::dropWriter(size_t shard) {
         s.writer.reset();
     } catch (...) {
     }
+    // Only uncommitted work is lost with a connection.
+    if (s.dirty) ++s.epoch;
     s.dirty = false;
-    ++s.epoch;
 }
 
 std::vector<std::exception_ptr> Store::runOnShards(const std::vector<size_t>& shards,
@@ -345,7 +347,18 @@ std::vector<std::exception_ptr> Store::runOnShards(const std::vector<size_t>& sh
     auto one = [&](size_t k) {
         const size_t shard = shards[k];
         try {
-            fn(shard);
+            try {
+                fn(shard);
+            } catch (const Xapian::NetworkError&) {
+                // A connection the shard's server closed while it was idle (its idle
+                // timeout) loses nothing when there was no uncommitted work on it: a
+                // new connection takes over.
+                if (!shards_[shard]->spec.remote() || shards_[shard]->dirty ||
+                    !shards_[shard]->writer)
+                    throw;
+                dropWriter(shard);
+                fn(shard);
+            }
         } catch (const Xapian::NetworkError& e) {
             // The connection is gone, and with it whatever the shard had not committed.
             dropWriter(shard);
@@ -396,6 +409,9 @@ bool Store::open(std::string& error) {
             for (const auto& spec : shardsGiven_) {
                 shards_.push_back(std::make_unique<Shard>());
                 shards_.back()->spec = spec;
+                if (spec.remote() || readOnly_) continue;
+                fs::create_directories(spec.path);
+                makePrivate(spec.path);
             }
         }
         if (readOnly_) {
@@ -487,8 +503,8 @@ std::vector<std::exception_ptr> Store::commitDirtyLocked(std::vector<size_t>& co
         shards_[s]->writer->commit();
         shards_[s]->dirty = false;
     });
-    commits_ += static_cast<uint64_t>(
-        std::count(errors.begin(), errors.end(), std::exception_ptr()) > 0);
+    commits_ +=
+        static_cast<uint64_t>(std::count(errors.begin(), errors.end(), std::exception_ptr()) > 0);
     return errors;
 }
 
@@ -853,8 +869,8 @@ bool Store::replaceField(uint32_t id, const std::string& reference, const std::s
     std::lock_guard lock(writeMutex_);
     if (!open_ || readOnly_ || name.empty()) return false;
     if (reference.empty() && id == 0) return false;
-    const size_t shard = reference.empty() ? locate(id).shard
-                                           : shardOfReference(reference, shards_.size());
+    const size_t shard =
+        reference.empty() ? locate(id).shard : shardOfReference(reference, shards_.size());
     bool done = false;
     onShards({shard}, [&](size_t) { done = replaceFieldLocked(id, reference, name, value); });
     return done;
@@ -928,8 +944,8 @@ bool Store::changeTerm(uint32_t id, const std::string& reference, const std::str
     std::lock_guard lock(writeMutex_);
     if (!open_ || readOnly_ || term.empty()) return false;
     if (reference.empty() && id == 0) return false;
-    const size_t shard = reference.empty() ? locate(id).shard
-                                           : shardOfReference(reference, shards_.size());
+    const size_t shard =
+        reference.empty() ? locate(id).shard : shardOfReference(reference, shards_.size());
     bool done = false;
     onShards({shard}, [&](size_t) {
         auto found = findDocument(id, reference);
@@ -1079,10 +1095,9 @@ Xapian::Database Store::openReader(std::vector<int>& missing) {
         if (s.downUntilMs.load() <= now) {
             try {
                 if (s.spec.remote())
-                    all.add_database(Xapian::Remote::open(s.spec.host,
-                                                          static_cast<unsigned>(s.spec.port),
-                                                          static_cast<useconds_t>(timeoutMs_),
-                                                          kConnectTimeoutMs));
+                    all.add_database(Xapian::Remote::open(
+                        s.spec.host, static_cast<unsigned>(s.spec.port),
+                        static_cast<useconds_t>(timeoutMs_), kConnectTimeoutMs));
                 else
                     all.add_database(Xapian::Database(s.spec.path));
                 added = true;
@@ -1101,13 +1116,11 @@ Xapian::Database Store::openReader(std::vector<int>& missing) {
 
 std::string Store::missingText(const std::vector<int>& missing) const {
     std::string out;
-    for (int m : missing)
-        out += (out.empty() ? "" : ", ") + shardName(static_cast<size_t>(m - 1));
+    for (int m : missing) out += (out.empty() ? "" : ", ") + shardName(static_cast<size_t>(m - 1));
     return out + (missing.size() == 1 ? " is" : " are") + " not reachable";
 }
 
-void Store::runReader(const std::function<void(Xapian::Database&)>& fn,
-                      std::vector<int>* missing) {
+void Store::runReader(const std::function<void(Xapian::Database&)>& fn, std::vector<int>* missing) {
     std::optional<Xapian::Database> db;
     uint64_t gen = generation_.load();
     {

@@ -12,11 +12,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <exception>
 #include <optional>
 #include <stdexcept>
 #include <string>

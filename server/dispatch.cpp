@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -685,33 +686,75 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
         if (cutoff > 0 && !cutHere) enquire.set_cutoff(cutoff);
         if (opt.has("sortdate")) enquire.set_sort_by_value_then_relevance(kDateSlot, true);
         const bool wantDecider = !decider.only.empty() || decider.exclude != 0;
+        // Remote shards take no match decider: the documents are then picked from the
+        // whole match here (the decider looks at document numbers only).
+        const bool pickHere = wantDecider && store_.shardCount() > 1;
+        auto keep = [&](Xapian::docid id) {
+            return id != decider.exclude && (decider.only.empty() || decider.only.count(id) != 0);
+        };
         if (opt.has("counthits")) {
+            if (pickHere) {
+                Xapian::MSet all = enquire.get_mset(0, db.get_doccount());
+                Xapian::doccount n = 0;
+                for (auto it = all.begin(); it != all.end(); ++it) n += keep(*it);
+                out = "numhits=" + std::to_string(n) + "\n";
+                return;
+            }
             Xapian::MSet all = enquire.get_mset(0, 0, db.get_doccount(), nullptr,
                                                 wantDecider ? &decider : nullptr);
             out = "numhits=" + std::to_string(all.get_matches_estimated()) + "\n";
             return;
         }
-        Xapian::MSet mset = enquire.get_mset(static_cast<Xapian::doccount>(start),
-                                             static_cast<Xapian::doccount>(count),
-                                             static_cast<Xapian::doccount>(start + count + 1),
-                                             nullptr, wantDecider ? &decider : nullptr);
-        out.reserve(256 + mset.size() * 512);
-        out += "numhits=" + std::to_string(mset.size()) + "\n";
-        if (opt.has("inchitcount"))
-            out += "totalhits=" + std::to_string(mset.get_matches_estimated()) + "\n";
-        if (cutHere) {
-            Xapian::doccount kept = 0;
-            for (auto it = mset.begin(); it != mset.end() && it.get_percent() >= cutoff; ++it)
-                ++kept;
-            out = "numhits=" + std::to_string(kept) + "\n";
-            if (opt.has("inchitcount"))
-                out += "totalhits=" +
-                       std::to_string(kept < mset.size() ? start + kept
-                                                         : mset.get_matches_estimated()) +
-                       "\n";
+        Xapian::MSet mset = pickHere
+                                ? enquire.get_mset(0, db.get_doccount())
+                                : enquire.get_mset(static_cast<Xapian::doccount>(start),
+                                                   static_cast<Xapian::doccount>(count),
+                                                   static_cast<Xapian::doccount>(start + count + 1),
+                                                   nullptr, wantDecider ? &decider : nullptr);
+        std::vector<Xapian::MSetIterator> chosen;
+        Xapian::doccount total = 0;
+        // Percentages of picked documents are taken against the best picked one, as
+        // Xapian's matcher does with a decider: its weight, scaled by the share of the
+        // query's terms it matched.
+        double pickScale = 0;
+        auto percentOf = [&](const Xapian::MSetIterator& it) {
+            if (!pickHere) return it.get_percent();
+            return std::clamp(static_cast<int>(it.get_weight() * pickScale + 100 * DBL_EPSILON), 0,
+                              100);
+        };
+        if (pickHere) {
+            for (auto it = mset.begin(); it != mset.end(); ++it) {
+                if (!keep(*it)) continue;
+                if (pickScale == 0) {
+                    std::set<std::string> all(q.get_unique_terms_begin(), q.get_unique_terms_end());
+                    size_t matched = 0;
+                    for (auto t = enquire.get_matching_terms_begin(it);
+                         t != enquire.get_matching_terms_end(it); ++t)
+                        ++matched;
+                    pickScale =
+                        it.get_weight() > 0 && !all.empty()
+                            ? static_cast<double>(matched) / all.size() * 100 / it.get_weight()
+                            : 0;
+                    if (pickScale == 0) pickScale = 1e-300;
+                }
+                if (cutHere && percentOf(it) < cutoff) break;
+                if (++total > static_cast<Xapian::doccount>(start) &&
+                    chosen.size() < static_cast<size_t>(count))
+                    chosen.push_back(it);
+            }
+        } else {
+            for (auto it = mset.begin(); it != mset.end(); ++it) {
+                if (cutHere && it.get_percent() < cutoff) break;
+                chosen.push_back(it);
+            }
+            total = cutHere && chosen.size() < mset.size()
+                        ? static_cast<Xapian::doccount>(start + chosen.size())
+                        : mset.get_matches_estimated();
         }
-        for (auto it = mset.begin(); it != mset.end(); ++it) {
-            if (cutHere && it.get_percent() < cutoff) break;
+        out.reserve(256 + chosen.size() * 512);
+        out += "numhits=" + std::to_string(chosen.size()) + "\n";
+        if (opt.has("inchitcount")) out += "totalhits=" + std::to_string(total) + "\n";
+        for (const auto& it : chosen) {
             std::set<std::string> seen;
             std::string links;
             for (auto t = enquire.get_matching_terms_begin(it);
@@ -725,7 +768,7 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
                 if (!links.empty()) links += '+';
                 links += displayForm(term);
             }
-            writeHit(*it, it.get_percent(), links);
+            writeHit(*it, percentOf(it), links);
         }
     };
     if (!config_.partialResults) {

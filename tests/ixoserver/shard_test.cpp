@@ -298,6 +298,19 @@ TEST(ShardedServer, AnswersEveryRequestAsOneDatabase) {
                   hits(get(q1, "/qmethod=s&querytext=&idnum=" + n1 + "&qnum=10000")));
     }
 
+    // Picking documents by number (remote shards take no match decider).
+    std::string only3, only1;
+    for (size_t i = 0; i < top.size(); i += 2) {
+        only3 += numberOf(q3, top[i].substr(0, top[i].find('|'))) + "+";
+        only1 += numberOf(q1, top[i].substr(0, top[i].find('|'))) + "+";
+    }
+    const std::string n3 = numberOf(q3, top[1].substr(0, top[1].find('|')));
+    const std::string n1 = numberOf(q1, top[1].substr(0, top[1].find('|')));
+    EXPECT_EQ(hits(get(q3, "/qmethod=q&querytext=" + agent + "&onlymatch=" + only3)),
+              hits(get(q1, "/qmethod=q&querytext=" + agent + "&onlymatch=" + only1)));
+    EXPECT_EQ(hits(get(q3, "/qmethod=s&querytext=&idnum=" + n3 + "&qnum=50&xoptions=include")),
+              hits(get(q1, "/qmethod=s&querytext=&idnum=" + n1 + "&qnum=50&xoptions=include")));
+
     // Changes by number and by reference reach the shard that holds the document.
     const std::string byNumber = top[0].substr(0, top[0].find('|'));
     const std::string byRef = top[1].substr(0, top[1].find('|'));

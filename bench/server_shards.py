@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 # usage: server_shards.py IXOSERVER DOCS RUNS [LAYOUT...]
 # ixoserver over shards: for each layout ("one": one database in the data folder, "1",
-# "2", "3": that many writable xapian-tcpsrv shards on loopback) starts the servers in
+# "2", "3": that many writable xapian-tcpsrv shards on loopback, "L1", "L3": that many
+# local shard folders, queried through Xapian's matcher) starts the servers in
 # fresh folders, indexes DOCS synthetic documents (about 200 words each, Zipf-like
 # vocabulary) in batches of 200 from one client, as ixoindex sends them, then times the
 # agent's 40-term suggestion query (qmethod=E, qnum=6): median and 90th percentile of
@@ -50,7 +51,9 @@ def run(layout):
     root = tempfile.mkdtemp()
     procs = []
     ini = "[SERVER]\nQUERYPORT=0\nINDEXPORT=0\nINDEXAUTH=OFF\nMAXBODYBYTES=268435456\nWORKERTHREADS=8\n"
-    if layout != "one":
+    if layout.startswith("L"):
+        ini += "[SHARDS]\n" + "".join("SHARD%d=%s/shard%d\n" % (k + 1, root, k) for k in range(int(layout[1:])))
+    elif layout != "one":
         ini += "[SHARDS]\n"
         for k in range(int(layout)):
             port = free_port()

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libfmt-dev libexpat1-dev libxapian-dev
+  zlib1g-dev libfmt-dev libexpat1-dev libxapian-dev xapian-tools
   curl tinyproxy-bin wamerican python3 iso-codes
   libcurl4-openssl-dev libproxy-dev libproxy1-plugin-gsettings
   libmagic-dev poppler-utils antiword catdoc unrtf odt2txt docx2txt unzip

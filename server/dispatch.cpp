@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 
@@ -272,6 +274,13 @@ DispatchResult Dispatcher::handle(PortKind port, const HttpRequestData& request,
                                   bool peerIsLoopback) {
     try {
         return dispatch(port, request, peerIsLoopback);
+    } catch (const ShardError& e) {
+        // A part of the index is out of reach: said in the status, never a partial answer.
+        store_.forgetPendingWrites();
+        DispatchResult r;
+        r.reply.status = 503;
+        r.reply.body = std::string("ERROR: ") + oneLine(e.what()) + "\n";
+        return r;
     } catch (const Xapian::Error& e) {
         DispatchResult r;
         r.reply.status = 500;
@@ -368,7 +377,14 @@ DispatchResult Dispatcher::dispatch(PortKind port, const HttpRequestData& reques
             result.reply.body = "ERROR: index commands need a valid user and password\n";
             return result;
         }
+        if (config_.readOnly) {
+            result.reply.status = 403;
+            result.reply.body =
+                "ERROR: this server is read-only; index commands go to the master server\n";
+            return result;
+        }
         path.command = command;
+        store_.forgetPendingWrites();
         result.reply = indexCommand(path, request.body);
         // The reply goes out only once what the command changed is on disk.
         store_.makeDurable();
@@ -572,7 +588,8 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
     }
 
     std::string out;
-    store_.withReader([&](Xapian::Database& db) {
+    std::vector<int> missing;
+    const std::function<void(Xapian::Database&)> answer = [&](Xapian::Database& db) {
         out.clear();  // a retry after the index changed under the reader starts afresh
         // One hit's block: the document's stored data and fields, its matching terms.
         auto writeHit = [&](Xapian::docid id, int percent, const std::string& links) {
@@ -661,24 +678,83 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
 
         Xapian::Enquire enquire(db);
         enquire.set_query(q);
-        if (method == 'E') enquire.set_cutoff(static_cast<int>(std::clamp<long>(idnum, 0, 100)));
+        // Over remote shards Xapian applies a percentage cut-off against each shard's own
+        // best document, which drops hits a single database keeps: the cut is made here,
+        // on the merged percentages (they fall with the rank).
+        const int cutoff = method == 'E' ? static_cast<int>(std::clamp<long>(idnum, 0, 100)) : 0;
+        const bool cutHere = cutoff > 0 && store_.shardCount() > 1;
+        if (cutoff > 0 && !cutHere) enquire.set_cutoff(cutoff);
         if (opt.has("sortdate")) enquire.set_sort_by_value_then_relevance(kDateSlot, true);
         const bool wantDecider = !decider.only.empty() || decider.exclude != 0;
+        // Remote shards take no match decider: the documents are then picked from the
+        // whole match here (the decider looks at document numbers only).
+        const bool pickHere = wantDecider && store_.shardCount() > 1;
+        auto keep = [&](Xapian::docid id) {
+            return id != decider.exclude && (decider.only.empty() || decider.only.count(id) != 0);
+        };
         if (opt.has("counthits")) {
+            if (pickHere) {
+                Xapian::MSet all = enquire.get_mset(0, db.get_doccount());
+                Xapian::doccount n = 0;
+                for (auto it = all.begin(); it != all.end(); ++it) n += keep(*it);
+                out = "numhits=" + std::to_string(n) + "\n";
+                return;
+            }
             Xapian::MSet all = enquire.get_mset(0, 0, db.get_doccount(), nullptr,
                                                 wantDecider ? &decider : nullptr);
             out = "numhits=" + std::to_string(all.get_matches_estimated()) + "\n";
             return;
         }
-        Xapian::MSet mset = enquire.get_mset(static_cast<Xapian::doccount>(start),
-                                             static_cast<Xapian::doccount>(count),
-                                             static_cast<Xapian::doccount>(start + count + 1),
-                                             nullptr, wantDecider ? &decider : nullptr);
-        out.reserve(256 + mset.size() * 512);
-        out += "numhits=" + std::to_string(mset.size()) + "\n";
-        if (opt.has("inchitcount"))
-            out += "totalhits=" + std::to_string(mset.get_matches_estimated()) + "\n";
-        for (auto it = mset.begin(); it != mset.end(); ++it) {
+        Xapian::MSet mset = pickHere
+                                ? enquire.get_mset(0, db.get_doccount())
+                                : enquire.get_mset(static_cast<Xapian::doccount>(start),
+                                                   static_cast<Xapian::doccount>(count),
+                                                   static_cast<Xapian::doccount>(start + count + 1),
+                                                   nullptr, wantDecider ? &decider : nullptr);
+        std::vector<Xapian::MSetIterator> chosen;
+        Xapian::doccount total = 0;
+        // Percentages of picked documents are taken against the best picked one, as
+        // Xapian's matcher does with a decider: its weight, scaled by the share of the
+        // query's terms it matched.
+        double pickScale = 0;
+        auto percentOf = [&](const Xapian::MSetIterator& it) {
+            if (!pickHere) return it.get_percent();
+            return std::clamp(static_cast<int>(it.get_weight() * pickScale + 100 * DBL_EPSILON), 0,
+                              100);
+        };
+        if (pickHere) {
+            for (auto it = mset.begin(); it != mset.end(); ++it) {
+                if (!keep(*it)) continue;
+                if (pickScale == 0) {
+                    std::set<std::string> all(q.get_unique_terms_begin(), q.get_unique_terms_end());
+                    size_t matched = 0;
+                    for (auto t = enquire.get_matching_terms_begin(it);
+                         t != enquire.get_matching_terms_end(it); ++t)
+                        ++matched;
+                    pickScale =
+                        it.get_weight() > 0 && !all.empty()
+                            ? static_cast<double>(matched) / all.size() * 100 / it.get_weight()
+                            : 0;
+                    if (pickScale == 0) pickScale = 1e-300;
+                }
+                if (cutHere && percentOf(it) < cutoff) break;
+                if (++total > static_cast<Xapian::doccount>(start) &&
+                    chosen.size() < static_cast<size_t>(count))
+                    chosen.push_back(it);
+            }
+        } else {
+            for (auto it = mset.begin(); it != mset.end(); ++it) {
+                if (cutHere && it.get_percent() < cutoff) break;
+                chosen.push_back(it);
+            }
+            total = cutHere && chosen.size() < mset.size()
+                        ? static_cast<Xapian::doccount>(start + chosen.size())
+                        : mset.get_matches_estimated();
+        }
+        out.reserve(256 + chosen.size() * 512);
+        out += "numhits=" + std::to_string(chosen.size()) + "\n";
+        if (opt.has("inchitcount")) out += "totalhits=" + std::to_string(total) + "\n";
+        for (const auto& it : chosen) {
             std::set<std::string> seen;
             std::string links;
             for (auto t = enquire.get_matching_terms_begin(it);
@@ -692,9 +768,22 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
                 if (!links.empty()) links += '+';
                 links += displayForm(term);
             }
-            writeHit(*it, it.get_percent(), links);
+            writeHit(*it, percentOf(it), links);
         }
-    });
+    };
+    if (!config_.partialResults) {
+        store_.withReader(answer);
+        return out;
+    }
+    store_.withReaderPartial(answer, missing);
+    if (!missing.empty()) {
+        // Said right after the hit count, before the first result.
+        std::string line = "missingshards=";
+        for (size_t i = 0; i < missing.size(); ++i)
+            line += (i ? "," : "") + std::to_string(missing[i]);
+        const size_t eol = out.find('\n');
+        out.insert(eol == std::string::npos ? out.size() : eol + 1, line + "\n");
+    }
     return out;
 }
 
@@ -726,6 +815,7 @@ std::string Dispatcher::docIds(const RequestPath& path) {
     const auto terms = parseQueryText(qt ? *qt : std::string(), false);
     if (terms.size() > kMaxQueryTerms) return kTooManyTerms;
     store_.withReader([&](Xapian::Database& db) {
+        out.clear();
         for (const auto& t : terms) {
             const std::string term = indexForm(t.term);
             out += displayForm(term) + " : " + std::to_string(db.get_termfreq(term)) + " , ";
@@ -761,6 +851,8 @@ std::string Dispatcher::documentTerms(const RequestPath& path, char method) {
     std::string body;
     int count = 0;
     store_.withReader([&](Xapian::Database& db) {
+        body.clear();
+        count = 0;
         std::map<std::string, double> merged;
         for (const auto& key : keys) {
             const std::optional<Xapian::docid> id = findDocument(db, key, opt.has("useurl"));
@@ -790,6 +882,8 @@ std::string Dispatcher::primitive(const RequestPath& path) {
     const auto terms = parseQueryText(qt ? *qt : std::string(), false);
     if (terms.size() > kMaxQueryTerms) return kTooManyTerms;
     store_.withReader([&](Xapian::Database& db) {
+        body.clear();
+        count = 0;
         for (const auto& t : terms) {
             body += t.term + "+" + std::to_string(db.get_termfreq(indexForm(t.term))) + "\n";
             ++count;

@@ -71,6 +71,7 @@ NetServer::NetServer(ServerConfig config)
 NetServer::~NetServer() = default;
 
 bool NetServer::start(std::string& error) {
+    store_.setShards(config_.shards, config_.readOnly, config_.shardTimeoutMs);
     if (!store_.open(error)) return false;
     if (!front_.start(error)) return false;
     dispatcher_.setPorts(queryPort(), indexPort());

@@ -53,6 +53,45 @@ std::vector<std::string> splitNames(const std::string& text) {
 
 }  // namespace
 
+std::string ShardSpec::text() const {
+    if (!remote()) return path;
+    const bool v6 = host.find(':') != std::string::npos;
+    return "tcp " + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+bool parseShardSpec(const std::string& value, ShardSpec& spec) {
+    spec = ShardSpec{};
+    const std::string v = trimmed(value);
+    if (v.empty()) return false;
+    const bool tcp =
+        v.size() > 3 && upperAscii(v.substr(0, 3)) == "TCP" && (v[3] == ' ' || v[3] == '\t');
+    if (!tcp) {
+        spec.path = v;
+        std::replace(spec.path.begin(), spec.path.end(), '\\', '/');
+        return true;
+    }
+    const std::string address = trimmed(v.substr(4));
+    std::string host, port;
+    if (!address.empty() && address[0] == '[') {
+        const size_t close = address.find(']');
+        if (close == std::string::npos || close + 1 >= address.size() || address[close + 1] != ':')
+            return false;
+        host = address.substr(1, close - 1);
+        port = address.substr(close + 2);
+    } else {
+        const size_t colon = address.rfind(':');
+        if (colon == std::string::npos || address.find(':') != colon) return false;
+        host = address.substr(0, colon);
+        port = address.substr(colon + 1);
+    }
+    long n = 0;
+    if (host.empty() || host.find_first_of(" \t") != std::string::npos || !toInt(port, 1, 65535, n))
+        return false;
+    spec.host = host;
+    spec.port = static_cast<int>(n);
+    return true;
+}
+
 std::string setIniServerValue(const std::string& text, const std::string& key,
                               const std::string& value) {
     return setIniValue(text, "SERVER", key, value);
@@ -146,6 +185,41 @@ bool loadServerConfig(const std::string& home, ServerConfig& config, std::string
     if (serverValue(cfg.get(), "QUERYUSER", v)) config.queryUser = v;
     if (serverValue(cfg.get(), "QUERYPASSWORD", v)) config.queryPassword = v;
     if (serverValue(cfg.get(), "ALLOWEDHOSTS", v)) config.allowedHosts = splitNames(v);
+    if (serverValue(cfg.get(), "READONLY", v)) config.readOnly = trimmed(v) == "1";
+    if (serverValue(cfg.get(), "PARTIALRESULTS", v)) config.partialResults = trimmed(v) == "1";
+    intKey("SHARDTIMEOUTMS", 100, 3600000, config.shardTimeoutMs);
+    // Shards are numbered without gaps: a document's number depends on the shard count
+    // and its shard's place, so a missing key would renumber every later shard.
+    config.shards.clear();
+    for (int i = 1;; ++i) {
+        char* text = nullptr;
+        const std::string key = "SHARD" + std::to_string(i);
+        const int found = envCfgGetText(cfg.get(), "SHARDS", key.c_str(), &text, nullptr);
+        const std::string value = text ? text : "";
+        if (text) memFree(text);
+        if (found != 1) {
+            for (int j = i + 1; j <= i + 64; ++j) {
+                char* later = nullptr;
+                const std::string next = "SHARD" + std::to_string(j);
+                const int gap = envCfgGetText(cfg.get(), "SHARDS", next.c_str(), &later, nullptr);
+                if (later) memFree(later);
+                if (gap == 1) {
+                    error = "section SHARDS of " + path + " has " + next + " but no " + key;
+                    return false;
+                }
+            }
+            break;
+        }
+        ShardSpec spec;
+        if (!parseShardSpec(value, spec)) {
+            error = key + " in " + path + " is neither a folder nor \"tcp HOST:PORT\"";
+            return false;
+        }
+        if (!spec.remote() && !fs::path(spec.path).is_absolute())
+            spec.path = (fs::path(config.home) / spec.path).string();
+        config.shards.push_back(spec);
+        if (i >= 1000) break;
+    }
     cfg.reset();
     if (config.indexAuth && config.indexUser.empty() && config.indexPassword.empty()) {
         std::string user, password;

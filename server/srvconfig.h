@@ -8,6 +8,19 @@
 
 namespace ixoserver {
 
+// One part of a sharded index: a local folder, or a writable xapian-tcpsrv at host:port.
+struct ShardSpec {
+    std::string path;  // absolute or relative to the home folder; empty for a remote shard
+    std::string host;
+    int port = 0;
+    bool remote() const { return path.empty(); }
+    std::string text() const;  // "tcp HOST:PORT" or the folder, for messages
+};
+
+// Reads one SHARDn value: "tcp HOST:PORT" (IPv6 addresses in brackets) or a folder.
+// False for an empty value, a bad port or a "tcp" value without one.
+bool parseShardSpec(const std::string& value, ShardSpec& spec);
+
 struct ServerConfig {
     std::string home = ".";                  // folder that holds ixo/ixo.ini and the data
     int queryPort = 6223;                    // QUERYPORT; 0 lets the system choose
@@ -30,6 +43,13 @@ struct ServerConfig {
     std::string queryPassword;              // need them too (not generated)
     std::vector<std::string> allowedHosts;  // ALLOWEDHOSTS: names a Host header may give
                                             // besides loopback addresses and "localhost"
+    // Section "SHARDS", keys SHARD1, SHARD2, ... in order: the index is spread over these
+    // (folders resolved against home). Empty: one index in the data folder.
+    std::vector<ShardSpec> shards;
+    bool readOnly = false;        // READONLY=1: queries only, index commands are refused
+    bool partialResults = false;  // PARTIALRESULTS=1: a query with shards down answers
+                                  // from the others and names the missing ones
+    int shardTimeoutMs = 30000;   // SHARDTIMEOUTMS: longest wait for one shard operation
 
     std::string iniPath() const;        // home/ixo/ixo.ini
     std::string stopFilePath() const;   // home/ixo/ixo.stop

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cctype>
 #include <cfloat>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -249,6 +250,32 @@ bool decodeDocData(const std::string& data, IdxDocument& doc) {
     return !havePending;
 }
 
+namespace {
+
+constexpr int kConnectTimeoutMs = 2000;  // connecting to a remote shard
+constexpr int kDownRetryMs = 1000;       // a shard that failed is tried again after this
+
+int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The shards a thread wrote since its last makeDurable, with the writer's epoch then:
+// a request is acknowledged only when those writers are still the ones committing.
+struct PendingWrite {
+    const void* store;
+    size_t shard;
+    uint64_t epoch;
+};
+thread_local std::vector<PendingWrite> tPendingWrites;
+
+}  // namespace
+
+size_t shardOfReference(const std::string& reference, size_t shardCount) {
+    return shardCount <= 1 ? 0 : static_cast<size_t>(fnv1a(reference) % shardCount);
+}
+
 Store::Store(std::string dataPath, int commitIntervalMs)
     : dataPath_(std::move(dataPath)), commitIntervalMs_(std::max(10, commitIntervalMs)) {}
 
@@ -256,8 +283,117 @@ Store::~Store() {
     close();
 }
 
+void Store::setShards(std::vector<ShardSpec> shards, bool readOnly, int timeoutMs) {
+    shardsGiven_ = std::move(shards);
+    readOnly_ = readOnly;
+    timeoutMs_ = std::max(100, timeoutMs);
+}
+
 std::string Store::indexPath() const {
     return (fs::path(dataPath_) / "xapian").string();
+}
+
+std::string Store::shardName(size_t shard) const {
+    return "shard " + std::to_string(shard + 1) + " (" + shards_[shard]->spec.text() + ")";
+}
+
+Store::Located Store::locate(uint32_t id) const {
+    const size_t n = shards_.size();
+    return {static_cast<size_t>((id - 1) % n), static_cast<Xapian::docid>((id - 1) / n + 1)};
+}
+
+uint32_t Store::globalId(size_t shard, Xapian::docid local) const {
+    const uint64_t id = (static_cast<uint64_t>(local) - 1) * shards_.size() + shard + 1;
+    if (id > 0xffffffffull)
+        throw ShardError("document numbers of " + shardName(shard) + " ran out");
+    return static_cast<uint32_t>(id);
+}
+
+Xapian::WritableDatabase& Store::writerOf(size_t shard) {
+    Shard& s = *shards_[shard];
+    if (s.writer) return *s.writer;
+    try {
+        if (s.spec.remote())
+            s.writer.emplace(Xapian::Remote::open_writable(
+                s.spec.host, static_cast<unsigned>(s.spec.port),
+                static_cast<useconds_t>(timeoutMs_), kConnectTimeoutMs));
+        else
+            s.writer.emplace(s.spec.path, Xapian::DB_CREATE_OR_OPEN);
+    } catch (const Xapian::Error& e) {
+        if (!sharded()) throw;
+        throw ShardError(shardName(shard) + " is not reachable: " + e.get_description());
+    }
+    return *s.writer;
+}
+
+void Store::forgetPendingWrites() {
+    std::erase_if(tPendingWrites, [this](const PendingWrite& p) { return p.store == this; });
+}
+
+void Store::dropWriter(size_t shard) {
+    Shard& s = *shards_[shard];
+    try {
+        s.writer.reset();
+    } catch (...) {
+    }
+    // Only uncommitted work is lost with a connection.
+    if (s.dirty) ++s.epoch;
+    s.dirty = false;
+}
+
+std::vector<std::exception_ptr> Store::runOnShards(const std::vector<size_t>& shards,
+                                                   const std::function<void(size_t)>& fn) {
+    std::vector<std::exception_ptr> errors(shards.size());
+    auto one = [&](size_t k) {
+        const size_t shard = shards[k];
+        try {
+            try {
+                fn(shard);
+            } catch (const Xapian::NetworkError&) {
+                // A connection the shard's server closed while it was idle (its idle
+                // timeout) loses nothing when there was no uncommitted work on it: a
+                // new connection takes over.
+                if (!shards_[shard]->spec.remote() || shards_[shard]->dirty ||
+                    !shards_[shard]->writer)
+                    throw;
+                dropWriter(shard);
+                fn(shard);
+            }
+        } catch (const Xapian::NetworkError& e) {
+            // The connection is gone, and with it whatever the shard had not committed.
+            dropWriter(shard);
+            errors[k] = sharded() ? std::make_exception_ptr(ShardError(
+                                        shardName(shard) + " failed: " + e.get_description()))
+                                  : std::current_exception();
+        } catch (...) {
+            errors[k] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (size_t k = 1; k < shards.size(); ++k) threads.emplace_back(one, k);
+    if (!shards.empty()) one(0);
+    for (auto& t : threads) t.join();
+    return errors;
+}
+
+void Store::onShards(const std::vector<size_t>& shards, const std::function<void(size_t)>& fn) {
+    // Registered first: a failure part-way still leaves this thread's record of the
+    // shards it may have changed.
+    for (size_t s : shards) touchLater(s);
+    for (auto& e : runOnShards(shards, fn))
+        if (e) std::rethrow_exception(e);
+}
+
+void Store::touchLater(size_t shard) {
+    for (const auto& p : tPendingWrites)
+        if (p.store == this && p.shard == shard) return;
+    tPendingWrites.push_back({this, shard, shards_[shard]->epoch});
+}
+
+std::vector<size_t> Store::allShards() const {
+    std::vector<size_t> all(shards_.size());
+    for (size_t i = 0; i < all.size(); ++i) all[i] = i;
+    return all;
 }
 
 bool Store::open(std::string& error) {
@@ -265,14 +401,48 @@ bool Store::open(std::string& error) {
         fs::create_directories(dataPath_);
         makePrivate(dataPath_);
         std::lock_guard lock(writeMutex_);
-        writer_.emplace(indexPath(), Xapian::DB_CREATE_OR_OPEN);
-        loadRegistry();
-        lastJob_ = std::strtoull(writer_->get_metadata(kLastJobKey).c_str(), nullptr, 10);
-        if (registry_.empty()) {
-            registry_[0] = "default";
-            saveRegistryLocked();
-            commitLocked();
+        shards_.clear();
+        if (shardsGiven_.empty()) {
+            shards_.push_back(std::make_unique<Shard>());
+            shards_.back()->spec.path = indexPath();
+        } else {
+            for (const auto& spec : shardsGiven_) {
+                shards_.push_back(std::make_unique<Shard>());
+                shards_.back()->spec = spec;
+                if (spec.remote() || readOnly_) continue;
+                fs::create_directories(spec.path);
+                makePrivate(spec.path);
+            }
         }
+        if (readOnly_) {
+            // The first shard holds the names of the databases.
+            std::vector<int> missing;
+            Xapian::Database db = openReader(missing);
+            if (!missing.empty() && missing.front() == 1)
+                throw ShardError(shardName(0) + " is not reachable");
+            loadRegistryFrom(db);
+            registryLoadedMs_ = nowMs();
+        } else {
+            writerOf(0);
+            loadRegistry();
+            // Job numbers are kept with the shards a batch went to: go on from the highest.
+            for (size_t i = 0; i < shards_.size(); ++i) {
+                try {
+                    lastJob_ = std::max<uint64_t>(
+                        lastJob_,
+                        std::strtoull(writerOf(i).get_metadata(kLastJobKey).c_str(), nullptr, 10));
+                } catch (const ShardError&) {
+                    // Connected when first written to.
+                }
+            }
+            if (registry_.empty()) {
+                registry_[0] = "default";
+                saveRegistryLocked();
+                commitLocked();
+            }
+        }
+        if (registry_.empty()) registry_[0] = "default";
+        open_ = true;
     } catch (const std::exception& e) {
         error = e.what();
         return false;
@@ -280,6 +450,8 @@ bool Store::open(std::string& error) {
         error = e.get_description();
         return false;
     }
+    forgetPendingWrites();
+    if (readOnly_) return true;
     {
         std::lock_guard lock(timerMutex_);
         stopTimer_ = false;
@@ -296,14 +468,17 @@ void Store::close() {
     timerCv_.notify_all();
     if (timer_.joinable()) timer_.join();
     std::lock_guard lock(writeMutex_);
-    if (writer_) {
+    for (auto& shard : shards_) {
+        if (!shard->writer) continue;
         try {
-            commitLocked();
-            writer_->close();
+            if (shard->dirty) shard->writer->commit();
+            shard->writer->close();
         } catch (const Xapian::Error&) {
         }
-        writer_.reset();
+        shard->writer.reset();
+        shard->dirty = false;
     }
+    open_ = false;
     std::lock_guard rlock(readerMutex_);
     readers_.clear();
     readerGenerations_.clear();
@@ -320,20 +495,31 @@ void Store::commitLoop() {
     }
 }
 
+std::vector<std::exception_ptr> Store::commitDirtyLocked(std::vector<size_t>& committed) {
+    committed.clear();
+    for (size_t i = 0; i < shards_.size(); ++i)
+        if (shards_[i]->writer && shards_[i]->dirty) committed.push_back(i);
+    auto errors = runOnShards(committed, [this](size_t s) {
+        shards_[s]->writer->commit();
+        shards_[s]->dirty = false;
+    });
+    commits_ +=
+        static_cast<uint64_t>(std::count(errors.begin(), errors.end(), std::exception_ptr()) > 0);
+    return errors;
+}
+
 void Store::commitLocked() {
-    if (!writer_ || !dirty_) return;
-    writer_->commit();
-    dirty_ = false;
-    ++commits_;
+    std::vector<size_t> committed;
+    for (auto& e : commitDirtyLocked(committed))
+        if (e) std::rethrow_exception(e);
 }
 
 void Store::commit() {
     std::lock_guard lock(writeMutex_);
-    try {
-        commitLocked();
-    } catch (const Xapian::Error&) {
-        // Left dirty: the next round tries again.
-    }
+    std::vector<size_t> committed;
+    // Failures are left dirty (or, for a lost connection, without a writer): the next
+    // round tries again, and makeDurable reports them to the requests concerned.
+    commitDirtyLocked(committed);
 }
 
 void Store::makeDurable() {
@@ -341,22 +527,45 @@ void Store::makeDurable() {
     // finished their changes meanwhile find nothing left to commit: concurrent requests
     // share one commit.
     std::lock_guard lock(writeMutex_);
-    commitLocked();
+    std::vector<PendingWrite> mine;
+    for (const auto& p : tPendingWrites)
+        if (p.store == this) mine.push_back(p);
+    forgetPendingWrites();
+    std::vector<size_t> committed;
+    const auto errors = commitDirtyLocked(committed);
+    for (const auto& p : mine) {
+        for (size_t k = 0; k < committed.size(); ++k)
+            if (committed[k] == p.shard && errors[k]) std::rethrow_exception(errors[k]);
+        if (shards_[p.shard]->epoch != p.epoch)
+            throw ShardError(shardName(p.shard) +
+                             " lost its connection before the change was committed");
+    }
+    // A shard this request did not write may have failed: that is its own requests'
+    // business, and the timer tries it again.
+    if (!sharded())
+        for (const auto& e : errors)
+            if (e) std::rethrow_exception(e);
 }
 
 uint32_t Store::nextJobNumber() {
     std::lock_guard lock(writeMutex_);
     lastJob_ = lastJob_ >= 0xffffffffull ? 1 : lastJob_ + 1;
-    if (writer_) {
-        writer_->set_metadata(kLastJobKey, std::to_string(lastJob_));
-        dirty_ = true;
-    }
+    if (!open_ || readOnly_) return static_cast<uint32_t>(lastJob_);
+    std::vector<size_t> targets;
+    for (const auto& p : tPendingWrites)
+        if (p.store == this) targets.push_back(p.shard);
+    if (targets.empty()) targets.push_back(0);
+    const std::string value = std::to_string(lastJob_);
+    onShards(targets, [&](size_t s) {
+        writerOf(s).set_metadata(kLastJobKey, value);
+        shards_[s]->dirty = true;
+    });
     return static_cast<uint32_t>(lastJob_);
 }
 
-void Store::loadRegistry() {
+void Store::loadRegistryFrom(const Xapian::Database& db) {
     registry_.clear();
-    std::istringstream in(writer_->get_metadata(kRegistryKey));
+    std::istringstream in(db.get_metadata(kRegistryKey));
     std::string line;
     while (std::getline(in, line)) {
         auto tab = line.find('\t');
@@ -365,11 +574,40 @@ void Store::loadRegistry() {
     }
 }
 
+void Store::loadRegistry() {
+    loadRegistryFrom(writerOf(0));
+}
+
 void Store::saveRegistryLocked() {
     std::string text;
     for (const auto& [n, name] : registry_) text += std::to_string(n) + "\t" + name + "\n";
-    writer_->set_metadata(kRegistryKey, text);
-    dirty_ = true;
+    onShards({0}, [&](size_t s) {
+        writerOf(s).set_metadata(kRegistryKey, text);
+        shards_[s]->dirty = true;
+    });
+}
+
+void Store::refreshRegistry() {
+    // A read-only server follows the names of its master as the replica changes.
+    if (!readOnly_) return;
+    {
+        std::lock_guard lock(writeMutex_);
+        if (nowMs() - registryLoadedMs_ < 1000) return;
+        registryLoadedMs_ = nowMs();
+    }
+    try {
+        std::vector<int> missing;
+        withReaderPartial(
+            [&](Xapian::Database& db) {
+                if (!missing.empty() && missing.front() == 1) return;
+                std::lock_guard lock(writeMutex_);
+                loadRegistryFrom(db);
+                if (registry_.empty()) registry_[0] = "default";
+            },
+            missing);
+    } catch (const std::exception&) {
+    } catch (const Xapian::Error&) {
+    }
 }
 
 int Store::ensureDatabaseLocked(const std::string& name) {
@@ -384,18 +622,20 @@ int Store::ensureDatabaseLocked(const std::string& name) {
 
 int Store::createDatabase(const std::string& name) {
     std::lock_guard lock(writeMutex_);
-    if (!writer_) return -1;
+    if (!open_ || readOnly_) return -1;
     return ensureDatabaseLocked(name);
 }
 
-std::vector<DatabaseInfo> Store::databases() const {
+std::vector<DatabaseInfo> Store::databases() {
+    refreshRegistry();
     std::lock_guard lock(writeMutex_);
     std::vector<DatabaseInfo> out;
     for (const auto& [n, name] : registry_) out.push_back({n, name});
     return out;
 }
 
-std::optional<int> Store::databaseNumber(const std::string& nameOrNumber) const {
+std::optional<int> Store::databaseNumber(const std::string& nameOrNumber) {
+    refreshRegistry();
     std::lock_guard lock(writeMutex_);
     for (const auto& [n, name] : registry_)
         if (name == nameOrNumber) return n;
@@ -409,7 +649,8 @@ std::optional<int> Store::databaseNumber(const std::string& nameOrNumber) const 
     return std::nullopt;
 }
 
-std::string Store::databaseName(int number) const {
+std::string Store::databaseName(int number) {
+    refreshRegistry();
     std::lock_guard lock(writeMutex_);
     auto it = registry_.find(number);
     return it == registry_.end() ? std::string() : it->second;
@@ -456,7 +697,7 @@ Store::AddOutcome Store::addDocuments(const std::vector<IdxDocument>& docs,
     stored.reserve(docs.size());
     {
         std::lock_guard lock(writeMutex_);
-        if (!writer_) return out;
+        if (!open_ || readOnly_) return out;
         for (const auto& doc : docs) {
             const std::string& dbName = !dbOverride.empty()   ? dbOverride
                                         : !doc.dbname.empty() ? doc.dbname
@@ -469,13 +710,30 @@ Store::AddOutcome Store::addDocuments(const std::vector<IdxDocument>& docs,
             dbs.push_back(db);
         }
     }
-    std::vector<Xapian::Document> built;
-    built.reserve(stored.size());
-    for (size_t i = 0; i < stored.size(); ++i) built.push_back(buildDocument(stored[i], dbs[i]));
+    // Every section of a reference goes to the same shard.
+    const size_t shardCount = shards_.size();
+    std::vector<std::vector<size_t>> groups(shardCount);
+    for (size_t i = 0; i < stored.size(); ++i)
+        groups[shardOfReference(stored[i].reference, shardCount)].push_back(i);
+    std::vector<size_t> used;
+    for (size_t s = 0; s < shardCount; ++s)
+        if (!groups[s].empty()) used.push_back(s);
+
+    std::vector<Xapian::Document> built(stored.size());
+    if (used.size() <= 1) {
+        for (size_t i = 0; i < stored.size(); ++i) built[i] = buildDocument(stored[i], dbs[i]);
+    } else {
+        // One thread per shard's documents: each builds and then writes its own part.
+        std::vector<std::thread> threads;
+        for (size_t s : used)
+            threads.emplace_back([&, s] {
+                for (size_t i : groups[s]) built[i] = buildDocument(stored[i], dbs[i]);
+            });
+        for (auto& t : threads) t.join();
+    }
 
     std::lock_guard lock(writeMutex_);
-    if (!writer_) return out;
-    std::map<std::string, std::set<uint32_t>> written;  // reference -> ids of this batch
+    if (!open_) return out;
     for (size_t i = 0; i < stored.size(); ++i) {
         // A database removed meanwhile is made again, as if the request had come later.
         if (!registry_.count(dbs[i]) || registry_[dbs[i]] != stored[i].dbname) {
@@ -485,102 +743,145 @@ Store::AddOutcome Store::addDocuments(const std::vector<IdxDocument>& docs,
             stored[i].dbname = registry_[db];
             built[i] = buildDocument(stored[i], db);
         }
-        Xapian::docid id =
-            writer_->replace_document(uniqueTerm(stored[i].reference, stored[i].section), built[i]);
-        written[stored[i].reference].insert(id);
-        out.ids.push_back(id);
-        ++out.added;
-        dirty_ = true;
     }
-    if (killDuplicates) {
-        for (const auto& [ref, ids] : written) {
+    std::vector<uint32_t> ids(stored.size(), 0);
+    onShards(used, [&](size_t s) {
+        Xapian::WritableDatabase& w = writerOf(s);
+        std::map<std::string, std::set<Xapian::docid>> written;  // reference -> ids
+        for (size_t i : groups[s]) {
+            const Xapian::docid id =
+                w.replace_document(uniqueTerm(stored[i].reference, stored[i].section), built[i]);
+            shards_[s]->dirty = true;
+            written[stored[i].reference].insert(id);
+            ids[i] = globalId(s, id);
+        }
+        if (!killDuplicates) return;
+        for (const auto& [ref, kept] : written) {
             const std::string term = referenceTerm(ref);
             std::vector<Xapian::docid> stale;
-            for (auto it = writer_->postlist_begin(term); it != writer_->postlist_end(term); ++it)
-                if (!ids.count(*it)) stale.push_back(*it);
-            for (auto id : stale) writer_->delete_document(id);
+            for (auto it = w.postlist_begin(term); it != w.postlist_end(term); ++it)
+                if (!kept.count(*it)) stale.push_back(*it);
+            for (auto id : stale) w.delete_document(id);
         }
-    }
+    });
+    out.ids = std::move(ids);
+    out.added = static_cast<int>(out.ids.size());
     return out;
 }
 
 int Store::deleteIds(const std::vector<uint32_t>& ids) {
     std::lock_guard lock(writeMutex_);
-    if (!writer_) return 0;
-    int n = 0;
-    for (auto id : ids) {
-        if (id == 0) continue;
-        try {
-            writer_->delete_document(id);
-            ++n;
-            dirty_ = true;
-        } catch (const Xapian::DocNotFoundError&) {
+    if (!open_ || readOnly_) return 0;
+    std::vector<std::vector<Xapian::docid>> groups(shards_.size());
+    for (auto id : ids)
+        if (id != 0) groups[locate(id).shard].push_back(locate(id).local);
+    std::vector<size_t> used;
+    for (size_t s = 0; s < groups.size(); ++s)
+        if (!groups[s].empty()) used.push_back(s);
+    std::atomic<int> n{0};
+    onShards(used, [&](size_t s) {
+        Xapian::WritableDatabase& w = writerOf(s);
+        for (auto local : groups[s]) {
+            try {
+                w.delete_document(local);
+                ++n;
+                shards_[s]->dirty = true;
+            } catch (const Xapian::DocNotFoundError&) {
+            }
         }
-    }
-    return n;
+    });
+    return n.load();
 }
 
 int Store::deleteReferences(const std::vector<std::string>& refs, int db) {
     std::lock_guard lock(writeMutex_);
-    if (!writer_) return 0;
-    int n = 0;
-    for (const auto& ref : refs) {
-        const std::string term = referenceTerm(ref);
-        std::vector<Xapian::docid> ids;
-        for (auto it = writer_->postlist_begin(term); it != writer_->postlist_end(term); ++it)
-            ids.push_back(*it);
-        for (auto id : ids) {
-            if (db >= 0 && documentDatabase(writer_->get_document(id)) != db) continue;
-            writer_->delete_document(id);
-            ++n;
-            dirty_ = true;
+    if (!open_ || readOnly_) return 0;
+    std::vector<std::vector<std::string>> groups(shards_.size());
+    for (const auto& ref : refs) groups[shardOfReference(ref, shards_.size())].push_back(ref);
+    std::vector<size_t> used;
+    for (size_t s = 0; s < groups.size(); ++s)
+        if (!groups[s].empty()) used.push_back(s);
+    std::atomic<int> n{0};
+    onShards(used, [&](size_t s) {
+        Xapian::WritableDatabase& w = writerOf(s);
+        for (const auto& ref : groups[s]) {
+            const std::string term = referenceTerm(ref);
+            std::vector<Xapian::docid> ids;
+            for (auto it = w.postlist_begin(term); it != w.postlist_end(term); ++it)
+                ids.push_back(*it);
+            for (auto id : ids) {
+                if (db >= 0 && documentDatabase(w.get_document(id)) != db) continue;
+                w.delete_document(id);
+                ++n;
+                shards_[s]->dirty = true;
+            }
         }
-    }
-    return n;
+    });
+    return n.load();
 }
 
 int Store::deleteDatabase(const std::string& nameOrNumber, bool remove) {
     auto number = databaseNumber(nameOrNumber);
     if (!number) return -1;
     std::lock_guard lock(writeMutex_);
-    if (!writer_) return -1;
+    if (!open_ || readOnly_) return -1;
     const std::string term = std::string(prefix::kDatabase) + std::to_string(*number);
-    std::vector<Xapian::docid> ids;
-    for (auto it = writer_->postlist_begin(term); it != writer_->postlist_end(term); ++it)
-        ids.push_back(*it);
-    for (auto id : ids) writer_->delete_document(id);
-    dirty_ = dirty_ || !ids.empty();
+    std::atomic<int> n{0};
+    onShards(allShards(), [&](size_t s) {
+        Xapian::WritableDatabase& w = writerOf(s);
+        // One request per shard, however many documents (a remote shard pays a round
+        // trip per request).
+        const Xapian::doccount count = w.get_termfreq(term);
+        if (count == 0) return;
+        w.delete_document(term);
+        n += static_cast<int>(count);
+        shards_[s]->dirty = true;
+    });
     // The first database stays: documents without a database name go there.
     if (remove && *number != registry_.begin()->first) {
         registry_.erase(*number);
         saveRegistryLocked();
     }
-    return static_cast<int>(ids.size());
+    return n.load();
 }
 
-std::optional<uint32_t> Store::findDocument(uint32_t id, const std::string& reference) {
+std::optional<Store::Located> Store::findDocument(uint32_t id, const std::string& reference) {
     if (!reference.empty()) {
+        const size_t s = shardOfReference(reference, shards_.size());
+        Xapian::WritableDatabase& w = writerOf(s);
         const std::string term = referenceTerm(reference);
-        auto it = writer_->postlist_begin(term);
-        if (it == writer_->postlist_end(term)) return std::nullopt;
-        return *it;
+        auto it = w.postlist_begin(term);
+        if (it == w.postlist_end(term)) return std::nullopt;
+        return Located{s, *it};
     }
     if (id == 0) return std::nullopt;
+    const Located at = locate(id);
     try {
-        writer_->get_document(id);
+        writerOf(at.shard).get_document(at.local);
     } catch (const Xapian::DocNotFoundError&) {
         return std::nullopt;
     }
-    return id;
+    return at;
 }
 
 bool Store::replaceField(uint32_t id, const std::string& reference, const std::string& name,
                          const std::string& value) {
     std::lock_guard lock(writeMutex_);
-    if (!writer_ || name.empty()) return false;
+    if (!open_ || readOnly_ || name.empty()) return false;
+    if (reference.empty() && id == 0) return false;
+    const size_t shard =
+        reference.empty() ? locate(id).shard : shardOfReference(reference, shards_.size());
+    bool done = false;
+    onShards({shard}, [&](size_t) { done = replaceFieldLocked(id, reference, name, value); });
+    return done;
+}
+
+bool Store::replaceFieldLocked(uint32_t id, const std::string& reference, const std::string& name,
+                               const std::string& value) {
     auto found = findDocument(id, reference);
     if (!found) return false;
-    Xapian::Document xd = writer_->get_document(*found);
+    Xapian::WritableDatabase& w = writerOf(found->shard);
+    Xapian::Document xd = w.get_document(found->local);
     IdxDocument doc;
     if (!decodeDocData(xd.get_data(), doc)) return false;
     const int database = documentDatabase(xd);
@@ -633,39 +934,56 @@ bool Store::replaceField(uint32_t id, const std::string& reference, const std::s
     }
     xd.set_data(encodeDocData(doc));
     xd.add_value(kResultSlot, encodeResultRecord(database, doc));
-    writer_->replace_document(*found, xd);
-    dirty_ = true;
+    w.replace_document(found->local, xd);
+    shards_[found->shard]->dirty = true;
     return true;
 }
 
 bool Store::changeTerm(uint32_t id, const std::string& reference, const std::string& term,
                        bool add) {
     std::lock_guard lock(writeMutex_);
-    if (!writer_ || term.empty()) return false;
-    auto found = findDocument(id, reference);
-    if (!found) return false;
-    Xapian::Document xd = writer_->get_document(*found);
-    if (add) {
-        xd.add_term(term);
-    } else {
-        try {
-            xd.remove_term(term);
-        } catch (const Xapian::InvalidArgumentError&) {
-            return true;  // the document did not have the term
+    if (!open_ || readOnly_ || term.empty()) return false;
+    if (reference.empty() && id == 0) return false;
+    const size_t shard =
+        reference.empty() ? locate(id).shard : shardOfReference(reference, shards_.size());
+    bool done = false;
+    onShards({shard}, [&](size_t) {
+        auto found = findDocument(id, reference);
+        if (!found) return;
+        Xapian::WritableDatabase& w = writerOf(found->shard);
+        Xapian::Document xd = w.get_document(found->local);
+        done = true;
+        if (add) {
+            xd.add_term(term);
+        } else {
+            try {
+                xd.remove_term(term);
+            } catch (const Xapian::InvalidArgumentError&) {
+                return;  // the document did not have the term
+            }
         }
-    }
-    writer_->replace_document(*found, xd);
-    dirty_ = true;
-    return true;
+        w.replace_document(found->local, xd);
+        shards_[found->shard]->dirty = true;
+    });
+    return done;
 }
 
 void Store::reset() {
     std::lock_guard lock(writeMutex_);
-    if (!writer_) return;
-    std::vector<Xapian::docid> ids;
-    for (auto it = writer_->postlist_begin(""); it != writer_->postlist_end(""); ++it)
-        ids.push_back(*it);
-    for (auto id : ids) writer_->delete_document(id);
+    if (!open_ || readOnly_) return;
+    onShards(allShards(), [&](size_t s) {
+        Xapian::WritableDatabase& w = writerOf(s);
+        // Every document carries its database's term: one request per database, then
+        // whatever is left (documents of earlier versions) one by one.
+        for (const auto& [n, name] : registry_) {
+            const std::string term = std::string(prefix::kDatabase) + std::to_string(n);
+            if (w.get_termfreq(term) > 0) w.delete_document(term);
+        }
+        std::vector<Xapian::docid> ids;
+        for (auto it = w.postlist_begin(""); it != w.postlist_end(""); ++it) ids.push_back(*it);
+        for (auto id : ids) w.delete_document(id);
+        shards_[s]->dirty = true;
+    });
     registry_.clear();
     registry_[0] = "default";
     saveRegistryLocked();
@@ -677,8 +995,12 @@ bool Store::backup(const std::string& name, std::string& error) {
         error = "invalid backup name";
         return false;
     }
+    if (sharded()) {
+        error = "a sharded index is copied per shard with xapian-replicate or xapian-compact";
+        return false;
+    }
     std::lock_guard lock(writeMutex_);
-    if (!writer_) return false;
+    if (!open_ || readOnly_) return false;
     try {
         commitLocked();
         fs::path target = fs::path(dataPath_) / "backups" / name;
@@ -706,6 +1028,10 @@ bool Store::restore(const std::string& name, std::string& error) {
         error = "invalid backup name";
         return false;
     }
+    if (sharded()) {
+        error = "a sharded index is restored per shard with Xapian's tools";
+        return false;
+    }
     fs::path source = fs::path(dataPath_) / "backups" / name;
     std::error_code ec;
     if (!fs::is_directory(source, ec)) {
@@ -713,13 +1039,18 @@ bool Store::restore(const std::string& name, std::string& error) {
         return false;
     }
     std::lock_guard lock(writeMutex_);
+    if (!open_ || readOnly_) {
+        error = "the index is not open for writing";
+        return false;
+    }
+    Shard& shard = *shards_[0];
     try {
         // Check the backup opens before the current index is given up.
         { Xapian::Database check(source.string()); }
-        if (writer_) {
+        if (shard.writer) {
             commitLocked();
-            writer_->close();
-            writer_.reset();
+            shard.writer->close();
+            shard.writer.reset();
         }
         fs::path old = fs::path(indexPath());
         fs::path aside = old;
@@ -727,14 +1058,14 @@ bool Store::restore(const std::string& name, std::string& error) {
         fs::remove_all(aside);
         fs::rename(old, aside);
         fs::copy(source, old, fs::copy_options::recursive);
-        writer_.emplace(old.string(), Xapian::DB_CREATE_OR_OPEN);
+        shard.writer.emplace(old.string(), Xapian::DB_CREATE_OR_OPEN);
         fs::remove_all(aside);
         loadRegistry();
         // Job numbers go on from the higher of the two, so none is handed out twice.
         lastJob_ = std::max<uint64_t>(
-            lastJob_, std::strtoull(writer_->get_metadata(kLastJobKey).c_str(), nullptr, 10));
-        writer_->set_metadata(kLastJobKey, std::to_string(lastJob_));
-        dirty_ = true;
+            lastJob_, std::strtoull(shard.writer->get_metadata(kLastJobKey).c_str(), nullptr, 10));
+        shard.writer->set_metadata(kLastJobKey, std::to_string(lastJob_));
+        shard.dirty = true;
         commitLocked();
         if (registry_.empty()) registry_[0] = "default";
     } catch (const std::exception& e) {
@@ -742,9 +1073,9 @@ bool Store::restore(const std::string& name, std::string& error) {
     } catch (const Xapian::Error& e) {
         error = e.get_description();
     }
-    if (!writer_) {
+    if (!shard.writer) {
         try {
-            writer_.emplace(indexPath(), Xapian::DB_CREATE_OR_OPEN);
+            shard.writer.emplace(indexPath(), Xapian::DB_CREATE_OR_OPEN);
             loadRegistry();
         } catch (const Xapian::Error&) {
         }
@@ -753,7 +1084,43 @@ bool Store::restore(const std::string& name, std::string& error) {
     return error.empty();
 }
 
-void Store::withReader(const std::function<void(Xapian::Database&)>& fn) {
+Xapian::Database Store::openReader(std::vector<int>& missing) {
+    missing.clear();
+    if (!sharded()) return Xapian::Database(indexPath());
+    Xapian::Database all;
+    const int64_t now = nowMs();
+    for (size_t i = 0; i < shards_.size(); ++i) {
+        Shard& s = *shards_[i];
+        bool added = false;
+        if (s.downUntilMs.load() <= now) {
+            try {
+                if (s.spec.remote())
+                    all.add_database(Xapian::Remote::open(
+                        s.spec.host, static_cast<unsigned>(s.spec.port),
+                        static_cast<useconds_t>(timeoutMs_), kConnectTimeoutMs));
+                else
+                    all.add_database(Xapian::Database(s.spec.path));
+                added = true;
+            } catch (const Xapian::Error&) {
+                s.downUntilMs = now + kDownRetryMs;
+            }
+        }
+        if (!added) {
+            // An empty stand-in keeps the place, so the other shards' numbers stay.
+            all.add_database(Xapian::WritableDatabase(std::string(), Xapian::DB_BACKEND_INMEMORY));
+            missing.push_back(static_cast<int>(i + 1));
+        }
+    }
+    return all;
+}
+
+std::string Store::missingText(const std::vector<int>& missing) const {
+    std::string out;
+    for (int m : missing) out += (out.empty() ? "" : ", ") + shardName(static_cast<size_t>(m - 1));
+    return out + (missing.size() == 1 ? " is" : " are") + " not reachable";
+}
+
+void Store::runReader(const std::function<void(Xapian::Database&)>& fn, std::vector<int>* missing) {
     std::optional<Xapian::Database> db;
     uint64_t gen = generation_.load();
     {
@@ -769,21 +1136,44 @@ void Store::withReader(const std::function<void(Xapian::Database&)>& fn) {
             }
         }
     }
+    std::vector<int> gone;
     if (!db) {
-        db.emplace(indexPath());
+        db.emplace(openReader(gone));
     } else {
         try {
             db->reopen();
         } catch (const Xapian::Error&) {
-            db.emplace(indexPath());
+            db.emplace(openReader(gone));
         }
     }
+    auto settle = [&] {
+        if (gone.empty()) return;
+        if (!missing) throw ShardError(missingText(gone));
+        *missing = gone;
+    };
+    settle();
+    auto run = [&] {
+        try {
+            fn(*db);
+        } catch (const Xapian::DatabaseModifiedError&) {
+            db->reopen();
+            fn(*db);
+        }
+    };
     try {
-        fn(*db);
-    } catch (const Xapian::DatabaseModifiedError&) {
-        db->reopen();
-        fn(*db);
+        run();
+    } catch (const Xapian::NetworkError& e) {
+        if (!sharded()) throw;
+        // A shard went away during the request: once more over what answers now.
+        db.emplace(openReader(gone));
+        settle();
+        try {
+            run();
+        } catch (const Xapian::NetworkError& again) {
+            throw ShardError("a shard failed during the request: " + again.get_description());
+        }
     }
+    if (!gone.empty()) return;  // a reader with stand-ins is not kept
     std::lock_guard lock(readerMutex_);
     if (readers_.size() < 64) {
         readers_.push_back(std::move(*db));
@@ -791,7 +1181,20 @@ void Store::withReader(const std::function<void(Xapian::Database&)>& fn) {
     }
 }
 
+void Store::withReader(const std::function<void(Xapian::Database&)>& fn) {
+    runReader(fn, nullptr);
+}
+
+void Store::withReaderPartial(const std::function<void(Xapian::Database&)>& fn,
+                              std::vector<int>& missing) {
+    missing.clear();
+    runReader(fn, &missing);
+}
+
 std::shared_ptr<const DocLengthTable> Store::docLengths(Xapian::Database& db) {
+    // Over shards the revision of the combined reader has no single number, and remote
+    // postings cost a round trip each: Xapian's matcher scores those queries.
+    if (sharded()) return nullptr;
     const uint64_t gen = generation_.load();
     const Xapian::rev rev = db.get_revision();
     std::lock_guard lock(lengthsMutex_);
@@ -989,8 +1392,14 @@ std::vector<RankedDoc> rankAnyTerm(Xapian::Database& db, const DocLengthTable& l
 }
 
 uint32_t Store::documentCount() {
+    // Of the shards that answer (for messages; requests report missing shards).
     uint32_t n = 0;
-    withReader([&](Xapian::Database& db) { n = db.get_doccount(); });
+    std::vector<int> missing;
+    try {
+        withReaderPartial([&](Xapian::Database& db) { n = db.get_doccount(); }, missing);
+    } catch (const std::exception&) {
+    } catch (const Xapian::Error&) {
+    }
     return n;
 }
 

@@ -1,6 +1,10 @@
 // Document storage on Xapian: one index under the data folder holding every named
 // database (a database is a tag on its documents), one writer with batched commits and
-// a pool of readers that see each commit.
+// a pool of readers that see each commit. The index may instead be spread over shards
+// (local folders or writable xapian-tcpsrv servers): each document lives in the shard
+// its reference hashes to, readers search the union of the shards, and document
+// numbers are those of Xapian's combined database (shard-local number n of shard s,
+// counted from 0, of S shards is (n - 1) * S + s + 1).
 #pragma once
 
 #include <xapian.h>
@@ -8,16 +12,19 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "server/idxdoc.h"
+#include "server/srvconfig.h"
 
 namespace ixoserver {
 
@@ -92,6 +99,16 @@ std::vector<RankedDoc> rankAnyTerm(Xapian::Database& db, const DocLengthTable& l
                                    size_t first, size_t count, int percentCutoff,
                                    Xapian::doccount* matching);
 
+// A shard could not be reached or failed during a request. The text names the shard(s).
+class ShardError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// The shard (0-based) of shardCount that holds documents with this reference: a hash
+// that never changes, so updates and deletions by reference find the document.
+size_t shardOfReference(const std::string& reference, size_t shardCount);
+
 struct DatabaseInfo {
     int number = 0;
     std::string name;
@@ -101,6 +118,13 @@ class Store {
   public:
     Store(std::string dataPath, int commitIntervalMs);
     ~Store();
+    // Before open: spread the index over shards (none: the one index in the data folder),
+    // and/or open it for reading only (no writer; the registry of database names is read
+    // from the first shard as it changes). timeoutMs bounds one operation on a remote
+    // shard.
+    void setShards(std::vector<ShardSpec> shards, bool readOnly, int timeoutMs);
+    size_t shardCount() const { return shards_.size(); }
+    bool readOnly() const { return readOnly_; }
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
@@ -138,8 +162,11 @@ class Store {
     // is answered only after what it changed is on disk.
     void makeDurable();
     // The next job number ("INDEXID"), kept in the index so that numbering goes on
-    // after a restart; stored with the next commit.
+    // after a restart; stored with the next commit of the shards this thread wrote
+    // since its last makeDurable (the first shard when none).
     uint32_t nextJobNumber();
+    // Forgets which shards this thread wrote (a request that failed before makeDurable).
+    void forgetPendingWrites();
     // Removes every document and database name; ids are not reused.
     void reset();
     // Copies the committed index to data/backups/NAME; restores it from there.
@@ -148,11 +175,16 @@ class Store {
 
     // --- reading ---
     // Runs fn with a reader that sees the latest commit. Exceptions of Xapian are
-    // passed on.
+    // passed on; a shard that cannot be reached, or fails during fn, gives ShardError.
     void withReader(const std::function<void(Xapian::Database&)>& fn);
-    std::vector<DatabaseInfo> databases() const;
-    std::optional<int> databaseNumber(const std::string& nameOrNumber) const;
-    std::string databaseName(int number) const;
+    // The same, but shards that cannot be reached are left out (an empty database takes
+    // the place of each, so document numbers stay as they are); missing receives their
+    // numbers, counted from 1.
+    void withReaderPartial(const std::function<void(Xapian::Database&)>& fn,
+                           std::vector<int>& missing);
+    std::vector<DatabaseInfo> databases();
+    std::optional<int> databaseNumber(const std::string& nameOrNumber);
+    std::string databaseName(int number);
     uint32_t documentCount();
     // The document lengths of db's revision (db: a reader from withReader). Built once
     // per revision and shared; null when the document numbers are too sparse for a
@@ -162,22 +194,68 @@ class Store {
     const std::string& dataPath() const { return dataPath_; }
 
   private:
+    // One part of the index and its writer (all guarded by writeMutex_). Operations on
+    // different shards run in parallel threads, each touching only its own shard.
+    struct Shard {
+        ShardSpec spec;
+        std::optional<Xapian::WritableDatabase> writer;
+        bool dirty = false;
+        uint64_t epoch = 0;  // counts the writers given up: uncommitted work went with them
+        std::atomic<int64_t> downUntilMs{0};  // readers skip the shard until then
+    };
+    struct Located {
+        size_t shard = 0;
+        Xapian::docid local = 0;
+    };
     // Builds the index document (touches no state of the store: runs without the lock).
     static Xapian::Document buildDocument(const IdxDocument& doc, int db);
-    std::optional<uint32_t> findDocument(uint32_t id, const std::string& reference);
+    std::optional<Located> findDocument(uint32_t id, const std::string& reference);
+    Located locate(uint32_t id) const;
+    uint32_t globalId(size_t shard, Xapian::docid local) const;
+    // The shard's writer, connected when needed; ShardError when it cannot be.
+    Xapian::WritableDatabase& writerOf(size_t shard);
+    // Notes that this thread may change the shard (makeDurable then commits it and
+    // checks that its writer was not lost meanwhile).
+    void touchLater(size_t shard);
+    // Runs fn(shard) for each shard listed, in parallel threads when more than one (each
+    // thread touches only its own shard). A lost connection gives up the shard's writer
+    // and becomes ShardError. Returns each shard's failure, null for success.
+    std::vector<std::exception_ptr> runOnShards(const std::vector<size_t>& shards,
+                                                const std::function<void(size_t)>& fn);
+    // runOnShards, noting the shards for makeDurable and rethrowing the first failure.
+    void onShards(const std::vector<size_t>& shards, const std::function<void(size_t)>& fn);
+    std::vector<size_t> allShards() const;
+    void dropWriter(size_t shard);
+    std::string shardName(size_t shard) const;
     void loadRegistry();
+    void loadRegistryFrom(const Xapian::Database& db);
     void saveRegistryLocked();
     int ensureDatabaseLocked(const std::string& name);
     void commitLocked();
+    // Commits every shard with pending work (in parallel); committed receives them, the
+    // result their failures.
+    std::vector<std::exception_ptr> commitDirtyLocked(std::vector<size_t>& committed);
+    bool replaceFieldLocked(uint32_t id, const std::string& reference, const std::string& name,
+                            const std::string& value);
+    void refreshRegistry();
+    std::string missingText(const std::vector<int>& missing) const;
     void commitLoop();
     std::string indexPath() const;
+    bool sharded() const { return !shardsGiven_.empty(); }
+    // A reader over every shard; missing receives the shards left out (empty stand-ins).
+    Xapian::Database openReader(std::vector<int>& missing);
+    void runReader(const std::function<void(Xapian::Database&)>& fn, std::vector<int>* missing);
 
     std::string dataPath_;
     int commitIntervalMs_;
+    std::vector<ShardSpec> shardsGiven_;
+    bool readOnly_ = false;
+    int timeoutMs_ = 30000;
+    std::vector<std::unique_ptr<Shard>> shards_;
     mutable std::mutex writeMutex_;
-    std::optional<Xapian::WritableDatabase> writer_;
-    bool dirty_ = false;
+    bool open_ = false;
     std::map<int, std::string> registry_;  // number -> name (guarded by writeMutex_)
+    int64_t registryLoadedMs_ = 0;         // read-only: when registry_ was last read
     uint64_t lastJob_ = 0;                 // guarded by writeMutex_
 
     std::mutex readerMutex_;

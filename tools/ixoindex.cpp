@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <memory>
 #include <string>
@@ -206,26 +207,15 @@ std::string firstLine(const std::string& text) {
 class Indexer {
   public:
     Indexer(IXO* ixo, std::string credentials) : ixo_(ixo), credentials_(std::move(credentials)) {}
-    // Sends what is pending; false when the server refused or could not be reached. A
-    // batch counts as sent only when the reply says how many documents it took.
+    // Sends what is pending and waits for every batch; false when the server refused
+    // one or could not be reached.
     bool flush() {
-        if (pending_.empty()) return true;
-        const std::string body = pending_ + "\n#IXOENDDATA\n";
-        pending_.clear();
-        pendingDocs_ = 0;
-        std::string reply;
-        if (!indexRequest(ixo_, "/IXOADDDATA? ", &body, credentials_, reply) ||
-            reply.find("INDEXID=") == std::string::npos ||
-            reply.find("DOCUMENTS=") == std::string::npos) {
-            std::fprintf(stderr, "ixoindex: the server refused a batch: %s\n",
-                         reply.empty() ? "no reply" : firstLine(reply).c_str());
-            return false;
-        }
-        ++requests_;
-        return true;
+        bool ok = sendPending();
+        return waitSent() && ok;
     }
     // The finish command: the server has everything on disk once it answers.
     bool finish() {
+        ok_ &= waitSent();
         std::string reply;
         if (!indexRequest(ixo_, "/IXOFINISHEDINDEX?", nullptr, credentials_, reply) ||
             reply.rfind("FINISHED", 0) != 0) {
@@ -240,10 +230,10 @@ class Indexer {
     void add(const std::string& idx, size_t docs, const Options& o) {
         pending_ += idx;
         pendingDocs_ += docs;
-        if (pendingDocs_ >= o.batchDocs || pending_.size() >= o.batchBytes) ok_ &= flush();
+        if (pendingDocs_ >= o.batchDocs || pending_.size() >= o.batchBytes) ok_ &= sendPending();
     }
     bool remove(const std::vector<std::string>& references) {
-        bool ok = true;
+        bool ok = waitSent();
         std::string list;
         auto send = [&] {
             if (list.empty()) return;
@@ -272,6 +262,35 @@ class Indexer {
     int requests() const { return requests_; }
 
   private:
+    // Import and indexing overlap: a batch goes to the server from a thread of its own
+    // while the next one is imported. At most one batch is on its way; the handle is
+    // used by one thread at a time. Returns the outcome of the batch sent before.
+    bool sendPending() {
+        if (pending_.empty()) return true;
+        const bool before = waitSent();
+        inFlight_ = std::async(std::launch::async, [this, body = pending_ + "\n#IXOENDDATA\n"] {
+            return sendBatch(body);
+        });
+        pending_.clear();
+        pendingDocs_ = 0;
+        return before;
+    }
+    // Waits for the batch on its way; false when the server did not take it.
+    bool waitSent() { return inFlight_.valid() ? inFlight_.get() : true; }
+    // A batch counts as sent only when the reply says how many documents it took.
+    bool sendBatch(const std::string& body) {
+        std::string reply;
+        if (!indexRequest(ixo_, "/IXOADDDATA? ", &body, credentials_, reply) ||
+            reply.find("INDEXID=") == std::string::npos ||
+            reply.find("DOCUMENTS=") == std::string::npos) {
+            std::fprintf(stderr, "ixoindex: the server refused a batch: %s\n",
+                         reply.empty() ? "no reply" : firstLine(reply).c_str());
+            return false;
+        }
+        ++requests_;
+        return true;
+    }
+
     IXO* ixo_;
     std::string credentials_;
     size_t deleted_ = 0;
@@ -279,6 +298,7 @@ class Indexer {
     size_t pendingDocs_ = 0;
     bool ok_ = true;
     int requests_ = 0;
+    std::future<bool> inFlight_;  // last: waited for before the members it uses go
 };
 
 size_t countDocuments(const std::string& idx) {

@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+# usage: server_shards.py IXOSERVER DOCS RUNS [LAYOUT...]
+# ixoserver over shards: for each layout ("one": one database in the data folder, "1",
+# "2", "3": that many writable xapian-tcpsrv shards on loopback, "L1", "L3": that many
+# local shard folders, queried through Xapian's matcher) starts the servers in
+# fresh folders, indexes DOCS synthetic documents (about 200 words each, Zipf-like
+# vocabulary) in batches of 200 from one client, as ixoindex sends them, then times the
+# agent's 40-term suggestion query (qmethod=E, qnum=6): median and 90th percentile of
+# RUNS runs, and queries per second from 4 clients at once for 5 seconds.
+import os, random, shutil, socket, statistics, subprocess, sys, tempfile, threading, time
+
+bin_, n, runs = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+layouts = sys.argv[4:] or ["one", "1", "2", "3"]
+rng = random.Random(7)
+vocab = ["w" + "".join(rng.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(4, 9)))
+         for _ in range(30000)]
+weights = [1.0 / (i + 1) for i in range(len(vocab))]
+print("making %d documents..." % n, flush=True)
+batches = []
+for b in range(0, n, 200):
+    body = "".join(
+        "#IXOREFERENCE http://example/page%d.html\n#IXOTITLE Page %d\n#IXOCONTENT\n%s\n#IXOENDDOC\n"
+        % (i, i, " ".join(rng.choices(vocab, weights, k=200))) for i in range(b, min(n, b + 200)))
+    batches.append(body.encode())
+query = "+".join(w.upper() + "~" for w in rng.sample(vocab[30:3000], 40))
+
+
+def req(port, raw):
+    s = socket.create_connection(("127.0.0.1", port))
+    s.sendall(raw)
+    s.shutdown(socket.SHUT_WR)
+    out = b""
+    while True:
+        b = s.recv(1 << 16)
+        if not b:
+            break
+        out += b
+    s.close()
+    return out
+
+
+def free_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    p = s.getsockname()[1]
+    s.close()
+    return p
+
+
+def run(layout):
+    root = tempfile.mkdtemp()
+    procs = []
+    ini = "[SERVER]\nQUERYPORT=0\nINDEXPORT=0\nINDEXAUTH=OFF\nMAXBODYBYTES=268435456\nWORKERTHREADS=8\n"
+    if layout.startswith("L"):
+        ini += "[SHARDS]\n" + "".join("SHARD%d=%s/shard%d\n" % (k + 1, root, k) for k in range(int(layout[1:])))
+    elif layout != "one":
+        ini += "[SHARDS]\n"
+        for k in range(int(layout)):
+            port = free_port()
+            procs.append(subprocess.Popen(
+                ["xapian-tcpsrv", "--writable", "--interface", "127.0.0.1", "--port", str(port),
+                 "--idle-timeout", "0", "%s/shard%d" % (root, k)],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True))
+            ini += "SHARD%d=tcp 127.0.0.1:%d\n" % (k + 1, port)
+            for _ in range(200):
+                try:
+                    socket.create_connection(("127.0.0.1", port)).close()
+                    break
+                except OSError:
+                    time.sleep(0.02)
+    os.makedirs(root + "/home/ixo")
+    open(root + "/home/ixo/ixo.ini", "w").write(ini)
+    server = subprocess.Popen([bin_, "-runhidden", "--home", root + "/home"])
+    while not os.path.exists(root + "/home/ixo/ports"):
+        time.sleep(0.05)
+    qp, ip = [int(l.split("=")[1]) for l in open(root + "/home/ixo/ports").read().split()]
+    t0 = time.time()
+    for body in batches:
+        r = req(ip, b"POST /IXOADDDATA? HTTP/1.0\r\nContent-Length: %d\r\n\r\n" % len(body) + body)
+        assert b"INDEXID" in r, r[:300]
+    elapsed = time.time() - t0
+    get = ("GET /qmethod=E&querytext=%s&qnum=6&idnum=0 HTTP/1.0\r\n\r\n" % query).encode()
+    for _ in range(5):
+        req(qp, get)
+    times = []
+    for _ in range(runs):
+        t = time.perf_counter()
+        r = req(qp, get)
+        times.append((time.perf_counter() - t) * 1000)
+        assert b"numhits=6" in r, r[:300]
+    times.sort()
+    done = [0]
+    stop = time.time() + 5
+
+    def client():
+        while time.time() < stop:
+            req(qp, get)
+            done[0] += 1
+
+    threads = [threading.Thread(target=client) for _ in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    print("%-4s shards: indexing %6.0f docs/s (%.1f s); E query p50 %.2f ms, p90 %.2f ms; "
+          "%.0f queries/s with 4 clients" % (layout, n / elapsed, elapsed, statistics.median(times),
+                                            times[int(len(times) * 0.9)], done[0] / 5), flush=True)
+    server.terminate()
+    server.wait()
+    for p in procs:
+        os.killpg(p.pid, 9)
+        p.wait()
+    shutil.rmtree(root)
+
+
+for layout in layouts:
+    run(layout)

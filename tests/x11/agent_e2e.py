@@ -147,9 +147,12 @@ def main():
         # ends when the window manager asks it to close.
         control = subprocess.Popen(["/usr/bin/python3", "-c", GTK_WINDOW,
                                     "Halvoran Personal Vantri", idx_file], env=env)
-        wait_for("the control window", lambda: subprocess.run(
+        ids = wait_for("the control window", lambda: subprocess.run(
             ["xdotool", "search", "--name", "^Halvoran Personal Vantri$"], capture_output=True,
             text=True).stdout.split(), 20)
+        # The agent finds it in the window manager's client list, which follows the mapping.
+        wait_for("the control window managed", lambda: hex(int(ids[0])) in subprocess.run(
+            ["xprop", "-root", "_NET_CLIENT_LIST"], capture_output=True, text=True).stdout, 10)
 
         agent.send_signal(signal.SIGTERM)
         t0 = time.time()

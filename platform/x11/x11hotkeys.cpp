@@ -66,7 +66,7 @@ class X11HotKeys : public HotKeys {
     }
 
     Result registerKey(int id, int virtualKey, int modifiers) override {
-        return onThread([=] {
+        return onThread([=, this] {
             release(id);
             Grab grab{};
             Result r = grabKey(virtualKey, modifiers, &grab);
@@ -76,7 +76,7 @@ class X11HotKeys : public HotKeys {
     }
 
     void unregisterKey(int id) override {
-        onThread([=] {
+        onThread([=, this] {
             release(id);
             return Result::Registered;
         });

@@ -83,7 +83,7 @@ class X11HotKeys : public HotKeys {
     }
 
     Result check(int virtualKey, int modifiers) override {
-        return onThread([=] {
+        return onThread([=, this] {
             Grab grab{};
             KeySym sym = keySymFor(virtualKey);
             KeyCode code = sym == NoSymbol ? 0 : XKeysymToKeycode(display_, sym);

@@ -30,7 +30,7 @@ using platform::RegHive;
 constexpr int kThick = agent::ui::kDockThickness;
 
 // Runs the window's events until done() or the limit.
-bool waitFor(const std::function<bool()>& done, int limitMs = 5000) {
+bool waitFor(const std::function<bool()>& done, int limitMs = 10000) {
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < limitMs) {

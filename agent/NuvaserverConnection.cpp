@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "agent/AppParameters.h"
+#include "agent/SuggestionRequest.h"
 #include "platform/messagebox.h"
 #include "support/diaglog.h"
 #include "support/envcfgutil.h"
@@ -144,21 +145,6 @@ HttpFetch fetch(const CAppParameters& params, const HttpTarget& target, int32_t 
 }
 
 }  // namespace
-
-std::string percentEncode(const std::string& text) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if ((c < 0x80 && std::isalnum(c)) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
 
 bool parseAddress(const std::string& url, HttpTarget& target) {
     const std::string lower = lowerAscii(url.substr(0, 8));

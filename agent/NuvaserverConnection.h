@@ -55,9 +55,6 @@ bool parseServerHost(const std::string& setting, HttpTarget& target);
 // An absolute "http://" or "https://" address split into a target.
 bool parseAddress(const std::string& url, HttpTarget& target);
 
-// Every byte but letters, digits and "-._~" as %XX (upper-case digits).
-std::string percentEncode(const std::string& text);
-
 class CNuvaserverConnection {
   public:
     explicit CNuvaserverConnection(const CAppParameters& params) : m_params(params) {}

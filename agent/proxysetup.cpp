@@ -11,7 +11,9 @@
 
 #include "agent/AppParameters.h"
 #include "platform/gsettings.h"
+#include "support/cp1252.h"
 #include "support/httprequest.h"
+#include "support/textcase.h"
 
 namespace agent {
 
@@ -29,15 +31,6 @@ bool isHostChar(char c) {
 
 bool isWordChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-}
-
-bool startsWithCaseBlind(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
 }
 
 std::string_view trim(std::string_view s) {
@@ -168,18 +161,6 @@ class PrefsScanner {
         while (pos_ < t_.size() && isWordChar(t_[pos_])) ++pos_;
         out.assign(t_.substr(start, pos_ - start));
         return !out.empty();
-    }
-    static void appendUtf8(std::string& out, uint32_t cp) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
     }
     bool hex(std::size_t digits, uint32_t& value) {
         if (t_.size() - pos_ < digits) return false;

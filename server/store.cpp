@@ -137,6 +137,15 @@ std::string fieldWordPrefix(const std::string& name) {
 
 namespace {
 
+// The shards a request split by shard has work for, in order.
+template <class Item>
+std::vector<size_t> shardsWithWork(const std::vector<std::vector<Item>>& groups) {
+    std::vector<size_t> used;
+    for (size_t s = 0; s < groups.size(); ++s)
+        if (!groups[s].empty()) used.push_back(s);
+    return used;
+}
+
 // Layout: items of one key byte, a varint length and the bytes. Fields are 'f' name
 // then 'v' value, in order; the content, when kept, comes last.
 std::string encodeItems(const IdxDocument& doc, bool withContent) {
@@ -715,9 +724,7 @@ Store::AddOutcome Store::addDocuments(const std::vector<IdxDocument>& docs,
     std::vector<std::vector<size_t>> groups(shardCount);
     for (size_t i = 0; i < stored.size(); ++i)
         groups[shardOfReference(stored[i].reference, shardCount)].push_back(i);
-    std::vector<size_t> used;
-    for (size_t s = 0; s < shardCount; ++s)
-        if (!groups[s].empty()) used.push_back(s);
+    const std::vector<size_t> used = shardsWithWork(groups);
 
     std::vector<Xapian::Document> built(stored.size());
     if (used.size() <= 1) {
@@ -774,10 +781,11 @@ int Store::deleteIds(const std::vector<uint32_t>& ids) {
     if (!open_ || readOnly_) return 0;
     std::vector<std::vector<Xapian::docid>> groups(shards_.size());
     for (auto id : ids)
-        if (id != 0) groups[locate(id).shard].push_back(locate(id).local);
-    std::vector<size_t> used;
-    for (size_t s = 0; s < groups.size(); ++s)
-        if (!groups[s].empty()) used.push_back(s);
+        if (id != 0) {
+            const auto where = locate(id);
+            groups[where.shard].push_back(where.local);
+        }
+    const std::vector<size_t> used = shardsWithWork(groups);
     std::atomic<int> n{0};
     onShards(used, [&](size_t s) {
         Xapian::WritableDatabase& w = writerOf(s);
@@ -798,9 +806,7 @@ int Store::deleteReferences(const std::vector<std::string>& refs, int db) {
     if (!open_ || readOnly_) return 0;
     std::vector<std::vector<std::string>> groups(shards_.size());
     for (const auto& ref : refs) groups[shardOfReference(ref, shards_.size())].push_back(ref);
-    std::vector<size_t> used;
-    for (size_t s = 0; s < groups.size(); ++s)
-        if (!groups[s].empty()) used.push_back(s);
+    const std::vector<size_t> used = shardsWithWork(groups);
     std::atomic<int> n{0};
     onShards(used, [&](size_t s) {
         Xapian::WritableDatabase& w = writerOf(s);

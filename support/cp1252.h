@@ -10,6 +10,7 @@
 // they are.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,3 +28,7 @@ std::string cp1252ToUtf8(std::string_view text);
 // read once): UTF-8 for a UTF-8 locale, else the locale's set with characters it lacks
 // transliterated or written as '?'.
 std::string cp1252ToLocale(std::string_view text);
+
+// Appends the UTF-8 form of a code point of the Basic Multilingual Plane (at most
+// U+FFFF; larger values are not expected by the callers).
+void appendUtf8(std::string& out, uint32_t codePoint);

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "support/httprequest.h"
+#include "support/textcase.h"
 
 namespace {
 
@@ -23,15 +24,6 @@ constexpr int32_t kRelayBodyWait = 1000;
 
 bool isEmpty(const char* text) {
     return text == nullptr || *text == '\0';
-}
-
-bool startsWithCaseBlind(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
 }
 
 bool endsWithCaseBlind(std::string_view text, std::string_view suffix) {

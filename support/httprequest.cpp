@@ -21,6 +21,7 @@
 #include "support/dynstring.h"
 #include "support/httpinet.h"
 #include "support/strutil.h"
+#include "support/textcase.h"
 
 namespace {
 
@@ -37,15 +38,6 @@ void copyField(char* dst, std::size_t size, std::string_view src) {
 
 bool isEmpty(const char* text) {
     return text == nullptr || *text == '\0';
-}
-
-bool startsWithCaseBlind(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
 }
 
 bool isSpecialProxy(const char* proxyHost) {
@@ -209,9 +201,8 @@ int32_t sendThroughInet(const HttpRequest* request, int32_t* statusCode, char** 
     int32_t rc = inetExchange(&x, &response, &responseLength, statusCode);
     if (rc != 1) return rc == HTTP_ERR_TOO_LARGE ? HTTP_ERR_TOO_LARGE : -1;
     // The status was read from the last response already; the split reads it again.
-    return splitInPlace(response, responseLength, statusCode, headers, body, bodyLength) == 0
-               ? 0
-               : -1;
+    return splitInPlace(response, responseLength, statusCode, headers, body, bodyLength) == 0 ? 0
+                                                                                              : -1;
 }
 
 }  // namespace

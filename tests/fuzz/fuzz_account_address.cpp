@@ -5,6 +5,7 @@
 #include <string>
 
 #include "agent/NuvaserverConnection.h"
+#include "agent/SuggestionRequest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -1,5 +1,5 @@
 // The fetch pieces built late: the index-and-data store's maximum message length from
-// the import settings, the Simple MAPI notice, and Eudora found through the open
+// the import settings, and Eudora found through the open
 // command of "mailto" links in the classes root.
 #include <gtest/gtest.h>
 
@@ -10,7 +10,6 @@
 
 #include "import/outlookparse.h"
 #include "mailfetch/emailclient.h"
-#include "mailfetch/simplemapiread.h"
 #include "support/envcfgutil.h"
 #include "tests/common/tempdir.h"
 
@@ -103,20 +102,6 @@ TEST(FetchGaps, TheMaximumLengthOfTheImportSettingsSkipsLongOutlookMessages) {
     ASSERT_TRUE(all.setFetchDirectory(dir.file("all")));
     all.fetch(10);
     EXPECT_EQ(all.written(), 3);
-}
-
-TEST(FetchGaps, OnlySimpleMapiHasANotice) {
-    mailfetch::SimpleMapiFetcher smapi;
-    std::string shown;
-    smapi.setNotifier([&](const std::string& text) { shown = text; });
-    mailfetch::EmailClient& client = smapi;
-    client.showNotice();
-    EXPECT_EQ(shown,
-              "Simple MAPI will be used to retrieve messages from your email client.\nOnly "
-              "messages from your inbox will be processed.\nNote: Some systems experience "
-              "problems when using simple mapi.");
-    auto store = mailfetch::createClient("mbox");
-    store->showNotice();  // nothing to say, nothing happens
 }
 
 TEST(FetchGaps, EudoraThroughTheMailtoCommandOfTheClassesRoot) {

@@ -1,23 +1,18 @@
-// What the fetchers may never do: replace a message file of an earlier run, write
-// without a fetch folder, open a message through a planted link; and the mailfetch
-// program's exit status when a store cannot be read.
+// What the fetchers may never do: replace a message file of an earlier run, or write
+// without a fetch folder; and the mailfetch program's exit status when a store cannot
+// be read.
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
-#include <thread>
 
 #include "imex.h"
-#include "ixo.h"
 #include "mailfetch/emailclient.h"
 #include "support/envcfgutil.h"
-#include "tests/common/server_child.h"
 #include "tests/common/tempdir.h"
 
 namespace fs = std::filesystem;
@@ -108,27 +103,6 @@ TEST(FetchSafety, ASecondRunIntoTheSameFolderLosesNothing) {
     const std::set<std::string> refs = references(out);
     EXPECT_EQ(refs.size(), 7u);  // and the attachment of one of them
     for (const std::string& r : refs) EXPECT_EQ(r.rfind("email://mbox&", 0), 0u) << r;
-
-#ifdef IXOSERVER_BIN
-    // Sent to a server, all seven documents are there.
-    testing_support::ServerChild server(IXOSERVER_BIN, dir.path() / "home",
-                                        "QUERYPORT=0\nINDEXPORT=0\nCOMMITINTERVALMS=50\n");
-    ASSERT_GT(server.indexPort, 0);
-    IXO ixo{};
-    ixoCreateIxo(&ixo, "127.0.0.1", nullptr, server.queryPort, server.indexPort);
-    char reply[512];
-    EXPECT_EQ(ixoIndexLocalFile(&ixo, out.c_str(), nullptr, reply, sizeof reply), 1) << reply;
-    int32_t count = 0;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (count != 7 && std::chrono::steady_clock::now() < until) {
-        IxoServerInfo* info = nullptr;
-        if (ixoGetInfoToStructure(&ixo, &info) == 1 && info) count = info->documentCount;
-        if (info) ixoDestroyInfoStructure(info);
-        if (count != 7) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ixoDestroyIxo(&ixo);
-    EXPECT_EQ(count, 7);
-#endif
 }
 
 TEST(FetchSafety, AnEmptyFetchFolderIsRefused) {
@@ -164,45 +138,6 @@ TEST(FetchSafety, AnEmptyFetchFolderIsRefused) {
               2)
         << out;
     EXPECT_NE(out.find("fetch folder"), std::string::npos) << out;
-}
-
-TEST(FetchSafety, OpeningAMessageNeverWritesThroughAPlantedLink) {
-    TempDir dir;
-    const std::string tmp = dir.file("tmp");
-    fs::create_directories(tmp);
-    writeWholeFile(dir.file("victim"), "precious");
-    fs::create_symlink(dir.file("victim"), tmp + "/mail0.eml");
-    const char* oldTmp = std::getenv("TMPDIR");
-    const std::string saved = oldTmp ? oldTmp : "";
-    setenv("TMPDIR", tmp.c_str(), 1);
-
-    std::string side;
-    {
-        auto f = mailfetch::createStoreFetcher("mbox");
-        f->setStores({shared("mbox/eudora2unix_test1.mbox")});
-        ASSERT_TRUE(f->setFetchDirectory(dir.file("fetch")));
-        f->fetch(1);
-        side = readWholeFile(dir.file("fetch/email0.eml.idx"));
-    }
-    const std::string reference = side.substr(14, side.find('\n') - 14);
-    auto f = mailfetch::createFetcher(reference);
-    ASSERT_NE(f, nullptr);
-    std::string opened;
-    f->setOpener([&](const std::string& file) {
-        opened = file;
-        return true;
-    });
-    EXPECT_TRUE(f->openMessage(reference));
-    // Written in a folder of the process's own, so the planted name is never even tried.
-    EXPECT_EQ(fs::path(opened).parent_path().parent_path(), tmp);
-    EXPECT_EQ(readWholeFile(opened), readWholeFile(dir.file("fetch/email0.eml")));
-    EXPECT_EQ(readWholeFile(dir.file("victim")), "precious");
-    EXPECT_TRUE(fs::is_symlink(tmp + "/mail0.eml"));
-
-    if (oldTmp)
-        setenv("TMPDIR", saved.c_str(), 1);
-    else
-        unsetenv("TMPDIR");
 }
 
 TEST(FetchSafety, StoresThatCannotBeReadFailTheProgram) {

@@ -1,6 +1,5 @@
-// The account server against what agents and strangers send: the account exchanges,
-// bad input of every kind, many registrations of one name at once, the SQLite file as
-// stored, the files it serves, the upgrade offer and the program's own start and stop.
+// The account server against what agents and strangers send: bad input of every kind,
+// racing registrations, the stored file, served files, the upgrade offer, start and stop.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -13,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "server/nuvaserver/nuvaservice.h"
@@ -64,15 +64,11 @@ std::vector<std::string> rows(const std::string& file) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) return out;
     sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, "SELECT name, hash, email FROM accounts ORDER BY rowid", -1, &s,
-                       nullptr);
+    sqlite3_prepare_v2(db, "SELECT name||'|'||hash||'|'||email FROM accounts ORDER BY rowid", -1,
+                       &s, nullptr);
     while (s && sqlite3_step(s) == SQLITE_ROW) {
-        std::string row;
-        for (int i = 0; i < 3; ++i) {
-            const unsigned char* t = sqlite3_column_text(s, i);
-            row += (i ? "|" : "") + std::string(t ? reinterpret_cast<const char*>(t) : "");
-        }
-        out.push_back(row);
+        const unsigned char* t = sqlite3_column_text(s, 0);  // NULL if a field is NULL
+        out.emplace_back(t ? reinterpret_cast<const char*>(t) : "NULL");
     }
     sqlite3_finalize(s);
     sqlite3_close(db);
@@ -97,9 +93,10 @@ TEST(NuvaServer, RegisterUpdateAndTheirErrorPhrases) {
     EXPECT_EQ(get(port, accountPath("update", "nobody", "secret1")).body,
               "Nuvaserver Error: user incorrect\n");
 
-    // Bad registrations: user name characters, short password, e-mail forms.
+    // Bad registrations: user name characters, short password, e-mail forms, SQL text.
     for (const auto& [user, password, email] : std::vector<std::array<std::string, 3>>{
              {"a_b", "secret1", "a@b.org"},
+             {"x'); DROP TABLE accounts; --", "secret1", "a@b.org"},
              {"", "secret1", "a@b.org"},
              {"abc", "four", "a@b.org"},
              {"abc", "secret1", "nobody"},
@@ -115,15 +112,15 @@ TEST(NuvaServer, RegisterUpdateAndTheirErrorPhrases) {
     // A parameter given twice, no method, an unknown method, a method other than GET.
     EXPECT_EQ(get(port, accountPath("update", "Ann-Lee", "secret1") + "&username=x").body,
               "Nuvaserver Error: illegal cgi vars\n");
-    EXPECT_EQ(get(port, "/sapiolux/account?username=x").status, 400);
-    EXPECT_EQ(get(port, accountPath("delete", "Ann-Lee", "secret1")).status, 400);
-    EXPECT_EQ(get(port, accountPath("update", "Ann-Lee", "secret1"), "DELETE").status, 405);
-    EXPECT_EQ(get(port, "/other/account?METHOD=update").status, 404);
+    for (const auto& [path, method, status] :
+         std::vector<std::tuple<std::string, const char*, int>>{
+             {"/sapiolux/account?username=x", "GET", 400},
+             {accountPath("delete", "Ann-Lee", "secret1"), "GET", 400},
+             {accountPath("update", "Ann-Lee", "secret1"), "DELETE", 405},
+             {"/other/account?METHOD=update", "GET", 404}})
+        EXPECT_EQ(get(port, path, method).status, status) << method << " " << path;
 
     // SQL metacharacters in every field reach the database as plain text or not at all.
-    const std::string sql = "x'); DROP TABLE accounts; --";
-    EXPECT_EQ(get(port, accountPath("register", sql, "secret1")).body,
-              "Nuvaserver Error: illegal cgi vars\n");
     EXPECT_EQ(get(port, accountPath("register", "bob", "secret1", "o'hara\";--@x.org")).body,
               "success\n");
     EXPECT_EQ(get(port, accountPath("update", "bob' OR '1'='1", "x' OR '1'='1")).body,
@@ -201,11 +198,8 @@ TEST(NuvaServer, ServesBannerAndUpgradeFilesByPlainNamesOnly) {
 TEST(NuvaServer, HelpersThatGuardNamesAndLogs) {
     EXPECT_EQ(nuvaserver::maskSecrets("/p/e?METHOD=update&username=u&password=s3&PASS=x"),
               "/p/e?METHOD=update&username=u&password=***&PASS=***");
-    EXPECT_LT(nuvaserver::compareVersions("1.1.14", "1.2"), 0);
-    EXPECT_EQ(nuvaserver::compareVersions("1.2.0", "1.2"), 0);
-    EXPECT_GT(nuvaserver::compareVersions("1.10", "1.9"), 0);
+    EXPECT_GT(nuvaserver::compareVersions("1.10", "1.9"), 0);  // by number, not by text
     EXPECT_FALSE(nuvaserver::acceptableFileName("a\\b"));
-    EXPECT_TRUE(nuvaserver::acceptableFileName("banner 1.bmp"));
 }
 
 TEST(NuvaServer, ProgramMakesItsHomeAndStopsOnSignal) {

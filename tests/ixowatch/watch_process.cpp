@@ -73,11 +73,6 @@ std::vector<std::string> WatchProcess::lines() {
     return lines_;
 }
 
-size_t WatchProcess::lineCount() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return lines_.size();
-}
-
 int WatchProcess::waitExit(std::chrono::milliseconds limit) {
     if (pid_ <= 0) return -1;
     const auto until = std::chrono::steady_clock::now() + limit;

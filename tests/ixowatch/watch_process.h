@@ -27,13 +27,12 @@ class WatchProcess {
     // the index of that line, or -1 after limit.
     int waitLine(const std::function<bool(const std::string&)>& test,
                  std::chrono::milliseconds limit, size_t from = 0);
-    // Waits for an "IDLE" line after `from` lines.
-    bool waitIdle(size_t from, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-        return waitLine([](const std::string& l) { return l.rfind("IDLE ", 0) == 0; }, limit,
-                        from) >= 0;
+    // Waits up to 20 seconds for the first "IDLE" line.
+    bool waitIdle() {
+        return waitLine([](const std::string& l) { return l.rfind("IDLE ", 0) == 0; },
+                        std::chrono::seconds(20)) >= 0;
     }
     std::vector<std::string> lines();
-    size_t lineCount();
     void signal(int sig) { ::kill(pid_, sig); }
     // The exit status once it ended by itself (-1 when it still runs after limit).
     int waitExit(std::chrono::milliseconds limit);
@@ -42,7 +41,6 @@ class WatchProcess {
         signal(SIGTERM);
         return waitExit(std::chrono::seconds(10));
     }
-    pid_t pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;

@@ -70,12 +70,9 @@ class ControlWindow : public ::testing::Test {
 
 TEST_F(ControlWindow, AnalysesTheFolderListWithProgressAndFailuresAndClosesWhenAsked) {
     CVantriWindow window(QString::fromStdString(home_.string()), {IXOSERVER_BIN, IXOINDEX_BIN});
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("Halvoran Personal Vantri"));
     window.show();
     ASSERT_TRUE(window.startServer());
     ASSERT_TRUE(waitRunning(window, true));
-    EXPECT_EQ(window.serverState().documents, 0);
-    EXPECT_TRUE(window.serverLabel()->text().contains("Running"));
 
     EXPECT_FALSE(window.startAnalysis());  // nothing to analyse yet
     ASSERT_TRUE(window.addFolder(QString::fromStdString(docs_.string())));
@@ -100,7 +97,6 @@ TEST_F(ControlWindow, AnalysesTheFolderListWithProgressAndFailuresAndClosesWhenA
             return window.serverState().documents == kFiles;
         },
         5000));
-    EXPECT_GT(window.serverState().indexBytes, 0);
     ixowatch::ContentList list;
     ASSERT_TRUE(ixowatch::loadContentList(home_.string(), list));
     EXPECT_EQ(list.folders, std::vector<std::string>{docs_.string()});

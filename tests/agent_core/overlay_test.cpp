@@ -1,6 +1,5 @@
-// Settings a normal user keeps: machine-wide values set by the user land in the overlay
-// beside the user hive and win over the administrator's machine hive at the next start;
-// the user's settings files and their folder stay private whatever the umask.
+// Machine-wide values set by a normal user land in an overlay and win over the
+// administrator's hive at the next start; the user's files stay private whatever the umask.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -38,9 +37,10 @@ TEST(MachineOverlay, AUsersChangeOutlivesARestartWithTheMachineHiveUnwritable) {
     agent_test::ScopedHives hives(dir.path());
     std::filesystem::create_directories(hives.machineDir);
     const std::string machineFile = platform::regHiveFile(RegHive::Machine);
+    const std::string head =
+        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Halvoran\\Sapiolux\\Miscellaneous]\n";
     const std::string adminHive =
-        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Halvoran\\Sapiolux\\Miscellaneous]\n"
-        "\"MinWordsForQuery\"=dword:00000005\n\"WindowChangedInterval\"=dword:00000320\n";
+        head + "\"MinWordsForQuery\"=dword:00000005\n\"WindowChangedInterval\"=dword:00000320\n";
     testing_support::writeWholeFile(machineFile, adminHive);
     ::chmod(machineFile.c_str(), 0444);
     ::chmod(hives.machineDir.c_str(), 0555);
@@ -64,11 +64,9 @@ TEST(MachineOverlay, AUsersChangeOutlivesARestartWithTheMachineHiveUnwritable) {
 
     // A later default of the administrator reaches the user for values the user never set.
     ::chmod(machineFile.c_str(), 0644);
-    ASSERT_TRUE(platform::regWriteNumber(RegHive::Machine,
-                                         "Software\\Halvoran\\Sapiolux\\Miscellaneous",
-                                         "WindowChangedInterval", 900));
-    ASSERT_TRUE(platform::regWriteNumber(
-        RegHive::Machine, "Software\\Halvoran\\Sapiolux\\Miscellaneous", "OutputDebugInfo", 1));
+    testing_support::writeWholeFile(
+        machineFile,
+        head + "\"WindowChangedInterval\"=dword:00000384\n\"OutputDebugInfo\"=dword:00000001\n");
     CAppParameters p;
     p.Load();
     EXPECT_EQ(p.GetWindowChangedInterval(), 900);
@@ -91,12 +89,10 @@ TEST(MachineOverlay, UserFilesArePrivateWhateverTheUmaskAndStaySoWhenRewritten) 
         EXPECT_TRUE(p.SetPassword("secret"));
         EXPECT_TRUE(p.SetProxyPassword("proxy-secret"));
     }
-    const std::string userFile = platform::regHiveFile(RegHive::User);
-    const std::string overlayFile = platform::regHiveFile(RegHive::MachineOverlay);
     EXPECT_EQ(modeOf(userDir), 0700u);
     EXPECT_EQ(modeOf((dir.path() / "config").string()), 0700u);
-    EXPECT_EQ(modeOf(userFile), 0600u);
-    EXPECT_EQ(modeOf(overlayFile), 0600u);
+    EXPECT_EQ(modeOf(platform::regHiveFile(RegHive::User)), 0600u);
+    EXPECT_EQ(modeOf(platform::regHiveFile(RegHive::MachineOverlay)), 0600u);
     {
         CAppParameters p;
         p.Load();
@@ -104,10 +100,7 @@ TEST(MachineOverlay, UserFilesArePrivateWhateverTheUmaskAndStaySoWhenRewritten) 
         EXPECT_TRUE(p.SetProxyUsername("me"));
         EXPECT_EQ(p.GetProxyPassword(), "proxy-secret");
     }
-    EXPECT_EQ(modeOf(userFile), 0600u);
-    EXPECT_EQ(modeOf(overlayFile), 0600u);
-    EXPECT_EQ(modeOf(userDir), 0700u);
-    // Nothing is left beside them but their locks.
+    // After a rewrite nothing there, the files and their locks, is open to others.
     size_t entries = 0;
     for (const auto& e : std::filesystem::directory_iterator(userDir)) {
         ++entries;

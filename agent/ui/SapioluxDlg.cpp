@@ -1445,6 +1445,18 @@ bool CSapioluxDlg::IsOwnWindow(uint64_t window) const {
     return false;
 }
 
+bool CSapioluxDlg::AgentIsActive() {
+    if (!isActiveWindow()) return false;
+    // Qt's idea of the active window can lag behind the window manager's (seen after a
+    // click into the agent followed by a switch to a program that stopped answering);
+    // when the desktop names another program's window as active, that holds.
+    if (m_env.desktop) {
+        const uint64_t active = m_env.desktop->activeWindow().id;
+        if (active != 0 && !IsOwnWindow(active)) return false;
+    }
+    return true;
+}
+
 bool CSapioluxDlg::IsFiltered(uint64_t window) {
     if (window == 0 || !m_settings.GetFilterOutCommonControls() || !m_env.capture) return false;
     // The class of the focused object as the reader last saw it, else the window's own.
@@ -1479,7 +1491,7 @@ void CSapioluxDlg::OnCaptureTimer() {
     if (m_typedMode) LeaveTypedQuery(false);
     m_windowChangePending = false;
     m_captureTimer->stop();
-    if (isActiveWindow() || m_modalOpen || QApplication::activeModalWidget() || m_paused) return;
+    if (AgentIsActive() || m_modalOpen || QApplication::activeModalWidget() || m_paused) return;
     m_textOrigin = kOriginWindowChange;
     CaptureText(m_settings.GetSuggestFromClipboard() != 0, 0);
 }

@@ -8,8 +8,8 @@
 // posting a message (PostMessage), which runs OnMessage later on the window's thread.
 #pragma once
 
-#include <QPixmap>
 #include <QElapsedTimer>
+#include <QPixmap>
 #include <QRect>
 #include <QWidget>
 #include <array>
@@ -302,6 +302,7 @@ class CSapioluxDlg : public QWidget {
     bool IsFiltered(uint64_t window);
     bool IsBrowser(uint64_t window);
     bool IsOwnWindow(uint64_t window) const;
+    bool AgentIsActive();
 
     Env m_env;
     agent::CAppParameters& m_settings;

@@ -74,6 +74,29 @@ TEST_F(CaptureTest, AWindowIsReadOnceAfterItSettles) {
     EXPECT_EQ(capture_.reads.size(), 1u);
 }
 
+TEST_F(CaptureTest, TheWindowManagersActiveWindowOutranksQts) {
+    CSapioluxDlg& dlg = dialog();
+    dlg.show();
+    dlg.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+
+    // The agent itself active: the window that was left is not read.
+    desktop_.active = {static_cast<uint64_t>(dlg.winId()), "Halvoran Vantri", "sapiolux", 1};
+    activate(11);
+    QTest::qWait(1700);
+    EXPECT_TRUE(capture_.reads.empty());
+
+    // Qt still counts the agent active, but the window manager has moved on to another
+    // program's window: that window is read.
+    ASSERT_TRUE(dlg.isActiveWindow());
+    capture_.windows[14] = {14, "Notes 2 - Editor", "Gedit", 4004};
+    capture_.texts[14] = kEditorText;
+    desktop_.active = capture_.windows[14];
+    activate(14);
+    ASSERT_TRUE(requestsReach(1));
+    EXPECT_EQ(capture_.reads, std::vector<uint64_t>({14}));
+}
+
 TEST_F(CaptureTest, ListsAndTreesGiveNoQuery) {
     CSapioluxDlg& dlg = dialog();
     activate(12);

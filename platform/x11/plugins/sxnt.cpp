@@ -280,7 +280,6 @@ class Reader {
 
   private:
     void run() {
-        GMainContext* context = nullptr;
         for (;;) {
             Request request;
             {
@@ -294,20 +293,25 @@ class Reader {
                     newer_ = false;
                 }
             }
-            if (!context && request.window != 0) {
+            if (!context_ && request.window != 0) {
                 // The bus connection is served on this thread only, through a context of
                 // its own that this thread iterates.
                 if (!atspi_is_initialized()) atspi_init();
-                context = g_main_context_new();
-                atspi_set_main_context(context);
+                context_ = g_main_context_new();
+                atspi_set_main_context(context_);
                 atspi_set_timeout(request.timeoutMs, request.timeoutMs * 2);
             }
-            if (context)
-                while (g_main_context_iteration(context, FALSE)) {
-                }
+            pump();
             if (request.window != 0) read(request);
         }
-        if (context) g_main_context_unref(context);
+        if (context_) g_main_context_unref(context_);
+    }
+
+    // Handles what the bus has delivered (new programs, closed ones, changed trees).
+    void pump() {
+        if (context_)
+            while (g_main_context_iteration(context_, FALSE)) {
+            }
     }
 
     void read(const Request& request) {
@@ -324,6 +328,16 @@ class Reader {
         std::string windowClass;
         if (window.pid > 0) {
             Ref frame = findWindow(window.pid, window.title, reading);
+            // A program that has just opened its window may not be on the accessibility
+            // bus yet: it is given up to one time-out to appear before its title stands
+            // in for its text.
+            const auto appearBy =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(request.timeoutMs);
+            while (!frame && !reading.over() && std::chrono::steady_clock::now() < appearBy) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                pump();
+                frame = findWindow(window.pid, window.title, reading);
+            }
             if (frame) {
                 walk(frame.get(), 0, reading);
                 if (reading.focused && !reading.over()) {
@@ -356,6 +370,7 @@ class Reader {
     bool stopped_ = false;
     std::thread thread_;
     std::unique_ptr<platform::Desktop> desktop_;  // used on the reader's thread only
+    GMainContext* context_ = nullptr;             // the bus connection's, reader's thread only
 };
 
 Reader& reader() {

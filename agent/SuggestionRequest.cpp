@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "agent/AppParameters.h"
+#include "tools/ixocredentials.h"
 
 namespace agent {
 
@@ -122,9 +123,10 @@ void CSuggestionRequest::Fill(const RequestParams& params) {
     bool changed = !m_client || old.host != params.host || old.port != params.port ||
                    old.useCache != params.useCache || old.cacheSize != params.cacheSize ||
                    old.cacheTime != params.cacheTime || old.encrypt != params.encrypt ||
-                   old.userName != params.userName || old.useProxy != params.useProxy ||
-                   old.proxyHost != params.proxyHost || old.proxyPort != params.proxyPort ||
-                   old.proxyUser != params.proxyUser || old.proxyPassword != params.proxyPassword;
+                   old.userName != params.userName || old.password != params.password ||
+                   old.useProxy != params.useProxy || old.proxyHost != params.proxyHost ||
+                   old.proxyPort != params.proxyPort || old.proxyUser != params.proxyUser ||
+                   old.proxyPassword != params.proxyPassword;
     if (!changed) return;
     m_client.reset();
     if (params.host.empty()) return;
@@ -133,8 +135,9 @@ void CSuggestionRequest::Fill(const RequestParams& params) {
         IXO_OK)
         return;
     if (params.encrypt) ixoSetEncryption(&client->ixo, 1, "suggestion request");
-    if (!params.userName.empty())
-        ixoSetUserParameters(&client->ixo, params.userName.c_str(), "", "", "");
+    if (!params.userName.empty() || !params.password.empty())
+        ixoSetUserParameters(&client->ixo, params.userName.c_str(), params.password.c_str(), "",
+                             "");
     if (params.useCache)
         ixoSetClientCache(&client->ixo, params.cacheSize, params.cacheTime, IXO_CACHE_AGENT_MODE);
     m_client = std::move(client);
@@ -336,12 +339,22 @@ RequestParams requestParamsForSource(CAppParameters& settings, int32_t sourceKin
         p.proxyPassword = settings.GetProxyPassword();
     };
     switch (sourceKind) {
-        case kSourceLocal:
+        case kSourceLocal: {
             p.host = "127.0.0.1";
             p.port = settings.GetPersonalIxoQueryPort();
             p.extraOptions.clear();
             p.encrypt = 1;
+            // The personal server answers queries only with the query user and password
+            // it keeps in its folder; they go to no other server.
+            const std::string home = settings.GetPersonalIxoPath();
+            ixocredentials::ServerCredentials credentials;
+            if (!home.empty() && ixocredentials::readServerCredentials(home, credentials) &&
+                (!credentials.queryUser.empty() || !credentials.queryPassword.empty())) {
+                p.userName = credentials.queryUser;
+                p.password = credentials.queryPassword;
+            }
             break;
+        }
         case kSourceCommunity:
             p.extraOptions += "&refuseref=" + percentEncode(p.userName);
             p.host = settings.ExtGetText("COMMUNITYIXO");

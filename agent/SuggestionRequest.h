@@ -60,6 +60,8 @@ struct RequestParams {
     int32_t port = 0;
     std::string queryText;
     std::string userName;
+    // Sent with userName as the handle's password: the personal server's query password.
+    std::string password;
 };
 
 // What a finished worker reports (the window's "query done" message).

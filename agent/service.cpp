@@ -87,10 +87,17 @@ bool CPersonalServer::Stop() {
 bool CPersonalServer::WaitReady(int timeoutMs, int* documents) const {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int32_t port = m_params.GetPersonalIxoQueryPort();
+    const std::string home = m_params.GetPersonalIxoPath();
     do {
         IXO ixo{};
         if (ixoCreateIxo(&ixo, "127.0.0.1", "127.0.0.1", port, 0) == IXO_OK) {
             ixoSetHTTPTimeOut(&ixo, 2, 1000);
+            // Read on every try: a server started just now writes its pair at start-up.
+            ixocredentials::ServerCredentials credentials;
+            if (!home.empty() && ixocredentials::readServerCredentials(home, credentials) &&
+                (!credentials.queryUser.empty() || !credentials.queryPassword.empty()))
+                ixoSetUserParameters(&ixo, credentials.queryUser.c_str(),
+                                     credentials.queryPassword.c_str(), nullptr, nullptr);
             IxoServerInfo* info = nullptr;
             int32_t rc = ixoGetInfoToStructure(&ixo, &info);
             ixoDestroyIxo(&ixo);

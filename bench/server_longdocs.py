@@ -12,7 +12,7 @@ vocab = ["w" + "".join(rng.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(r
 weights = [1.0 / (i + 1) for i in range(len(vocab))]
 home = tempfile.mkdtemp()
 os.makedirs(home + "/ixo")
-open(home + "/ixo/ixo.ini", "w").write("[SERVER]\nQUERYPORT=0\nINDEXPORT=0\nINDEXAUTH=OFF\nMAXBODYBYTES=268435456\n")
+open(home + "/ixo/ixo.ini", "w").write("[SERVER]\nQUERYPORT=0\nINDEXPORT=0\nINDEXAUTH=OFF\nQUERYAUTH=OFF\nMAXBODYBYTES=268435456\n")
 p = subprocess.Popen([bin_, "-runhidden", "--home", home])
 while not os.path.exists(home + "/ixo/ports"): time.sleep(0.05)
 qp, ip = [int(l.split("=")[1]) for l in open(home + "/ixo/ports").read().split()]

@@ -50,7 +50,7 @@ def free_port():
 def run(layout):
     root = tempfile.mkdtemp()
     procs = []
-    ini = "[SERVER]\nQUERYPORT=0\nINDEXPORT=0\nINDEXAUTH=OFF\nMAXBODYBYTES=268435456\nWORKERTHREADS=8\n"
+    ini = "[SERVER]\nQUERYPORT=0\nINDEXPORT=0\nINDEXAUTH=OFF\nQUERYAUTH=OFF\nMAXBODYBYTES=268435456\nWORKERTHREADS=8\n"
     if layout.startswith("L"):
         ini += "[SHARDS]\n" + "".join("SHARD%d=%s/shard%d\n" % (k + 1, root, k) for k in range(int(layout[1:])))
     elif layout != "one":

@@ -6,7 +6,7 @@
 import os, socket, statistics, subprocess, sys, tempfile, time
 bin_, slow = sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 200
 home = tempfile.mkdtemp(); os.makedirs(home + "/ixo")
-open(home + "/ixo/ixo.ini", "w").write("[SERVER]\nQUERYPORT=0\nINDEXPORT=0\nINDEXAUTH=OFF\n")
+open(home + "/ixo/ixo.ini", "w").write("[SERVER]\nQUERYPORT=0\nINDEXPORT=0\nINDEXAUTH=OFF\nQUERYAUTH=OFF\n")
 p = subprocess.Popen([bin_, "-runhidden", "--home", home])
 while not os.path.exists(home + "/ixo/ports"): time.sleep(0.05)
 qp, ip = [int(l.split("=")[1]) for l in open(home + "/ixo/ports").read().split()]

@@ -127,7 +127,8 @@ SAPIOLUX_EXPORT int32_t ixoBackup(IXO* ixo, const char* text, char* reply, int32
 SAPIOLUX_EXPORT int32_t ixoRestoreFromBackup(IXO* ixo, const char* text, char* reply,
                                              int32_t replySize);
 
-/* Asks the server to stop ("/IXOSHUTDOWN" on the query port). */
+/* Asks the server to stop ("/IXOSHUTDOWN" on the query port, with the user parameters:
+ * a server that keeps an index user takes the shutdown only from it). */
 SAPIOLUX_EXPORT int32_t ixoShutdownServer(IXO* ixo);
 
 /* The state of index job jobNumber ("/qmethod=p&idnum=N", query port): the reply from

@@ -450,7 +450,8 @@ SAPIOLUX_EXPORT int32_t ixoRestoreFromBackup(IXO* ixo, const char* text, char* r
 SAPIOLUX_EXPORT int32_t ixoShutdownServer(IXO* ixo) {
     if (!ixo) return IXO_ERR_PARAMETER;
     try {
-        return commandToReply(ixo, IXO_QUERY_PORT_SELECTOR, "/IXOSHUTDOWN", nullptr, nullptr);
+        return commandToReply(ixo, IXO_QUERY_PORT_SELECTOR, "/IXOSHUTDOWN" + user(ixo), nullptr,
+                              nullptr);
     } catch (...) {
         return IXO_ERR_MEMORY;
     }

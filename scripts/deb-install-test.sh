@@ -101,7 +101,9 @@ echo "obsidian basalt lava volcanic crater fissures" | sapiolux-suggest --dir "$
 head -n 2 "$HOME/suggest.out"
 head -n 2 "$HOME/suggest.out" | grep -q 'volcanic.txt' || fail "the first suggestion is not the volcanic document"
 cc -o /tmp/client /tmp/client.c $(pkg-config --cflags --libs libixo) || fail "the pkg-config client does not build"
-/tmp/client "$qport" "sourdough yeast dough" | grep -q bread || fail "the client found nothing"
+quser=$(sed -n 's/^QUERYUSER=//p' "$personal/ixo/ixo.ini" | tr -d '\r')
+qpass=$(sed -n 's/^QUERYPASSWORD=//p' "$personal/ixo/ixo.ini" | tr -d '\r')
+/tmp/client "$qport" "sourdough yeast dough" "$quser" "$qpass" | grep -q bread || fail "the client found nothing"
 echo "PASS (inside a fresh Debian 12 root)"
 INSIDE
 chroot "$target" /bin/bash /tmp/inside.sh

@@ -327,6 +327,12 @@ bool Dispatcher::indexCredentialsOk(const RequestPath& path) const {
     return credentialsMatch(path, config_.indexUser, config_.indexPassword);
 }
 
+bool Dispatcher::queryCredentialsOk(const RequestPath& path) const {
+    if (!config_.queryAuth || (config_.queryUser.empty() && config_.queryPassword.empty()))
+        return true;
+    return credentialsMatch(path, config_.queryUser, config_.queryPassword);
+}
+
 DispatchResult Dispatcher::dispatch(PortKind port, const HttpRequestData& request,
                                     bool peerIsLoopback) {
     DispatchResult result;
@@ -360,8 +366,7 @@ DispatchResult Dispatcher::dispatch(PortKind port, const HttpRequestData& reques
         return result;
     }
     if (command.empty() && path.findCaseBlind("qmethod")) {
-        if ((!config_.queryUser.empty() || !config_.queryPassword.empty()) &&
-            !credentialsMatch(path, config_.queryUser, config_.queryPassword)) {
+        if (!queryCredentialsOk(path)) {
             result.reply.status = 403;
             result.reply.body = "ERROR: queries need a valid user and password\n";
             return result;

@@ -39,6 +39,7 @@ class Dispatcher {
     // host other than this machine or ALLOWEDHOSTS.
     bool acceptableOrigin(const HttpRequestData& request) const;
     bool indexCredentialsOk(const RequestPath& path) const;
+    bool queryCredentialsOk(const RequestPath& path) const;
     HttpReply query(const RequestPath& path);
     HttpReply indexCommand(const RequestPath& path, const std::string& body);
 

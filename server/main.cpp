@@ -30,7 +30,8 @@ void help() {
         "The personal retrieval server: it keeps an index of the user's documents and\n"
         "answers the agent's queries on the loopback address. Its folder holds\n"
         "ixo/ixo.ini (created with defaults when missing: the query and index ports, the\n"
-        "index user and password), the index, the log and the stop file ixo/ixo.stop.\n"
+        "index and query users and passwords), the index, the log and the stop file\n"
+        "ixo/ixo.stop.\n"
         "\n"
         "  -runhidden    write messages to ixo/ixoserver.log instead of the terminal\n"
         "  --home DIR    the server's folder (default: the working folder)\n"
@@ -117,6 +118,8 @@ int main(int argc, char** argv) {
             ", data in " + config.dataPath());
     if (config.credentialsGenerated)
         message("ixoserver: index user and password generated in " + config.iniPath());
+    if (config.queryCredentialsGenerated)
+        message("ixoserver: query user and password generated in " + config.iniPath());
     if (hidden) server.log = message;
     int rc = server.run();
     message("ixoserver: stopped");

@@ -150,7 +150,8 @@ std::string defaultIniText() {
            "; left empty, a random pair is generated at the next start\r\n"
            "INDEXUSER=\r\n"
            "INDEXPASSWORD=\r\n"
-           "; when set, queries need &user= and &pass= with these values\r\n"
+           "; queries need &user= and &pass= with these values; left empty, a random\r\n"
+           "; pair is generated at the next start (QUERYAUTH=OFF answers anyone)\r\n"
            "QUERYUSER=\r\n"
            "QUERYPASSWORD=\r\n"
            "; host names a request's Host header may give besides loopback and localhost\r\n"
@@ -180,8 +181,12 @@ bool loadServerConfig(const std::string& home, ServerConfig& config, std::string
     if (serverValue(cfg.get(), "BINDADDRESS", v) && !v.empty()) config.bindAddress = v;
     if (serverValue(cfg.get(), "INDEXUSER", v)) config.indexUser = v;
     if (serverValue(cfg.get(), "INDEXPASSWORD", v)) config.indexPassword = v;
-    if (serverValue(cfg.get(), "INDEXAUTH", v))
-        config.indexAuth = !(upperAscii(trimmed(v)) == "OFF" || trimmed(v) == "0");
+    auto switchedOff = [&](const char* key) {
+        return serverValue(cfg.get(), key, v) &&
+               (upperAscii(trimmed(v)) == "OFF" || trimmed(v) == "0");
+    };
+    config.indexAuth = !switchedOff("INDEXAUTH");
+    config.queryAuth = !switchedOff("QUERYAUTH");
     if (serverValue(cfg.get(), "QUERYUSER", v)) config.queryUser = v;
     if (serverValue(cfg.get(), "QUERYPASSWORD", v)) config.queryPassword = v;
     if (serverValue(cfg.get(), "ALLOWEDHOSTS", v)) config.allowedHosts = splitNames(v);
@@ -221,20 +226,40 @@ bool loadServerConfig(const std::string& home, ServerConfig& config, std::string
         if (i >= 1000) break;
     }
     cfg.reset();
-    if (config.indexAuth && config.indexUser.empty() && config.indexPassword.empty()) {
-        std::string user, password;
+    // Missing pairs are generated and written in one replacement of the file.
+    const bool needIndexPair =
+        config.indexAuth && config.indexUser.empty() && config.indexPassword.empty();
+    const bool needQueryPair =
+        config.queryAuth && config.queryUser.empty() && config.queryPassword.empty();
+    if (needIndexPair || needQueryPair) {
         std::ifstream in(path, std::ios::binary);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (!generateCredentials(user, password) || in.bad() ||
-            !replaceFilePrivately(
-                path, setIniServerValue(setIniServerValue(text, "INDEXUSER", user), "INDEXPASSWORD",
-                                        password))) {
-            error = "cannot store the generated index credentials in " + path;
+        bool ok = !in.bad();
+        std::string indexUser, indexPassword, queryUser, queryPassword;
+        if (ok && needIndexPair) {
+            ok = generateCredentials(indexUser, indexPassword);
+            text = setIniServerValue(setIniServerValue(text, "INDEXUSER", indexUser),
+                                     "INDEXPASSWORD", indexPassword);
+        }
+        if (ok && needQueryPair) {
+            ok = generateCredentials(queryUser, queryPassword);
+            text = setIniServerValue(setIniServerValue(text, "QUERYUSER", queryUser),
+                                     "QUERYPASSWORD", queryPassword);
+        }
+        if (!ok || !replaceFilePrivately(path, text)) {
+            error = "cannot store the generated credentials in " + path;
             return false;
         }
-        config.indexUser = user;
-        config.indexPassword = password;
-        config.credentialsGenerated = true;
+        if (needIndexPair) {
+            config.indexUser = indexUser;
+            config.indexPassword = indexPassword;
+            config.credentialsGenerated = true;
+        }
+        if (needQueryPair) {
+            config.queryUser = queryUser;
+            config.queryPassword = queryPassword;
+            config.queryCredentialsGenerated = true;
+        }
     }
     // A folder written with Windows separators still works here.
     std::replace(config.directory.begin(), config.directory.end(), '\\', '/');

@@ -36,13 +36,19 @@ struct ServerConfig {
     // generated and written into it at start-up (unless INDEXAUTH=OFF).
     std::string indexUser;
     std::string indexPassword;
-    bool indexAuth = true;                  // INDEXAUTH: OFF lets index commands in without
-                                            // credentials (test setups on a private machine)
-    bool credentialsGenerated = false;      // set when this start wrote a new pair
-    std::string queryUser;                  // QUERYUSER / QUERYPASSWORD: when set, queries
-    std::string queryPassword;              // need them too (not generated)
-    std::vector<std::string> allowedHosts;  // ALLOWEDHOSTS: names a Host header may give
-                                            // besides loopback addresses and "localhost"
+    bool indexAuth = true;              // INDEXAUTH: OFF lets index commands in without
+                                        // credentials (test setups on a private machine)
+    bool credentialsGenerated = false;  // set when this start wrote a new index pair
+    // QUERYUSER / QUERYPASSWORD: queries must carry these as "&user=" and "&pass=". A
+    // personal server holds the owner's files and mail, so when the file names neither a
+    // random pair is generated and stored too (unless QUERYAUTH=OFF).
+    std::string queryUser;
+    std::string queryPassword;
+    bool queryAuth = true;                   // QUERYAUTH: OFF answers queries from anyone
+                                             // (a server shared on purpose, or tests)
+    bool queryCredentialsGenerated = false;  // set when this start wrote a new query pair
+    std::vector<std::string> allowedHosts;   // ALLOWEDHOSTS: names a Host header may give
+                                             // besides loopback addresses and "localhost"
     // Section "SHARDS", keys SHARD1, SHARD2, ... in order: the index is spread over these
     // (folders resolved against home). Empty: one index in the data folder.
     std::vector<ShardSpec> shards;
@@ -62,8 +68,8 @@ struct ServerConfig {
 // "DEFAULT"). Keys that are absent, not numbers where numbers are wanted, or out of
 // range keep their defaults. When the file does not exist it is created with the
 // defaults. The ini file is made private (0600, its folder 0700); when it names no index
-// user and password, a random pair is generated and stored in it. Returns false with a
-// message in error when the file cannot be read, created or updated.
+// (or no query) user and password, a random pair is generated and stored in it. Returns
+// false with a message in error when the file cannot be read, created or updated.
 bool loadServerConfig(const std::string& home, ServerConfig& config, std::string& error);
 
 // The text written into a fresh ixo.ini.
@@ -75,8 +81,8 @@ std::string defaultIniText();
 std::string setIniServerValue(const std::string& text, const std::string& key,
                               const std::string& value);
 
-// Random user name and password for the index port (hexadecimal, from the system's
-// random source). False when no random bytes could be had.
+// Random user name and password (hexadecimal, from the system's random source). False
+// when no random bytes could be had.
 bool generateCredentials(std::string& user, std::string& password);
 
 }  // namespace ixoserver

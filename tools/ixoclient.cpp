@@ -12,6 +12,7 @@
 // for the server (the PATH, query and suggestion words, document references, fields,
 // databases and dates) are converted from UTF-8 once as they are read, and the texts
 // of replies once as they are printed. File names pass unchanged.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,7 +30,8 @@
 namespace {
 
 struct Options {
-    std::string home;  // a personal server's folder: its ports and index user
+    std::string home;  // a personal server's folder: its ports and credentials
+    ixocredentials::ServerCredentials credentials;  // read from home
     std::string host = "127.0.0.1";
     int32_t port = 0;
     int32_t indexPort = 0;
@@ -120,8 +122,9 @@ const std::vector<Option> kOptions = {
          return true;
      }},
     {"--home", "DIR",
-     "a personal server's folder: its ports (unless given) and the index user and "
-     "password it keeps in ixo/ixo.ini, sent with every request",
+     "a personal server's folder: its ports (unless given) and the users and passwords "
+     "it keeps in ixo/ixo.ini, the index pair sent with index commands and the "
+     "shutdown, the query pair with every other request",
      [](Options& o, const char* v) {
          o.home = v;
          return !o.home.empty();
@@ -158,7 +161,29 @@ struct Command {
     const char* help;
     int (*run)(IXO& ixo, const Options& options);
     bool fileArguments = false;  // the arguments name files and are not converted
+    bool indexPair = false;      // with --home: sends the index user, not the query user
 };
+
+// The user parameters a request of the server at --home carries: the index pair for
+// index commands and the shutdown, the query pair for the rest. Empty without --home.
+std::string credentialParameters(const Options& options, bool indexPair) {
+    if (options.home.empty()) return "";
+    const auto& c = options.credentials;
+    const std::string& user = indexPair ? c.indexUser : c.queryUser;
+    const std::string& password = indexPair ? c.indexPassword : c.queryPassword;
+    if (user.empty() && password.empty()) return "";
+    return "&user=" + user + "&pass=" + password;
+}
+
+// True for a path that names an index command or the shutdown ("/IXO..."), which the
+// server takes with the index pair; queries ("/qmethod=...") take the query pair.
+bool namesIndexCommand(const std::string& path) {
+    const size_t start = path.find_first_not_of("/ ");
+    return start != std::string::npos && path.size() >= start + 3 &&
+           std::toupper(static_cast<unsigned char>(path[start])) == 'I' &&
+           std::toupper(static_cast<unsigned char>(path[start + 1])) == 'X' &&
+           std::toupper(static_cast<unsigned char>(path[start + 2])) == 'O';
+}
 
 // Prints Windows-1252 text in the locale's character set.
 void printText(const char* text) {
@@ -187,10 +212,13 @@ int runRequest(IXO& ixo, const Options& options) {
         all << in.rdbuf();
         body = all.str();
     }
+    // The raw routine adds no user parameters of its own.
+    const std::string path =
+        options.words[0] + credentialParameters(options, namesIndexCommand(options.words[0]));
     char* reply = nullptr;
     int32_t rc = ixoRequestToDynBuffer2(
-        &ixo, options.index ? IXO_INDEX_PORT_SELECTOR : IXO_QUERY_PORT_SELECTOR,
-        options.words[0].c_str(), body.empty() ? nullptr : body.c_str(), &reply);
+        &ixo, options.index ? IXO_INDEX_PORT_SELECTOR : IXO_QUERY_PORT_SELECTOR, path.c_str(),
+        body.empty() ? nullptr : body.c_str(), &reply);
     if (rc != IXO_OK) return fail(rc);
     printText(reply);
     std::size_t length = std::strlen(reply);
@@ -357,8 +385,21 @@ int runTerms(IXO& ixo, const Options& options) {
     bool references = false;
     for (const auto& word : options.words) references = references || !allDigits(word);
     IxoTermList list{};
-    int32_t rc =
-        ixoGetTermsToStructure(&ixo, text.c_str(), options.num, 1, references ? 1 : 0, &list);
+    int32_t rc = IXO_OK;
+    const std::string credentials = credentialParameters(options, false);
+    if (credentials.empty()) {
+        rc = ixoGetTermsToStructure(&ixo, text.c_str(), options.num, 1, references ? 1 : 0, &list);
+    } else {
+        // The library's term request carries no user parameters: the same request, with
+        // them, through the raw routine.
+        const std::string request = "/qmethod=t&querytext=" + text +
+                                    "&idnum=" + std::to_string(options.num) + "&xoptions=tweights" +
+                                    (references ? "+useurl" : "") + credentials;
+        char* reply = nullptr;
+        rc =
+            ixoRequestToDynBuffer2(&ixo, IXO_QUERY_PORT_SELECTOR, request.c_str(), nullptr, &reply);
+        if (rc == IXO_OK && (rc = ixoParseTermList(&list, reply, 1)) != IXO_OK) memFree(reply);
+    }
     if (rc != IXO_OK) return fail(rc);
     for (int32_t i = 0; i < list.count; ++i)
         std::printf("%d\t%s\n", list.terms[i].weight, cp1252ToLocale(list.terms[i].term).c_str());
@@ -410,14 +451,14 @@ const std::vector<Command> kCommands = {
     {"process", "TEXT...", "print the query terms made of free text (no server needed)",
      runProcess},
     {"index", "FILE.idx...", "post IDX files to the index port and print the replies", runIndex,
-     true},
+     true, true},
     {"delete", "--refs|--ids X...", "delete documents by reference (--refs) or number (--ids)",
-     runDelete},
+     runDelete, false, true},
     {"info", "", "print the server's information record", runInfo},
     {"terms", "DOC...", "weighted terms of documents given by number or reference (--num)",
      runTerms},
     {"content", "REF-or-ID", "print the stored content of one document", runContent},
-    {"shutdown", "", "ask the server to stop", runShutdown},
+    {"shutdown", "", "ask the server to stop", runShutdown, false, true},
 };
 
 void usage(FILE* out) {
@@ -497,9 +538,9 @@ int main(int argc, char** argv) {
     if (!command->fileArguments)
         for (auto& word : options.words) word = utf8ToCp1252(word);
 
-    ixocredentials::ServerCredentials credentials;
+    const ixocredentials::ServerCredentials& credentials = options.credentials;
     if (!options.home.empty()) {
-        if (!ixocredentials::readServerCredentials(options.home, credentials)) {
+        if (!ixocredentials::readServerCredentials(options.home, options.credentials)) {
             std::fprintf(stderr, "ixoclient: no server settings in %s/ixo/ixo.ini\n",
                          options.home.c_str());
             return 2;
@@ -516,9 +557,12 @@ int main(int argc, char** argv) {
     if (rc != IXO_OK) return fail(rc);
     ixoSetHTTPTimeOut(&ixo, options.timeout, 1000);
     if (options.scramble) ixoSetEncryption(&ixo, 1, nullptr);
-    if (!credentials.indexUser.empty() || !credentials.indexPassword.empty())
-        ixoSetUserParameters(&ixo, credentials.indexUser.c_str(), credentials.indexPassword.c_str(),
-                             nullptr, nullptr);
+    // The library's calls append the handle's user parameters themselves.
+    const std::string& user = command->indexPair ? credentials.indexUser : credentials.queryUser;
+    const std::string& password =
+        command->indexPair ? credentials.indexPassword : credentials.queryPassword;
+    if (!user.empty() || !password.empty())
+        ixoSetUserParameters(&ixo, user.c_str(), password.c_str(), nullptr, nullptr);
     int status = command->run(ixo, options);
     ixoDestroyIxo(&ixo);
     return status;

@@ -1,11 +1,12 @@
 // The credentials and ports of a personal retrieval server, read from its home folder:
 // section SERVER of HOME/ixo/ixo.ini (INDEXUSER, INDEXPASSWORD, QUERYUSER, QUERYPASSWORD,
 // QUERYPORT, INDEXPORT; a key missing there is taken from DEFAULT) and, while the server
-// runs, the ports it actually bound from HOME/ixo/ports. The server generates the index
-// pair at its first start, so programs that are handed the home folder (the indexer,
-// the command-line client, the agent's personal-server control) send them as the
-// handle's user parameters, "&user=" and "&pass=". Header only: every program that
-// links the support library can use it.
+// runs, the ports it actually bound from HOME/ixo/ports. The server generates both pairs
+// at its first start, so programs that are handed the home folder (the indexer, the
+// command-line client, the control window, the agent's personal-server control and its
+// "My Computer" queries) send them as the handle's user parameters, "&user=" and
+// "&pass=": the index pair with index commands and the shutdown, the query pair with
+// queries. Header only: every program that links the support library can use it.
 #pragma once
 
 #include <cstdio>
@@ -20,7 +21,7 @@ namespace ixocredentials {
 
 struct ServerCredentials {
     std::string indexUser, indexPassword;  // needed by index commands and /IXOSHUTDOWN
-    std::string queryUser, queryPassword;  // empty unless the owner turned them on
+    std::string queryUser, queryPassword;  // needed by queries (none made if QUERYAUTH=OFF)
     int queryPort = 0, indexPort = 0;      // the bound ports, else those of the ini file
 };
 

@@ -418,3 +418,77 @@ TEST_F(WorkerTest, SapioluxSuggestPrintsTitlesInTheLocalesSet) {
     GTEST_SKIP() << "sapiolux-suggest is not built";
 #endif
 }
+
+// A personal server with the query and index pairs it generated: the agent's road for
+// "My Computer" (start-up check, request fill, worker) and sapiolux-suggest read the
+// query pair from the registered folder and are answered; other sources get no pair.
+TEST(PersonalServerCredentials, MyComputerSendsTheGeneratedQueryPair) {
+#if defined(IXOSERVER_BIN) && defined(SUGGEST_BIN)
+    testing_support::TempDir dir;
+    agent_test::ScopedHives hives(dir.path());
+    const std::filesystem::path personal = dir.path() / "personal";
+    const int queryPort = agent_test::freePort(), indexPort = agent_test::freePort();
+    testing_support::ServerChild server(IXOSERVER_BIN, personal,
+                                        "QUERYPORT=" + std::to_string(queryPort) +
+                                            "\nINDEXPORT=" + std::to_string(indexPort) +
+                                            "\nINDEXAUTH=ON\nQUERYAUTH=ON\n");
+    ASSERT_EQ(server.queryPort, queryPort) << "ixoserver did not start";
+    const std::string ini = testing_support::readWholeFile((personal / "ixo/ixo.ini").string());
+    auto value = [&](const std::string& key) {
+        const size_t at = ini.find("\n" + key + "=");
+        if (at == std::string::npos) return std::string();
+        const size_t start = at + key.size() + 2;
+        return ini.substr(start, ini.find_first_of("\r\n", start) - start);
+    };
+    ASSERT_FALSE(value("QUERYPASSWORD").empty()) << ini;
+    {
+        IXO ixo{};
+        ASSERT_EQ(ixoCreateIxo(&ixo, "127.0.0.1", "127.0.0.1", queryPort, indexPort), IXO_OK);
+        ixoSetUserParameters(&ixo, value("INDEXUSER").c_str(), value("INDEXPASSWORD").c_str(),
+                             nullptr, nullptr);
+        char reply[512] = {0};
+        EXPECT_EQ(ixoIndexLocalBuffer(&ixo, kCorpus, nullptr, reply, sizeof reply), IXO_OK)
+            << reply;
+        ixoDestroyIxo(&ixo);
+    }
+
+    CAppParameters s;
+    s.SetPersonalIxoPath(personal.string());
+    s.SetPersonalIxoExeFilePath("/nonexistent/ixoserver");
+    CPersonalServer control(s);
+    ASSERT_TRUE(control.Detect(false));
+    int documents = -1;
+    EXPECT_TRUE(control.WaitReady(5000, &documents));
+    EXPECT_EQ(documents, 3);
+
+    const std::string query = "VOLCANO+LAVA+ERUPTION+MAGMA+";
+    RequestParams local = requestParamsForSource(s, kSourceLocal, query);
+    EXPECT_EQ(local.userName, value("QUERYUSER"));
+    EXPECT_EQ(local.password, value("QUERYPASSWORD"));
+    CSuggestionRequest request;
+    request.Fill(local);
+    EXPECT_EQ(request.RunAndWait(), kStatusHits);
+    IxoQueryResult result{};
+    ASSERT_TRUE(request.CopyResult(&result));
+    ASSERT_GT(result.hitCount, 0);
+    EXPECT_STREQ(result.records[0].name, "file:///docs/volcano.txt");
+    ixoDestroyQueryResult(&result);
+    // Without the pair the server refuses, and the worker says the query failed.
+    local.userName = "someone";
+    local.password = "guess";
+    request.Fill(local);
+    EXPECT_EQ(request.RunAndWait(), kStatusQueryFailed);
+    for (int32_t source : {kSourceCommunity, kSourceNews, kSourceWeb})
+        EXPECT_EQ(requestParamsForSource(s, source, query).password, "") << source;
+
+    std::filesystem::create_directories(dir.path() / "agent");
+    testing_support::writeWholeFile(dir.file("text.txt"),
+                                    "The volcano erupts; lava and magma flow after the eruption.");
+    auto run = agent_test::runProgram(
+        SUGGEST_BIN, {"--dir", (dir.path() / "agent").string(), dir.file("text.txt")});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_NE(run.out.find("\n    file:///docs/volcano.txt\n"), std::string::npos) << run.out;
+#else
+    GTEST_SKIP() << "ixoserver or sapiolux-suggest is not built";
+#endif
+}

@@ -16,12 +16,15 @@ ServerChild::ServerChild(const std::string& program, const std::filesystem::path
                          const std::string& settings) {
     using namespace std::chrono_literals;
     std::filesystem::create_directories(home / "ixo");
-    // Test servers take index commands without credentials unless the settings speak of
-    // them (a server of its own generates and requires a pair).
-    const bool auth = settings.find("INDEXAUTH") != std::string::npos ||
-                      settings.find("INDEXUSER") != std::string::npos;
-    writeWholeFile((home / "ixo" / "ixo.ini").string(),
-                   "[SERVER]\n" + std::string(auth ? "" : "INDEXAUTH=OFF\n") + settings);
+    // Test servers take index commands and queries without credentials unless the
+    // settings speak of them (a server of its own generates and requires both pairs).
+    auto names = [&](const char* a, const char* b) {
+        return settings.find(a) != std::string::npos || settings.find(b) != std::string::npos;
+    };
+    writeWholeFile(
+        (home / "ixo" / "ixo.ini").string(),
+        "[SERVER]\n" + std::string(names("INDEXAUTH", "INDEXUSER") ? "" : "INDEXAUTH=OFF\n") +
+            std::string(names("QUERYAUTH", "QUERYUSER") ? "" : "QUERYAUTH=OFF\n") + settings);
     // A ports file left from an earlier run must not be taken for this server's.
     std::filesystem::remove(home / "ixo" / "ports");
     pid_ = ::fork();

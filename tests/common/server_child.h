@@ -10,7 +10,8 @@
 namespace testing_support {
 
 // Writes home/ixo/ixo.ini as "[SERVER]\n" + settings (with "INDEXAUTH=OFF" first unless
-// settings name INDEXAUTH or INDEXUSER), starts program (the server) with
+// settings name INDEXAUTH or INDEXUSER, and "QUERYAUTH=OFF" unless they name QUERYAUTH or
+// QUERYUSER), starts program (the server) with
 // that home and waits up to 30 seconds for the ports file it writes once it listens.
 // queryPort and indexPort stay 0 when it does not come up (the caller checks them). The
 // child is killed and reaped when the object goes away.

@@ -136,32 +136,47 @@ TEST_F(IxoclientTool, ErrorsGiveMessagesAndNonZeroStatus) {
 
 namespace {
 
-// A server that keeps an index user of its own: index commands need it, and --home reads
-// it (and the ports) from the server's folder.
-TEST(IxoclientHome, ReadsTheServersIndexUser) {
+// A server with the index and query pairs it generated: --home reads them (and the
+// ports) from its folder and sends each where it belongs; without them nothing passes.
+TEST(IxoclientHome, SendsTheServersGeneratedPairs) {
     testing_support::TempDir dir;
     const auto home = dir.path() / "home";
-    ixoindex_testing::ServerProcess server(home, "INDEXUSER=owner\nINDEXPASSWORD=s3cret\n");
+    ixoindex_testing::ServerProcess server(home, "INDEXAUTH=ON\nQUERYAUTH=ON\n");
     ASSERT_NE(server.queryPort, 0) << "ixoserver did not start";
     const auto idx = dir.path() / "doc.idx";
     testing_support::writeWholeFile(
         idx.string(), "#IXOREFERENCE /d/a.txt\n#IXOCONTENT\nquokka wallaby\n#IXOENDDOC\n");
-    std::string out;
     const std::string bin = std::string(IXOCLIENT_BIN);
-    EXPECT_NE(ixoindex_testing::runCommand(bin + " --port " + std::to_string(server.queryPort) +
-                                               " --index-port " + std::to_string(server.indexPort) +
-                                               " index " + idx.string(),
-                                           &out),
-              0)
-        << out;
-    EXPECT_EQ(ixoindex_testing::runCommand(
-                  bin + " --home " + home.string() + " index " + idx.string(), &out),
-              0)
-        << out;
-    EXPECT_NE(out.find("INDEXID"), std::string::npos) << out;
-    EXPECT_EQ(ixoindex_testing::runCommand(
-                  bin + " --home " + (dir.path() / "none").string() + " info", &out),
-              2);
+    const std::string byPorts = bin + " --port " + std::to_string(server.queryPort) +
+                                " --index-port " + std::to_string(server.indexPort) + " ";
+    const std::string byHome = bin + " --home " + home.string() + " ";
+    struct Case {
+        std::string command;
+        int status;
+        const char* output;  // expected in the output when not null
+    };
+    const Case cases[] = {
+        {byPorts + "index " + idx.string(), 1, nullptr},
+        {byHome + "index " + idx.string(), 0, "INDEXID"},
+        {byPorts + "query quokka", 1, nullptr},
+        {byHome + "query quokka", 0, "\t/d/a.txt\n"},
+        {byHome + "suggest quokka wallaby", 0, "\t/d/a.txt\n"},
+        {byHome + "terms /d/a.txt", 0, "QUOKKA"},
+        {byHome + "content /d/a.txt", 0, "quokka wallaby"},
+        {byHome + "info", 0, "DOCNUM: 1\n"},
+        {byHome + "/qmethod=V", 0, "DOCNUM"},
+        {byHome + "--index /IXOFINISHEDINDEX", 0, nullptr},
+        {byHome + "delete --refs /d/none.txt", 0, nullptr},
+        {bin + " --home " + (dir.path() / "none").string() + " info", 2, nullptr},
+        {byPorts + "shutdown", 1, nullptr},
+        {byHome + "shutdown", 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        EXPECT_EQ(ixoindex_testing::runCommand(c.command, &out), c.status) << c.command << out;
+        if (c.output) EXPECT_NE(out.find(c.output), std::string::npos) << c.command << out;
+    }
+    EXPECT_EQ(server.waitExit(), 0);
 }
 
 }  // namespace

@@ -212,9 +212,9 @@ TEST_F(IndexTest, MaintenanceCommands) {
     ixoRestoreFromBackup(&ixo_, "b1", reply_, sizeof reply_);
     EXPECT_EQ(index_.lastRequest(), get("/IXOINITIAL?b1&user=u&pass=p&group=g&domain=d"));
 
-    // The shutdown goes to the query port.
+    // The shutdown goes to the query port, with the user parameters.
     EXPECT_EQ(ixoShutdownServer(&ixo_), 1);
-    EXPECT_EQ(query_.lastRequest(), get("/IXOSHUTDOWN"));
+    EXPECT_EQ(query_.lastRequest(), get("/IXOSHUTDOWN&user=u&pass=p&group=g&domain=d"));
 }
 
 TEST_F(IndexTest, FailuresOfTheExchange) {

@@ -24,10 +24,13 @@ TEST(ServerConfig, AMissingFileIsWrittenWithTheDefaults) {
     ServerConfig config;
     std::string error;
     ASSERT_TRUE(loadServerConfig(dir.path().string(), config, error)) << error;
-    // The defaults, with the index user and password generated at this first start.
-    const std::string written =
-        setIniServerValue(setIniServerValue(defaultIniText(), "INDEXUSER", config.indexUser),
-                          "INDEXPASSWORD", config.indexPassword);
+    // The defaults, with the index and query pairs generated at this first start.
+    std::string written = defaultIniText();
+    for (const auto& [key, value] : {std::pair{"INDEXUSER", config.indexUser},
+                                     {"INDEXPASSWORD", config.indexPassword},
+                                     {"QUERYUSER", config.queryUser},
+                                     {"QUERYPASSWORD", config.queryPassword}})
+        written = setIniServerValue(written, key, value);
     EXPECT_EQ(readWholeFile(iniOf(dir)), written);
     const ServerConfig defaults;
     EXPECT_EQ(config.queryPort, 6223);

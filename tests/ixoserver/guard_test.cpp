@@ -152,13 +152,25 @@ TEST_F(GuardTest, IndexCommandsAndShutdownNeedTheCredentials) {
     EXPECT_TRUE(r.shutdown);
     EXPECT_EQ(r.reply.body, "SHUTDOWN\n");
 
-    // Queries are open unless a query pair is set.
-    EXPECT_NE(q("/qmethod=q&querytext=aardvark").find("Doc_name=a"), std::string::npos);
+    // With a query pair, every query needs it (the index pair does not do), and is
+    // refused with the same status and form of text as an index command.
     config.queryUser = "reader";
     config.queryPassword = "pw";
-    EXPECT_EQ(send(PortKind::Query, "/qmethod=q&querytext=aardvark").reply.status, 403);
+    for (const char* target :
+         {"/qmethod=q&querytext=aardvark", "/qmethod=q&querytext=aardvark&user=reader&pass=p",
+          "/qmethod=q&querytext=aardvark&user=ixo-owner&pass=s3cret", "/qmethod=V&pass=pw",
+          "/qmethod=c&idnum=1&user=reader"}) {
+        r = send(PortKind::Query, target);
+        EXPECT_EQ(r.reply.status, 403) << target;
+        EXPECT_EQ(r.reply.body, "ERROR: queries need a valid user and password\n") << target;
+    }
+    EXPECT_EQ(send(PortKind::Index, "/IXOFINISHEDINDEX").reply.body,
+              "ERROR: index commands need a valid user and password\n");
     EXPECT_NE(q("/qmethod=q&querytext=aardvark&user=reader&pass=pw").find("Doc_name=a"),
               std::string::npos);
+    // QUERYAUTH=OFF answers anyone.
+    config.queryAuth = false;
+    EXPECT_NE(q("/qmethod=q&querytext=aardvark").find("Doc_name=a"), std::string::npos);
 
     // Switched off by the owner, index commands are open again.
     config.indexAuth = false;
@@ -180,14 +192,23 @@ TEST(ServerCredentials, GeneratedAtFirstStartIntoAPrivateIniFile) {
     const std::string text = testing_support::readWholeFile(ini.string());
     EXPECT_NE(text.find("\r\nINDEXUSER=" + first.indexUser + "\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\r\nINDEXPASSWORD=" + first.indexPassword + "\r\n"), std::string::npos);
-    EXPECT_TRUE(first.queryUser.empty());  // query credentials are the owner's choice
+    // A query pair of its own, stored beside it.
+    EXPECT_TRUE(first.queryCredentialsGenerated);
+    EXPECT_EQ(first.queryUser.rfind("ixo-", 0), 0u);
+    EXPECT_GE(first.queryPassword.size(), 32u);
+    EXPECT_NE(first.queryPassword, first.indexPassword);
+    EXPECT_NE(text.find("\r\nQUERYUSER=" + first.queryUser + "\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\nQUERYPASSWORD=" + first.queryPassword + "\r\n"), std::string::npos);
 
     // Started again, the same pair is read, not a new one made.
     ServerConfig again;
     ASSERT_TRUE(loadServerConfig(dir.path().string(), again, error));
     EXPECT_FALSE(again.credentialsGenerated);
+    EXPECT_FALSE(again.queryCredentialsGenerated);
     EXPECT_EQ(again.indexUser, first.indexUser);
     EXPECT_EQ(again.indexPassword, first.indexPassword);
+    EXPECT_EQ(again.queryUser, first.queryUser);
+    EXPECT_EQ(again.queryPassword, first.queryPassword);
 
     // An ini file written by hand without them (world-readable) gets a pair and is made
     // private; its other lines stay.
@@ -203,14 +224,25 @@ TEST(ServerCredentials, GeneratedAtFirstStartIntoAPrivateIniFile) {
     EXPECT_EQ(modeOf(dir.path() / "ixo"), 0700);
     EXPECT_EQ(testing_support::readWholeFile(ini.string()),
               "; mine\n[DEFAULT]\nX=1\n[Server]\nQUERYPORT=7001\nINDEXUSER=" + hand.indexUser +
-                  "\nINDEXPASSWORD=" + hand.indexPassword + "\n");
+                  "\nINDEXPASSWORD=" + hand.indexPassword + "\nQUERYUSER=" + hand.queryUser +
+                  "\nQUERYPASSWORD=" + hand.queryPassword + "\n");
 
-    // Switched off: nothing is generated or required.
-    testing_support::writeWholeFile(ini.string(), "[SERVER]\nINDEXAUTH=OFF\n");
-    ServerConfig off;
-    ASSERT_TRUE(loadServerConfig(dir.path().string(), off, error));
-    EXPECT_FALSE(off.indexAuth);
-    EXPECT_TRUE(off.indexUser.empty());
+    // Each switch turns off its own pair: nothing is generated or required for it.
+    struct Case {
+        const char* ini;
+        bool indexPair, queryPair;
+    };
+    for (const Case& c : {Case{"[SERVER]\nINDEXAUTH=OFF\nQUERYAUTH=OFF\n", false, false},
+                          Case{"[SERVER]\nINDEXAUTH=OFF\n", false, true},
+                          Case{"[SERVER]\nQUERYAUTH=0\n", true, false}}) {
+        testing_support::writeWholeFile(ini.string(), c.ini);
+        ServerConfig off;
+        ASSERT_TRUE(loadServerConfig(dir.path().string(), off, error));
+        EXPECT_EQ(off.indexAuth, c.indexPair) << c.ini;
+        EXPECT_EQ(off.queryAuth, c.queryPair) << c.ini;
+        EXPECT_EQ(off.indexUser.empty(), !c.indexPair) << c.ini;
+        EXPECT_EQ(off.queryUser.empty(), !c.queryPair) << c.ini;
+    }
 }
 
 TEST_F(GuardTest, LocalFilesMustBePlainAndWithinTheLimit) {

@@ -199,15 +199,18 @@ TEST(ServerConnections, SlowClientsDoNotDelayOthers) {
 
 TEST(ServerOwnHome, CredentialsAreGeneratedRequiredAndKeptPrivate) {
     testing_support::TempDir dir;
-    auto server = startServer(dir.path(), "INDEXAUTH=ON\n");
+    auto server = startServer(dir.path(), "INDEXAUTH=ON\nQUERYAUTH=ON\n");
     ASSERT_GT(server->queryPort, 0);
     ixocredentials::ServerCredentials c;
     ASSERT_TRUE(ixocredentials::readServerCredentials(dir.path().string(), c));
     ASSERT_FALSE(c.indexUser.empty());
     ASSERT_FALSE(c.indexPassword.empty());
+    ASSERT_FALSE(c.queryUser.empty());
+    ASSERT_FALSE(c.queryPassword.empty());
     EXPECT_EQ(c.indexPort, server->indexPort);
     EXPECT_EQ(c.queryPort, server->queryPort);
     const std::string creds = "&user=" + c.indexUser + "&pass=" + c.indexPassword;
+    const std::string reader = "&user=" + c.queryUser + "&pass=" + c.queryPassword;
 
     // Without them: nothing is added, reset or stopped.
     EXPECT_NE(post(server->indexPort, "/IXOADDDATA? ", idxDoc("a", "axolotl")).find(" 403"),
@@ -222,10 +225,15 @@ TEST(ServerOwnHome, CredentialsAreGeneratedRequiredAndKeptPrivate) {
     EXPECT_NE(get(server->indexPort, "/IXORESET?" + creds, "Origin: https://evil.example\r\n")
                   .find(" 403"),
               std::string::npos);
-    EXPECT_NE(get(server->queryPort, "/qmethod=c&idnum=1", "Host: rebind.attacker.example\r\n")
-                  .find(" 403"),
-              std::string::npos);
-    EXPECT_NE(get(server->queryPort, "/qmethod=q&querytext=axolotl").find("Doc_name=a\n"),
+    EXPECT_NE(
+        get(server->queryPort, "/qmethod=c&idnum=1" + reader, "Host: rebind.attacker.example\r\n")
+            .find(" 403"),
+        std::string::npos);
+    // Another local user without the query pair reads nothing.
+    const std::string refused = get(server->queryPort, "/qmethod=q&querytext=axolotl");
+    EXPECT_NE(refused.find(" 403"), std::string::npos) << refused;
+    EXPECT_NE(refused.find("ERROR: queries need a valid user and password"), std::string::npos);
+    EXPECT_NE(get(server->queryPort, "/qmethod=q&querytext=axolotl" + reader).find("Doc_name=a\n"),
               std::string::npos);
 
     EXPECT_NE(get(server->queryPort, "/IXOSHUTDOWN?" + creds.substr(1)).find("SHUTDOWN"),
@@ -242,6 +250,7 @@ TEST(ServerOwnHome, CredentialsAreGeneratedRequiredAndKeptPrivate) {
     const std::string log = testing_support::readWholeFile((ixo / "ixoserver.log").string());
     EXPECT_NE(log.find("IXOADDDATA"), std::string::npos) << log;
     EXPECT_EQ(log.find(c.indexPassword), std::string::npos) << log;
+    EXPECT_EQ(log.find(c.queryPassword), std::string::npos) << log;
 
     // Started again, the same pair still works.
     server = startServer(dir.path(), "INDEXAUTH=ON\nINDEXUSER=" + c.indexUser +

@@ -163,7 +163,11 @@ pkg-config --exists libimex || fail "pkg-config does not know libimex"
 # shellcheck disable=SC2086
 cc -std=c11 -Wall -Werror -o "$work/client" "$here/client.c" $flags -Wl,-rpath,"$libdir" ||
   fail "the client does not build with: $flags"
-"$work/client" "$qport" "sourdough yeast dough oven crust" > "$work/client.out" ||
+# The server generated a query pair into its folder; a library user sends it.
+quser=$(sed -n 's/^QUERYUSER=//p' "$home/ixo/ixo.ini" | tr -d '\r')
+qpass=$(sed -n 's/^QUERYPASSWORD=//p' "$home/ixo/ixo.ini" | tr -d '\r')
+[ -n "$quser" ] || fail "the unpacked ixoserver generated no query user"
+"$work/client" "$qport" "sourdough yeast dough oven crust" "$quser" "$qpass" > "$work/client.out" ||
   fail "the client got no hits"
 grep -q "bread" "$work/client.out" || { cat "$work/client.out" >&2; fail "the client did not find the bread document"; }
 echo "pkg-config client: $(head -n 1 "$work/client.out")"
@@ -180,7 +184,7 @@ cmake -S "$work/cmake-user" -B "$work/cmake-user/build" -DCMAKE_PREFIX_PATH="$ro
   -DCMAKE_BUILD_RPATH="$libdir" >"$work/cmake.log" 2>&1 &&
   cmake --build "$work/cmake-user/build" >>"$work/cmake.log" 2>&1 ||
   { cat "$work/cmake.log" >&2; fail "the client does not build with find_package(Sapiolux)"; }
-"$work/cmake-user/build/client" "$qport" "basalt obsidian lava" | grep -q volcanic ||
+"$work/cmake-user/build/client" "$qport" "basalt obsidian lava" "$quser" "$qpass" | grep -q volcanic ||
   fail "the CMake-built client did not find the volcanic document"
 echo "CMake package client: built and answered"
 echo "PASS"

@@ -16,8 +16,11 @@
 #include <QSocketNotifier>
 #include <QSplashScreen>
 #include <QTimer>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 
 #include "agent/AppParameters.h"
 #include "agent/proxysetup.h"
@@ -229,7 +232,22 @@ int CSapioluxApp::InitInstance() {
 
     m_dialog->ShowAtStart();
     m_dialog->Start();
+    // Something that calls exit() while the window runs (the display connection breaking
+    // under Qt, say) would run every destructor with the workers and readers still going;
+    // the program ends at once instead, with what it keeps already saved.
+    static std::atomic<bool> running{false};
+    static std::once_flag registered;
+    std::call_once(registered, [] {
+        std::atexit([] {
+            if (running.load()) {
+                std::fflush(nullptr);
+                ::_exit(1);
+            }
+        });
+    });
+    running = true;
     exec();
+    running = false;
     Quit();
 
     if (m_capture) m_capture->shutdown();

@@ -1,10 +1,23 @@
 #include "platform/x11/x11props.h"
 
+#include <unistd.h>
+
 namespace platform::x11 {
 namespace {
 
 int ignoreErrors(Display*, XErrorEvent*) {
     return 0;
+}
+
+// Xlib calls this when a connection to the display breaks, and ends the process if it
+// returns. Its default handler calls exit(), which runs the program's destructors while
+// other threads go on using connections of their own, and several threads seeing the
+// broken display at once then crash the process. The display is gone, so the process
+// ends at once; everything the program keeps is saved as it changes.
+int connectionLost(Display*) {
+    static const char text[] = "the connection to the X display was lost\n";
+    [[maybe_unused]] ssize_t written = ::write(2, text, sizeof text - 1);
+    ::_exit(1);
 }
 
 }  // namespace
@@ -30,6 +43,7 @@ std::vector<unsigned long> cardinalProperty(Display* display, Window window, Ato
 
 void ignoreXErrors() {
     XSetErrorHandler(ignoreErrors);
+    XSetIOErrorHandler(connectionLost);
 }
 
 }  // namespace platform::x11

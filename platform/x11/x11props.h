@@ -14,7 +14,8 @@ namespace platform::x11 {
 std::vector<unsigned long> cardinalProperty(Display* display, Window window, Atom property,
                                             Atom type);
 
-// Installs the handler that ignores errors (once per process is enough).
+// Installs the handler that ignores errors, and one that ends the process at once when the
+// display goes away (once per process is enough).
 void ignoreXErrors();
 
 }  // namespace platform::x11

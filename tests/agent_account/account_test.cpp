@@ -118,7 +118,8 @@ TEST_F(AccountTest, HttpsExchangesVerifyTheServer) {
     writeWholeFile((server.home() / "upgrades" / "next.run").string(), "#!/bin/sh\n");
     const std::string bitmap = "BM" + std::string(40, '\x02');
     writeWholeFile((server.home() / "banners" / "about.bmp").string(), bitmap);
-    testing_support::TlsRelay front(server.port(), certs.issue("good", "IP:127.0.0.1"));
+    testing_support::TlsRelay front(server.port(),
+                                    certs.issue("good", "DNS:secure.example,IP:127.0.0.1"));
     testing_support::TlsRelay otherName(server.port(), certs.issue("other", "DNS:other.example"));
     ASSERT_GT(front.port(), 0);
     ASSERT_GT(otherName.port(), 0);
@@ -138,6 +139,16 @@ TEST_F(AccountTest, HttpsExchangesVerifyTheServer) {
     params_->ExtSetText("UpgradeURL", base + "/upgrades/next.run");
     CUpgrade upgrade(*params_, (dir_.path() / "data").string());
     EXPECT_EQ(upgrade.Download(), CUpgrade::Result::Done);
+    // Through the proxy of the settings the connection is tunnelled to the server's name.
+    testing_support::TlsRelay proxy(front.port());  // answers CONNECT
+    params_->SetUseProxy(2);  // the named proxy
+    params_->SetProxyHost("127.0.0.1");
+    params_->SetProxyPort(proxy.port());
+    params_->SetInternetHost("https://secure.example");
+    EXPECT_TRUE(agent::updateAccount(*params_, &boxes));
+    ASSERT_EQ(proxy.connectLines().size(), 1u);
+    EXPECT_EQ(proxy.connectLines()[0].rfind("CONNECT secure.example:443 ", 0), 0u);
+    params_->SetUseProxy(0);
 
     // A certificate for another name, or one the agent was not told to trust: the
     // exchange fails, says why, and the update changes nothing.

@@ -377,6 +377,7 @@ int32_t inetExchange(const InetExchange* x, char** response, int32_t* responseLe
     if (httpProxy && !absolute && !secure) target = base + target;
 
     curlInitOnce();
+    char curlError[CURL_ERROR_SIZE] = "";  // outlives the handle that may write it
     CurlHandle curl(curl_easy_init(), curl_easy_cleanup);
     HeaderList headers(nullptr, curl_slist_free_all);
     // A secure request keeps its Host header: the name it carries is the one the
@@ -393,7 +394,6 @@ int32_t inetExchange(const InetExchange* x, char** response, int32_t* responseLe
     t.discard407 = httpProxy && !isEmpty(x->proxyUser);
     const long timeout = x->timeout > 0 ? x->timeout : kDefaultTimeout;
     const std::string url = base + "/";
-    char curlError[CURL_ERROR_SIZE] = "";
 
     bool ok = curl_easy_setopt(c, CURLOPT_URL, url.c_str()) == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_REQUEST_TARGET, target.c_str()) == CURLE_OK;

@@ -226,8 +226,8 @@ HttpFetch fetchHttp(const FetchSettings& settings, const HttpTarget& target, int
     char* body = nullptr;
     out.error = "no reply from " + target.host;
     if (httpRequestSend(raw, &status, nullptr, &body, &length) != 0) return out;
-    out.error.clear();
     out.sent = body != nullptr;
+    if (out.sent) out.error.clear();
     out.status = status;
     if (body) {
         out.body.assign(body, static_cast<size_t>(length));

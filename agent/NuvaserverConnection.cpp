@@ -17,6 +17,7 @@
 #include "platform/messagebox.h"
 #include "support/diaglog.h"
 #include "support/envcfgutil.h"
+#include "support/httpinet.h"
 #include "support/httprequest.h"
 
 extern char** environ;
@@ -138,12 +139,6 @@ bool storeFile(const std::string& folder, const std::string& name, const std::st
     return true;
 }
 
-HttpFetch fetch(const CAppParameters& params, const HttpTarget& target, int32_t timeout,
-                int32_t maxBytes) {
-    if (target.scheme == "https") return fetchSecure(params, target, timeout, maxBytes);
-    return fetchHttp(params, target, timeout, maxBytes);
-}
-
 }  // namespace
 
 bool parseAddress(const std::string& url, HttpTarget& target) {
@@ -200,9 +195,21 @@ bool parseServerHost(const std::string& setting, HttpTarget& target) {
     return true;
 }
 
-HttpFetch fetchHttp(const CAppParameters& params, const HttpTarget& target, int32_t timeout,
+FetchSettings fetchSettingsFrom(const CAppParameters& params) {
+    FetchSettings s;
+    s.useProxy = params.GetUseProxy() != 0;
+    s.proxyHost = params.GetProxyHost();
+    s.proxyPort = params.GetProxyPort();
+    s.proxyUser = params.GetProxyUsername();
+    s.proxyPassword = params.GetProxyPassword();
+    if (const char* caFile = std::getenv(kCaFileVariable)) s.caFile = caFile;
+    return s;
+}
+
+HttpFetch fetchHttp(const FetchSettings& settings, const HttpTarget& target, int32_t timeout,
                     int32_t maxBytes) {
     HttpFetch out;
+    out.error = "the request could not be made";
     HttpRequest* raw = nullptr;
     if (httpRequestCreate(&raw) != 0) return out;
     std::unique_ptr<HttpRequest, RequestDeleter> request(raw);
@@ -211,17 +218,16 @@ HttpFetch fetchHttp(const CAppParameters& params, const HttpTarget& target, int3
         httpRequestSetTimeouts(raw, timeout, 600) != 0 ||
         httpRequestSetMaxResponse(raw, maxBytes) != 0)
         return out;
-    if (params.GetUseProxy() != 0) {
-        const std::string proxy = params.GetProxyHost();
-        if (!proxy.empty() && httpRequestSetProxy(raw, proxy.c_str(), params.GetProxyPort(),
-                                                  params.GetProxyUsername().c_str(),
-                                                  params.GetProxyPassword().c_str()) != 0)
-            return out;
-    }
+    if (settings.useProxy && !settings.proxyHost.empty() &&
+        httpRequestSetProxy(raw, settings.proxyHost.c_str(), settings.proxyPort,
+                            settings.proxyUser.c_str(), settings.proxyPassword.c_str()) != 0)
+        return out;
     int32_t status = 0, length = 0;
     char* body = nullptr;
+    out.error = "no reply from " + target.host;
     if (httpRequestSend(raw, &status, nullptr, &body, &length) != 0) return out;
     out.sent = body != nullptr;
+    if (out.sent) out.error.clear();
     out.status = status;
     if (body) {
         out.body.assign(body, static_cast<size_t>(length));
@@ -230,11 +236,65 @@ HttpFetch fetchHttp(const CAppParameters& params, const HttpTarget& target, int3
     return out;
 }
 
-HttpFetch fetchSecure(const CAppParameters&, const HttpTarget& target, int32_t, int32_t) {
-    // The libcurl transport (with the proxy settings) takes over here once it exists.
-    diagLog("agent: https://%s is not reachable without the libcurl transport\n",
-            target.host.c_str());
-    return {};
+HttpFetch fetchSecure(const FetchSettings& settings, const HttpTarget& target, int32_t timeout,
+                      int32_t maxBytes) {
+    HttpFetch out;
+    InetExchange x{};
+    x.host = target.host.c_str();
+    x.port = target.port;
+    x.path = target.path.c_str();
+    x.extraHeaders = "Pragma: No-Cache\r\n";
+    x.timeout = timeout;
+    x.maxResponse = maxBytes;
+    x.secure = 1;
+    x.caFile = settings.caFile.c_str();
+    // The proxy settings as the socket path takes them: a special name as it is, a
+    // plain proxy host as a named proxy at the proxy port.
+    std::string proxyName;
+    if (settings.useProxy && !settings.proxyHost.empty()) {
+        const bool special = settings.proxyHost == HTTP_AUTOPROXY_NAME ||
+                             settings.proxyHost.rfind(HTTP_CERNPROXY_PREFIX, 0) == 0;
+        proxyName = special ? settings.proxyHost : HTTP_CERNPROXY_PREFIX + settings.proxyHost;
+        x.proxyName = proxyName.c_str();
+        x.proxyPort = settings.proxyPort;
+        x.proxyUser = settings.proxyUser.c_str();
+        x.proxyPassword = settings.proxyPassword.c_str();
+    }
+    char error[INET_ERROR_SIZE] = "";
+    x.errorText = error;
+    char* response = nullptr;
+    int32_t length = 0, status = 0;
+    const int32_t rc = inetExchange(&x, &response, &length, &status);
+    if (rc != 1) {
+        out.error = rc == INET_ERR_TLS ? std::string("secure connection refused: ") + error : error;
+        diagLog("agent: https://%s:%d failed: %s\n", target.host.c_str(), target.port,
+                out.error.c_str());
+        return out;
+    }
+    std::unique_ptr<char, void (*)(char*)> owned(response, [](char* p) { memFree(p); });
+    // The response comes as a socket would have received it: the body follows the
+    // first blank line.
+    const std::string_view whole(response, static_cast<size_t>(length));
+    size_t at = whole.find("\r\n\r\n");
+    size_t skip = 4;
+    if (at == std::string_view::npos) {
+        at = whole.find("\n\n");
+        skip = 2;
+    }
+    if (at == std::string_view::npos) {
+        out.error = "a reply without headers";
+        return out;
+    }
+    out.sent = true;
+    out.status = status;
+    out.body.assign(whole.substr(at + skip));
+    return out;
+}
+
+HttpFetch fetchTarget(const FetchSettings& settings, const HttpTarget& target, int32_t timeout,
+                      int32_t maxBytes) {
+    if (target.scheme == "https") return fetchSecure(settings, target, timeout, maxBytes);
+    return fetchHttp(settings, target, timeout, maxBytes);
 }
 
 std::string CNuvaserverConnection::BuildRequestPath() const {
@@ -261,20 +321,35 @@ std::string CNuvaserverConnection::BuildRequestPath() const {
     return path;
 }
 
-bool CNuvaserverConnection::Send() {
+bool CNuvaserverConnection::Prepare() {
     m_reply.clear();
+    m_error.clear();
     m_status = 0;
-    HttpTarget target;
-    if (!parseServerHost(m_params.GetInternetHost(), target)) {
+    m_target = HttpTarget();
+    if (!parseServerHost(m_params.GetInternetHost(), m_target)) {
+        m_error = "no usable account server host";
         diagLog("agent: no usable account server host\n");
         return false;
     }
-    target.path = BuildRequestPath();
-    HttpFetch got = fetch(m_params, target, kAccountTimeoutSeconds, 4 * 1024 * 1024);
+    m_target.path = BuildRequestPath();
+    m_fetch = fetchSettingsFrom(m_params);
+    return true;
+}
+
+std::function<HttpFetch()> CNuvaserverConnection::Job() const {
+    return [fetch = m_fetch, target = m_target] {
+        return fetchTarget(fetch, target, kAccountTimeoutSeconds, 4 * 1024 * 1024);
+    };
+}
+
+bool CNuvaserverConnection::Finish(HttpFetch got) {
+    m_reply.clear();
     m_status = got.status;
+    m_error = std::move(got.error);
     if (!got.sent) return false;
     // A refusal of the web server (404, 500, ...) is no reply of the account server.
     if (got.status != 200) {
+        m_error = "status " + std::to_string(got.status);
         diagLog("agent: the account server answered with status %d\n", got.status);
         return false;
     }
@@ -341,17 +416,17 @@ bool applyUpdateReply(CAppParameters& params, const std::string& reply) {
     return true;
 }
 
-int fetchLogos(CAppParameters& params) {
-    const std::pair<std::string, std::string> logos[] = {
-        {params.GetAboutLogoAddress(), params.GetAboutLogoPath()},
-        {params.GetSplashLogoAddress(), params.GetSplashLogoPath()},
-        {params.GetQueryLogoAddress(), params.GetQueryLogoPath()},
-    };
+namespace {
+
+// Fetches each logo address into its path (entries with an empty address or path are
+// skipped); how many were stored.
+int storeLogos(const FetchSettings& fetch,
+               const std::vector<std::pair<std::string, std::string>>& logos) {
     int stored = 0;
     for (const auto& [address, path] : logos) {
         HttpTarget target;
         if (address.empty() || path.empty() || !parseAddress(address, target)) continue;
-        HttpFetch got = fetch(params, target, kAccountTimeoutSeconds, kLogoMaxBytes);
+        HttpFetch got = fetchTarget(fetch, target, kAccountTimeoutSeconds, kLogoMaxBytes);
         if (!got.sent || got.status != 200 || got.body.size() < 2 ||
             got.body.compare(0, 2, "BM") != 0) {
             diagLog("agent: logo %s not taken (status %d)\n", address.c_str(), got.status);
@@ -366,13 +441,37 @@ int fetchLogos(CAppParameters& params) {
     return stored;
 }
 
+}  // namespace
+
+int fetchLogos(CAppParameters& params) {
+    return logoJob(params)();
+}
+
+std::function<int()> logoJob(const CAppParameters& params) {
+    std::vector<std::pair<std::string, std::string>> logos = {
+        {params.GetAboutLogoAddress(), params.GetAboutLogoPath()},
+        {params.GetSplashLogoAddress(), params.GetSplashLogoPath()},
+        {params.GetQueryLogoAddress(), params.GetQueryLogoPath()},
+    };
+    return [fetch = fetchSettingsFrom(params), logos = std::move(logos)] {
+        return storeLogos(fetch, logos);
+    };
+}
+
 bool updateAccount(CAppParameters& params, platform::MessageBoxes* messages) {
     CNuvaserverConnection connection(params);
     connection.SetMethod("update");
     connection.SetUsername(params.GetUsername());
     connection.SetPassword(params.GetPassword());
     connection.SetEmailAddress(params.GetEmailAddress());
-    if (!connection.Send()) return false;
+    if (!finishUpdate(params, messages, connection, connection.Send())) return false;
+    fetchLogos(params);
+    return true;
+}
+
+bool finishUpdate(CAppParameters& params, platform::MessageBoxes* messages,
+                  const CNuvaserverConnection& connection, bool sent) {
+    if (!sent) return false;
     const std::string error = updateErrorMessage(connection.GetReply(), params.GetBrandName());
     if (!error.empty()) {
         if (messages) messages->show(caption(params), error, platform::MsgIcon::Error);
@@ -384,7 +483,6 @@ bool updateAccount(CAppParameters& params, platform::MessageBoxes* messages) {
                            platform::MsgIcon::Error);
         return false;
     }
-    fetchLogos(params);
     return true;
 }
 
@@ -459,6 +557,13 @@ RegistrationResult registerAccount(CAppParameters& params, const std::string& us
     connection.SetPassword(password);
     connection.SetEmailAddress(email);
     const bool sent = connection.Send();
+    return finishRegistration(params, connection, sent, username, password, email);
+}
+
+RegistrationResult finishRegistration(CAppParameters& params,
+                                      const CNuvaserverConnection& connection, bool sent,
+                                      const std::string& username, const std::string& password,
+                                      const std::string& email) {
     RegistrationResult result =
         classifyRegistration(sent, connection.GetReply(), username, params.GetBrandName());
     if (result.outcome != RegistrationOutcome::UserExists) {
@@ -513,27 +618,38 @@ void CUpgrade::Decline() {
     m_params.ExtSave();
 }
 
-CUpgrade::Result CUpgrade::Download() {
+std::function<CUpgrade::Result()> CUpgrade::DownloadJob() {
     const std::string address = Address();
     const std::string name = upgradeFileName(address);
     HttpTarget target;
+    m_pending.clear();
     if (name.empty() || !parseAddress(address, target)) {
         diagLog("agent: upgrade address refused: %s\n", address.c_str());
-        return Result::Refused;
+        return [] { return Result::Refused; };
     }
-    HttpFetch got = fetch(m_params, target, kUpgradeTimeoutSeconds, kUpgradeMaxBytes);
-    if (!got.sent || got.status != 200 || got.body.empty()) {
-        diagLog("agent: upgrade download failed (status %d)\n", got.status);
-        return Result::Failed;
+    m_pending = name;
+    return [fetch = fetchSettingsFrom(m_params), target, folder = m_folder, name] {
+        HttpFetch got = fetchTarget(fetch, target, kUpgradeTimeoutSeconds, kUpgradeMaxBytes);
+        if (!got.sent || got.status != 200 || got.body.empty()) {
+            diagLog("agent: upgrade download failed (status %d)\n", got.status);
+            return Result::Failed;
+        }
+        if (!storeFile(folder, name, got.body, 0700)) {
+            diagLog("agent: cannot store the upgrade in %s\n", folder.c_str());
+            return Result::Failed;
+        }
+        return Result::Done;
+    };
+}
+
+CUpgrade::Result CUpgrade::Complete(Result result) {
+    if (result == Result::Done && !m_pending.empty()) {
+        m_file = m_folder + "/" + m_pending;
+        m_params.ExtSetText("UpgradeURL", "");
+        m_params.ExtSave();
     }
-    if (!storeFile(m_folder, name, got.body, 0700)) {
-        diagLog("agent: cannot store the upgrade in %s\n", m_folder.c_str());
-        return Result::Failed;
-    }
-    m_file = m_folder + "/" + name;
-    m_params.ExtSetText("UpgradeURL", "");
-    m_params.ExtSave();
-    return Result::Done;
+    m_pending.clear();
+    return result;
 }
 
 bool CUpgrade::RunAtExit() {

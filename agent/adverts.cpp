@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "agent/AppParameters.h"
+#include "agent/NuvaserverConnection.h"
 #include "agent/SuggestionRequest.h"
 #include "agent/profiling.h"
 #include "ixo.h"
@@ -57,11 +58,16 @@ bool readBannerFile(const std::string& path, std::string* bytes) {
     return ok;
 }
 
-// "host", "host:port" or "http://host:port/", as host and port (80 unless given).
-bool splitDownloadHost(std::string text, std::string* host, int32_t* port) {
-    if (text.size() >= 7 && strncasecmp(text.c_str(), "http://", 7) == 0) text.erase(0, 7);
+// "host", "host:port", "http://host:port/" or "https://host:port/", as host and port
+// (80, or 443 for https, unless given); secure tells which.
+bool splitDownloadHost(std::string text, std::string* host, int32_t* port, bool* secure) {
+    *secure = text.size() >= 8 && strncasecmp(text.c_str(), "https://", 8) == 0;
+    if (*secure)
+        text.erase(0, 8);
+    else if (text.size() >= 7 && strncasecmp(text.c_str(), "http://", 7) == 0)
+        text.erase(0, 7);
     if (size_t slash = text.find('/'); slash != std::string::npos) text.resize(slash);
-    *port = 80;
+    *port = *secure ? 443 : 80;
     if (size_t colon = text.rfind(':'); colon != std::string::npos) {
         const std::string digits = text.substr(colon + 1);
         if (digits.empty() || digits.size() > 5 ||
@@ -78,10 +84,31 @@ bool splitDownloadHost(std::string text, std::string* host, int32_t* port) {
 bool downloadBanner(const AdvertConfig& config, const std::string& name, std::string* body) {
     std::string host;
     int32_t port = 0;
-    if (!splitDownloadHost(config.downloadHost, &host, &port)) return false;
+    bool secure = false;
+    if (!splitDownloadHost(config.downloadHost, &host, &port, &secure)) return false;
     std::string url = config.prefix;
     if (url.empty() || url[0] != '/') url.insert(0, "/");
     url += percentEncode(name);
+    if (secure) {
+        FetchSettings fetch;
+        fetch.useProxy = config.useProxy;
+        fetch.proxyHost = config.proxyHost;
+        fetch.proxyPort = config.proxyPort;
+        fetch.proxyUser = config.proxyUser;
+        fetch.proxyPassword = config.proxyPassword;
+        fetch.caFile = config.caFile;
+        HttpTarget target{"https", host, port, url};
+        HttpFetch got = fetchSecure(fetch, target, std::max(1, config.timeoutSeconds),
+                                    static_cast<int32_t>(kMaxBannerBytes + 16384));
+        if (got.sent && got.status == 200 && !got.body.empty() &&
+            got.body.size() <= kMaxBannerBytes && startsWithBitmapSignature(got.body)) {
+            *body = std::move(got.body);
+            return true;
+        }
+        diagLog("agent: banner %s not taken from %s (status %d)\n", name.c_str(),
+                config.downloadHost.c_str(), got.status);
+        return false;
+    }
 
     HttpRequest* request = nullptr;
     if (httpRequestCreate(&request) != 0 || !request) return false;
@@ -153,6 +180,7 @@ AdvertConfig advertConfigFromSettings(const CAppParameters& settings) {
     c.proxyPort = settings.GetProxyPort();
     c.proxyUser = settings.GetProxyUsername();
     c.proxyPassword = settings.GetProxyPassword();
+    c.caFile = fetchSettingsFrom(settings).caFile;
     return c;
 }
 

@@ -43,7 +43,8 @@ struct AdvertConfig {
     std::string host;          // "AdvertIXO": the advert retrieval server
     int32_t port = 0;          // "AdvertQueryPort"
     std::string database;      // "AdvertDatabase"; empty: every database
-    std::string downloadHost;  // "ADVERTDOWNLOADHOST": "host" (port 80) or "host:port"
+    std::string downloadHost;  // "ADVERTDOWNLOADHOST": "host" (port 80) or "host:port",
+                               // with "http://" or "https://" (port 443) before it
     std::string prefix;        // "ADVERTPREFIX": the banner's path before its name
     std::string folder = kBannerFolder;
     bool useProxy = false;
@@ -51,6 +52,7 @@ struct AdvertConfig {
     int32_t proxyPort = 0;
     std::string proxyUser, proxyPassword;
     int32_t timeoutSeconds = 20;  // per request
+    std::string caFile;           // certificates https trusts besides the system's
 };
 
 // One advert of a set: the result record's document name and title, and the banner's

@@ -250,6 +250,34 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
+// The results of curl that mean the secure connection itself failed: an untrusted
+// certificate, one for another name, an unreadable CA file, a failed handshake.
+bool isTlsFailure(CURLcode rc) {
+    switch (rc) {
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+        case CURLE_SSL_CRL_BADFILE:
+        case CURLE_SSL_ENGINE_INITFAILED:
+        case CURLE_USE_SSL_FAILED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Copies why an exchange failed into the caller's buffer, when it gave one.
+void tellError(const InetExchange* x, std::string_view text) {
+    if (x == nullptr || x->errorText == nullptr) return;
+    const std::size_t n = std::min(text.size(), static_cast<std::size_t>(INET_ERROR_SIZE - 1));
+    std::memcpy(x->errorText, text.data(), n);
+    x->errorText[n] = '\0';
+}
+
 using CurlHandle = std::unique_ptr<CURL, void (*)(CURL*)>;
 using HeaderList = std::unique_ptr<curl_slist, void (*)(curl_slist*)>;
 
@@ -314,32 +342,48 @@ int32_t inetExchange(const InetExchange* x, char** response, int32_t* responseLe
                      int32_t* statusCode) {
     if (response) *response = nullptr;
     if (responseLength) *responseLength = 0;
+    tellError(x, "");
+    auto refuse = [x](const char* why) {
+        tellError(x, why);
+        return 0;
+    };
     if (x == nullptr || !isHostText(x->host ? x->host : "") || x->port < 1 || x->port > 65535 ||
         isEmpty(x->path) || (x->body == nullptr && x->bodyLength > 0) || x->bodyLength < 0)
-        return 0;
-    if (!x->relay && (response == nullptr || responseLength == nullptr)) return 0;
-    if (x->relay && x->relaySocket < 0) return 0;
+        return refuse("bad arguments");
+    if (!x->relay && (response == nullptr || responseLength == nullptr))
+        return refuse("bad arguments");
+    if (x->relay && x->relaySocket < 0) return refuse("bad arguments");
     const std::string_view method = isEmpty(x->method) ? "GET" : x->method;
-    if (!isToken(method)) return 0;
+    if (!isToken(method)) return refuse("bad method");
 
+    const bool secure = x->secure != 0;
     const std::string host = urlHost(x->host);
-    const std::string base = "http://" + host + ":" + std::to_string(x->port);
+    const std::string base =
+        (secure ? "https://" : "http://") + host + ":" + std::to_string(x->port);
     std::string target = encodeTarget(x->path);
     const bool absolute =
         startsWithCaseBlind(target, "http://") || startsWithCaseBlind(target, "https://");
+    // A secure request names only its path: the host is the one the certificate is
+    // checked against.
+    if (secure && absolute) return refuse("a secure request takes a path, not an address");
     if (!absolute && target.front() != '/') target.insert(0, "/");
     ProxyChoice proxy = chooseProxy(x->proxyName, x->proxyPort, x->host, x->port,
                                     absolute ? target : base + target);
-    if (!proxy.usable) return 0;
-    // Through a proxy the request line carries the absolute URL, as on the socket path.
-    // A SOCKS proxy only carries the connection: the request is the direct one.
+    if (!proxy.usable) return refuse("unusable proxy name");
+    // Through a proxy the request line carries the absolute URL, as on the socket path;
+    // a secure request is tunnelled instead and keeps its path. A SOCKS proxy only
+    // carries the connection: the request is the direct one.
     const bool httpProxy = startsWithCaseBlind(proxy.url, "http://");
-    if (httpProxy && !absolute) target = base + target;
+    if (httpProxy && !absolute && !secure) target = base + target;
 
     curlInitOnce();
+    char curlError[CURL_ERROR_SIZE] = "";  // outlives the handle that may write it
     CurlHandle curl(curl_easy_init(), curl_easy_cleanup);
     HeaderList headers(nullptr, curl_slist_free_all);
-    if (!curl || !buildHeaders(x->extraHeaders, !httpProxy, headers)) return 0;
+    // A secure request keeps its Host header: the name it carries is the one the
+    // certificate was checked for, and servers behind TLS commonly choose by it.
+    if (!curl || !buildHeaders(x->extraHeaders, !httpProxy && !secure, headers))
+        return refuse("bad header lines");
     CURL* c = curl.get();
     Transfer t;
     t.limit = x->maxResponse > 0 ? x->maxResponse : HTTP_DEFAULT_MAX_RESPONSE;
@@ -353,7 +397,16 @@ int32_t inetExchange(const InetExchange* x, char** response, int32_t* responseLe
 
     bool ok = curl_easy_setopt(c, CURLOPT_URL, url.c_str()) == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_REQUEST_TARGET, target.c_str()) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK;
+    // Only the scheme asked for: a secure exchange never falls back to clear text.
+    ok = ok && curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, secure ? "https" : "http") == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_ERRORBUFFER, curlError) == CURLE_OK;
+    if (secure) {
+        ok = ok && curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK;
+        ok = ok && curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
+        ok = ok && curl_easy_setopt(c, CURLOPT_SSLVERSION, CURL_SSLVERSION_TLSv1_2) == CURLE_OK;
+        if (!isEmpty(x->caFile))
+            ok = ok && curl_easy_setopt(c, CURLOPT_CAINFO, x->caFile) == CURLE_OK;
+    }
     ok = ok && curl_easy_setopt(c, CURLOPT_PROXY, proxy.url.c_str()) == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_NOPROXY, "") == CURLE_OK;
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
@@ -390,7 +443,7 @@ int32_t inetExchange(const InetExchange* x, char** response, int32_t* responseLe
         if (method != "POST" || x->body == nullptr)
             curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, std::string(method).c_str());
     }
-    if (!ok) return 0;
+    if (!ok) return refuse("the transfer could not be set up");
 
     CURLcode rc = curl_easy_perform(c);
     long status = 0;
@@ -409,8 +462,16 @@ int32_t inetExchange(const InetExchange* x, char** response, int32_t* responseLe
         status = 0;
         curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     }
-    if (t.tooLarge) return HTTP_ERR_TOO_LARGE;
-    if (rc != CURLE_OK || t.relayFailed || status <= 0) return 0;
+    if (t.tooLarge) {
+        tellError(x, "the response is too large");
+        return HTTP_ERR_TOO_LARGE;
+    }
+    if (rc != CURLE_OK) {
+        tellError(x, *curlError ? curlError : curl_easy_strerror(rc));
+        return isTlsFailure(rc) ? INET_ERR_TLS : 0;
+    }
+    if (t.relayFailed) return refuse("the relay socket did not take the response");
+    if (status <= 0) return refuse("no response");
     if (t.relay) {
         // A reply without a body still relays its headers.
         if (!t.headersRelayed &&
@@ -421,7 +482,7 @@ int32_t inetExchange(const InetExchange* x, char** response, int32_t* responseLe
     }
     const std::size_t length = t.headers.size() + t.body.size();
     char* out = static_cast<char*>(memAlloc(length + 1));
-    if (out == nullptr) return 0;
+    if (out == nullptr) return refuse("out of memory");
     std::memcpy(out, t.headers.data(), t.headers.size());
     if (!t.body.empty()) std::memcpy(out + t.headers.size(), t.body.data(), t.body.size());
     *response = out;

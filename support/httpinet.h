@@ -16,7 +16,13 @@
  *
  * The response handed back is the header text of the last response (status line,
  * headers, blank line) followed by the body, as a socket would have received it, so
- * the caller splits it as any other response. */
+ * the caller splits it as any other response.
+ *
+ * A secure exchange ("https") verifies the server's certificate chain against the
+ * system's certificate store (and the caller's CA file, when one is named) and the
+ * certificate's names against the host; a failed check ends the exchange before any
+ * request byte is sent. There is no clear-text fall-back and no way to switch the
+ * checks off. Through an HTTP proxy the connection is tunnelled (CONNECT). */
 #ifndef SAPIOLUX_HTTPINET_H
 #define SAPIOLUX_HTTPINET_H
 
@@ -31,6 +37,14 @@ extern "C" {
 /* Called after each chunk of the body (at most 4096 bytes) with the running total. */
 typedef void (*InetProgressCallback)(void* arg, const char* chunk, int32_t chunkLength,
                                      int32_t total);
+
+/* inetExchange's result when a secure connection could not be set up: the certificate
+ * was not trusted or not issued for the host, the CA file could not be read, or the
+ * TLS handshake failed. */
+#define INET_ERR_TLS (-4)
+
+/* Size of the error text buffer an exchange may be given. */
+#define INET_ERROR_SIZE 256
 
 /* One exchange. Texts may be null where said; nothing is kept after the call. */
 typedef struct InetExchange {
@@ -55,6 +69,9 @@ typedef struct InetExchange {
     int32_t relay;                 /* non-zero: relay the response to relaySocket */
     InetProgressCallback progress; /* may be null */
     void* progressArg;
+    int32_t secure;     /* non-zero: "https" with the checks above; path must then be a path */
+    const char* caFile; /* PEM certificates trusted besides the system's; null or empty: none */
+    char* errorText;    /* null, or INET_ERROR_SIZE bytes that receive why the exchange failed */
 } InetExchange;
 
 /* Performs the exchange. 1 on success: *response (owned, zero-terminated) and
@@ -62,8 +79,9 @@ typedef struct InetExchange {
  * *statusCode the status of the last response; an error status is still a success
  * here. 0 when the exchange failed (bad arguments, an unusable proxy name, no
  * connection, a time-out, a reply cut short, a failed relay send); -3
- * (HTTP_ERR_TOO_LARGE) when the response grew past maxResponse. Nothing is handed back
- * unless 1. */
+ * (HTTP_ERR_TOO_LARGE) when the response grew past maxResponse; -4 (INET_ERR_TLS) when
+ * a secure connection could not be set up. Nothing is handed back unless 1; errorText,
+ * when given, says why it failed (empty on success). */
 SAPIOLUX_EXPORT int32_t inetExchange(const InetExchange* exchange, char** response,
                                      int32_t* responseLength, int32_t* statusCode);
 

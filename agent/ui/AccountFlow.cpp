@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QFormLayout>
 #include <QInputDialog>
 #include <QLabel>
@@ -9,6 +10,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <atomic>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "agent/AppParameters.h"
 #include "agent/ui/qtedge.h"
@@ -29,7 +34,65 @@ class WaitCursor {
     ~WaitCursor() { QApplication::restoreOverrideCursor(); }
 };
 
+std::atomic<int> g_jobsRunning{0};
+
+// Sends one prepared account request away from the window; nothing when the
+// application quit meanwhile.
+std::optional<bool> exchange(agent::CNuvaserverConnection& connection) {
+    if (!connection.Prepare()) return false;
+    std::optional<agent::HttpFetch> got = awayFromWindow(connection.Job());
+    if (!got) return std::nullopt;
+    return connection.Finish(std::move(*got));
+}
+
 }  // namespace
+
+int accountJobsRunning() {
+    return g_jobsRunning.load();
+}
+
+template <typename T>
+std::optional<T> awayFromWindow(std::function<T()> job) {
+    // Shared with the thread, which may outlive this call when the application quits:
+    // it then finds no loop to wake.
+    struct Shared {
+        std::mutex lock;
+        QEventLoop* loop = nullptr;
+        std::optional<T> result;
+    };
+    auto shared = std::make_shared<Shared>();
+    QEventLoop loop;
+    shared->loop = &loop;
+    ++g_jobsRunning;
+    try {
+        std::thread([shared, job = std::move(job)] {
+            T value = job();
+            {
+                std::lock_guard<std::mutex> guard(shared->lock);
+                shared->result = std::move(value);
+                // Queued: the loop is woken on its own thread; a posted call to a loop
+                // that is gone is dropped with it.
+                if (shared->loop)
+                    QMetaObject::invokeMethod(
+                        shared->loop, [loop = shared->loop] { loop->quit(); },
+                        Qt::QueuedConnection);
+            }
+            --g_jobsRunning;
+        }).detach();
+    } catch (const std::system_error&) {
+        --g_jobsRunning;
+        return std::nullopt;
+    }
+    loop.exec();
+    std::lock_guard<std::mutex> guard(shared->lock);
+    shared->loop = nullptr;
+    return std::move(shared->result);
+}
+
+template std::optional<int> awayFromWindow(std::function<int()>);
+template std::optional<agent::HttpFetch> awayFromWindow(std::function<agent::HttpFetch()>);
+template std::optional<agent::CUpgrade::Result> awayFromWindow(
+    std::function<agent::CUpgrade::Result()>);
 
 CRegistrationDlg::CRegistrationDlg(agent::CAppParameters& params, platform::MessageBoxes* messages,
                                    QWidget* parent)
@@ -65,6 +128,7 @@ CRegistrationDlg::CRegistrationDlg(agent::CAppParameters& params, platform::Mess
 }
 
 void CRegistrationDlg::accept() {
+    if (m_busy) return;  // the server has not answered the last OK yet
     const std::string caption = captionOf(m_params);
     const std::string username = toCp1252(m_username->text());
     const std::string password = toCp1252(m_password->text());
@@ -97,7 +161,23 @@ void CRegistrationDlg::accept() {
     agent::RegistrationResult result;
     {
         WaitCursor wait;
-        result = agent::registerAccount(m_params, username, password, email);
+        agent::CNuvaserverConnection connection(m_params);
+        connection.SetMethod("register");
+        connection.SetUsername(username);
+        connection.SetPassword(password);
+        connection.SetEmailAddress(email);
+        // The entries stay as they are until the server has answered.
+        m_busy = true;
+        setEnabled(false);
+        const std::optional<bool> sent = exchange(connection);
+        setEnabled(true);
+        m_busy = false;
+        if (!sent) {  // the agent is ending
+            m_endAgent = true;
+            QDialog::reject();
+            return;
+        }
+        result = agent::finishRegistration(m_params, connection, *sent, username, password, email);
     }
     switch (result.outcome) {
         case agent::RegistrationOutcome::Success:
@@ -114,6 +194,10 @@ void CRegistrationDlg::accept() {
             QDialog::reject();
             return;
     }
+}
+
+void CRegistrationDlg::reject() {
+    if (!m_busy) QDialog::reject();
 }
 
 ConnectChoice QtConnectChoices::ask(const std::string& caption, const std::string& text) {
@@ -157,7 +241,19 @@ CAccountFlow::CheckResult CAccountFlow::Check(QWidget* parent) {
         if (registered != CheckResult::Ok) return registered;
     }
     WaitCursor wait;
-    return agent::updateAccount(m_params, m_messages) ? CheckResult::Ok : CheckResult::Failed;
+    agent::CNuvaserverConnection connection(m_params);
+    connection.SetMethod("update");
+    connection.SetUsername(m_params.GetUsername());
+    connection.SetPassword(m_params.GetPassword());
+    connection.SetEmailAddress(m_params.GetEmailAddress());
+    m_busy = true;
+    const std::optional<bool> sent = exchange(connection);
+    bool applied = sent && agent::finishUpdate(m_params, m_messages, connection, *sent);
+    // The logos the reply names are in place before the window shows them.
+    const bool ending = !sent || (applied && !awayFromWindow(agent::logoJob(m_params)));
+    m_busy = false;
+    if (ending) return CheckResult::EndAgent;
+    return applied ? CheckResult::Ok : CheckResult::Failed;
 }
 
 ConnectChoice CAccountFlow::AskAfterFailure() {
@@ -182,10 +278,18 @@ bool CAccountFlow::OfferUpgrade() {
                          platform::MsgButtons::YesNo) != platform::MsgAnswer::Yes) {
         m_upgrade.Decline();
     } else {
-        agent::CUpgrade::Result result;
+        std::optional<agent::CUpgrade::Result> done;
         {
             WaitCursor wait;
-            result = m_upgrade.Download();
+            done = awayFromWindow(m_upgrade.DownloadJob());
+        }
+        // When the agent ends meanwhile nothing is recorded: a program stored after all
+        // is not run, and the offer comes again.
+        const agent::CUpgrade::Result result =
+            m_upgrade.Complete(done.value_or(agent::CUpgrade::Result::Failed));
+        if (!done) {
+            m_offering = false;
+            return false;
         }
         if (result == agent::CUpgrade::Result::Done) {
             quitNow = m_messages->show(title,

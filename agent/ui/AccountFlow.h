@@ -4,11 +4,17 @@
 // account exists yet, then "update") and the upgrade offer, download and start at exit.
 // Every message goes through the message-box seam, the choice through ConnectChoices,
 // so all of it runs offscreen in tests.
+//
+// The exchanges with the account server ("register", "update", the logos, the upgrade
+// download) run on worker threads; meanwhile the window thread keeps handling events in
+// a local event loop, as under a modal dialog, so the window stays alive for as long as
+// a slow server takes.
 #pragma once
 
 #include <QDialog>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "agent/NuvaserverConnection.h"
@@ -45,6 +51,8 @@ class CRegistrationDlg : public QDialog {
 
   public slots:
     void accept() override;
+    // Ignored while the exchange runs (its outcome decides how the dialog ends).
+    void reject() override;
 
   private:
     agent::CAppParameters& m_params;
@@ -54,6 +62,7 @@ class CRegistrationDlg : public QDialog {
     QLineEdit* m_password2 = nullptr;
     QLineEdit* m_email = nullptr;
     bool m_endAgent = false;
+    bool m_busy = false;
 };
 
 enum class ConnectChoice { Retry, WorkOffline, Options };
@@ -79,6 +88,15 @@ class QtConnectChoices : public ConnectChoices {
 // The "Which Server?" dialog of the start-up; the name entered, empty when cancelled.
 std::string askWhichServer(const std::string& current, QWidget* parent = nullptr);
 
+// Runs job on a thread of its own and handles the window thread's events until it has
+// ended; its result. Nothing when the application quit meanwhile: the job then ends on
+// its own and its result is dropped.
+template <typename T>
+std::optional<T> awayFromWindow(std::function<T()> job);
+
+// Account jobs still running on their threads (the agent's exit does not wait for them).
+int accountJobsRunning();
+
 class CAccountFlow {
   public:
     enum class CheckResult { Ok, Failed, EndAgent };
@@ -99,6 +117,8 @@ class CAccountFlow {
     // The exit step: starts the program downloaded in this run, if any.
     bool RunUpgradeAtExit();
     bool upgradeDownloaded() const { return m_upgrade.Downloaded(); }
+    // True while Check or OfferUpgrade waits for the account server.
+    bool Busy() const { return m_busy || m_offering; }
 
     // Runs the registration dialog; tests replace it. Returns the dialog's outcome:
     // Ok when registered, Failed when cancelled, EndAgent when the agent must end.
@@ -110,6 +130,7 @@ class CAccountFlow {
     ConnectChoices* m_choices;
     agent::CUpgrade m_upgrade;
     bool m_offering = false;
+    bool m_busy = false;
 };
 
 }  // namespace agent::ui

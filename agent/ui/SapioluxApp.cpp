@@ -256,9 +256,10 @@ int CSapioluxApp::InitInstance() {
     if (m_account) m_account->RunUpgradeAtExit();
     m_hotKeys.reset();
     m_instance.release();
-    if (m_workersLeft) {
-        // A worker still waits on its server: destructors would wait for it. Everything
-        // worth keeping is saved; end now.
+    if (m_workersLeft || accountJobsRunning() > 0) {
+        // A worker or an account exchange still waits on its server: destructors would
+        // wait for it or pull the ground from under it. Everything worth keeping is
+        // saved; end now.
         std::fflush(nullptr);
         ::_exit(0);
     }

@@ -48,6 +48,7 @@
 #include "agent/profiling.h"
 #include "agent/service.h"
 #include "agent/texttoquery.h"
+#include "agent/ui/AboutDlg.h"
 #include "agent/ui/AccountFlow.h"
 #include "agent/ui/CaptureBitmapButton.h"
 #include "agent/ui/SystemTray.h"
@@ -1274,10 +1275,11 @@ void CSapioluxDlg::RunCommand(int id) {
     const std::string caption = m_settings.GetBrandName() + " " + m_settings.GetProductName();
     switch (id) {
         case kCmdAbout:
-            if (m_env.messages)
-                m_env.messages->show(caption,
-                                     caption + "\nSuggests documents for the text you work on.",
-                                     platform::MsgIcon::Information);
+            // One modal window at a time (the tray menu stays usable under one).
+            if (!QApplication::activeModalWidget()) {
+                CAboutDlg about(m_settings, this);
+                about.exec();
+            }
             break;
         case kCmdOpenClose:
             if (m_hiddenAtEdge)
@@ -1305,6 +1307,8 @@ void CSapioluxDlg::RunCommand(int id) {
             OpenOptions();
             break;
         case kCmdGoOnlineOffline:
+            // While the account server is being asked, the command waits for its answer.
+            if (m_env.account && m_env.account->Busy()) break;
             if (m_connected && !m_offline) {
                 if (m_env.account && !m_env.personalServer) {
                     // Off-line without local content leaves nothing to do: the agent ends.

@@ -14,6 +14,7 @@
 #include "tests/agent_core/agent_test_support.h"
 #include "tests/common/loopback_server.h"
 #include "tests/common/tempdir.h"
+#include "tests/common/tls_peer.h"
 #include "tests/nuvaserver/nuva_fixture.h"
 
 namespace {
@@ -101,8 +102,67 @@ TEST_F(AccountTest, RequestsAreSentByteForByteWithEveryValueEncoded) {
     }
     params_->SetInternetHost("https://127.0.0.1:" + std::to_string(server.port()));
     const size_t before = server.requestCount();
-    EXPECT_FALSE(update.Send()) << "https waits for its own transport";
-    EXPECT_EQ(server.requestCount(), before);
+    EXPECT_FALSE(update.Send()) << "a plain server is no https server";
+    for (size_t i = before; i < server.requestCount(); ++i)
+        EXPECT_EQ(server.requests()[i].find("METHOD="), std::string::npos);
+}
+
+TEST_F(AccountTest, HttpsExchangesVerifyTheServer) {
+    if (!testing_support::tlsToolsAvailable()) GTEST_SKIP() << "openssl or python3 missing";
+    testing_support::TestCertificates certs;
+    ASSERT_TRUE(certs.ok());
+    nuva_test::NuvaServerInProcess server({{"UPGRADE", "FILE", "next.run"}});
+    ASSERT_TRUE(server.ok()) << server.error();
+    fs::create_directories(server.home() / "upgrades");
+    fs::create_directories(server.home() / "banners");
+    writeWholeFile((server.home() / "upgrades" / "next.run").string(), "#!/bin/sh\n");
+    const std::string bitmap = "BM" + std::string(40, '\x02');
+    writeWholeFile((server.home() / "banners" / "about.bmp").string(), bitmap);
+    testing_support::TlsRelay front(server.port(),
+                                    certs.issue("good", "DNS:secure.example,IP:127.0.0.1"));
+    testing_support::TlsRelay otherName(server.port(), certs.issue("other", "DNS:other.example"));
+    ASSERT_GT(front.port(), 0);
+    ASSERT_GT(otherName.port(), 0);
+    ::setenv(agent::kCaFileVariable, certs.caFile().c_str(), 1);
+    const std::string base = "https://127.0.0.1:" + std::to_string(front.port());
+
+    params_->SetInternetHost(base);
+    EXPECT_EQ(agent::registerAccount(*params_, "erin", "pass-word1", "e@x.org").outcome,
+              agent::RegistrationOutcome::Success);
+    RecordingMessageBox boxes;
+    ASSERT_TRUE(agent::updateAccount(*params_, &boxes));
+    EXPECT_EQ(savedExtended("IXO"), "127.0.0.1");
+    // Logos and upgrades at https addresses come the same way.
+    params_->SetAboutLogoAddress(base + "/banners/about.bmp");
+    EXPECT_EQ(agent::fetchLogos(*params_), 1);
+    EXPECT_EQ(readWholeFile(data("AboutLogo.bmp")), bitmap);
+    params_->ExtSetText("UpgradeURL", base + "/upgrades/next.run");
+    CUpgrade upgrade(*params_, (dir_.path() / "data").string());
+    EXPECT_EQ(upgrade.Download(), CUpgrade::Result::Done);
+    // Through the proxy of the settings the connection is tunnelled to the server's name.
+    testing_support::TlsRelay proxy(front.port());  // answers CONNECT
+    params_->SetUseProxy(2);  // the named proxy
+    params_->SetProxyHost("127.0.0.1");
+    params_->SetProxyPort(proxy.port());
+    params_->SetInternetHost("https://secure.example");
+    EXPECT_TRUE(agent::updateAccount(*params_, &boxes));
+    ASSERT_EQ(proxy.connectLines().size(), 1u);
+    EXPECT_EQ(proxy.connectLines()[0].rfind("CONNECT secure.example:443 ", 0), 0u);
+    params_->SetUseProxy(0);
+
+    // A certificate for another name, or one the agent was not told to trust: the
+    // exchange fails, says why, and the update changes nothing.
+    CNuvaserverConnection update(*params_);
+    update.SetMethod("update");
+    params_->SetInternetHost("https://127.0.0.1:" + std::to_string(otherName.port()));
+    EXPECT_FALSE(update.Send());
+    EXPECT_NE(update.GetError().find("certificate"), std::string::npos) << update.GetError();
+    ::unsetenv(agent::kCaFileVariable);
+    params_->SetInternetHost(base);
+    EXPECT_FALSE(update.Send());
+    EXPECT_NE(update.GetError().find("certificate"), std::string::npos) << update.GetError();
+    EXPECT_FALSE(agent::updateAccount(*params_, &boxes));
+    EXPECT_TRUE(boxes.shown.empty());
 }
 
 TEST_F(AccountTest, ReplyPhrasesGiveTheirMessages) {

@@ -12,6 +12,7 @@
 #include "agent_test_support.h"
 #include "tests/common/loopback_server.h"
 #include "tests/common/tempdir.h"
+#include "tests/common/tls_peer.h"
 
 using namespace agent;
 using testing_support::LoopbackServer;
@@ -86,6 +87,28 @@ TEST(AdvertBanner, KeepsOnlyWholeBitmapsUnderSafeNames) {
     for (const char* bad : {"../escape.bmp", "sub/x.bmp", ".hidden", "a\\b", "line\nbreak", ""})
         EXPECT_FALSE(fetchBanner(c, bad, &picture)) << bad;
     EXPECT_EQ(server.requestCount(), before);
+}
+
+TEST(AdvertBanner, HttpsDownloadHostIsVerified) {
+    if (!testing_support::tlsToolsAvailable()) GTEST_SKIP() << "openssl or python3 missing";
+    testing_support::TempDir dir;
+    testing_support::TestCertificates certs;
+    ASSERT_TRUE(certs.ok());
+    LoopbackServer server;
+    serveBanners(server, {"sun.bmp", "moon.bmp"});
+    testing_support::TlsRelay front(server.port(), certs.issue("banners", "IP:127.0.0.1"));
+    ASSERT_GT(front.port(), 0);
+    AdvertConfig c = bannerConfig(server, dir);
+    c.downloadHost = "https://127.0.0.1:" + std::to_string(front.port()) + "/";
+    c.caFile = certs.caFile();
+    std::string picture;
+    ASSERT_TRUE(fetchBanner(c, "sun.bmp", &picture));
+    EXPECT_EQ(picture, kBitmap + "sun.bmp");
+    EXPECT_EQ(server.lastRequest().rfind("GET /banners/sun.bmp HTTP/1.0\r\n", 0), 0u);
+    // Without the authority the server is not trusted: no banner, no file.
+    c.caFile.clear();
+    EXPECT_FALSE(fetchBanner(c, "moon.bmp", &picture));
+    EXPECT_FALSE(fs::exists(c.folder + "/moon.bmp"));
 }
 
 TEST(AdvertRotation, MovesOnlyAfterThreeSecondsAndWraps) {

@@ -1,11 +1,17 @@
 // The account server seen from the window: the registration dialog, and the locate flow
 // against a real account server (registration, upgrade, refused login, going on-line).
+#include <QApplication>
+#include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 #include <deque>
+#include <thread>
 
 #include "agent/NuvaserverConnection.h"
+#include "agent/ui/AboutDlg.h"
 #include "agent/ui/AccountFlow.h"
 #include "tests/agent_ui/window_fixture.h"
 #include "tests/nuvaserver/nuva_fixture.h"
@@ -184,6 +190,52 @@ TEST_F(AccountWindowTest, LocateFlowWithARealAccountServer) {
     EXPECT_TRUE(choices_.asked.empty());
     EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.isConnected(); }, 5000));
     EXPECT_FALSE(quit);
+}
+
+TEST_F(AccountWindowTest, ExchangesLeaveTheWindowThreadFree) {
+    LoopbackServer slow;  // holds each exchange for a while before it answers
+    slow.setHandler([](const std::string&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        return LoopbackServer::httpReply("Nuvaserver Error: password incorrect");
+    });
+    settings_.Load();
+    settings_.SetInternetHost("127.0.0.1:" + std::to_string(slow.port()));
+    settings_.SetRegistered(1);
+    CAccountFlow flow(settings_, &scripted_, &choices_, ".");
+    int ticks = 0, busyTicks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
+        if (flow.Busy()) ++busyTicks;
+    });
+    timer.start(20);
+    EXPECT_EQ(flow.Check(nullptr), CAccountFlow::CheckResult::Failed);
+    EXPECT_GE(busyTicks, 20) << "the window thread went on while the server took its time";
+    EXPECT_EQ(scripted_.last(), "The password you have supplied is incorrect.");
+    EXPECT_FALSE(flow.Busy());
+}
+
+TEST_F(AccountWindowTest, AboutBoxShowsTheAccountServersLogo) {
+    settings_.Load();
+    const std::string logo = dir_.file("AboutLogo.bmp");
+    QImage image(24, 12, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    ASSERT_TRUE(image.save(QString::fromStdString(logo), "BMP"));
+    settings_.SetAboutLogoPath(logo);
+    CAccountFlow flow(settings_, &scripted_, &choices_, ".");
+    CSapioluxDlg& dlg = makeAccountDialog(flow);
+    QSize shown;
+    QTimer::singleShot(0, [&] {
+        auto* about = qobject_cast<agent::ui::CAboutDlg*>(QApplication::activeModalWidget());
+        if (!about) return;
+        if (about->logo()) shown = about->logo()->pixmap().size();
+        about->accept();
+    });
+    runCommand(dlg, agent::ui::kCmdAbout);
+    EXPECT_EQ(shown, QSize(24, 12));
+    // No logo fetched (or none that loads): the box goes without one.
+    testing_support::writeWholeFile(logo, "<html>not a bitmap</html>");
+    EXPECT_EQ(agent::ui::CAboutDlg(settings_).logo(), nullptr);
 }
 
 }  // namespace

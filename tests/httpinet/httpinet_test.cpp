@@ -24,6 +24,7 @@
 #include "tests/common/loopback_server.h"
 #include "tests/common/server_child.h"
 #include "tests/common/tempdir.h"
+#include "tests/common/tls_peer.h"
 
 extern char** environ;
 
@@ -447,6 +448,79 @@ TEST(NetProbe, AnyAnswerThroughTheChosenProxyCounts) {
     silent.setMode(LoopbackServer::Mode::CloseAtOnce);
     const std::string closed = "http://127.0.0.1:" + std::to_string(silent.port()) + "/";
     EXPECT_EQ(netProbeUrl(closed.c_str(), nullptr, 0, nullptr, nullptr, 2), 0);
+}
+
+TEST(InetSecure, VerifiedCertificatesOnlyAndNothingSentOtherwise) {
+    if (!testing_support::tlsToolsAvailable()) GTEST_SKIP() << "openssl or python3 missing";
+    CleanProxyEnv clean;
+    testing_support::TestCertificates certs;
+    ASSERT_TRUE(certs.ok());
+    LoopbackServer backend;
+    backend.setReply(LoopbackServer::httpReply("secret reply"));
+    testing_support::TlsRelay good(backend.port(),
+                                   certs.issue("good", "DNS:secure.example,IP:127.0.0.1"));
+    ASSERT_GT(good.port(), 0);
+    const std::string ca = certs.caFile();
+    char error[INET_ERROR_SIZE];
+    auto secureTo = [&](int port, const char* caFile, const char* path = "/a?b=c") {
+        InetExchange x = exchangeTo("127.0.0.1", port, path);
+        x.secure = 1;
+        x.caFile = caFile;
+        x.errorText = error;
+        return x;
+    };
+
+    Result ok = run(secureTo(good.port(), ca.c_str()));
+    ASSERT_EQ(ok.rc, 1) << error;
+    EXPECT_EQ(ok.status, 200);
+    EXPECT_EQ(ok.response.substr(ok.response.size() - 12), "secret reply");
+    ASSERT_EQ(backend.requestCount(), 1u);
+    EXPECT_EQ(backend.lastRequest().rfind("GET /a?b=c HTTP/1.0\r\n", 0), 0u);
+    EXPECT_NE(backend.lastRequest().find("Host: 127.0.0.1:"), std::string::npos);
+
+    // Certificates that must be refused: another name, one the client does not trust,
+    // a trusted one without the CA file. None lets a request byte through.
+    testing_support::TlsRelay otherName(backend.port(), certs.issue("other", "DNS:other.example"));
+    testing_support::TlsRelay selfSigned(
+        backend.port(), certs.issue("self", "DNS:secure.example,IP:127.0.0.1", true));
+    const std::pair<int, const char*> refused[] = {
+        {otherName.port(), ca.c_str()}, {selfSigned.port(), ca.c_str()}, {good.port(), nullptr}};
+    for (const auto& [port, caFile] : refused) {
+        ASSERT_GT(port, 0);
+        Result r = run(secureTo(port, caFile));
+        EXPECT_EQ(r.rc, INET_ERR_TLS) << port;
+        EXPECT_TRUE(r.response.empty());
+        EXPECT_NE(std::string(error), "") << port;
+    }
+    EXPECT_NE(std::string(error).find("certificate"), std::string::npos) << error;
+    // (A connection refused after its handshake, for its name, reaches the backend
+    // without a byte.)
+    size_t withBytes = 0;
+    for (const std::string& bytes : backend.requests()) withBytes += bytes.empty() ? 0 : 1;
+    EXPECT_EQ(withBytes, 1u);
+    // No clear text instead: a plain server on the secure port fails as well.
+    LoopbackServer plain;
+    EXPECT_EQ(run(secureTo(plain.port(), ca.c_str())).rc, INET_ERR_TLS);
+    for (const std::string& bytes : plain.requests())
+        EXPECT_EQ(bytes.find("GET"), std::string::npos) << "only a handshake went out";
+    EXPECT_EQ(run(secureTo(good.port(), ca.c_str(), "http://127.0.0.1/")).rc, 0);
+
+    // Through a real proxy the connection is tunnelled; the certificate is checked for
+    // the server's name (which only the proxy's side resolves).
+    if (!TinyProxy::available()) return;
+    testing_support::TlsRelay upstream(good.port());
+    TinyProxy proxy(upstream.port(), false);
+    ASSERT_TRUE(proxy.up());
+    InetExchange x = secureTo(443, ca.c_str(), "/tunnelled");
+    x.host = "secure.example";
+    x.proxyName = "ORVIQ_CERNPROXY127.0.0.1";
+    x.proxyPort = proxy.port();
+    Result tunnelled = run(x);
+    ASSERT_EQ(tunnelled.rc, 1) << error;
+    EXPECT_EQ(tunnelled.status, 200);
+    EXPECT_EQ(backend.lastRequest().rfind("GET /tunnelled HTTP/1.0\r\n", 0), 0u);
+    ASSERT_FALSE(upstream.connectLines().empty());
+    EXPECT_EQ(upstream.connectLines()[0].rfind("CONNECT secure.example:443 ", 0), 0u);
 }
 
 #ifdef IXOSERVER_BIN

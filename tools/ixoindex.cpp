@@ -13,11 +13,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -259,24 +261,63 @@ class Indexer {
         return ok;
     }
     bool ok() const { return ok_; }
-    int requests() const { return requests_; }
 
   private:
-    // Import and indexing overlap: a batch goes to the server from a thread of its own
-    // while the next one is imported. At most one batch is on its way; the handle is
-    // used by one thread at a time. Returns the outcome of the batch sent before.
+    // Import and indexing overlap, and so do two batches on the server: while the server
+    // writes and commits one batch (under its writer's lock), it builds the next one's
+    // index documents on the other core. Each batch goes from a thread of its own; the
+    // handle is only read by a request, so the threads share it. A batch naming a
+    // reference that one on its way names too waits for that one (and those before it),
+    // so the later version of a document is the one the server keeps.
+    static constexpr size_t kInFlight = 2;
+    struct Batch {
+        std::set<std::string> references;
+        std::future<bool> sent;
+    };
+
+    // Sends what is pending; returns the outcome of the batches it had to wait for.
     bool sendPending() {
         if (pending_.empty()) return true;
-        const bool before = waitSent();
-        inFlight_ = std::async(std::launch::async, [this, body = pending_ + "\n#IXOENDDATA\n"] {
+        std::set<std::string> references = referencesOf(pending_);
+        size_t wait = inFlight_.size() >= kInFlight ? inFlight_.size() - kInFlight + 1 : 0;
+        for (size_t i = 0; i < inFlight_.size(); ++i)
+            for (const std::string& r : inFlight_[i].references)
+                if (references.count(r)) wait = std::max(wait, i + 1);
+        bool ok = true;
+        for (; wait > 0; --wait) {
+            ok = inFlight_.front().sent.get() && ok;
+            inFlight_.pop_front();
+        }
+        Batch batch;
+        batch.references = std::move(references);
+        batch.sent = std::async(std::launch::async, [this, body = pending_ + "\n#IXOENDDATA\n"] {
             return sendBatch(body);
         });
+        inFlight_.push_back(std::move(batch));
         pending_.clear();
         pendingDocs_ = 0;
-        return before;
+        return ok;
     }
-    // Waits for the batch on its way; false when the server did not take it.
-    bool waitSent() { return inFlight_.valid() ? inFlight_.get() : true; }
+    // Waits for every batch on its way; false when the server did not take one.
+    bool waitSent() {
+        bool ok = true;
+        for (; !inFlight_.empty(); inFlight_.pop_front()) ok = inFlight_.front().sent.get() && ok;
+        return ok;
+    }
+    // The references (or, for documents without one, the file names the server uses
+    // instead) of the documents in an IDX text.
+    static std::set<std::string> referencesOf(const std::string& idx) {
+        std::set<std::string> out;
+        for (const char* tag : {"#IXOREFERENCE ", "#IXOFILENAME "}) {
+            const size_t n = std::strlen(tag);
+            for (size_t p = 0; (p = idx.find(tag, p)) != std::string::npos; p += n) {
+                if (p != 0 && idx[p - 1] != '\n') continue;
+                const size_t end = idx.find('\n', p);
+                out.insert(idx.substr(p + n, end == std::string::npos ? end : end - p - n));
+            }
+        }
+        return out;
+    }
     // A batch counts as sent only when the reply says how many documents it took.
     bool sendBatch(const std::string& body) {
         std::string reply;
@@ -287,7 +328,6 @@ class Indexer {
                          reply.empty() ? "no reply" : firstLine(reply).c_str());
             return false;
         }
-        ++requests_;
         return true;
     }
 
@@ -297,8 +337,7 @@ class Indexer {
     std::string pending_;
     size_t pendingDocs_ = 0;
     bool ok_ = true;
-    int requests_ = 0;
-    std::future<bool> inFlight_;  // last: waited for before the members it uses go
+    std::deque<Batch> inFlight_;  // last: waited for before the members it uses go
 };
 
 size_t countDocuments(const std::string& idx) {
@@ -406,8 +445,12 @@ class WatchBackend : public ixowatch::Backend {
   public:
     WatchBackend(IXO* ixo, std::string credentials, const Options& o, ImportContext* context,
                  ImportArgs* args, std::string temp)
-        : ixo_(ixo), credentials_(std::move(credentials)), o_(o), context_(context),
-          args_(args), temp_(std::move(temp)) {}
+        : ixo_(ixo),
+          credentials_(std::move(credentials)),
+          o_(o),
+          context_(context),
+          args_(args),
+          temp_(std::move(temp)) {}
     void begin() override { indexer_ = std::make_unique<Indexer>(ixo_, credentials_); }
     int importFile(const std::string& path, std::string& idx, std::string& message) override {
         int32_t result = 0;
@@ -459,8 +502,8 @@ class WatchBackend : public ixowatch::Backend {
     std::unique_ptr<Indexer> indexer_;
 };
 
-int runWatchMode(const Options& o, IXO* ixo, const std::string& credentials,
-                 ImportContext* context, ImportArgs* args, const std::string& temp) {
+int runWatchMode(const Options& o, IXO* ixo, const std::string& credentials, ImportContext* context,
+                 ImportArgs* args, const std::string& temp) {
     ixowatch::WatchOptions w;
     for (const std::string& folder : o.folders) {
         std::error_code ec;

@@ -4,14 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include "ixo.h"
+#include "tests/common/loopback_server.h"
 #include "tests/common/tempdir.h"
 #include "tests/ixoindex_tool/server_process.h"
 
@@ -118,6 +122,43 @@ TEST(IxoIndexTool, DeletesFilesWithSeparatorsInTheirNames) {
     for (const auto& [name, word] : kept) EXPECT_EQ(hits(server.queryPort, word, 1), 1) << name;
     const std::string remembered = readWholeFile(state);
     for (const auto& [name, word] : gone) EXPECT_EQ(remembered.find(name), std::string::npos);
+}
+
+// The server builds one batch while it commits the one before, so ixoindex keeps two
+// batches on their way: a stand-in server holds each add until a second one is with it
+// (or a second has passed) and records how many it held at once; once two were there
+// together it holds none.
+TEST(IxoIndexTool, KeepsTwoBatchesOnTheirWay) {
+    testing_support::TempDir dir;
+    const std::string docs = dir.file("docs");
+    std::filesystem::create_directories(docs);
+    for (int i = 0; i < 6; ++i)
+        writeWholeFile(docs + "/f" + std::to_string(i) + ".txt", "word" + std::to_string(i));
+    std::mutex m;
+    std::condition_variable cv;
+    int inside = 0, most = 0;
+    testing_support::LoopbackServer server;
+    server.setHandler([&](const std::string& request) {
+        using testing_support::LoopbackServer;
+        if (request.find("IXOADDDATA") == std::string::npos)
+            return LoopbackServer::httpReply("FINISHED\n");
+        std::unique_lock lock(m);
+        most = std::max(most, ++inside);
+        cv.notify_all();
+        cv.wait_for(lock, 1s, [&] { return most >= 2; });
+        --inside;
+        return LoopbackServer::httpReply("INDEXID=1\nDOCUMENTS=1\n");
+    });
+    const std::string state = dir.file("state");
+    std::string out;
+    ASSERT_EQ(runCommand(std::string(IXOINDEX_BIN) + " --batch 1 --server 127.0.0.1:" +
+                             std::to_string(server.port()) + " --state " + state + " " + docs,
+                         &out),
+              0)
+        << out;
+    std::lock_guard lock(m);
+    EXPECT_EQ(most, 2);
+    EXPECT_NE(readWholeFile(state).find("/f5.txt"), std::string::npos);
 }
 
 TEST(IxoIndexTool, UnreachableServerKeepsTheOldState) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "ixo/ixocache_hook.h"
+#include "ixo/ixoquery.h"
 #include "support/diaglog.h"
 #include "support/httprequest.h"
 #include "support/strutil.h"
@@ -198,28 +199,21 @@ int32_t ixoSetMaxReplySize(IXO* ixo, int32_t maxBytes) {
 
 int32_t ixoGetUserParameterLength(const IXO* ixo) {
     if (ixo == nullptr) return 30;
-    return static_cast<int32_t>(30 + fieldLength(ixo->user) + fieldLength(ixo->password) +
-                                fieldLength(ixo->group) + fieldLength(ixo->domain));
+    // A value byte takes three bytes at most once encoded.
+    return static_cast<int32_t>(30 + 3 * (fieldLength(ixo->user) + fieldLength(ixo->password) +
+                                          fieldLength(ixo->group) + fieldLength(ixo->domain)));
 }
 
 int32_t ixoDoUserParameters(const IXO* ixo, char* request) {
     if (ixo == nullptr || request == nullptr) return IXO_ERR_PARAMETER;
-    // The names take 27 bytes and the terminator one: always within the 30 bytes of
-    // room that ixoGetUserParameterLength adds, as the field lengths are bounded too.
-    char* end = request + std::strlen(request);
-    auto append = [&end](const char* name, const char* value, std::size_t valueLength) {
-        if (valueLength == 0) return;
-        std::size_t nameLength = std::strlen(name);
-        std::memcpy(end, name, nameLength);
-        end += nameLength;
-        std::memcpy(end, value, valueLength);
-        end += valueLength;
-        *end = '\0';
-    };
-    append("&user=", ixo->user, fieldLength(ixo->user));
-    append("&pass=", ixo->password, fieldLength(ixo->password));
-    append("&group=", ixo->group, fieldLength(ixo->group));
-    append("&domain=", ixo->domain, fieldLength(ixo->domain));
+    // The names take 27 bytes and the terminator one, the values three bytes per byte at
+    // most: always within the room that ixoGetUserParameterLength adds.
+    try {
+        const std::string parameters = ixo_query::userParameters(*ixo);
+        std::memcpy(request + std::strlen(request), parameters.c_str(), parameters.size() + 1);
+    } catch (...) {
+        return IXO_ERR_MEMORY;
+    }
     return IXO_OK;
 }
 

@@ -389,10 +389,11 @@ SAPIOLUX_EXPORT int32_t ixoMerge(IXO* ixo, const char* text, char** reply) {
     try {
         std::string request = std::string("/IXOMERGE?") + text;
         if (allUserParameters(*ixo)) {
-            request += "&user=" + field(ixo->user, sizeof ixo->user) +
-                       "&pass=" + field(ixo->password, sizeof ixo->password) +
-                       "&group=" + field(ixo->group, sizeof ixo->group) +
-                       "&domain=" + field(ixo->domain, sizeof ixo->domain);
+            using ixo_query::userParameterValue;
+            request += "&user=" + userParameterValue(field(ixo->user, sizeof ixo->user)) +
+                       "&pass=" + userParameterValue(field(ixo->password, sizeof ixo->password)) +
+                       "&group=" + userParameterValue(field(ixo->group, sizeof ixo->group)) +
+                       "&domain=" + userParameterValue(field(ixo->domain, sizeof ixo->domain));
         } else {
             request += user(ixo) + '\n';
         }

@@ -197,7 +197,27 @@ std::string userParameters(const IXO& ixo) {
     for (const auto& [name, value] : parts) {
         if (value.empty()) continue;
         out += name;
-        out += value;
+        out += userParameterValue(value);
+    }
+    return out;
+}
+
+std::string userParameterValue(std::string_view value) {
+    // Only the bytes that would end or change the parameter (or the request line) are
+    // encoded, so ordinary names and passwords go out exactly as they are.
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b <= 0x20 || b >= 0x7F || c == '&' || c == '%' || c == '+' || c == '#' || c == '=' ||
+            c == '?') {
+            out += '%';
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        } else {
+            out += c;
+        }
     }
     return out;
 }

@@ -29,6 +29,12 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+std::string repeat(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += text;
+    return out;
+}
+
 // A handle set up for one loopback server (query port) and released at the end.
 struct Handle {
     IXO ixo{};
@@ -204,11 +210,19 @@ TEST(IxoHandle, UserParametersStayWithinTheirRoom) {
     }
     ASSERT_EQ(ixoSetUserParameters(&ixo, "ann", nullptr, "", "dom"), IXO_OK);
     ASSERT_EQ(ixoSetUserParameters(&ixo, nullptr, "pw", nullptr, nullptr), IXO_OK);
-    EXPECT_EQ(ixoGetUserParameterLength(&ixo), 30 + 3 + 2 + 3);
+    EXPECT_EQ(ixoGetUserParameterLength(&ixo), 30 + 3 * (3 + 2 + 3));
     {
         char request[64] = "/q";
         ASSERT_EQ(ixoDoUserParameters(&ixo, request), IXO_OK);
         EXPECT_STREQ(request, "/q&user=ann&pass=pw&domain=dom");
+    }
+    // Bytes that would end or change a parameter are encoded; the rest go as they are.
+    ASSERT_EQ(ixoSetUserParameters(&ixo, nullptr, "a&b=c+d %e#?\x01-_.!", nullptr, nullptr),
+              IXO_OK);
+    {
+        char request[128] = "/q";
+        ASSERT_EQ(ixoDoUserParameters(&ixo, request), IXO_OK);
+        EXPECT_STREQ(request, "/q&user=ann&pass=a%26b%3Dc%2Bd%20%25e%23%3F%01-_.!&domain=dom");
     }
     // Over-long texts are refused whole: nothing is cut, nothing changes.
     std::string huge(150, 'x');
@@ -217,18 +231,19 @@ TEST(IxoHandle, UserParametersStayWithinTheirRoom) {
     EXPECT_STREQ(ixo.domain, "dom");
     // Longest fields: the text and its terminator end inside the promised room.
     huge.resize(99);
-    ASSERT_EQ(ixoSetUserParameters(&ixo, huge.c_str(), huge.c_str(), huge.c_str(), huge.c_str()),
+    const std::string amps(99, '&');  // the password at its longest once encoded
+    ASSERT_EQ(ixoSetUserParameters(&ixo, huge.c_str(), amps.c_str(), huge.c_str(), huge.c_str()),
               IXO_OK);
     EXPECT_EQ(std::strlen(ixo.user), 99u);
     int32_t room = ixoGetUserParameterLength(&ixo);
-    EXPECT_EQ(room, 30 + 4 * 99);
+    EXPECT_EQ(room, 30 + 3 * 4 * 99);
     std::string base = "/qmethod=V";
     std::string buffer(base.size() + static_cast<size_t>(room) + 16, '#');
     std::memcpy(buffer.data(), base.c_str(), base.size() + 1);
     ASSERT_EQ(ixoDoUserParameters(&ixo, buffer.data()), IXO_OK);
     std::string x99(99, 'x');
-    EXPECT_EQ(std::string(buffer.c_str()),
-              base + "&user=" + x99 + "&pass=" + x99 + "&group=" + x99 + "&domain=" + x99);
+    EXPECT_EQ(std::string(buffer.c_str()), base + "&user=" + x99 + "&pass=" + repeat("%26", 99) +
+                                               "&group=" + x99 + "&domain=" + x99);
     EXPECT_LE(std::strlen(buffer.c_str()) + 1, base.size() + static_cast<size_t>(room));
     EXPECT_EQ(buffer.substr(base.size() + static_cast<size_t>(room)), std::string(16, '#'));
     EXPECT_EQ(ixoDoUserParameters(nullptr, buffer.data()), IXO_ERR_PARAMETER);

@@ -1,14 +1,8 @@
 // Requests through the system's proxy settings or a named proxy: which proxy is chosen,
 // a real proxy program in between (open and with Basic authentication), peers that
 // misbehave, relaying, the connectivity probe and the ixo client in system-proxy mode.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,11 +18,12 @@
 #include "tests/common/loopback_server.h"
 #include "tests/common/server_child.h"
 #include "tests/common/tempdir.h"
+#include "tests/common/tiny_proxy.h"
 #include "tests/common/tls_peer.h"
 
-extern char** environ;
-
 using testing_support::LoopbackServer;
+using testing_support::TinyProxy;
+using testing_support::unusedPort;
 
 namespace {
 
@@ -61,18 +56,6 @@ struct CleanProxyEnv {
         d{"HTTPS_PROXY", nullptr}, e{"all_proxy", nullptr}, f{"ALL_PROXY", nullptr},
         g{"no_proxy", nullptr}, h{"NO_PROXY", nullptr};
 };
-
-int unusedPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
-}
 
 std::string chosen(const char* name, int32_t proxyPort, const char* host, int32_t port) {
     char* p = inetChooseProxy(name, proxyPort, host, port);
@@ -136,59 +119,6 @@ Sent sendVia(const char* host, int port, const char* url, const char* proxy, int
     return s;
 }
 
-// A real proxy program on a free loopback port that hands every request to an upstream
-// proxy at upstreamPort (our loopback server, which answers whatever it is asked), so
-// requests for any host name end at a server of the test without a name lookup.
-class TinyProxy {
-  public:
-    static constexpr const char* kProgram = "/usr/bin/tinyproxy";
-    static bool available() { return access(kProgram, X_OK) == 0; }
-
-    TinyProxy(int upstreamPort, bool withAuth) {
-        port_ = unusedPort();
-        std::string conf = "Port " + std::to_string(port_) +
-                           "\nListen 127.0.0.1\nTimeout 10\nAllow 127.0.0.1\nMaxClients 10\n"
-                           "LogLevel Critical\nUpstream http 127.0.0.1:" +
-                           std::to_string(upstreamPort) + "\n";
-        if (withAuth) conf += "BasicAuth user pass\n";
-        const std::string confPath = dir_.file("proxy.conf");
-        testing_support::writeWholeFile(confPath, conf);
-        const char* argv[] = {kProgram, "-d", "-c", confPath.c_str(), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&pid_, kProgram, &actions, nullptr, const_cast<char**>(argv), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0; pid_ > 0 && i < 100 && !up_; ++i) {
-            int fd = socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in addr{};
-            addr.sin_family = AF_INET;
-            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            addr.sin_port = htons(static_cast<uint16_t>(port_));
-            up_ = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-            close(fd);
-            if (!up_) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
-    ~TinyProxy() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool up() const { return up_; }
-    int port() const { return port_; }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
-
-  private:
-    testing_support::TempDir dir_;
-    pid_t pid_ = -1;
-    int port_ = 0;
-    bool up_ = false;
-};
-
 #define REQUIRE_TINYPROXY() \
     if (!TinyProxy::available()) GTEST_SKIP() << "tinyproxy is not installed"
 
@@ -226,7 +156,7 @@ TEST(InetRealProxy, EveryModeReachesTheServerAsChosen) {
     CleanProxyEnv clean;
     LoopbackServer server;
     server.setReply(LoopbackServer::httpReply("through"));
-    TinyProxy proxy(server.port(), false);
+    TinyProxy proxy(false, server.port());
     ASSERT_TRUE(proxy.up());
 
     // A named proxy: the request line carries the absolute URL, the proxy passes it on.
@@ -286,7 +216,7 @@ TEST(InetRealProxy, BasicAuthenticationAfterA407IsSentOnce) {
     CleanProxyEnv clean;
     LoopbackServer server;
     server.setReply(LoopbackServer::httpReply("authorised"));
-    TinyProxy proxy(server.port(), true);
+    TinyProxy proxy(true, server.port());
     ASSERT_TRUE(proxy.up());
 
     Sent withoutUser =
@@ -509,7 +439,7 @@ TEST(InetSecure, VerifiedCertificatesOnlyAndNothingSentOtherwise) {
     // the server's name (which only the proxy's side resolves).
     if (!TinyProxy::available()) return;
     testing_support::TlsRelay upstream(good.port());
-    TinyProxy proxy(upstream.port(), false);
+    TinyProxy proxy(false, upstream.port());
     ASSERT_TRUE(proxy.up());
     InetExchange x = secureTo(443, ca.c_str(), "/tunnelled");
     x.host = "secure.example";
@@ -532,7 +462,7 @@ TEST(InetRealProxy, IxoClientInSystemProxyModeReachesARealServer) {
     testing_support::ServerChild server(
         IXOSERVER_BIN, home.path(), "QUERYPORT=0\nINDEXPORT=0\nALLOWEDHOSTS=retrieval.example\n");
     ASSERT_GT(server.queryPort, 0);
-    TinyProxy proxy(server.queryPort, false);
+    TinyProxy proxy(false, server.queryPort);
     ASSERT_TRUE(proxy.up());
     ScopedEnv env("http_proxy", proxy.url().c_str());
     // Through the proxy: the server's name is one only the proxy could resolve.

@@ -37,6 +37,15 @@ void put32(std::string& s, uint32_t v) {
     put16(s, v & 0xFFFF);
     put16(s, v >> 16);
 }
+void putZeros16(std::string& s, int count) {
+    for (int i = 0; i < count; ++i) put16(s, 0);
+}
+
+// The entries of a folder.
+size_t countEntries(const fs::path& folder) {
+    return static_cast<size_t>(
+        std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
 
 // A zip archive with stored (uncompressed) members, in the given order.
 std::string makeZip(const std::vector<std::pair<std::string, std::string>>& members) {
@@ -47,9 +56,7 @@ std::string makeZip(const std::vector<std::pair<std::string, std::string>>& memb
         uint32_t offset = static_cast<uint32_t>(zip.size());
         put32(zip, 0x04034b50);
         put16(zip, 20);
-        put16(zip, 0);
-        put16(zip, 0);
-        put16(zip, 0);
+        putZeros16(zip, 3);  // flags, method (stored), time
         put16(zip, 0x21);
         put32(zip, crc);
         put32(zip, static_cast<uint32_t>(data.size()));
@@ -60,18 +67,13 @@ std::string makeZip(const std::vector<std::pair<std::string, std::string>>& memb
         put32(central, 0x02014b50);
         put16(central, 20);
         put16(central, 20);
-        put16(central, 0);
-        put16(central, 0);
-        put16(central, 0);
+        putZeros16(central, 3);
         put16(central, 0x21);
         put32(central, crc);
         put32(central, static_cast<uint32_t>(data.size()));
         put32(central, static_cast<uint32_t>(data.size()));
         put16(central, static_cast<uint32_t>(name.size()));
-        put16(central, 0);
-        put16(central, 0);
-        put16(central, 0);
-        put16(central, 0);
+        putZeros16(central, 4);  // extra, comment, disk, internal attributes
         put32(central, 0);
         put32(central, offset);
         central += name;
@@ -79,8 +81,7 @@ std::string makeZip(const std::vector<std::pair<std::string, std::string>>& memb
     uint32_t centralOffset = static_cast<uint32_t>(zip.size());
     zip += central;
     put32(zip, 0x06054b50);
-    put16(zip, 0);
-    put16(zip, 0);
+    putZeros16(zip, 2);
     put16(zip, static_cast<uint32_t>(members.size()));
     put16(zip, static_cast<uint32_t>(members.size()));
     put32(zip, static_cast<uint32_t>(central.size()));
@@ -347,10 +348,6 @@ TEST_F(ConvertersTest, ImportThroughTheRegistryWritesTheDocument) {
     EXPECT_NE(idx.find("#IXOREFERENCE " + pdf), std::string::npos) << idx;
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(ConvertersTest, ConvertedPagesNeverReplaceFilesOfTheirName) {
     // The user's own "report.rtf.htm", in the temporary folder and beside the document,
     // and a symbolic link planted under the same name: all left as they were.
@@ -369,12 +366,7 @@ TEST_F(ConvertersTest, ConvertedPagesNeverReplaceFilesOfTheirName) {
     EXPECT_EQ(readWholeFile(dir.file("target")), "linked file");
     EXPECT_TRUE(fs::is_symlink(dir.file("tmp/report.rtf-.htm")));
     // Only what the conversion made is gone again.
-    size_t left = 0;
-    for (const auto& e : fs::directory_iterator(dir.file("tmp"))) {
-        (void)e;
-        ++left;
-    }
-    EXPECT_EQ(left, 2u);
+    EXPECT_EQ(countEntries(dir.file("tmp")), 2u);
 
     // Without a temporary folder of the caller's, the page is made in the private
     // folder of the process, not beside the document or in the working folder.
@@ -383,10 +375,6 @@ TEST_F(ConvertersTest, ConvertedPagesNeverReplaceFilesOfTheirName) {
     ASSERT_EQ(run(importDocumentConverter, file, again), 0);
     EXPECT_EQ(readWholeFile(dir.file("report.rtf.htm")), "the user's other page");
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(ConvertersTest, RenderedPageIsKeptOnceUnderTheDocumentsName) {
     const std::string file = dir.file("report.rtf");
@@ -398,12 +386,7 @@ TEST_F(ConvertersTest, RenderedPageIsKeptOnceUnderTheDocumentsName) {
     const std::string kept = dir.file("rendered/report.rtf.htm");
     EXPECT_STREQ(srcFileSpecGetField(&spec, "RENDERED"), kept.c_str());
     EXPECT_NE(readWholeFile(kept).find("autumn quarter"), std::string::npos);
-    size_t files = 0;
-    for (const auto& e : fs::directory_iterator(dir.file("rendered"))) {
-        (void)e;
-        ++files;
-    }
-    EXPECT_EQ(files, 1u);
+    EXPECT_EQ(countEntries(dir.file("rendered")), 1u);
     expectNoLeftovers();
 }
 

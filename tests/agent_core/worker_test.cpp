@@ -54,6 +54,21 @@ class WorkerTest : public ::testing::Test {
         ASSERT_TRUE(server->running());
         ASSERT_TRUE(server->index(kCorpus));
     }
+    // Registers the running server as the personal one in the machine hive (its folder's
+    // ini file names the server's ports) and makes an agent folder without data files
+    // (the shipped ones are used).
+    void registerPersonalServer() {
+        const std::filesystem::path personal = dir.path() / "personal";
+        std::filesystem::create_directories(personal / "ixo");
+        testing_support::writeWholeFile((personal / "ixo" / "ixo.ini").string(),
+                                        "[SERVER]\nQUERYPORT=" + std::to_string(server->queryPort) +
+                                            "\nINDEXPORT=" + std::to_string(server->indexPort) +
+                                            "\n");
+        CAppParameters s;
+        s.SetPersonalIxoPath(personal.string());
+        s.SetPersonalIxoExeFilePath("/nonexistent/ixoserver");
+        std::filesystem::create_directories(dir.path() / "agent");
+    }
     testing_support::TempDir dir;
     std::unique_ptr<agent_test::ServerProcess> server;
 };
@@ -339,19 +354,7 @@ TEST(PersonalServer, DetectStartAndStopThroughTheMachineHive) {
 TEST_F(WorkerTest, SapioluxSuggestEndToEnd) {
 #ifdef SUGGEST_BIN
     agent_test::ScopedHives hives(dir.path());
-    // The personal server's folder registered in the machine hive names the running
-    // server's ports; the agent's folder has no data files (the shipped ones are used).
-    std::filesystem::path personal = dir.path() / "personal";
-    std::filesystem::create_directories(personal / "ixo");
-    testing_support::writeWholeFile((personal / "ixo" / "ixo.ini").string(),
-                                    "[SERVER]\nQUERYPORT=" + std::to_string(server->queryPort) +
-                                        "\nINDEXPORT=" + std::to_string(server->indexPort) + "\n");
-    {
-        CAppParameters s;
-        s.SetPersonalIxoPath(personal.string());
-        s.SetPersonalIxoExeFilePath("/nonexistent/ixoserver");
-    }
-    std::filesystem::create_directories(dir.path() / "agent");
+    registerPersonalServer();
     testing_support::writeWholeFile(
         dir.file("text.txt"),
         "Sailing a dinghy means trimming the mainsail and the jib, watching the wind shifts.");
@@ -392,17 +395,7 @@ TEST_F(WorkerTest, SapioluxSuggestPrintsTitlesInTheLocalesSet) {
         "#IXOCONTENT\nThe barista pulls an espresso shot, steams the milk foam and grinds "
         "the coffee beans in the grinder before the espresso.\n#IXOENDDOC\n"));
     agent_test::ScopedHives hives(dir.path());
-    std::filesystem::path personal = dir.path() / "personal";
-    std::filesystem::create_directories(personal / "ixo");
-    testing_support::writeWholeFile((personal / "ixo" / "ixo.ini").string(),
-                                    "[SERVER]\nQUERYPORT=" + std::to_string(server->queryPort) +
-                                        "\nINDEXPORT=" + std::to_string(server->indexPort) + "\n");
-    {
-        CAppParameters s;
-        s.SetPersonalIxoPath(personal.string());
-        s.SetPersonalIxoExeFilePath("/nonexistent/ixoserver");
-    }
-    std::filesystem::create_directories(dir.path() / "agent");
+    registerPersonalServer();
     testing_support::writeWholeFile(
         dir.file("text.txt"),
         "The barista \xE2\x80\x94 caf\xC3\xA9 owner \xE2\x80\x94 pulls an espresso, steams the "

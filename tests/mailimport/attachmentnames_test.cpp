@@ -94,6 +94,7 @@ TEST(EmlAttachmentNames, UnimportedTypesAreNamedAsIfWrittenAndLeaveNothing) {
     EXPECT_NE(run.idx.find("#IXOREFERENCE <mixed@x>-3-photo.txt\n"), std::string::npos);
     EXPECT_NE(run.idx.find("notes about the pictures"), std::string::npos);
     EXPECT_NE(run.idx.find("#IXOREFERENCE <mixed@x>\n"), std::string::npos);
+    EXPECT_EQ(run.idx.find("NUMATTACH"), std::string::npos);  // none kept, none listed
     EXPECT_EQ(readWholeFile(tmp + "photo.jpg"), "the user's own file");
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp), fs::directory_iterator()), 1);
 

@@ -330,7 +330,8 @@ TEST(HttpRequestPeers, SilentClosingAndAbsentPeersEndPromptly) {
         httpRequestSetTimeouts(x.request, 10, 1);
         auto start = Clock::now();
         const int32_t rc = x.send();
-        if (mode == LoopbackServer::Mode::CloseAfterRequest) EXPECT_EQ(rc, 0);
+        // Only a close after the request is certain to read as a clean end.
+        EXPECT_TRUE(rc == 0 || mode == LoopbackServer::Mode::CloseAtOnce) << rc;
         EXPECT_LT(secondsSince(start), 2.0);
         EXPECT_EQ(x.bodyLength, 0);
     }

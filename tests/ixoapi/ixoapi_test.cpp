@@ -348,24 +348,6 @@ TEST(IxoScramble, OnlyTheSegmentIsReplaced) {
     EXPECT_EQ(checksum[0], '-');
 }
 
-TEST(IxoScramble, ModeOneScramblesOnTheWireOtherModesDoNot) {
-    LoopbackServer server;
-    server.setReply(LoopbackServer::httpReply("r"));
-    Handle h(server.port());
-    ASSERT_EQ(ixoSetEncryption(&h.ixo, 2, nullptr), IXO_OK);
-    ASSERT_EQ(request(&h.ixo, "/qmethod=V").first, IXO_OK);
-    EXPECT_EQ(server.lastRequest(), "GET /qmethod=V HTTP/1.0\r\nPragma: No-Cache\r\n\r\n");
-
-    ASSERT_EQ(ixoSetEncryption(&h.ixo, 1, "phrase"), IXO_OK);
-    ASSERT_EQ(request(&h.ixo, "/qmethod=s&querytext=A+B+QNUM=5&qnum=5").first, IXO_OK);
-    std::string wire = server.lastRequest();
-    ASSERT_EQ(wire.rfind("GET /HLVN", 0), 0u) << wire;
-    std::size_t blank = wire.find(' ', 4);
-    EXPECT_EQ(wire.substr(blank), " HTTP/1.0\r\nPragma: No-Cache\r\n\r\n");
-    EXPECT_EQ(unscramble(wire.substr(9, blank - 9)).second,
-              "/qmethod=s&querytext=A+B+QNUM=5&qnum=5");
-}
-
 TEST(IxoReply, CompressedRepliesInflateOnlyWithAPlausibleLength) {
     LoopbackServer server;
     Handle h(server.port());
@@ -586,10 +568,14 @@ TEST(IxoRequest, LineBreaksInThePathAreEncodedOnTheWire) {
     EXPECT_EQ(wire,
               "GET /q?a=1%0D%0AX-Injected:%20yes%0D%0A%0D%0AGET%20/evil HTTP/1.0\r\n"
               "Pragma: No-Cache\r\n\r\n");
-    EXPECT_EQ(wire.find("\r\nX-Injected"), std::string::npos);
+    // Modes other than 1 do not scramble.
+    ASSERT_EQ(ixoSetEncryption(&h.ixo, 2, nullptr), IXO_OK);
+    ASSERT_EQ(request(&h.ixo, "/qmethod=V").first, IXO_OK);
+    EXPECT_EQ(server.lastRequest(), "GET /qmethod=V HTTP/1.0\r\nPragma: No-Cache\r\n\r\n");
 
-    // Scrambled, the encoded path is one segment: nothing follows it raw.
-    ixoSetEncryption(&h.ixo, 1, nullptr);
+    // Scrambled (on the wire as the query tests check byte for byte), the encoded path
+    // is one segment: nothing follows it raw.
+    ASSERT_EQ(ixoSetEncryption(&h.ixo, 1, "phrase"), IXO_OK);
     ASSERT_EQ(request(&h.ixo, "/q a\tb\x7f").first, IXO_OK);
     const std::string scrambled = server.lastRequest();
     const std::string line = scrambled.substr(0, scrambled.find("\r\n"));
@@ -609,8 +595,9 @@ TEST(IxoReply, SilentAndClosingPeersGiveRetrieveFailure) {
         auto start = Clock::now();
         EXPECT_EQ(request(&h.ixo, "/q").first, IXO_ERR_RETRIEVE);
         double took = std::chrono::duration<double>(Clock::now() - start).count();
-        if (mode == LoopbackServer::Mode::NeverAnswer) EXPECT_GE(took, 0.9);
-        EXPECT_LT(took, mode == LoopbackServer::Mode::NeverAnswer ? 3.0 : 2.0);
+        const bool silent = mode == LoopbackServer::Mode::NeverAnswer;
+        EXPECT_GE(took, silent ? 0.9 : 0.0);
+        EXPECT_LT(took, silent ? 3.0 : 2.0);
     }
 }
 

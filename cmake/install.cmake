@@ -38,6 +38,17 @@ target_compile_definitions(ixosupport PRIVATE
   SAPIOLUX_LIB_TO_PLUGINS="${lib_to_plugins}"
   SAPIOLUX_LIB_TO_HELPERS="${lib_to_helpers}")
 
+# The machine settings hive lives in the install's configuration folder (/etc for the
+# /usr prefix, PREFIX/etc otherwise), an absolute folder the programs are built with;
+# SAPIOLUX_MACHINE_HIVE_DIR still overrides it at run time.
+set(SAPIOLUX_MACHINE_HIVE_INSTALL_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/sapiolux)
+foreach(target ixoplatform sapiolux)
+  if(TARGET ${target})
+    target_compile_definitions(${target} PRIVATE
+      SAPIOLUX_MACHINE_HIVE_DEFAULT="${SAPIOLUX_MACHINE_HIVE_INSTALL_DIR}")
+  endif()
+endforeach()
+
 # --- the shared libraries -------------------------------------------------------------
 set(SAPIOLUX_INSTALL_LIBS)
 foreach(lib ixosupport ixoplatform ixo imex)
@@ -162,17 +173,32 @@ sapiolux_install_configured(ixoserver.service.in ixoserver.service lib/systemd/u
 sapiolux_install_configured(ixoindex-watch.service.in ixoindex-watch.service lib/systemd/user)
 
 # The personal server registered for every user of the machine, each with the server's
-# folder under their own data folder. The agent reads the machine hive from
-# /etc/sapiolux: a /usr install (the package) puts it there, any other prefix under
-# PREFIX/etc/sapiolux, to be named with SAPIOLUX_MACHINE_HIVE_DIR.
+# folder under their own data folder, in the machine hive where the programs look for
+# it. An install under another prefix than the configured one (cmake --install
+# --prefix, CPack's /usr) puts the hive where a build for that prefix would look, by
+# the rule of GNUInstallDirs, and says so when the programs at hand look elsewhere.
 set(machine_reg ${CMAKE_BINARY_DIR}/packaging/installed/machine.reg)
 install(CODE "
   set(CMAKE_INSTALL_FULL_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
   configure_file(\"${SAPIOLUX_PACKAGING_DIR}/machine.reg.in\" \"${machine_reg}\" @ONLY)
-  if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+  set(sysconf \"${CMAKE_INSTALL_SYSCONFDIR}\")
+  if(CMAKE_INSTALL_PREFIX STREQUAL \"${CMAKE_INSTALL_PREFIX}\")
+    set(hive_dir \"${SAPIOLUX_MACHINE_HIVE_INSTALL_DIR}\")
+  elseif(IS_ABSOLUTE \"\${sysconf}\")
+    set(hive_dir \"\${sysconf}/sapiolux\")
+  elseif(sysconf STREQUAL \"etc\" AND CMAKE_INSTALL_PREFIX MATCHES \"^/(usr/?)?$\")
     set(hive_dir /etc/sapiolux)
+  elseif(sysconf STREQUAL \"etc\" AND CMAKE_INSTALL_PREFIX MATCHES \"^/opt/\")
+    set(hive_dir \"/etc\${CMAKE_INSTALL_PREFIX}/sapiolux\")
   else()
-    set(hive_dir \"\${CMAKE_INSTALL_PREFIX}/etc/sapiolux\")
+    set(hive_dir \"\${CMAKE_INSTALL_PREFIX}/\${sysconf}/sapiolux\")
+  endif()
+  if(NOT hive_dir STREQUAL \"${SAPIOLUX_MACHINE_HIVE_INSTALL_DIR}\")
+    message(WARNING \"The programs were built to read the machine hive from \"
+                    \"${SAPIOLUX_MACHINE_HIVE_INSTALL_DIR}; installed under another prefix, \"
+                    \"it goes to \${hive_dir}. Configure with \"
+                    \"-DCMAKE_INSTALL_PREFIX=\${CMAKE_INSTALL_PREFIX} for this install, or set \"
+                    \"SAPIOLUX_MACHINE_HIVE_DIR=\${hive_dir}.\")
   endif()
   file(INSTALL \"${machine_reg}\" DESTINATION \"\${hive_dir}\")
 ")

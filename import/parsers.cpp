@@ -127,13 +127,21 @@ bool createOutputFor(const ImportArgs* args, const char* name, ImportTempFile& o
     return output.create(folder, base + "-", ".htm");
 }
 
+// What convertWith gives when the converter is not running, so that a handler can try
+// its fallback. Never a handler's result: reportable() turns it into a plugin error.
+constexpr int kNoConverter = -1000;
+
+int reportable(int rc) {
+    return rc == kNoConverter ? -9 : rc;
+}
+
 // Converts name with slave (null: not running) and imports the result into spec.
-// -8 when there is no slave; jobMutex is held for the conversion.
+// kNoConverter when there is no slave; jobMutex is held for the conversion.
 int convertWith(ImportContext* context, ImportArgs* args, const char* name, SrcFileSpec* spec,
                 SlaveProcess* slave, std::unique_lock<std::mutex> job) {
     if (!slave) {
         importAddError(context, -9, -3, "Plugin parser: Plugin not found", name);
-        return -8;
+        return kNoConverter;
     }
     ImportTempFile outputFile;
     if (!createOutputFor(args, name, outputFile)) {
@@ -186,6 +194,16 @@ bool validArguments(ImportArgs* args, const char* name, SrcFileSpec* spec) {
     return args && name && *name && spec;
 }
 
+// An empty input has nothing to convert: it is reported as such rather than handed to
+// a converter, whose failure would hide the cause.
+bool emptyInput(ImportContext* context, const char* name) {
+    std::error_code ec;
+    if (!fs::is_regular_file(name, ec) || fs::file_size(name, ec) != 0 || ec) return false;
+    importAddError(context, -8, -2, "Plugin parser: Zero length file", name);
+    importLog(3, "Zero length file \"%s\"\n", name);
+    return true;
+}
+
 }  // namespace
 
 const char* const kDocumentConverterExtensions[] = {
@@ -228,31 +246,35 @@ int importDocumentConverter(ImportContext* context, ImportArgs* args, char*, siz
                             const char* name, SrcFileSpec* spec, ImportEntry*) {
     if (!validArguments(args, name, spec)) return -1;
     srcFileSpecSetAnchorReference(spec, 1);
+    if (emptyInput(context, name)) return -8;
     int rc = convertWithSlot(context, args, name, spec, gKeyview);
-    if (rc == -8) rc = convertWithSlot(context, args, name, spec, gBinary);
-    return rc;
+    if (rc == kNoConverter) rc = convertWithSlot(context, args, name, spec, gBinary);
+    return reportable(rc);
 }
 
 int importPdfConverter(ImportContext* context, ImportArgs* args, char*, size_t, const char* name,
                        SrcFileSpec* spec, ImportEntry*) {
     if (!validArguments(args, name, spec)) return -1;
     srcFileSpecSetAnchorReference(spec, 1);
+    if (emptyInput(context, name)) return -8;
     int rc = convertWithSlot(context, args, name, spec, gPdf);
-    if (rc == -8) rc = convertWithSlot(context, args, name, spec, gKeyview);
-    return rc;
+    if (rc == kNoConverter) rc = convertWithSlot(context, args, name, spec, gKeyview);
+    return reportable(rc);
 }
 
 int importFlashConverter(ImportContext* context, ImportArgs* args, char*, size_t, const char* name,
                          SrcFileSpec* spec, ImportEntry*) {
     if (!validArguments(args, name, spec)) return -1;
     srcFileSpecSetAnchorReference(spec, 1);
-    return convertWithSlot(context, args, name, spec, gFlash);
+    if (emptyInput(context, name)) return -8;
+    return reportable(convertWithSlot(context, args, name, spec, gFlash));
 }
 
 int importConfiguredConverter(ImportContext* context, ImportArgs* args, char*, size_t,
                               const char* name, SrcFileSpec* spec, ImportEntry* entry) {
     if (!validArguments(args, name, spec)) return -1;
     srcFileSpecSetAnchorReference(spec, 1);
+    if (emptyInput(context, name)) return -8;
     const char* program = entry ? static_cast<const char*>(entry->user) : nullptr;
     SlaveProcess* slave = nullptr;
     std::unique_lock<std::mutex> job(gConfiguredJobs, std::defer_lock);
@@ -270,5 +292,5 @@ int importConfiguredConverter(ImportContext* context, ImportArgs* args, char*, s
         }
         if (slave) job.lock();
     }
-    return convertWith(context, args, name, spec, slave, std::move(job));
+    return reportable(convertWith(context, args, name, spec, slave, std::move(job)));
 }

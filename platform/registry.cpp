@@ -14,6 +14,12 @@
 
 #include "support/diaglog.h"
 
+// The machine hive's folder under the install's configuration folder (set by the build
+// from the install prefix: /etc/sapiolux for /usr, /usr/local/etc/sapiolux for /usr/local).
+#ifndef SAPIOLUX_MACHINE_HIVE_DEFAULT
+#define SAPIOLUX_MACHINE_HIVE_DEFAULT "/etc/sapiolux"
+#endif
+
 namespace platform {
 namespace {
 
@@ -36,7 +42,7 @@ std::string hiveDir(RegHive hive) {
     const char* env = std::getenv(hive == RegHive::Machine ? "SAPIOLUX_MACHINE_HIVE_DIR"
                                                            : "SAPIOLUX_USER_HIVE_DIR");
     if (env && *env) return env;
-    if (hive == RegHive::Machine) return "/etc/sapiolux";
+    if (hive == RegHive::Machine) return SAPIOLUX_MACHINE_HIVE_DEFAULT;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
         return std::string(xdg) + "/sapiolux";
     const char* home = std::getenv("HOME");

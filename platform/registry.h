@@ -16,8 +16,9 @@
 //
 // The user hive is <SAPIOLUX_USER_HIVE_DIR>/user.reg (default $XDG_CONFIG_HOME/sapiolux,
 // or ~/.config/sapiolux); the machine hive is <SAPIOLUX_MACHINE_HIVE_DIR>/machine.reg
-// (default /etc/sapiolux). A normal user cannot write the machine hive, so a user's own
-// values of machine-wide settings go to the machine overlay beside the user hive,
+// (default <sysconfdir>/sapiolux of the install: /etc/sapiolux for a /usr install,
+// /usr/local/etc/sapiolux for /usr/local). A normal user cannot write the machine hive, so
+// a user's own values of machine-wide settings go to the machine overlay beside the user hive,
 // <SAPIOLUX_USER_HIVE_DIR>/machine-overlay.reg, which the settings loader reads before the
 // machine hive; the machine hive keeps the administrator's defaults.
 //

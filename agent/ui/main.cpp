@@ -15,6 +15,10 @@
 
 namespace {
 
+#ifndef SAPIOLUX_MACHINE_HIVE_DEFAULT
+#define SAPIOLUX_MACHINE_HIVE_DEFAULT "/etc/sapiolux"
+#endif
+
 const char kHelp[] =
     "usage: sapiolux [--help]\n"
     "\n"
@@ -24,11 +28,11 @@ const char kHelp[] =
     "per user: starting another does nothing.\n"
     "\n"
     "Settings come from the settings hives (SAPIOLUX_USER_HIVE_DIR, default\n"
-    "$XDG_CONFIG_HOME/sapiolux; SAPIOLUX_MACHINE_HIVE_DIR, default /etc/sapiolux); your\n"
-    "own values of machine-wide settings are kept in machine-overlay.reg beside the user\n"
-    "hive and read first. The agent keeps its files (Extended.cfg, profile.dat, the query\n"
-    "log) in SAPIOLUX_DATA_DIR, default $XDG_DATA_HOME/sapiolux (~/.local/share/sapiolux).\n"
-    "SAPIOLUX_LOG names a diagnostic log.\n"
+    "$XDG_CONFIG_HOME/sapiolux; SAPIOLUX_MACHINE_HIVE_DIR, default\n" SAPIOLUX_MACHINE_HIVE_DEFAULT
+    "). Your own values of machine-wide settings are kept\n"
+    "in machine-overlay.reg beside the user hive and read first. The agent keeps its files\n"
+    "(Extended.cfg, profile.dat, the query log) in SAPIOLUX_DATA_DIR, default\n"
+    "$XDG_DATA_HOME/sapiolux (~/.local/share/sapiolux). SAPIOLUX_LOG names a diagnostic log.\n"
     "\n"
     "It ends on its Exit command, on SIGTERM or SIGINT, and with the desktop session.\n";
 

@@ -5,6 +5,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace platform {
@@ -15,6 +16,7 @@ class X11Dock : public Dock {
     explicit X11Dock(Display* display) : display_(display), root_(DefaultRootWindow(display)) {
         x11::ignoreXErrors();
         workArea_ = XInternAtom(display_, "_NET_WORKAREA", False);
+        clientList_ = XInternAtom(display_, "_NET_CLIENT_LIST", False);
         strut_ = XInternAtom(display_, "_NET_WM_STRUT", False);
         strutPartial_ = XInternAtom(display_, "_NET_WM_STRUT_PARTIAL", False);
         type_ = XInternAtom(display_, "_NET_WM_WINDOW_TYPE", False);
@@ -28,15 +30,7 @@ class X11Dock : public Dock {
     ~X11Dock() override { XCloseDisplay(display_); }
 
     ScreenRect placeFor(uint64_t window, int edge, int thickness) override {
-        ScreenRect area = workArea();
-        // This window's own reservation is part of the area it may take.
-        std::vector<long> own = cardinals(window, strut_);
-        if (own.size() >= 4) {
-            area.x -= own[0];
-            area.width += own[0] + own[1];
-            area.y -= own[2];
-            area.height += own[2] + own[3];
-        }
+        ScreenRect area = areaBesideOthers(window);
         switch (edge) {
             case 0:
                 return {area.x, area.y, thickness, area.height};
@@ -111,6 +105,46 @@ class X11Dock : public Dock {
     }
 
   private:
+    // The screen less what other programs reserve at its edges. Reservations are
+    // measured from the screen's edge, so a panel and this window's strip at the same
+    // edge overlap unless the strip starts where the widest other reservation ends;
+    // the work area (which counts this window's strip as well) cannot tell where that
+    // is. Without a client list from the window manager, the work area with this
+    // window's own reservation given back is the best guess.
+    ScreenRect areaBesideOthers(uint64_t window) {
+        const std::vector<unsigned long> clients =
+            x11::cardinalProperty(display_, root_, clientList_, XA_WINDOW);
+        if (clients.empty()) {
+            ScreenRect area = workArea();
+            std::vector<long> own = cardinals(window, strut_);
+            if (own.size() >= 4) {
+                area.x -= own[0];
+                area.width += own[0] + own[1];
+                area.y -= own[2];
+                area.height += own[2] + own[3];
+            }
+            return area;
+        }
+        const long screenWidth = DisplayWidth(display_, DefaultScreen(display_));
+        const long screenHeight = DisplayHeight(display_, DefaultScreen(display_));
+        long reserved[4] = {0, 0, 0, 0};  // left, right, top, bottom
+        for (unsigned long client : clients) {
+            if (client == window) continue;
+            std::vector<long> strut = cardinals(client, strutPartial_);
+            if (strut.size() < 4) strut = cardinals(client, strut_);
+            if (strut.size() < 4) continue;
+            for (int side = 0; side < 4; ++side) {
+                // A bogus reservation cannot take more than the screen.
+                const long limit = side < 2 ? screenWidth : screenHeight;
+                reserved[side] = std::max(reserved[side], std::clamp(strut[side], 0L, limit));
+            }
+        }
+        const long width = std::max(0L, screenWidth - reserved[0] - reserved[1]);
+        const long height = std::max(0L, screenHeight - reserved[2] - reserved[3]);
+        return {static_cast<int>(reserved[0]), static_cast<int>(reserved[2]),
+                static_cast<int>(width), static_cast<int>(height)};
+    }
+
     ScreenRect workArea() {
         std::vector<long> area = cardinals(root_, workArea_);
         if (area.size() >= 4)
@@ -128,8 +162,8 @@ class X11Dock : public Dock {
 
     Display* display_;
     Window root_;
-    Atom workArea_, strut_, strutPartial_, type_, typeDock_, typeNormal_, desktop_, state_, sticky_,
-        above_;
+    Atom workArea_, clientList_, strut_, strutPartial_, type_, typeDock_, typeNormal_, desktop_,
+        state_, sticky_, above_;
 };
 
 }  // namespace

@@ -32,6 +32,17 @@ mode_t modeOf(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
+// Without the variable the machine hive is read from the install's configuration folder,
+// where the install puts it; the variable still overrides that.
+TEST(MachineHive, DefaultIsTheInstallsConfigurationFolder) {
+    ::unsetenv("SAPIOLUX_MACHINE_HIVE_DIR");
+    EXPECT_EQ(platform::regHiveFile(RegHive::Machine),
+              std::string(INSTALL_SYSCONFDIR) + "/sapiolux/machine.reg");
+    ::setenv("SAPIOLUX_MACHINE_HIVE_DIR", "/srv/hive", 1);
+    EXPECT_EQ(platform::regHiveFile(RegHive::Machine), "/srv/hive/machine.reg");
+    ::unsetenv("SAPIOLUX_MACHINE_HIVE_DIR");
+}
+
 TEST(MachineOverlay, AUsersChangeOutlivesARestartWithTheMachineHiveUnwritable) {
     testing_support::TempDir dir;
     agent_test::ScopedHives hives(dir.path());

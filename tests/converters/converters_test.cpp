@@ -243,34 +243,51 @@ TEST_F(ConvertersTest, SideFileIsMergedAndCorruptDocumentsAreReported) {
     ASSERT_EQ(run(importPdfConverter, file, spec), 0);
     EXPECT_EQ(spec.reference.value_or(""), "http://example.invalid/annual");
 
-    // Not a PDF at all, and a ".doc" of no known type: reported, nothing imported.
+    // Not a PDF at all, a PDF cut short and a ".doc" of no known type: conversion
+    // failures, nothing imported.
     std::string bad = dir.file("broken.pdf");
     writeWholeFile(bad, "%PDF-1.4\nthis is not really a PDF\n");
+    std::string cut = dir.file("cut.pdf");
+    const std::string whole = makePdf("Cut", "Only the first half arrived");
+    writeWholeFile(cut, whole.substr(0, whole.size() / 2));
     std::string junk = dir.file("junk.doc");
     writeWholeFile(junk, std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8));
-    SrcFileSpec s1, s2;
+    SrcFileSpec s1, s2, s4;
     EXPECT_EQ(run(importPdfConverter, bad, s1), -9);
+    EXPECT_EQ(run(importPdfConverter, cut, s4), -9);
     EXPECT_EQ(run(importDocumentConverter, junk, s2), -9);
     EXPECT_FALSE(s1.content.has_value());
-    EXPECT_EQ(countErrors("Plugin parser: Conversion failed"), 2);
+    EXPECT_FALSE(s4.content.has_value());
+    EXPECT_EQ(countErrors("Plugin parser: Conversion failed"), 3);
+
+    // Empty files are reported as such and never reach a converter.
+    for (ImportHandler handler : {importPdfConverter, importDocumentConverter}) {
+        std::string empty = dir.file("empty.pdf");
+        writeWholeFile(empty, "");
+        SrcFileSpec s;
+        EXPECT_EQ(run(handler, empty, s), -8);
+    }
+    EXPECT_EQ(countErrors("Plugin parser: Zero length file"), 2);
+    EXPECT_EQ(countErrors("Plugin parser: Conversion failed"), 3);
 
     // Flash files are never converted.
     std::string swf = dir.file("movie.swf");
     writeWholeFile(swf, "FWS\x0a some flash bytes");
     SrcFileSpec s3;
     EXPECT_EQ(run(importFlashConverter, swf, s3), -9);
-    EXPECT_EQ(countErrors("Plugin parser: Conversion failed"), 3);
+    EXPECT_EQ(countErrors("Plugin parser: Conversion failed"), 4);
     expectNoLeftovers();
 }
 
 TEST_F(ConvertersTest, MissingConvertersAndFallbacks) {
-    // No converter at all: each attempt reports the spawn failure and the file is skipped.
+    // No converter at all: each attempt reports the spawn failure and the file is skipped
+    // as a plugin error (not as an empty file).
     TempDir empty;
     importSetConverterDirectory(empty.path().string());
     std::string file = dir.file("old.doc");
     writeWholeFile(file, "plain words in an old document file");
     SrcFileSpec spec;
-    EXPECT_EQ(run(importDocumentConverter, file, spec), -8);
+    EXPECT_EQ(run(importDocumentConverter, file, spec), -9);
     std::vector<Error> errs = errors();
     ASSERT_GE(errs.size(), 2u);
     EXPECT_EQ(errs[0].message, "Plugin parser: Couldn't spawn slave");
@@ -279,8 +296,13 @@ TEST_F(ConvertersTest, MissingConvertersAndFallbacks) {
     EXPECT_EQ(errs[0].detail, "Keyview");
     EXPECT_EQ(countErrors("Plugin parser: Plugin not found"), 2);  // keyview, then binslave
     SrcFileSpec again;
-    EXPECT_EQ(run(importDocumentConverter, file, again), -8);
+    EXPECT_EQ(run(importDocumentConverter, file, again), -9);
     EXPECT_EQ(countErrors("Plugin parser: Couldn't spawn slave"), 4);
+    std::string pdf = dir.file("lost.pdf");
+    writeWholeFile(pdf, makePdf("Lost", "No converter for this one"));
+    SrcFileSpec third;
+    EXPECT_EQ(run(importPdfConverter, pdf, third), -9);
+    EXPECT_EQ(countErrors("Plugin parser: Couldn't spawn slave"), 6);
 
     // Only the fallback converter present: the ".doc" goes through binslave.
     TempDir onlyBinary;

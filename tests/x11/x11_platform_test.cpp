@@ -122,4 +122,45 @@ TEST(X11Dock, ReservesTheStripAtEachEdge) {
     XCloseDisplay(display);
 }
 
+// Another program's panel at the same edge: the strip sits beside it, before and after
+// the strip's own reservation enters the work area.
+TEST(X11Dock, StripSitsBesideAnotherPanel) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display";
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    auto dock = platform::openX11Dock();
+    const std::vector<long> full = workArea(display);
+    ASSERT_EQ(full.size(), 4u);
+    ASSERT_EQ(full[0], 0);
+
+    // A left panel 30 pixels wide over the upper 200 rows only.
+    Window panel = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 30, 200, 0, 0, 0);
+    long strut[12] = {30, 0, 0, 0, 0, 199, 0, 0, 0, 0, 0, 0};
+    XChangeProperty(display, panel, XInternAtom(display, "_NET_WM_STRUT_PARTIAL", False),
+                    XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<unsigned char*>(strut), 12);
+    XMapWindow(display, panel);
+    XSync(display, False);
+    ASSERT_TRUE(waitUntil([&] { return workArea(display)[0] == 30; }, 3s));
+
+    Window w = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 53, 100, 0, 0, 0);
+    XSync(display, False);
+    platform::ScreenRect place = dock->placeFor(w, 0, 53);
+    EXPECT_EQ(place.x, 30);
+    ASSERT_TRUE(dock->dock(w, 0, place));
+    XMoveResizeWindow(display, w, place.x, place.y, place.width, place.height);
+    XMapWindow(display, w);
+    XSync(display, False);
+    EXPECT_TRUE(waitUntil([&] { return workArea(display)[0] == 83; }, 3s));
+    EXPECT_EQ(dock->placeFor(w, 0, 53), place);
+    // A strip at the top starts right of the panel.
+    EXPECT_EQ(dock->placeFor(w, 1, 53).x, 30);
+
+    ASSERT_TRUE(dock->undock(w));
+    XDestroyWindow(display, w);
+    XDestroyWindow(display, panel);
+    XSync(display, False);
+    EXPECT_TRUE(waitUntil([&] { return workArea(display) == full; }, 3s));
+    XCloseDisplay(display);
+}
+
 }  // namespace

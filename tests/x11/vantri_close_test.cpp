@@ -28,6 +28,10 @@ TEST(X11Vantri, TheControlWindowClosesWhenTheAgentAsks) {
         ::_exit(127);
     }
     ASSERT_GT(pid, 0);
+    // The window starts its server; it is let come up first, so that it can be stopped
+    // below rather than outlive the test.
+    for (int i = 0; i < 600 && !std::filesystem::exists(home / "ixo" / "ports"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::unique_ptr<platform::Desktop> desktop = platform::openX11Desktop();
     ASSERT_TRUE(desktop);
     int asked = 0;

@@ -204,6 +204,23 @@ int documentDatabase(const Xapian::Document& d) {
     return 0;
 }
 
+bool storedWordTerms(const Xapian::Document& d, std::vector<std::string>& terms) {
+    terms.clear();
+    if (!d.get_value(kEditedSlot).empty()) return false;
+    IdxDocument doc;
+    int db = 0;
+    // Documents without a result record come from versions that did not mark edits.
+    if (!decodeResultRecord(d.get_value(kResultSlot), db, doc) || !doc.storeContent) return false;
+    if (!decodeDocData(d.get_data(), doc)) return false;
+    // The same words buildDocument indexed from the title and the content.
+    textToTerms(doc.content, terms);
+    textToTerms(doc.title, terms);
+    for (auto& t : terms) t = indexForm(t);
+    std::sort(terms.begin(), terms.end());
+    terms.erase(std::unique(terms.begin(), terms.end()), terms.end());
+    return true;
+}
+
 bool decodeDocData(const std::string& data, IdxDocument& doc) {
     doc = IdxDocument{};
     size_t pos = 0;
@@ -399,6 +416,11 @@ void Store::touchLater(size_t shard) {
     tPendingWrites.push_back({this, shard, shards_[shard]->epoch});
 }
 
+bool Store::hasRemoteShards() const {
+    return std::any_of(shardsGiven_.begin(), shardsGiven_.end(),
+                       [](const ShardSpec& s) { return s.remote(); });
+}
+
 std::vector<size_t> Store::allShards() const {
     std::vector<size_t> all(shards_.size());
     for (size_t i = 0; i < all.size(); ++i) all[i] = i;
@@ -491,6 +513,7 @@ void Store::close() {
     std::lock_guard rlock(readerMutex_);
     readers_.clear();
     readerGenerations_.clear();
+    readerParts_.clear();
 }
 
 void Store::commitLoop() {
@@ -940,6 +963,7 @@ bool Store::replaceFieldLocked(uint32_t id, const std::string& reference, const 
     }
     xd.set_data(encodeDocData(doc));
     xd.add_value(kResultSlot, encodeResultRecord(database, doc));
+    xd.add_value(kEditedSlot, "1");
     w.replace_document(found->local, xd);
     shards_[found->shard]->dirty = true;
     return true;
@@ -968,6 +992,7 @@ bool Store::changeTerm(uint32_t id, const std::string& reference, const std::str
                 return;  // the document did not have the term
             }
         }
+        xd.add_value(kEditedSlot, "1");
         w.replace_document(found->local, xd);
         shards_[found->shard]->dirty = true;
     });
@@ -1090,10 +1115,13 @@ bool Store::restore(const std::string& name, std::string& error) {
     return error.empty();
 }
 
-Xapian::Database Store::openReader(std::vector<int>& missing) {
+Xapian::Database Store::openReader(std::vector<int>& missing,
+                                   std::vector<Xapian::Database>* parts) {
     missing.clear();
+    if (parts) parts->clear();
     if (!sharded()) return Xapian::Database(indexPath());
     Xapian::Database all;
+    std::vector<Xapian::Database> local;
     const int64_t now = nowMs();
     for (size_t i = 0; i < shards_.size(); ++i) {
         Shard& s = *shards_[i];
@@ -1105,7 +1133,7 @@ Xapian::Database Store::openReader(std::vector<int>& missing) {
                         s.spec.host, static_cast<unsigned>(s.spec.port),
                         static_cast<useconds_t>(timeoutMs_), kConnectTimeoutMs));
                 else
-                    all.add_database(Xapian::Database(s.spec.path));
+                    all.add_database(local.emplace_back(s.spec.path));
                 added = true;
             } catch (const Xapian::Error&) {
                 s.downUntilMs = now + kDownRetryMs;
@@ -1117,6 +1145,7 @@ Xapian::Database Store::openReader(std::vector<int>& missing) {
             missing.push_back(static_cast<int>(i + 1));
         }
     }
+    if (parts && local.size() == shards_.size()) *parts = std::move(local);
     return all;
 }
 
@@ -1126,32 +1155,53 @@ std::string Store::missingText(const std::vector<int>& missing) const {
     return out + (missing.size() == 1 ? " is" : " are") + " not reachable";
 }
 
+namespace {
+
+// The shard handles of the reader a thread is running a function with (see docLengths).
+thread_local const std::vector<Xapian::Database>* tReaderParts = nullptr;
+
+struct PartsScope {
+    explicit PartsScope(const std::vector<Xapian::Database>* parts) : saved(tReaderParts) {
+        tReaderParts = parts;
+    }
+    ~PartsScope() { tReaderParts = saved; }
+    const std::vector<Xapian::Database>* saved;
+};
+
+}  // namespace
+
 void Store::runReader(const std::function<void(Xapian::Database&)>& fn, std::vector<int>* missing) {
     std::optional<Xapian::Database> db;
+    std::vector<Xapian::Database> parts;
     uint64_t gen = generation_.load();
     {
         std::lock_guard lock(readerMutex_);
         while (!readers_.empty()) {
             uint64_t g = readerGenerations_.back();
             Xapian::Database candidate = std::move(readers_.back());
+            std::vector<Xapian::Database> candidateParts = std::move(readerParts_.back());
             readers_.pop_back();
             readerGenerations_.pop_back();
+            readerParts_.pop_back();
             if (g == gen) {
                 db.emplace(std::move(candidate));
+                parts = std::move(candidateParts);
                 break;
             }
         }
     }
     std::vector<int> gone;
     if (!db) {
-        db.emplace(openReader(gone));
+        db.emplace(openReader(gone, &parts));
     } else {
         try {
+            // The shard handles share their state with db: they follow it.
             db->reopen();
         } catch (const Xapian::Error&) {
-            db.emplace(openReader(gone));
+            db.emplace(openReader(gone, &parts));
         }
     }
+    const PartsScope scope(&parts);
     auto settle = [&] {
         if (gone.empty()) return;
         if (!missing) throw ShardError(missingText(gone));
@@ -1171,7 +1221,7 @@ void Store::runReader(const std::function<void(Xapian::Database&)>& fn, std::vec
     } catch (const Xapian::NetworkError& e) {
         if (!sharded()) throw;
         // A shard went away during the request: once more over what answers now.
-        db.emplace(openReader(gone));
+        db.emplace(openReader(gone, &parts));
         settle();
         try {
             run();
@@ -1184,6 +1234,7 @@ void Store::runReader(const std::function<void(Xapian::Database&)>& fn, std::vec
     if (readers_.size() < 64) {
         readers_.push_back(std::move(*db));
         readerGenerations_.push_back(gen);
+        readerParts_.push_back(std::move(parts));
     }
 }
 
@@ -1198,13 +1249,26 @@ void Store::withReaderPartial(const std::function<void(Xapian::Database&)>& fn,
 }
 
 std::shared_ptr<const DocLengthTable> Store::docLengths(Xapian::Database& db) {
-    // Over shards the revision of the combined reader has no single number, and remote
-    // postings cost a round trip each: Xapian's matcher scores those queries.
-    if (sharded()) return nullptr;
+    // The combined reader of several shards has no revision number of its own: local
+    // shards are told apart by theirs. Remote postings cost a round trip each, so
+    // Xapian's matcher (run on each shard server) scores queries over remote shards.
+    std::vector<Xapian::rev> shardRevisions;
+    Xapian::rev rev = 0;
+    if (sharded()) {
+        if (!tReaderParts || tReaderParts->size() != shards_.size()) return nullptr;
+        try {
+            for (const auto& part : *tReaderParts) shardRevisions.push_back(part.get_revision());
+        } catch (const Xapian::InvalidOperationError&) {
+            return nullptr;  // a folder that is not a single index (a stub of several)
+        }
+    } else {
+        rev = db.get_revision();
+    }
     const uint64_t gen = generation_.load();
-    const Xapian::rev rev = db.get_revision();
     std::lock_guard lock(lengthsMutex_);
-    if (lengths_ && lengths_->generation == gen && lengths_->revision == rev) return lengths_;
+    if (lengths_ && lengths_->generation == gen && lengths_->revision == rev &&
+        lengths_->shardRevisions == shardRevisions)
+        return lengths_;
     const Xapian::docid last = db.get_lastdocid();
     const Xapian::doccount count = db.get_doccount();
     // Numbers are never reused, so after mass deletions the table would be mostly holes.
@@ -1212,6 +1276,7 @@ std::shared_ptr<const DocLengthTable> Store::docLengths(Xapian::Database& db) {
     auto table = std::make_shared<DocLengthTable>();
     table->generation = gen;
     table->revision = rev;
+    table->shardRevisions = std::move(shardRevisions);
     table->averageLength = db.get_avlength();
     table->documents = count;
     table->lengths.assign(static_cast<size_t>(last) + 1, 0);

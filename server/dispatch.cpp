@@ -1084,7 +1084,7 @@ std::string Dispatcher::addData(const RequestPath& path, const std::string& idxT
     const std::string* kill = path.find("KILLDUPLICATES");
     const bool killDuplicates = kill && upper(*kill) == "REFERENCE";
     auto outcome = store_.addDocuments(docs, db ? *db : std::string(), killDuplicates);
-    const uint32_t job = store_.nextJobNumber();
+    const uint32_t job = outcome.job ? outcome.job : store_.nextJobNumber();
     {
         std::lock_guard lock(jobsMutex_);
         jobs_[job] = outcome.added;

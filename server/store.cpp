@@ -581,7 +581,7 @@ void Store::makeDurable() {
 
 uint32_t Store::nextJobNumber() {
     std::lock_guard lock(writeMutex_);
-    lastJob_ = lastJob_ >= 0xffffffffull ? 1 : lastJob_ + 1;
+    reserveJobLocked();
     if (!open_ || readOnly_) return static_cast<uint32_t>(lastJob_);
     std::vector<size_t> targets;
     for (const auto& p : tPendingWrites)
@@ -718,9 +718,68 @@ Xapian::Document Store::buildDocument(const IdxDocument& doc, int db) {
     return xd;
 }
 
+namespace {
+
+// Builds the index documents of one shard's part of a batch in a thread of its own, in
+// order, while the shard's writer sends those already built: over a remote shard each
+// document is a round trip, and the terms of the next ones are made meanwhile.
+class ShardBuilder {
+  public:
+    ShardBuilder(const std::vector<size_t>& items, std::function<Xapian::Document(size_t)> build)
+        : docs_(items.size()) {
+        thread_ = std::thread([this, &items, build = std::move(build)] {
+            try {
+                for (size_t k = 0; k < items.size() && !stop_.load(); ++k) {
+                    docs_[k] = build(items[k]);
+                    std::lock_guard lock(mutex_);
+                    ready_ = k + 1;
+                    cv_.notify_one();
+                }
+            } catch (...) {
+                std::lock_guard lock(mutex_);
+                error_ = std::current_exception();
+                cv_.notify_one();
+            }
+        });
+    }
+    ~ShardBuilder() {
+        stop_ = true;
+        thread_.join();
+    }
+    ShardBuilder(const ShardBuilder&) = delete;
+    ShardBuilder& operator=(const ShardBuilder&) = delete;
+    // The k-th document, once built; the builder's failure is passed on.
+    const Xapian::Document& get(size_t k) {
+        std::unique_lock lock(mutex_);
+        cv_.wait(lock, [&] { return ready_ > k || error_; });
+        if (ready_ <= k) std::rethrow_exception(error_);
+        return docs_[k];
+    }
+
+  private:
+    std::vector<Xapian::Document> docs_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    size_t ready_ = 0;
+    std::exception_ptr error_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+}  // namespace
+
+uint32_t Store::reserveJobLocked() {
+    lastJob_ = lastJob_ >= 0xffffffffull ? 1 : lastJob_ + 1;
+    return static_cast<uint32_t>(lastJob_);
+}
+
 Store::AddOutcome Store::addDocuments(const std::vector<IdxDocument>& docs,
                                       const std::string& dbOverride, bool killDuplicates) {
     AddOutcome out;
+    // Over remote shards the documents are built while they are written (below); over
+    // shards each shard's thread also commits its part.
+    const bool pipelined = hasRemoteShards();
+    const bool ownCommits = sharded();
     // The databases are settled under the writer's lock, the index documents (term
     // making, the larger part of the work) are built without it, so that requests of
     // several clients build in parallel and only take turns for writing.
@@ -749,8 +808,9 @@ Store::AddOutcome Store::addDocuments(const std::vector<IdxDocument>& docs,
         groups[shardOfReference(stored[i].reference, shardCount)].push_back(i);
     const std::vector<size_t> used = shardsWithWork(groups);
 
-    std::vector<Xapian::Document> built(stored.size());
-    if (used.size() <= 1) {
+    std::vector<Xapian::Document> built(pipelined ? 0 : stored.size());
+    if (pipelined) {
+    } else if (used.size() <= 1) {
         for (size_t i = 0; i < stored.size(); ++i) built[i] = buildDocument(stored[i], dbs[i]);
     } else {
         // One thread per shard's documents: each builds and then writes its own part.
@@ -762,7 +822,9 @@ Store::AddOutcome Store::addDocuments(const std::vector<IdxDocument>& docs,
         for (auto& t : threads) t.join();
     }
 
-    std::lock_guard lock(writeMutex_);
+    ++addsWaiting_;
+    std::unique_lock lock(writeMutex_);
+    --addsWaiting_;
     if (!open_) return out;
     for (size_t i = 0; i < stored.size(); ++i) {
         // A database removed meanwhile is made again, as if the request had come later.
@@ -771,29 +833,49 @@ Store::AddOutcome Store::addDocuments(const std::vector<IdxDocument>& docs,
             if (db < 0) db = registry_.begin()->first;
             dbs[i] = db;
             stored[i].dbname = registry_[db];
-            built[i] = buildDocument(stored[i], db);
+            if (!pipelined) built[i] = buildDocument(stored[i], db);
         }
     }
     std::vector<uint32_t> ids(stored.size(), 0);
+    std::vector<std::unique_ptr<ShardBuilder>> builders(shardCount);
+    // Over shards the job number goes with each shard's own commit, made by the shard's
+    // thread as soon as its documents are written, unless other additions wait for the
+    // writer (makeDurable then commits them all together).
+    const uint32_t jobNumber = ownCommits ? reserveJobLocked() : 0;
+    const std::string job = std::to_string(jobNumber);
+    std::atomic<bool> committed{false};
+    for (size_t s : pipelined ? used : std::vector<size_t>())
+        builders[s] = std::make_unique<ShardBuilder>(
+            groups[s], [&](size_t i) { return buildDocument(stored[i], dbs[i]); });
     onShards(used, [&](size_t s) {
         Xapian::WritableDatabase& w = writerOf(s);
         std::map<std::string, std::set<Xapian::docid>> written;  // reference -> ids
-        for (size_t i : groups[s]) {
+        for (size_t k = 0; k < groups[s].size(); ++k) {
+            const size_t i = groups[s][k];
             const Xapian::docid id =
-                w.replace_document(uniqueTerm(stored[i].reference, stored[i].section), built[i]);
+                w.replace_document(uniqueTerm(stored[i].reference, stored[i].section),
+                                   pipelined ? builders[s]->get(k) : built[i]);
             shards_[s]->dirty = true;
             written[stored[i].reference].insert(id);
             ids[i] = globalId(s, id);
         }
-        if (!killDuplicates) return;
         for (const auto& [ref, kept] : written) {
+            if (!killDuplicates) break;
             const std::string term = referenceTerm(ref);
             std::vector<Xapian::docid> stale;
             for (auto it = w.postlist_begin(term); it != w.postlist_end(term); ++it)
                 if (!kept.count(*it)) stale.push_back(*it);
             for (auto id : stale) w.delete_document(id);
         }
+        if (!ownCommits) return;
+        w.set_metadata(kLastJobKey, job);
+        if (addsWaiting_.load() > 0) return;
+        w.commit();
+        shards_[s]->dirty = false;
+        committed = true;
     });
+    if (committed) ++commits_;
+    out.job = jobNumber;
     out.ids = std::move(ids);
     out.added = static_cast<int>(out.ids.size());
     return out;

@@ -148,10 +148,13 @@ class Store {
     struct AddOutcome {
         int added = 0;
         std::vector<uint32_t> ids;
+        uint32_t job = 0;  // over shards: the job number, stored with the documents
     };
     // Adds or replaces documents (same reference and section replace, keeping the
     // id). dbOverride, when not empty, names the target database for all of them.
-    // killDuplicates removes other sections of each reference not in this batch.
+    // killDuplicates removes other sections of each reference not in this batch. Over
+    // shards the job number is given here (AddOutcome::job) and stored with each
+    // shard's documents, else by nextJobNumber.
     AddOutcome addDocuments(const std::vector<IdxDocument>& docs, const std::string& dbOverride,
                             bool killDuplicates);
     int deleteIds(const std::vector<uint32_t>& ids);
@@ -244,6 +247,7 @@ class Store {
     void saveRegistryLocked();
     int ensureDatabaseLocked(const std::string& name);
     void commitLocked();
+    uint32_t reserveJobLocked();
     // Commits every shard with pending work (in parallel); committed receives them, the
     // result their failures.
     std::vector<std::exception_ptr> commitDirtyLocked(std::vector<size_t>& committed);
@@ -272,6 +276,7 @@ class Store {
     std::map<int, std::string> registry_;  // number -> name (guarded by writeMutex_)
     int64_t registryLoadedMs_ = 0;         // read-only: when registry_ was last read
     uint64_t lastJob_ = 0;                 // guarded by writeMutex_
+    std::atomic<int> addsWaiting_{0};      // additions waiting for writeMutex_
 
     std::mutex readerMutex_;
     std::vector<Xapian::Database> readers_;

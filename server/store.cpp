@@ -782,7 +782,8 @@ Store::AddOutcome Store::addDocuments(const std::vector<IdxDocument>& docs,
     const bool ownCommits = sharded();
     // The databases are settled under the writer's lock, the index documents (term
     // making, the larger part of the work) are built without it, so that requests of
-    // several clients build in parallel and only take turns for writing.
+    // several clients build in parallel and only take turns for writing; over remote
+    // shards they are built while the writers wait for the shard servers instead.
     std::vector<IdxDocument> stored;
     std::vector<int> dbs;
     stored.reserve(docs.size());

@@ -597,8 +597,8 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
     const std::function<void(Xapian::Database&)> answer = [&](Xapian::Database& db) {
         out.clear();  // a retry after the index changed under the reader starts afresh
         // One hit's block: the document's stored data and fields, its matching terms.
-        auto writeHit = [&](Xapian::docid id, int percent, const std::string& links) {
-            Xapian::Document d = db.get_document(id);
+        auto writeHit = [&](const Xapian::Document& d, Xapian::docid id, int percent,
+                            const std::string& links) {
             IdxDocument doc;
             int database = 0;
             // The short record is enough unless a summary has to be made of the content.
@@ -656,7 +656,7 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
                         if (!links.empty()) links += '+';
                         links += displayForm(*t);
                     }
-                    writeHit(h.id, h.percent, links);
+                    writeHit(db.get_document(h.id), h.id, h.percent, links);
                 }
                 return;
             }
@@ -756,12 +756,38 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
                         ? static_cast<Xapian::doccount>(start + chosen.size())
                         : mset.get_matches_estimated();
         }
+        // Over remote shards a document's term list costs a round trip and, on the shard
+        // server, a frequency lookup for every term: the matching terms of a query of
+        // word terms are looked up in the words of the stored title and content instead,
+        // the words the document was indexed with. wordTerms: the query's word terms,
+        // sorted, as Xapian lists matching terms.
+        std::vector<std::string> wordTerms;
+        bool linksFromText = store_.hasRemoteShards();
+        for (auto t = q.get_unique_terms_begin(); linksFromText && t != q.get_unique_terms_end();
+             ++t) {
+            const std::string& term = *t;
+            if (term.empty() || !std::isupper(static_cast<unsigned char>(term[0])))
+                wordTerms.push_back(term);
+            else if (term.rfind(prefix::kTitle, 0) == 0)
+                linksFromText = false;  // title terms are listed too: take the term list
+        }
         out.reserve(256 + chosen.size() * 512);
         out += "numhits=" + std::to_string(chosen.size()) + "\n";
         if (opt.has("inchitcount")) out += "totalhits=" + std::to_string(total) + "\n";
+        std::vector<std::string> docWords;
         for (const auto& it : chosen) {
-            std::set<std::string> seen;
+            const Xapian::Document d = db.get_document(*it);
             std::string links;
+            if (linksFromText && storedWordTerms(d, docWords)) {
+                for (const auto& term : wordTerms) {
+                    if (!std::binary_search(docWords.begin(), docWords.end(), term)) continue;
+                    if (!links.empty()) links += '+';
+                    links += displayForm(term);
+                }
+                writeHit(d, *it, percentOf(it), links);
+                continue;
+            }
+            std::set<std::string> seen;
             for (auto t = enquire.get_matching_terms_begin(it);
                  t != enquire.get_matching_terms_end(it); ++t) {
                 std::string term = *t;
@@ -773,7 +799,7 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
                 if (!links.empty()) links += '+';
                 links += displayForm(term);
             }
-            writeHit(*it, percentOf(it), links);
+            writeHit(d, *it, percentOf(it), links);
         }
     };
     if (!config_.partialResults) {
@@ -1063,7 +1089,7 @@ std::string Dispatcher::addData(const RequestPath& path, const std::string& idxT
     const std::string* kill = path.find("KILLDUPLICATES");
     const bool killDuplicates = kill && upper(*kill) == "REFERENCE";
     auto outcome = store_.addDocuments(docs, db ? *db : std::string(), killDuplicates);
-    const uint32_t job = store_.nextJobNumber();
+    const uint32_t job = outcome.job ? outcome.job : store_.nextJobNumber();
     {
         std::lock_guard lock(jobsMutex_);
         jobs_[job] = outcome.added;

@@ -204,6 +204,23 @@ int documentDatabase(const Xapian::Document& d) {
     return 0;
 }
 
+bool storedWordTerms(const Xapian::Document& d, std::vector<std::string>& terms) {
+    terms.clear();
+    if (!d.get_value(kEditedSlot).empty()) return false;
+    IdxDocument doc;
+    int db = 0;
+    // Documents without a result record come from versions that did not mark edits.
+    if (!decodeResultRecord(d.get_value(kResultSlot), db, doc) || !doc.storeContent) return false;
+    if (!decodeDocData(d.get_data(), doc)) return false;
+    // The same words buildDocument indexed from the title and the content.
+    textToTerms(doc.content, terms);
+    textToTerms(doc.title, terms);
+    for (auto& t : terms) t = indexForm(t);
+    std::sort(terms.begin(), terms.end());
+    terms.erase(std::unique(terms.begin(), terms.end()), terms.end());
+    return true;
+}
+
 bool decodeDocData(const std::string& data, IdxDocument& doc) {
     doc = IdxDocument{};
     size_t pos = 0;
@@ -399,6 +416,11 @@ void Store::touchLater(size_t shard) {
     tPendingWrites.push_back({this, shard, shards_[shard]->epoch});
 }
 
+bool Store::hasRemoteShards() const {
+    return std::any_of(shardsGiven_.begin(), shardsGiven_.end(),
+                       [](const ShardSpec& s) { return s.remote(); });
+}
+
 std::vector<size_t> Store::allShards() const {
     std::vector<size_t> all(shards_.size());
     for (size_t i = 0; i < all.size(); ++i) all[i] = i;
@@ -491,6 +513,7 @@ void Store::close() {
     std::lock_guard rlock(readerMutex_);
     readers_.clear();
     readerGenerations_.clear();
+    readerParts_.clear();
 }
 
 void Store::commitLoop() {
@@ -558,7 +581,7 @@ void Store::makeDurable() {
 
 uint32_t Store::nextJobNumber() {
     std::lock_guard lock(writeMutex_);
-    lastJob_ = lastJob_ >= 0xffffffffull ? 1 : lastJob_ + 1;
+    reserveJobLocked();
     if (!open_ || readOnly_) return static_cast<uint32_t>(lastJob_);
     std::vector<size_t> targets;
     for (const auto& p : tPendingWrites)
@@ -695,12 +718,72 @@ Xapian::Document Store::buildDocument(const IdxDocument& doc, int db) {
     return xd;
 }
 
+namespace {
+
+// Builds the index documents of one shard's part of a batch in a thread of its own, in
+// order, while the shard's writer sends those already built: over a remote shard each
+// document is a round trip, and the terms of the next ones are made meanwhile.
+class ShardBuilder {
+  public:
+    ShardBuilder(const std::vector<size_t>& items, std::function<Xapian::Document(size_t)> build)
+        : docs_(items.size()) {
+        thread_ = std::thread([this, &items, build = std::move(build)] {
+            try {
+                for (size_t k = 0; k < items.size() && !stop_.load(); ++k) {
+                    docs_[k] = build(items[k]);
+                    std::lock_guard lock(mutex_);
+                    ready_ = k + 1;
+                    cv_.notify_one();
+                }
+            } catch (...) {
+                std::lock_guard lock(mutex_);
+                error_ = std::current_exception();
+                cv_.notify_one();
+            }
+        });
+    }
+    ~ShardBuilder() {
+        stop_ = true;
+        thread_.join();
+    }
+    ShardBuilder(const ShardBuilder&) = delete;
+    ShardBuilder& operator=(const ShardBuilder&) = delete;
+    // The k-th document, once built; the builder's failure is passed on.
+    const Xapian::Document& get(size_t k) {
+        std::unique_lock lock(mutex_);
+        cv_.wait(lock, [&] { return ready_ > k || error_; });
+        if (ready_ <= k) std::rethrow_exception(error_);
+        return docs_[k];
+    }
+
+  private:
+    std::vector<Xapian::Document> docs_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    size_t ready_ = 0;
+    std::exception_ptr error_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+}  // namespace
+
+uint32_t Store::reserveJobLocked() {
+    lastJob_ = lastJob_ >= 0xffffffffull ? 1 : lastJob_ + 1;
+    return static_cast<uint32_t>(lastJob_);
+}
+
 Store::AddOutcome Store::addDocuments(const std::vector<IdxDocument>& docs,
                                       const std::string& dbOverride, bool killDuplicates) {
     AddOutcome out;
+    // Over remote shards the documents are built while they are written (below); over
+    // shards each shard's thread also commits its part.
+    const bool pipelined = hasRemoteShards();
+    const bool ownCommits = sharded();
     // The databases are settled under the writer's lock, the index documents (term
     // making, the larger part of the work) are built without it, so that requests of
-    // several clients build in parallel and only take turns for writing.
+    // several clients build in parallel and only take turns for writing; over remote
+    // shards they are built while the writers wait for the shard servers instead.
     std::vector<IdxDocument> stored;
     std::vector<int> dbs;
     stored.reserve(docs.size());
@@ -726,8 +809,9 @@ Store::AddOutcome Store::addDocuments(const std::vector<IdxDocument>& docs,
         groups[shardOfReference(stored[i].reference, shardCount)].push_back(i);
     const std::vector<size_t> used = shardsWithWork(groups);
 
-    std::vector<Xapian::Document> built(stored.size());
-    if (used.size() <= 1) {
+    std::vector<Xapian::Document> built(pipelined ? 0 : stored.size());
+    if (pipelined) {
+    } else if (used.size() <= 1) {
         for (size_t i = 0; i < stored.size(); ++i) built[i] = buildDocument(stored[i], dbs[i]);
     } else {
         // One thread per shard's documents: each builds and then writes its own part.
@@ -739,7 +823,9 @@ Store::AddOutcome Store::addDocuments(const std::vector<IdxDocument>& docs,
         for (auto& t : threads) t.join();
     }
 
-    std::lock_guard lock(writeMutex_);
+    ++addsWaiting_;
+    std::unique_lock lock(writeMutex_);
+    --addsWaiting_;
     if (!open_) return out;
     for (size_t i = 0; i < stored.size(); ++i) {
         // A database removed meanwhile is made again, as if the request had come later.
@@ -748,29 +834,49 @@ Store::AddOutcome Store::addDocuments(const std::vector<IdxDocument>& docs,
             if (db < 0) db = registry_.begin()->first;
             dbs[i] = db;
             stored[i].dbname = registry_[db];
-            built[i] = buildDocument(stored[i], db);
+            if (!pipelined) built[i] = buildDocument(stored[i], db);
         }
     }
     std::vector<uint32_t> ids(stored.size(), 0);
+    std::vector<std::unique_ptr<ShardBuilder>> builders(shardCount);
+    // Over shards the job number goes with each shard's own commit, made by the shard's
+    // thread as soon as its documents are written, unless other additions wait for the
+    // writer (makeDurable then commits them all together).
+    const uint32_t jobNumber = ownCommits ? reserveJobLocked() : 0;
+    const std::string job = std::to_string(jobNumber);
+    std::atomic<bool> committed{false};
+    for (size_t s : pipelined ? used : std::vector<size_t>())
+        builders[s] = std::make_unique<ShardBuilder>(
+            groups[s], [&](size_t i) { return buildDocument(stored[i], dbs[i]); });
     onShards(used, [&](size_t s) {
         Xapian::WritableDatabase& w = writerOf(s);
         std::map<std::string, std::set<Xapian::docid>> written;  // reference -> ids
-        for (size_t i : groups[s]) {
+        for (size_t k = 0; k < groups[s].size(); ++k) {
+            const size_t i = groups[s][k];
             const Xapian::docid id =
-                w.replace_document(uniqueTerm(stored[i].reference, stored[i].section), built[i]);
+                w.replace_document(uniqueTerm(stored[i].reference, stored[i].section),
+                                   pipelined ? builders[s]->get(k) : built[i]);
             shards_[s]->dirty = true;
             written[stored[i].reference].insert(id);
             ids[i] = globalId(s, id);
         }
-        if (!killDuplicates) return;
         for (const auto& [ref, kept] : written) {
+            if (!killDuplicates) break;
             const std::string term = referenceTerm(ref);
             std::vector<Xapian::docid> stale;
             for (auto it = w.postlist_begin(term); it != w.postlist_end(term); ++it)
                 if (!kept.count(*it)) stale.push_back(*it);
             for (auto id : stale) w.delete_document(id);
         }
+        if (!ownCommits) return;
+        w.set_metadata(kLastJobKey, job);
+        if (addsWaiting_.load() > 0) return;
+        w.commit();
+        shards_[s]->dirty = false;
+        committed = true;
     });
+    if (committed) ++commits_;
+    out.job = jobNumber;
     out.ids = std::move(ids);
     out.added = static_cast<int>(out.ids.size());
     return out;
@@ -940,6 +1046,7 @@ bool Store::replaceFieldLocked(uint32_t id, const std::string& reference, const 
     }
     xd.set_data(encodeDocData(doc));
     xd.add_value(kResultSlot, encodeResultRecord(database, doc));
+    xd.add_value(kEditedSlot, "1");
     w.replace_document(found->local, xd);
     shards_[found->shard]->dirty = true;
     return true;
@@ -968,6 +1075,7 @@ bool Store::changeTerm(uint32_t id, const std::string& reference, const std::str
                 return;  // the document did not have the term
             }
         }
+        xd.add_value(kEditedSlot, "1");
         w.replace_document(found->local, xd);
         shards_[found->shard]->dirty = true;
     });
@@ -1090,10 +1198,13 @@ bool Store::restore(const std::string& name, std::string& error) {
     return error.empty();
 }
 
-Xapian::Database Store::openReader(std::vector<int>& missing) {
+Xapian::Database Store::openReader(std::vector<int>& missing,
+                                   std::vector<Xapian::Database>* parts) {
     missing.clear();
+    if (parts) parts->clear();
     if (!sharded()) return Xapian::Database(indexPath());
     Xapian::Database all;
+    std::vector<Xapian::Database> local;
     const int64_t now = nowMs();
     for (size_t i = 0; i < shards_.size(); ++i) {
         Shard& s = *shards_[i];
@@ -1105,7 +1216,7 @@ Xapian::Database Store::openReader(std::vector<int>& missing) {
                         s.spec.host, static_cast<unsigned>(s.spec.port),
                         static_cast<useconds_t>(timeoutMs_), kConnectTimeoutMs));
                 else
-                    all.add_database(Xapian::Database(s.spec.path));
+                    all.add_database(local.emplace_back(s.spec.path));
                 added = true;
             } catch (const Xapian::Error&) {
                 s.downUntilMs = now + kDownRetryMs;
@@ -1117,6 +1228,7 @@ Xapian::Database Store::openReader(std::vector<int>& missing) {
             missing.push_back(static_cast<int>(i + 1));
         }
     }
+    if (parts && local.size() == shards_.size()) *parts = std::move(local);
     return all;
 }
 
@@ -1126,32 +1238,53 @@ std::string Store::missingText(const std::vector<int>& missing) const {
     return out + (missing.size() == 1 ? " is" : " are") + " not reachable";
 }
 
+namespace {
+
+// The shard handles of the reader a thread is running a function with (see docLengths).
+thread_local const std::vector<Xapian::Database>* tReaderParts = nullptr;
+
+struct PartsScope {
+    explicit PartsScope(const std::vector<Xapian::Database>* parts) : saved(tReaderParts) {
+        tReaderParts = parts;
+    }
+    ~PartsScope() { tReaderParts = saved; }
+    const std::vector<Xapian::Database>* saved;
+};
+
+}  // namespace
+
 void Store::runReader(const std::function<void(Xapian::Database&)>& fn, std::vector<int>* missing) {
     std::optional<Xapian::Database> db;
+    std::vector<Xapian::Database> parts;
     uint64_t gen = generation_.load();
     {
         std::lock_guard lock(readerMutex_);
         while (!readers_.empty()) {
             uint64_t g = readerGenerations_.back();
             Xapian::Database candidate = std::move(readers_.back());
+            std::vector<Xapian::Database> candidateParts = std::move(readerParts_.back());
             readers_.pop_back();
             readerGenerations_.pop_back();
+            readerParts_.pop_back();
             if (g == gen) {
                 db.emplace(std::move(candidate));
+                parts = std::move(candidateParts);
                 break;
             }
         }
     }
     std::vector<int> gone;
     if (!db) {
-        db.emplace(openReader(gone));
+        db.emplace(openReader(gone, &parts));
     } else {
         try {
+            // The shard handles share their state with db: they follow it.
             db->reopen();
         } catch (const Xapian::Error&) {
-            db.emplace(openReader(gone));
+            db.emplace(openReader(gone, &parts));
         }
     }
+    const PartsScope scope(&parts);
     auto settle = [&] {
         if (gone.empty()) return;
         if (!missing) throw ShardError(missingText(gone));
@@ -1171,7 +1304,7 @@ void Store::runReader(const std::function<void(Xapian::Database&)>& fn, std::vec
     } catch (const Xapian::NetworkError& e) {
         if (!sharded()) throw;
         // A shard went away during the request: once more over what answers now.
-        db.emplace(openReader(gone));
+        db.emplace(openReader(gone, &parts));
         settle();
         try {
             run();
@@ -1184,6 +1317,7 @@ void Store::runReader(const std::function<void(Xapian::Database&)>& fn, std::vec
     if (readers_.size() < 64) {
         readers_.push_back(std::move(*db));
         readerGenerations_.push_back(gen);
+        readerParts_.push_back(std::move(parts));
     }
 }
 
@@ -1198,13 +1332,26 @@ void Store::withReaderPartial(const std::function<void(Xapian::Database&)>& fn,
 }
 
 std::shared_ptr<const DocLengthTable> Store::docLengths(Xapian::Database& db) {
-    // Over shards the revision of the combined reader has no single number, and remote
-    // postings cost a round trip each: Xapian's matcher scores those queries.
-    if (sharded()) return nullptr;
+    // The combined reader of several shards has no revision number of its own: local
+    // shards are told apart by theirs. Remote postings cost a round trip each, so
+    // Xapian's matcher (run on each shard server) scores queries over remote shards.
+    std::vector<Xapian::rev> shardRevisions;
+    Xapian::rev rev = 0;
+    if (sharded()) {
+        if (!tReaderParts || tReaderParts->size() != shards_.size()) return nullptr;
+        try {
+            for (const auto& part : *tReaderParts) shardRevisions.push_back(part.get_revision());
+        } catch (const Xapian::InvalidOperationError&) {
+            return nullptr;  // a folder that is not a single index (a stub of several)
+        }
+    } else {
+        rev = db.get_revision();
+    }
     const uint64_t gen = generation_.load();
-    const Xapian::rev rev = db.get_revision();
     std::lock_guard lock(lengthsMutex_);
-    if (lengths_ && lengths_->generation == gen && lengths_->revision == rev) return lengths_;
+    if (lengths_ && lengths_->generation == gen && lengths_->revision == rev &&
+        lengths_->shardRevisions == shardRevisions)
+        return lengths_;
     const Xapian::docid last = db.get_lastdocid();
     const Xapian::doccount count = db.get_doccount();
     // Numbers are never reused, so after mass deletions the table would be mostly holes.
@@ -1212,6 +1359,7 @@ std::shared_ptr<const DocLengthTable> Store::docLengths(Xapian::Database& db) {
     auto table = std::make_shared<DocLengthTable>();
     table->generation = gen;
     table->revision = rev;
+    table->shardRevisions = std::move(shardRevisions);
     table->averageLength = db.get_avlength();
     table->documents = count;
     table->lengths.assign(static_cast<size_t>(last) + 1, 0);

@@ -44,6 +44,10 @@ inline constexpr Xapian::valueno kDateSlot = 0;  // seconds since 1970, sortable
 // content), so that listing a hit never reads a long document's content or term list.
 // Documents written by earlier versions have none; their data is read instead.
 inline constexpr Xapian::valueno kResultSlot = 1;
+// Set on a document whose index terms were changed after it was built (fields replaced,
+// terms added or removed): its word terms may then differ from its stored title and
+// content.
+inline constexpr Xapian::valueno kEditedSlot = 2;
 
 // Word terms are stored in lower case, so that they never collide with the upper-case
 // prefixes above; the client's terms (upper case) are converted both ways.
@@ -65,6 +69,10 @@ std::string encodeResultRecord(int db, const IdxDocument& doc);
 bool decodeResultRecord(const std::string& record, int& db, IdxDocument& doc);
 // The database number of a document: from its result record, else its term list.
 int documentDatabase(const Xapian::Document& d);
+// The word terms (index form) a document got from its stored title and content, sorted
+// and distinct; false when they cannot be known from what is stored (content not kept,
+// or terms changed since it was built), in which case its term list is the source.
+bool storedWordTerms(const Xapian::Document& d, std::vector<std::string>& terms);
 
 // The length (sum of word frequencies) of every document of one revision of the index,
 // by document number: scoring a long query reads one length per posting, and an array
@@ -72,6 +80,7 @@ int documentDatabase(const Xapian::Document& d);
 struct DocLengthTable {
     uint64_t generation = 0;  // Store generation (restores start a new one)
     Xapian::rev revision = 0;
+    std::vector<Xapian::rev> shardRevisions;  // of local shards, in order
     double averageLength = 0;
     Xapian::doccount documents = 0;
     std::vector<Xapian::termcount> lengths;  // index: document number
@@ -124,6 +133,8 @@ class Store {
     // shard.
     void setShards(std::vector<ShardSpec> shards, bool readOnly, int timeoutMs);
     size_t shardCount() const { return shards_.size(); }
+    // True when a shard is a remote server (every term list read is a round trip).
+    bool hasRemoteShards() const;
     bool readOnly() const { return readOnly_; }
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
@@ -137,10 +148,13 @@ class Store {
     struct AddOutcome {
         int added = 0;
         std::vector<uint32_t> ids;
+        uint32_t job = 0;  // over shards: the job number, stored with the documents
     };
     // Adds or replaces documents (same reference and section replace, keeping the
     // id). dbOverride, when not empty, names the target database for all of them.
-    // killDuplicates removes other sections of each reference not in this batch.
+    // killDuplicates removes other sections of each reference not in this batch. Over
+    // shards the job number is given here (AddOutcome::job) and stored with each
+    // shard's documents, else by nextJobNumber.
     AddOutcome addDocuments(const std::vector<IdxDocument>& docs, const std::string& dbOverride,
                             bool killDuplicates);
     int deleteIds(const std::vector<uint32_t>& ids);
@@ -186,9 +200,10 @@ class Store {
     std::optional<int> databaseNumber(const std::string& nameOrNumber);
     std::string databaseName(int number);
     uint32_t documentCount();
-    // The document lengths of db's revision (db: a reader from withReader). Built once
-    // per revision and shared; null when the document numbers are too sparse for a
-    // table (many deleted documents), in which case callers score through Xapian.
+    // The document lengths of db's revision (db: a reader from withReader, inside its
+    // function). Built once per revision and shared; null when the document numbers are
+    // too sparse for a table (many deleted documents) or a shard is remote or missing, in
+    // which case callers score through Xapian.
     std::shared_ptr<const DocLengthTable> docLengths(Xapian::Database& db);
     uint64_t commitCount() const { return commits_.load(); }
     const std::string& dataPath() const { return dataPath_; }
@@ -232,6 +247,7 @@ class Store {
     void saveRegistryLocked();
     int ensureDatabaseLocked(const std::string& name);
     void commitLocked();
+    uint32_t reserveJobLocked();
     // Commits every shard with pending work (in parallel); committed receives them, the
     // result their failures.
     std::vector<std::exception_ptr> commitDirtyLocked(std::vector<size_t>& committed);
@@ -243,7 +259,10 @@ class Store {
     std::string indexPath() const;
     bool sharded() const { return !shardsGiven_.empty(); }
     // A reader over every shard; missing receives the shards left out (empty stand-ins).
-    Xapian::Database openReader(std::vector<int>& missing);
+    // parts receives the shards' own handles (sharing their state with the reader) when
+    // every shard is a local folder that opened.
+    Xapian::Database openReader(std::vector<int>& missing,
+                                std::vector<Xapian::Database>* parts = nullptr);
     void runReader(const std::function<void(Xapian::Database&)>& fn, std::vector<int>* missing);
 
     std::string dataPath_;
@@ -257,11 +276,13 @@ class Store {
     std::map<int, std::string> registry_;  // number -> name (guarded by writeMutex_)
     int64_t registryLoadedMs_ = 0;         // read-only: when registry_ was last read
     uint64_t lastJob_ = 0;                 // guarded by writeMutex_
+    std::atomic<int> addsWaiting_{0};      // additions waiting for writeMutex_
 
     std::mutex readerMutex_;
     std::vector<Xapian::Database> readers_;
     std::atomic<uint64_t> generation_{0};
     std::vector<uint64_t> readerGenerations_;
+    std::vector<std::vector<Xapian::Database>> readerParts_;
 
     std::mutex lengthsMutex_;
     std::shared_ptr<const DocLengthTable> lengths_;

@@ -117,6 +117,14 @@ class X11WindowTest : public WindowTest {
         return QRect(x, y, static_cast<int>(width), static_cast<int>(height));
     }
 
+    // Whether the X server shows the window (a window the window manager iconified is
+    // unmapped).
+    bool viewable(const QWidget& w) {
+        XWindowAttributes attributes;
+        return XGetWindowAttributes(display_, static_cast<Window>(w.winId()), &attributes) &&
+               attributes.map_state == IsViewable;
+    }
+
     // A panel of another program reserving a strip at the left edge.
     Window leftPanel(int width) {
         Window w =
@@ -230,8 +238,11 @@ TEST_F(X11WindowTest, TrayHostShowsTheWindowOnAClickAndWithoutOneHidingMinimises
     ASSERT_FALSE(dlg.tray()->available());
     dlg.HideWindow();
     EXPECT_TRUE(waitFor([&] { return dlg.isMinimized(); }));
+    // Qt counts the window minimised at once; the window manager iconifies it a moment
+    // later, and would undo a pop-up that came before that.
+    EXPECT_TRUE(waitFor([&] { return !viewable(dlg); }));
     dlg.PopUp(true);
-    ASSERT_TRUE(waitFor([&] { return dlg.isVisible() && !dlg.isMinimized(); }));
+    ASSERT_TRUE(waitFor([&] { return dlg.isVisible() && !dlg.isMinimized() && viewable(dlg); }));
 
     // A tray host starts after the agent: the icon goes into it.
     QProcess trayer;

@@ -74,7 +74,8 @@ bool CPersonalServer::Stop() {
             std::string request = "/IXOSHUTDOWN";
             if (ixocredentials::readServerCredentials(path, credentials) &&
                 (!credentials.indexUser.empty() || !credentials.indexPassword.empty()))
-                request += "?user=" + credentials.indexUser + "&pass=" + credentials.indexPassword;
+                request += "?" + ixocredentials::credentialParameters(credentials.indexUser,
+                                                                      credentials.indexPassword);
             char* reply = nullptr;
             ixoRequestToDynBuffer2(&ixo, IXO_QUERY_PORT_SELECTOR, request.c_str(), nullptr, &reply);
             if (reply) memFree(reply);

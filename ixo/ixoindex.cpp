@@ -17,6 +17,7 @@
 #include "ixo/ixoquery.h"
 #include "ixo_info.h"
 #include "ixo_query.h"
+#include "support/paramvalue.h"
 
 namespace ixo_index {
 namespace {
@@ -389,11 +390,10 @@ SAPIOLUX_EXPORT int32_t ixoMerge(IXO* ixo, const char* text, char** reply) {
     try {
         std::string request = std::string("/IXOMERGE?") + text;
         if (allUserParameters(*ixo)) {
-            using ixo_query::userParameterValue;
-            request += "&user=" + userParameterValue(field(ixo->user, sizeof ixo->user)) +
-                       "&pass=" + userParameterValue(field(ixo->password, sizeof ixo->password)) +
-                       "&group=" + userParameterValue(field(ixo->group, sizeof ixo->group)) +
-                       "&domain=" + userParameterValue(field(ixo->domain, sizeof ixo->domain));
+            request += "&user=" + encodeParameterValue(field(ixo->user, sizeof ixo->user)) +
+                       "&pass=" + encodeParameterValue(field(ixo->password, sizeof ixo->password)) +
+                       "&group=" + encodeParameterValue(field(ixo->group, sizeof ixo->group)) +
+                       "&domain=" + encodeParameterValue(field(ixo->domain, sizeof ixo->domain));
         } else {
             request += user(ixo) + '\n';
         }

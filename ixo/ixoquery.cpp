@@ -16,6 +16,7 @@
 #include "ixo_results.h"
 #include "ixo_text.h"
 #include "support/lang2util.h"
+#include "support/paramvalue.h"
 
 namespace ixo_query {
 namespace {
@@ -197,27 +198,7 @@ std::string userParameters(const IXO& ixo) {
     for (const auto& [name, value] : parts) {
         if (value.empty()) continue;
         out += name;
-        out += userParameterValue(value);
-    }
-    return out;
-}
-
-std::string userParameterValue(std::string_view value) {
-    // Only the bytes that would end or change the parameter (or the request line) are
-    // encoded, so ordinary names and passwords go out exactly as they are.
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(value.size());
-    for (char c : value) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b <= 0x20 || b >= 0x7F || c == '&' || c == '%' || c == '+' || c == '#' || c == '=' ||
-            c == '?') {
-            out += '%';
-            out += kHex[b >> 4];
-            out += kHex[b & 15];
-        } else {
-            out += c;
-        }
+        out += encodeParameterValue(value);
     }
     return out;
 }

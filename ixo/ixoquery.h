@@ -36,11 +36,6 @@ std::string databasesParameter(std::string_view databases);
 // "&user=", "&pass=", "&group=", "&domain=" for the handle's non-empty fields.
 std::string userParameters(const IXO& ixo);
 
-// A user parameter's value as it goes into a request: bytes that would end or change the
-// parameter ('&', '%', '+', '#', '=', '?', blanks, controls, bytes above 0x7E) as
-// '%' and two hex digits, everything else as it is.
-std::string userParameterValue(std::string_view value);
-
 // Query terms with each neighbouring pair added: a+b+c gives a+b+ab+c+bc.
 std::string expandTerms(std::string_view query);
 

@@ -172,7 +172,7 @@ std::string credentialParameters(const Options& options, bool indexPair) {
     const std::string& user = indexPair ? c.indexUser : c.queryUser;
     const std::string& password = indexPair ? c.indexPassword : c.queryPassword;
     if (user.empty() && password.empty()) return "";
-    return "&user=" + user + "&pass=" + password;
+    return "&" + ixocredentials::credentialParameters(user, password);
 }
 
 // True for a path that names an index command or the shutdown ("/IXO..."), which the

@@ -16,6 +16,7 @@
 
 #include "memutil.h"
 #include "support/envcfgutil.h"
+#include "support/paramvalue.h"
 
 namespace ixocredentials {
 
@@ -56,6 +57,12 @@ inline bool readServerCredentials(const std::string& home, ServerCredentials& ou
     }
     out = std::move(c);
     return true;
+}
+
+// "user=USER&pass=PASSWORD" for a request path, each value encoded as the client library
+// encodes user parameters.
+inline std::string credentialParameters(const std::string& user, const std::string& password) {
+    return "user=" + encodeParameterValue(user) + "&pass=" + encodeParameterValue(password);
 }
 
 }  // namespace ixocredentials

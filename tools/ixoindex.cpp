@@ -606,7 +606,7 @@ int main(int argc, char** argv) {
             o.port = c.indexPort;
         }
         if (!c.indexUser.empty() || !c.indexPassword.empty())
-            credentials = "&user=" + c.indexUser + "&pass=" + c.indexPassword;
+            credentials = "&" + ixocredentials::credentialParameters(c.indexUser, c.indexPassword);
         if (o.folders.empty() && o.mail.empty() && !useContentList(o)) return 2;
     }
     if (o.host.empty() || o.port <= 0 || (o.folders.empty() && o.mail.empty())) {

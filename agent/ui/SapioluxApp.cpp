@@ -234,7 +234,8 @@ int CSapioluxApp::InitInstance() {
     m_dialog->Start();
     // Something that calls exit() while the window runs (the display connection breaking
     // under Qt, say) would run every destructor with the workers and readers still going;
-    // the program ends at once instead, with what it keeps already saved.
+    // the program ends at once instead. Settings are written as they change; only this
+    // run's window placement is not saved.
     static std::atomic<bool> running{false};
     static std::once_flag registered;
     std::call_once(registered, [] {

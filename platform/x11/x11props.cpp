@@ -13,7 +13,7 @@ int ignoreErrors(Display*, XErrorEvent*) {
 // returns. Its default handler calls exit(), which runs the program's destructors while
 // other threads go on using connections of their own, and several threads seeing the
 // broken display at once then crash the process. The display is gone, so the process
-// ends at once; everything the program keeps is saved as it changes.
+// ends at once, with status 1 as Xlib's own handler gives.
 int connectionLost(Display*) {
     static const char text[] = "the connection to the X display was lost\n";
     [[maybe_unused]] ssize_t written = ::write(2, text, sizeof text - 1);

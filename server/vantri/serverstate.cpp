@@ -79,7 +79,7 @@ bool stopServer(const std::string& home) {
             ixoSetHTTPTimeOut(&ixo, 2, 1000);
             std::string request = "/IXOSHUTDOWN";
             if (!c.indexUser.empty() || !c.indexPassword.empty())
-                request += "?user=" + c.indexUser + "&pass=" + c.indexPassword;
+                request += "?" + ixocredentials::credentialParameters(c.indexUser, c.indexPassword);
             char* reply = nullptr;
             asked = ixoRequestToDynBuffer2(&ixo, IXO_QUERY_PORT_SELECTOR, request.c_str(), nullptr,
                                            &reply) == IXO_OK;

@@ -136,12 +136,13 @@ TEST_F(IxoclientTool, ErrorsGiveMessagesAndNonZeroStatus) {
 
 namespace {
 
-// A server with the index and query pairs it generated: --home reads them (and the
-// ports) from its folder and sends each where it belongs; without them nothing passes.
-TEST(IxoclientHome, SendsTheServersGeneratedPairs) {
+// A server with the index and query pairs it generated, or pairs set by hand that hold
+// bytes a request path gives meaning to: --home reads them (and the ports) from its
+// folder and sends each where it belongs; without them nothing passes.
+void sendsTheServersPairs(const std::string& settings) {
     testing_support::TempDir dir;
     const auto home = dir.path() / "home";
-    ixoindex_testing::ServerProcess server(home, "INDEXAUTH=ON\nQUERYAUTH=ON\n");
+    ixoindex_testing::ServerProcess server(home, settings);
     ASSERT_NE(server.queryPort, 0) << "ixoserver did not start";
     const auto idx = dir.path() / "doc.idx";
     testing_support::writeWholeFile(
@@ -174,9 +175,17 @@ TEST(IxoclientHome, SendsTheServersGeneratedPairs) {
     for (const Case& c : cases) {
         std::string out;
         EXPECT_EQ(ixoindex_testing::runCommand(c.command, &out), c.status) << c.command << out;
-        if (c.output) EXPECT_NE(out.find(c.output), std::string::npos) << c.command << out;
+        if (c.output) {
+            EXPECT_NE(out.find(c.output), std::string::npos) << c.command << out;
+        }
     }
     EXPECT_EQ(server.waitExit(), 0);
+}
+
+TEST(IxoclientHome, SendsTheServersPairs) {
+    sendsTheServersPairs("INDEXAUTH=ON\nQUERYAUTH=ON\n");
+    sendsTheServersPairs(
+        "INDEXUSER=ann\nINDEXPASSWORD=p&ss w%rd+1\nQUERYUSER=q=u\nQUERYPASSWORD=a?b&c\n");
 }
 
 }  // namespace

@@ -334,7 +334,7 @@ class Reader {
             const auto appearBy =
                 std::chrono::steady_clock::now() + std::chrono::milliseconds(request.timeoutMs);
             while (!frame && !reading.over() && std::chrono::steady_clock::now() < appearBy) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 pump();
                 frame = findWindow(window.pid, window.title, reading);
             }

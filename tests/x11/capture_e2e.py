@@ -18,8 +18,8 @@ import threading
 import time
 
 import desktoptest
-from desktoptest import (GTK_WINDOW, Atspi, fail, find, find_app, wait_for, window_id,
-                         write_extended)
+from desktoptest import (GTK_WINDOW, Atspi, activate, fail, find, find_app, wait_for,
+                         window_id, write_extended)
 
 PASSAGES = {
     "gtk": "Granite and basalt are igneous rocks; quartz crystals grow in granite while "
@@ -132,14 +132,14 @@ def main():
         gtk = wait_for("the GTK window", lambda: window_id("GTK notes"), 20)
         qt = wait_for("the Qt window", lambda: window_id("Qt notes"), 20)
         time.sleep(2.0)
-        subprocess.run(["xdotool", "windowactivate", "--sync", qt], check=True)
+        activate(qt)
         time.sleep(0.5)
         t0 = time.time()
-        subprocess.run(["xdotool", "windowactivate", "--sync", gtk], check=True)
+        activate(gtk)
         wait_for("the GTK window's query", lambda: query_with(MARKS["gtk"]), 15)
         print("GTK window: query after %.2f s" % (time.time() - t0))
         t0 = time.time()
-        subprocess.run(["xdotool", "windowactivate", "--sync", qt], check=True)
+        activate(qt)
         wait_for("the Qt window's query", lambda: query_with(MARKS["qt"]), 15)
         print("Qt window: query after %.2f s" % (time.time() - t0))
 
@@ -156,7 +156,7 @@ def main():
         start(["/usr/bin/python3", "-c", GTK_WINDOW, "Picked notes", files["picked"]])
         picked = wait_for("the window to pick", lambda: window_id("Picked notes"), 20)
         subprocess.run(["xdotool", "windowmove", "--sync", picked, "40", "300"], check=True)
-        subprocess.run(["xdotool", "windowactivate", "--sync", gtk], check=True)
+        activate(gtk)
         button = wait_for("the hit tool", lambda: find(app, "push button", "Hit-tool"), 10)
         box = button.get_extents(Atspi.CoordType.SCREEN)
         bx, by = box.x + box.width // 2, box.y + box.height // 2

@@ -59,6 +59,26 @@ def window_id(title):
     return out[0] if out else None
 
 
+def activate(window):
+    """Makes the window the active one and waits until the window manager names it
+    active; an activation that went astray (seen rarely on a loaded desktop) is asked
+    for again."""
+    for _ in range(3):
+        try:
+            subprocess.run(["xdotool", "windowactivate", "--sync", window],
+                           capture_output=True, timeout=5)
+        except subprocess.TimeoutExpired:
+            pass
+        deadline = time.time() + 3
+        while time.time() < deadline:
+            active = subprocess.run(["xdotool", "getactivewindow"], capture_output=True,
+                                    text=True).stdout.strip()
+            if active == window:
+                return
+            time.sleep(0.1)
+    fail("window %s could not be made active" % window)
+
+
 def find_app(name):
     desktop = Atspi.get_desktop(0)
     for i in range(desktop.get_child_count()):

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "agent/AppParameters.h"
+#include "support/percent.h"
 #include "tools/ixocredentials.h"
 
 namespace agent {
@@ -24,21 +25,7 @@ struct CSuggestionRequest::Client {
 };
 
 std::string percentEncode(std::string_view value) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(value.size());
-    for (char c : value) {
-        const auto b = static_cast<unsigned char>(c);
-        if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
-            b == '-' || b == '.' || b == '_' || b == '~') {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[b >> 4];
-            out += kHex[b & 15];
-        }
-    }
-    return out;
+    return percentEncodeIf(value, [](unsigned char c) { return !isUrlUnreserved(c); });
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include "agent/AppParameters.h"
 #include "mailfetch/emailclient.h"
 #include "platform/docopen.h"
+#include "support/percent.h"
 
 namespace agent {
 
@@ -113,20 +114,8 @@ const char* recordField(const IxoResultRecord& record, const char* name) {
 }
 
 std::string fileUrl(const std::string& path) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out = "file://";
-    for (char ch : path) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-            std::strchr("/-._~", c)) {
-            out.push_back(ch);
-        } else {
-            out.push_back('%');
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 15]);
-        }
-    }
-    return out;
+    return "file://" +
+           percentEncodeIf(path, [](unsigned char c) { return !isUrlUnreserved(c) && c != '/'; });
 }
 
 OpenAction checkTarget(const std::string& address) {

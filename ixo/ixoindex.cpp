@@ -17,7 +17,7 @@
 #include "ixo/ixoquery.h"
 #include "ixo_info.h"
 #include "ixo_query.h"
-#include "support/paramvalue.h"
+#include "support/percent.h"
 
 namespace ixo_index {
 namespace {
@@ -35,20 +35,7 @@ bool hasText(const char* text) {
 }  // namespace
 
 std::string percentEncode(std::string_view text) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size() * 3);
-    for (char c : text) {
-        if (isAlnum(c)) {
-            out += c;
-        } else {
-            const auto b = static_cast<unsigned char>(c);
-            out += '%';
-            out += kHex[b >> 4];
-            out += kHex[b & 15];
-        }
-    }
-    return out;
+    return percentEncodeIf(text, [](unsigned char c) { return !isAlnum(static_cast<char>(c)); });
 }
 
 std::string addRequest(std::string_view location, const char* killDuplicates, const char* dbName) {

@@ -16,7 +16,7 @@
 #include "ixo_results.h"
 #include "ixo_text.h"
 #include "support/lang2util.h"
-#include "support/paramvalue.h"
+#include "support/percent.h"
 
 namespace ixo_query {
 namespace {

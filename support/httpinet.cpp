@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "support/httprequest.h"
+#include "support/percent.h"
 #include "support/textcase.h"
 
 namespace {
@@ -143,19 +144,7 @@ ProxyChoice chooseProxy(const char* proxyName, int32_t proxyPort, std::string_vi
 
 // Bytes that never go raw into a request line: controls, blank and DEL.
 std::string encodeTarget(std::string_view path) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (char ch : path) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c <= 0x20 || c == 0x7F) {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        } else {
-            out += ch;
-        }
-    }
-    return out;
+    return percentEncodeIf(path, [](unsigned char c) { return c <= 0x20 || c == 0x7F; });
 }
 
 bool isToken(std::string_view text) {

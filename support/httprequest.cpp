@@ -20,6 +20,7 @@
 
 #include "support/dynstring.h"
 #include "support/httpinet.h"
+#include "support/percent.h"
 #include "support/strutil.h"
 #include "support/textcase.h"
 
@@ -300,18 +301,7 @@ int32_t httpRequestSetMaxResponse(HttpRequest* request, int32_t maxBytes) {
 
 char* httpEncodeRequestTarget(const char* url) {
     if (url == nullptr) return nullptr;
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char* p = url; *p; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        if (isLineBreaking(c)) {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
+    const std::string out = percentEncodeIf(url, isLineBreaking);
     return memStrNDup(out.data(), out.size());
 }
 

@@ -16,7 +16,7 @@
 
 #include "memutil.h"
 #include "support/envcfgutil.h"
-#include "support/paramvalue.h"
+#include "support/percent.h"
 
 namespace ixocredentials {
 

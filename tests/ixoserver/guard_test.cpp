@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "server/dispatch.h"
 #include "server/idxfetch.h"
@@ -194,7 +195,6 @@ TEST(ServerCredentials, GeneratedAtFirstStartIntoAPrivateIniFile) {
     EXPECT_NE(text.find("\r\nINDEXPASSWORD=" + first.indexPassword + "\r\n"), std::string::npos);
     // A query pair of its own, stored beside it.
     EXPECT_TRUE(first.queryCredentialsGenerated);
-    EXPECT_EQ(first.queryUser.rfind("ixo-", 0), 0u);
     EXPECT_GE(first.queryPassword.size(), 32u);
     EXPECT_NE(first.queryPassword, first.indexPassword);
     EXPECT_NE(text.find("\r\nQUERYUSER=" + first.queryUser + "\r\n"), std::string::npos) << text;
@@ -205,10 +205,8 @@ TEST(ServerCredentials, GeneratedAtFirstStartIntoAPrivateIniFile) {
     ASSERT_TRUE(loadServerConfig(dir.path().string(), again, error));
     EXPECT_FALSE(again.credentialsGenerated);
     EXPECT_FALSE(again.queryCredentialsGenerated);
-    EXPECT_EQ(again.indexUser, first.indexUser);
-    EXPECT_EQ(again.indexPassword, first.indexPassword);
-    EXPECT_EQ(again.queryUser, first.queryUser);
-    EXPECT_EQ(again.queryPassword, first.queryPassword);
+    EXPECT_EQ(std::tie(again.indexUser, again.indexPassword, again.queryUser, again.queryPassword),
+              std::tie(first.indexUser, first.indexPassword, first.queryUser, first.queryPassword));
 
     // An ini file written by hand without them (world-readable) gets a pair and is made
     // private; its other lines stay.

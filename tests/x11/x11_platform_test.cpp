@@ -90,21 +90,41 @@ std::vector<long> workArea(Display* display) {
     return out;
 }
 
-TEST(X11Dock, ReservesTheStripAtEachEdge) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display";
-    Display* display = XOpenDisplay(nullptr);
-    ASSERT_NE(display, nullptr);
-    auto dock = platform::openX11Dock();
-    const std::vector<long> full = workArea(display);
-    ASSERT_EQ(full.size(), 4u);
-    for (int edge : {3, 1, 0}) {
+class X11Dock : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display";
+        display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr);
+        dock = platform::openX11Dock();
+        full = workArea(display);
+        ASSERT_EQ(full.size(), 4u);
+    }
+    void TearDown() override {
+        if (display) XCloseDisplay(display);
+    }
+
+    // A 53-pixel strip docked at edge where the dock places it (in *place).
+    Window dockedStrip(int edge, platform::ScreenRect* place) {
         Window w = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 100, 53, 0, 0, 0);
         XSync(display, False);
-        platform::ScreenRect place = dock->placeFor(w, edge, 53);
-        ASSERT_TRUE(dock->dock(w, edge, place));
-        XMoveResizeWindow(display, w, place.x, place.y, place.width, place.height);
+        *place = dock->placeFor(w, edge, 53);
+        EXPECT_TRUE(dock->dock(w, edge, *place));
+        XMoveResizeWindow(display, w, place->x, place->y, place->width, place->height);
         XMapWindow(display, w);
         XSync(display, False);
+        return w;
+    }
+
+    Display* display = nullptr;
+    std::unique_ptr<platform::Dock> dock;
+    std::vector<long> full;
+};
+
+TEST_F(X11Dock, ReservesTheStripAtEachEdge) {
+    for (int edge : {3, 1, 0}) {
+        platform::ScreenRect place;
+        Window w = dockedStrip(edge, &place);
         std::vector<long> expected = full;
         if (edge == 3) expected[3] -= 53;
         if (edge == 1) expected[1] += 53, expected[3] -= 53;
@@ -119,20 +139,12 @@ TEST(X11Dock, ReservesTheStripAtEachEdge) {
         XDestroyWindow(display, w);
         XSync(display, False);
     }
-    XCloseDisplay(display);
 }
 
 // Another program's panel at the same edge: the strip sits beside it, before and after
 // the strip's own reservation enters the work area.
-TEST(X11Dock, StripSitsBesideAnotherPanel) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display";
-    Display* display = XOpenDisplay(nullptr);
-    ASSERT_NE(display, nullptr);
-    auto dock = platform::openX11Dock();
-    const std::vector<long> full = workArea(display);
-    ASSERT_EQ(full.size(), 4u);
+TEST_F(X11Dock, StripSitsBesideAnotherPanel) {
     ASSERT_EQ(full[0], 0);
-
     // A left panel 30 pixels wide over the upper 200 rows only.
     Window panel = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 30, 200, 0, 0, 0);
     long strut[12] = {30, 0, 0, 0, 0, 199, 0, 0, 0, 0, 0, 0};
@@ -142,14 +154,9 @@ TEST(X11Dock, StripSitsBesideAnotherPanel) {
     XSync(display, False);
     ASSERT_TRUE(waitUntil([&] { return workArea(display)[0] == 30; }, 3s));
 
-    Window w = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 53, 100, 0, 0, 0);
-    XSync(display, False);
-    platform::ScreenRect place = dock->placeFor(w, 0, 53);
+    platform::ScreenRect place;
+    Window w = dockedStrip(0, &place);
     EXPECT_EQ(place.x, 30);
-    ASSERT_TRUE(dock->dock(w, 0, place));
-    XMoveResizeWindow(display, w, place.x, place.y, place.width, place.height);
-    XMapWindow(display, w);
-    XSync(display, False);
     EXPECT_TRUE(waitUntil([&] { return workArea(display)[0] == 83; }, 3s));
     EXPECT_EQ(dock->placeFor(w, 0, 53), place);
     // A strip at the top starts right of the panel.
@@ -160,7 +167,6 @@ TEST(X11Dock, StripSitsBesideAnotherPanel) {
     XDestroyWindow(display, panel);
     XSync(display, False);
     EXPECT_TRUE(waitUntil([&] { return workArea(display) == full; }, 3s));
-    XCloseDisplay(display);
 }
 
 }  // namespace

@@ -29,13 +29,14 @@ TEST(X11Vantri, TheControlWindowClosesWhenTheAgentAsks) {
     }
     ASSERT_GT(pid, 0);
     // The window starts its server; it is let come up first, so that it can be stopped
-    // below rather than outlive the test.
-    for (int i = 0; i < 600 && !std::filesystem::exists(home / "ixo" / "ports"); ++i)
+    // below rather than outlive the test. Both waits allow for a program's start stalled
+    // by the session bus's 25-second call time-out (seen once on a loaded machine).
+    for (int i = 0; i < 900 && !std::filesystem::exists(home / "ixo" / "ports"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::unique_ptr<platform::Desktop> desktop = platform::openX11Desktop();
     ASSERT_TRUE(desktop);
     int asked = 0;
-    for (int i = 0; i < 300 && asked == 0; ++i) {
+    for (int i = 0; i < 800 && asked == 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         asked = desktop->closeWindowsTitled("Halvoran Personal Vantri");
     }

@@ -1632,7 +1632,7 @@ void CSapioluxDlg::OnHotKey(int id) {
     }
     m_textOrigin = kOriginHotKey;
     if (!m_docked) PopUp(true);
-    if (!isActiveWindow() && !QApplication::activeModalWidget()) {
+    if (!AgentIsActive() && !QApplication::activeModalWidget()) {
         CaptureText(m_settings.GetSuggestFromClipboard() != 0, 0);
     } else if (m_typedMode) {
         LeaveTypedQuery(true);
@@ -1905,7 +1905,7 @@ void CSapioluxDlg::CheckAutoHide() {
     // Not while the user works with it: a menu of its own, a dialog, a drag, a query
     // being typed into it. Looked at again shortly.
     if (QApplication::activePopupWidget() || QApplication::activeModalWidget() || m_draggingDock ||
-        (m_typedMode && isActiveWindow())) {
+        (m_typedMode && AgentIsActive())) {
         m_autoHideCheck->start();
         return;
     }

@@ -1401,6 +1401,42 @@ std::vector<RankedDoc> rankAnyTerm(Xapian::Database& db, const DocLengthTable& l
     touched.clear();
     auto forget = [&](Xapian::docid id) { acc.weight[id] = 0, acc.matched[id] = 0; };
 
+    // Over local shards the postings are read from each shard's own list and numbered as
+    // the combined database numbers them: merging the shards' lists into one would cost
+    // more than the scoring does.
+    const std::vector<Xapian::Database>* parts =
+        tReaderParts && tReaderParts->size() > 1 ? tReaderParts : nullptr;
+    const uint64_t shardCount = parts ? parts->size() : 1;
+    // fn(id, wdf) for every posting of term, in no particular order.
+    auto eachPosting = [&](const std::string& term, auto&& fn) {
+        if (!parts) {
+            for (auto it = db.postlist_begin(term); it != db.postlist_end(term); ++it)
+                fn(uint64_t{*it}, it.get_wdf());
+            return;
+        }
+        for (uint64_t s = 0; s < shardCount; ++s) {
+            const Xapian::Database& part = (*parts)[s];
+            for (auto it = part.postlist_begin(term); it != part.postlist_end(term); ++it)
+                fn((*it - uint64_t{1}) * shardCount + s + 1, it.get_wdf());
+        }
+    };
+    // fn(id, wdf) for the documents of ids (ascending) that hold term.
+    auto postingsOf = [&](const std::string& term, const std::vector<Xapian::docid>& ids,
+                          auto&& fn) {
+        for (uint64_t s = 0; s < shardCount; ++s) {
+            const Xapian::Database& part = parts ? (*parts)[s] : db;
+            auto it = part.postlist_begin(term);
+            const auto end = part.postlist_end(term);
+            for (auto id : ids) {
+                if ((id - 1) % shardCount != s) continue;
+                const auto local = static_cast<Xapian::docid>((id - 1) / shardCount + 1);
+                it.skip_to(local);
+                if (it == end) break;
+                if (*it == local) fn(id, it.get_wdf());
+            }
+        }
+    };
+
     const double n = lengths.documents;
     const double lenFactor = lengths.averageLength > 0 ? 1.0 / lengths.averageLength : 0.0;
     const double shortest = std::max(db.get_doclength_lower_bound() * lenFactor, kMinNormLength);
@@ -1479,15 +1515,10 @@ std::vector<RankedDoc> rankAnyTerm(Xapian::Database& db, const DocLengthTable& l
                 }
             }
             if (pruned) {
-                auto it = db.postlist_begin(term);
-                const auto end = db.postlist_end(term);
-                for (auto id : touched) {
-                    it.skip_to(id);
-                    if (it == end) break;
-                    if (*it != id) continue;
+                postingsOf(term, touched, [&](Xapian::docid id, Xapian::termcount wdf) {
                     acc.matched[id] |= bit;
-                    acc.weight[id] += contribution(t, id, it.get_wdf());
-                }
+                    acc.weight[id] += contribution(t, id, wdf);
+                });
                 const double after = rest[j + 1] * (1 + 1e-9);
                 std::erase_if(touched, [&](Xapian::docid id) {
                     if (acc.weight[id] + after >= threshold) return false;
@@ -1496,14 +1527,14 @@ std::vector<RankedDoc> rankAnyTerm(Xapian::Database& db, const DocLengthTable& l
                 });
                 continue;
             }
-            for (auto it = db.postlist_begin(term); it != db.postlist_end(term); ++it) {
-                const Xapian::docid id = *it;
-                if (id >= slots) continue;  // newer than the table: not in this revision
+            eachPosting(term, [&](uint64_t number, Xapian::termcount wdf) {
+                if (number >= slots) return;  // newer than the table: not in this revision
+                const auto id = static_cast<Xapian::docid>(number);
                 if (acc.matched[id] == 0) touched.push_back(id);
                 acc.matched[id] |= bit;
-                acc.weight[id] += contribution(t, id, it.get_wdf());
+                acc.weight[id] += contribution(t, id, wdf);
                 best = std::max(best, acc.weight[id]);
-            }
+            });
         }
     } catch (...) {
         for (auto id : touched) forget(id);

@@ -277,6 +277,7 @@ TEST(ShardedServer, AnswersEveryRequestAsOneDatabase) {
     for (const std::string& q : std::vector<std::string>{
              "/qmethod=E&querytext=" + agent + "&qnum=10000&idnum=0",
              "/qmethod=E&querytext=" + agent + "&qnum=10000&idnum=30",
+             "/qmethod=E&querytext=" + agent + "&qnum=5&idnum=0",  // the top list prunes
              "/qmethod=q&querytext=MEMORY~+LEAK~+&qnum=10000&xoptions=inchitcount",
              "/qmethod=F&querytext=MEMORY~+ERROR~+&qnum=10000",
              "/qmethod=g&querytext=LICENSE~+&qnum=10000",

@@ -774,9 +774,13 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
         out.reserve(256 + chosen.size() * 512);
         out += "numhits=" + std::to_string(chosen.size()) + "\n";
         if (opt.has("inchitcount")) out += "totalhits=" + std::to_string(total) + "\n";
+        std::vector<Xapian::docid> ids;
+        for (const auto& it : chosen) ids.push_back(*it);
+        const std::vector<Xapian::Document> docs = store_.documents(db, ids);
         std::vector<std::string> docWords;
-        for (const auto& it : chosen) {
-            const Xapian::Document d = db.get_document(*it);
+        for (size_t k = 0; k < chosen.size(); ++k) {
+            const auto& it = chosen[k];
+            const Xapian::Document& d = docs[k];
             std::string links;
             if (linksFromText && storedWordTerms(d, docWords)) {
                 for (const auto& term : wordTerms) {

@@ -280,6 +280,7 @@ namespace {
 
 constexpr int kConnectTimeoutMs = 2000;  // connecting to a remote shard
 constexpr int kDownRetryMs = 1000;       // a shard that failed is tried again after this
+constexpr int kRemoteReopenMs = 1000;    // a reader of remote shards looks for changes after this
 
 int64_t nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -512,8 +513,6 @@ void Store::close() {
     open_ = false;
     std::lock_guard rlock(readerMutex_);
     readers_.clear();
-    readerGenerations_.clear();
-    readerParts_.clear();
 }
 
 void Store::commitLoop() {
@@ -1198,13 +1197,14 @@ bool Store::restore(const std::string& name, std::string& error) {
     return error.empty();
 }
 
-Xapian::Database Store::openReader(std::vector<int>& missing,
-                                   std::vector<Xapian::Database>* parts) {
+Xapian::Database Store::openReader(std::vector<int>& missing, std::vector<Xapian::Database>* parts,
+                                   std::vector<Xapian::Database>* shards) {
     missing.clear();
     if (parts) parts->clear();
+    if (shards) shards->clear();
     if (!sharded()) return Xapian::Database(indexPath());
     Xapian::Database all;
-    std::vector<Xapian::Database> local;
+    std::vector<Xapian::Database> local, handles;
     const int64_t now = nowMs();
     for (size_t i = 0; i < shards_.size(); ++i) {
         Shard& s = *shards_[i];
@@ -1212,11 +1212,12 @@ Xapian::Database Store::openReader(std::vector<int>& missing,
         if (s.downUntilMs.load() <= now) {
             try {
                 if (s.spec.remote())
-                    all.add_database(Xapian::Remote::open(
+                    handles.push_back(Xapian::Remote::open(
                         s.spec.host, static_cast<unsigned>(s.spec.port),
                         static_cast<useconds_t>(timeoutMs_), kConnectTimeoutMs));
                 else
-                    all.add_database(local.emplace_back(s.spec.path));
+                    handles.push_back(local.emplace_back(s.spec.path));
+                all.add_database(handles.back());
                 added = true;
             } catch (const Xapian::Error&) {
                 s.downUntilMs = now + kDownRetryMs;
@@ -1229,6 +1230,7 @@ Xapian::Database Store::openReader(std::vector<int>& missing,
         }
     }
     if (parts && local.size() == shards_.size()) *parts = std::move(local);
+    if (shards && missing.empty()) *shards = std::move(handles);
     return all;
 }
 
@@ -1240,51 +1242,73 @@ std::string Store::missingText(const std::vector<int>& missing) const {
 
 namespace {
 
-// The shard handles of the reader a thread is running a function with (see docLengths).
+// The shard handles of the reader a thread is running a function with: of local shards
+// only (see docLengths), and of every shard (see documents).
 thread_local const std::vector<Xapian::Database>* tReaderParts = nullptr;
+thread_local const std::vector<Xapian::Database>* tReaderShards = nullptr;
 
 struct PartsScope {
-    explicit PartsScope(const std::vector<Xapian::Database>* parts) : saved(tReaderParts) {
+    PartsScope(const std::vector<Xapian::Database>* parts,
+               const std::vector<Xapian::Database>* shards)
+        : savedParts(tReaderParts), savedShards(tReaderShards) {
         tReaderParts = parts;
+        tReaderShards = shards;
     }
-    ~PartsScope() { tReaderParts = saved; }
-    const std::vector<Xapian::Database>* saved;
+    ~PartsScope() {
+        tReaderParts = savedParts;
+        tReaderShards = savedShards;
+    }
+    const std::vector<Xapian::Database>* savedParts;
+    const std::vector<Xapian::Database>* savedShards;
 };
 
 }  // namespace
 
 void Store::runReader(const std::function<void(Xapian::Database&)>& fn, std::vector<int>* missing) {
-    std::optional<Xapian::Database> db;
-    std::vector<Xapian::Database> parts;
-    uint64_t gen = generation_.load();
+    std::optional<PooledReader> reader;
+    const uint64_t gen = generation_.load();
     {
         std::lock_guard lock(readerMutex_);
         while (!readers_.empty()) {
-            uint64_t g = readerGenerations_.back();
-            Xapian::Database candidate = std::move(readers_.back());
-            std::vector<Xapian::Database> candidateParts = std::move(readerParts_.back());
+            PooledReader candidate = std::move(readers_.back());
             readers_.pop_back();
-            readerGenerations_.pop_back();
-            readerParts_.pop_back();
-            if (g == gen) {
-                db.emplace(std::move(candidate));
-                parts = std::move(candidateParts);
+            if (candidate.generation == gen) {
+                reader.emplace(std::move(candidate));
                 break;
             }
         }
     }
     std::vector<int> gone;
-    if (!db) {
-        db.emplace(openReader(gone, &parts));
-    } else {
+    // Taken before reopening: a commit that ends meanwhile makes the next request reopen.
+    const uint64_t commits = commits_.load();
+    const int64_t now = nowMs();
+    auto open = [&] {
+        reader->db = openReader(gone, &reader->parts, &reader->shards);
+        reader->commits = commits;
+        reader->reopenedMs = now;
+    };
+    if (!reader) {
+        reader.emplace();
+        reader->generation = gen;
+        open();
+    } else if (!hasRemoteShards() || readOnly_ || reader->commits != commits ||
+               now - reader->reopenedMs >= kRemoteReopenMs) {
+        // Reopening asks each remote shard in turn, a round trip each. A writable remote
+        // shard changes only through this server's commits while the server holds its
+        // writer, so a reader that has seen every commit is current; the time limit
+        // covers a shard written by another program while this server held no writer.
+        // Replicas change under a read-only server at any time: they are always asked.
         try {
             // The shard handles share their state with db: they follow it.
-            db->reopen();
+            reader->db.reopen();
+            reader->commits = commits;
+            reader->reopenedMs = now;
         } catch (const Xapian::Error&) {
-            db.emplace(openReader(gone, &parts));
+            open();
         }
     }
-    const PartsScope scope(&parts);
+    Xapian::Database& db = reader->db;
+    const PartsScope scope(&reader->parts, &reader->shards);
     auto settle = [&] {
         if (gone.empty()) return;
         if (!missing) throw ShardError(missingText(gone));
@@ -1293,10 +1317,10 @@ void Store::runReader(const std::function<void(Xapian::Database&)>& fn, std::vec
     settle();
     auto run = [&] {
         try {
-            fn(*db);
+            fn(db);
         } catch (const Xapian::DatabaseModifiedError&) {
-            db->reopen();
-            fn(*db);
+            db.reopen();
+            fn(db);
         }
     };
     try {
@@ -1304,7 +1328,7 @@ void Store::runReader(const std::function<void(Xapian::Database&)>& fn, std::vec
     } catch (const Xapian::NetworkError& e) {
         if (!sharded()) throw;
         // A shard went away during the request: once more over what answers now.
-        db.emplace(openReader(gone, &parts));
+        open();
         settle();
         try {
             run();
@@ -1314,11 +1338,7 @@ void Store::runReader(const std::function<void(Xapian::Database&)>& fn, std::vec
     }
     if (!gone.empty()) return;  // a reader with stand-ins is not kept
     std::lock_guard lock(readerMutex_);
-    if (readers_.size() < 64) {
-        readers_.push_back(std::move(*db));
-        readerGenerations_.push_back(gen);
-        readerParts_.push_back(std::move(parts));
-    }
+    if (readers_.size() < 64) readers_.push_back(std::move(*reader));
 }
 
 void Store::withReader(const std::function<void(Xapian::Database&)>& fn) {
@@ -1367,6 +1387,43 @@ std::shared_ptr<const DocLengthTable> Store::docLengths(Xapian::Database& db) {
         if (*it <= last) table->lengths[*it] = it.get_doclength();
     lengths_ = table;
     return table;
+}
+
+std::vector<Xapian::Document> Store::documents(Xapian::Database& db,
+                                               const std::vector<Xapian::docid>& ids) {
+    std::vector<Xapian::Document> out(ids.size());
+    const std::vector<Xapian::Database>* shards = hasRemoteShards() ? tReaderShards : nullptr;
+    const size_t count = shards ? shards->size() : 0;
+    std::vector<size_t> used;
+    std::vector<std::vector<size_t>> groups(count);
+    for (size_t i = 0; i < ids.size() && count > 1; ++i) {
+        auto& group = groups[(ids[i] - 1) % count];
+        if (group.empty()) used.push_back((ids[i] - 1) % count);
+        group.push_back(i);
+    }
+    if (used.size() < 2) {
+        for (size_t i = 0; i < ids.size(); ++i) out[i] = db.get_document(ids[i]);
+        return out;
+    }
+    // Documents by shard-local number, each shard's on a thread (the first on this one).
+    std::vector<std::exception_ptr> errors(used.size());
+    auto fetch = [&](size_t k) {
+        const size_t shard = used[k];
+        try {
+            for (size_t i : groups[shard])
+                out[i] = (*shards)[shard].get_document(
+                    static_cast<Xapian::docid>((ids[i] - 1) / count + 1));
+        } catch (...) {
+            errors[k] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (size_t k = 1; k < used.size(); ++k) threads.emplace_back(fetch, k);
+    fetch(0);
+    for (auto& t : threads) t.join();
+    for (auto& e : errors)
+        if (e) std::rethrow_exception(e);
+    return out;
 }
 
 namespace {

@@ -205,6 +205,11 @@ class Store {
     // too sparse for a table (many deleted documents) or a shard is remote or missing, in
     // which case callers score through Xapian.
     std::shared_ptr<const DocLengthTable> docLengths(Xapian::Database& db);
+    // The documents numbered ids of db (a reader from withReader, inside its function), in
+    // that order. Over remote shards each shard's documents are fetched in a thread of
+    // their own, so the round trips to different shard servers overlap.
+    std::vector<Xapian::Document> documents(Xapian::Database& db,
+                                            const std::vector<Xapian::docid>& ids);
     uint64_t commitCount() const { return commits_.load(); }
     const std::string& dataPath() const { return dataPath_; }
 
@@ -260,9 +265,11 @@ class Store {
     bool sharded() const { return !shardsGiven_.empty(); }
     // A reader over every shard; missing receives the shards left out (empty stand-ins).
     // parts receives the shards' own handles (sharing their state with the reader) when
-    // every shard is a local folder that opened.
+    // every shard is a local folder that opened, shards the same for every kind of shard
+    // when all opened.
     Xapian::Database openReader(std::vector<int>& missing,
-                                std::vector<Xapian::Database>* parts = nullptr);
+                                std::vector<Xapian::Database>* parts = nullptr,
+                                std::vector<Xapian::Database>* shards = nullptr);
     void runReader(const std::function<void(Xapian::Database&)>& fn, std::vector<int>* missing);
 
     std::string dataPath_;
@@ -278,11 +285,18 @@ class Store {
     uint64_t lastJob_ = 0;                 // guarded by writeMutex_
     std::atomic<int> addsWaiting_{0};      // additions waiting for writeMutex_
 
+    // A reader kept between requests, with what it saw when last brought up to date.
+    struct PooledReader {
+        Xapian::Database db;
+        uint64_t generation = 0;
+        std::vector<Xapian::Database> parts;   // see openReader
+        std::vector<Xapian::Database> shards;  // see openReader
+        uint64_t commits = 0;                  // commits_ before its last reopen
+        int64_t reopenedMs = 0;
+    };
     std::mutex readerMutex_;
-    std::vector<Xapian::Database> readers_;
+    std::vector<PooledReader> readers_;
     std::atomic<uint64_t> generation_{0};
-    std::vector<uint64_t> readerGenerations_;
-    std::vector<std::vector<Xapian::Database>> readerParts_;
 
     std::mutex lengthsMutex_;
     std::shared_ptr<const DocLengthTable> lengths_;

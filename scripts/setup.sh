@@ -14,7 +14,7 @@ packages=(
   libsqlite3-dev libcrypt-dev
   xvfb openbox dbus-daemon at-spi2-core xdotool x11-utils imagemagick
   python3-gi gir1.2-atspi-2.0 gir1.2-gtk-3.0 xclip libatspi2.0-dev trayer
-  help2man file desktop-file-utils
+  help2man file desktop-file-utils gdb
 )
 
 missing=()

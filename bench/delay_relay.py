@@ -3,9 +3,13 @@
 # A TCP relay on 127.0.0.1 that holds every chunk DELAY_MS milliseconds in each direction
 # before passing it on, as a network's latency would (asyncio waits at least about a
 # millisecond whenever the delay is above 0). Used by server_shards.py.
-import asyncio, sys
+import asyncio
+import sys
+
 delay = float(sys.argv[1]) / 1000
-pairs = [tuple(map(int, p.split(":"))) for p in sys.argv[2:]]  # listen:target
+pairs = [tuple(map(int, p.split(":"))) for p in sys.argv[2:]]  # (listen, target)
+
+
 async def pump(reader, writer):
     loop = asyncio.get_running_loop()
     try:
@@ -13,20 +17,27 @@ async def pump(reader, writer):
             data = await reader.read(1 << 16)
             if not data:
                 break
-            t = loop.time() + delay
-            await asyncio.sleep(max(0, t - loop.time()))
+            due = loop.time() + delay
+            await asyncio.sleep(max(0, due - loop.time()))
             writer.write(data)
             await writer.drain()
-    except Exception:
+    except OSError:
         pass
     writer.close()
+
+
 def handler(target):
-    async def h(r, w):
-        tr, tw = await asyncio.open_connection("127.0.0.1", target)
-        asyncio.ensure_future(pump(r, tw)); asyncio.ensure_future(pump(tr, w))
-    return h
+    async def relay(reader, writer):
+        target_reader, target_writer = await asyncio.open_connection("127.0.0.1", target)
+        asyncio.ensure_future(pump(reader, target_writer))
+        asyncio.ensure_future(pump(target_reader, writer))
+    return relay
+
+
 async def main():
     for listen, target in pairs:
         await asyncio.start_server(handler(target), "127.0.0.1", listen)
     await asyncio.Event().wait()
+
+
 asyncio.run(main())

@@ -13,13 +13,11 @@
 #include <thread>
 
 #include "agent/AppParameters.h"
-#include "agent/NuvaserverConnection.h"
 #include "agent/SuggestionRequest.h"
 #include "agent/profiling.h"
 #include "ixo.h"
 #include "platform/registry.h"
 #include "support/diaglog.h"
-#include "support/httprequest.h"
 
 namespace agent {
 namespace {
@@ -89,52 +87,20 @@ bool downloadBanner(const AdvertConfig& config, const std::string& name, std::st
     std::string url = config.prefix;
     if (url.empty() || url[0] != '/') url.insert(0, "/");
     url += percentEncode(name);
-    if (secure) {
-        FetchSettings fetch;
-        fetch.useProxy = config.useProxy;
-        fetch.proxyHost = config.proxyHost;
-        fetch.proxyPort = config.proxyPort;
-        fetch.proxyUser = config.proxyUser;
-        fetch.proxyPassword = config.proxyPassword;
-        fetch.caFile = config.caFile;
-        HttpTarget target{"https", host, port, url};
-        HttpFetch got = fetchSecure(fetch, target, std::max(1, config.timeoutSeconds),
-                                    static_cast<int32_t>(kMaxBannerBytes + 16384));
-        if (got.sent && got.status == 200 && !got.body.empty() &&
-            got.body.size() <= kMaxBannerBytes && startsWithBitmapSignature(got.body)) {
-            *body = std::move(got.body);
-            return true;
-        }
-        diagLog("agent: banner %s not taken from %s (status %d)\n", name.c_str(),
-                config.downloadHost.c_str(), got.status);
-        return false;
-    }
-
-    HttpRequest* request = nullptr;
-    if (httpRequestCreate(&request) != 0 || !request) return false;
-    bool ok =
-        httpRequestSetHost(request, host.c_str(), port) == 0 &&
-        httpRequestSetUrl(request, url.c_str()) == 0 &&
-        httpRequestSetTimeouts(request, std::max(1, config.timeoutSeconds), 600) == 0 &&
-        httpRequestSetMaxResponse(request, static_cast<int32_t>(kMaxBannerBytes + 16384)) == 0;
-    if (ok && config.useProxy && !config.proxyHost.empty())
-        ok = httpRequestSetProxy(request, config.proxyHost.c_str(), config.proxyPort,
-                                 config.proxyUser.c_str(), config.proxyPassword.c_str()) == 0;
-    int32_t status = 0, length = 0;
-    char* received = nullptr;
-    if (ok) ok = httpRequestSend(request, &status, nullptr, &received, &length) == 0 && received;
+    const HttpTarget target{secure ? "https" : "http", host, port, url};
+    const int32_t timeout = std::max(1, config.timeoutSeconds);
+    const auto limit = static_cast<int32_t>(kMaxBannerBytes + 16384);
+    HttpFetch got = secure ? fetchSecure(config.fetch, target, timeout, limit)
+                           : fetchHttp(config.fetch, target, timeout, limit);
     // Only a whole banner: status 200 and the bitmap signature (an error page is text).
-    if (ok) {
-        ok = status == 200 && length > 0 && static_cast<size_t>(length) <= kMaxBannerBytes &&
-             startsWithBitmapSignature(std::string_view(received, static_cast<size_t>(length)));
-        if (ok) body->assign(received, static_cast<size_t>(length));
+    if (got.sent && got.status == 200 && !got.body.empty() && got.body.size() <= kMaxBannerBytes &&
+        startsWithBitmapSignature(got.body)) {
+        *body = std::move(got.body);
+        return true;
     }
-    if (received) memFree(received);
-    httpRequestDestroy(&request);
-    if (!ok)
-        diagLog("agent: banner %s not taken from %s (status %d)\n", name.c_str(),
-                config.downloadHost.c_str(), status);
-    return ok;
+    diagLog("agent: banner %s not taken from %s (status %d)\n", name.c_str(),
+            config.downloadHost.c_str(), got.status);
+    return false;
 }
 
 // One advert query for at most `results` records: their names and titles.
@@ -175,12 +141,7 @@ AdvertConfig advertConfigFromSettings(const CAppParameters& settings) {
     c.database = settings.ExtGetText("ADVERTDATABASE");
     c.downloadHost = settings.ExtGetText("ADVERTDOWNLOADHOST");
     c.prefix = settings.ExtGetText("ADVERTPREFIX");
-    c.useProxy = settings.GetUseProxy() != 0;
-    c.proxyHost = settings.GetProxyHost();
-    c.proxyPort = settings.GetProxyPort();
-    c.proxyUser = settings.GetProxyUsername();
-    c.proxyPassword = settings.GetProxyPassword();
-    c.caFile = fetchSettingsFrom(settings).caFile;
+    c.fetch = fetchSettingsFrom(settings);
     return c;
 }
 
@@ -240,9 +201,10 @@ AdvertSet fetchAdverts(const AdvertConfig& config, const std::vector<std::string
     ixoSetEncryption(&ixo, 1, "advert query");
     ixoSetHTTPTimeOut(&ixo, std::max(1, config.timeoutSeconds), 1000);
     ixoSetMaxReplySize(&ixo, kMaxAdvertReply);
-    if (config.useProxy && !config.proxyHost.empty() &&
-        ixoAddProxySettings(&ixo, config.proxyHost.c_str(), config.proxyPort,
-                            config.proxyUser.c_str(), config.proxyPassword.c_str()) != IXO_OK) {
+    const FetchSettings& f = config.fetch;
+    if (f.useProxy && !f.proxyHost.empty() &&
+        ixoAddProxySettings(&ixo, f.proxyHost.c_str(), f.proxyPort, f.proxyUser.c_str(),
+                            f.proxyPassword.c_str()) != IXO_OK) {
         ixoDestroyIxo(&ixo);
         return set;
     }

@@ -23,6 +23,8 @@
 #include <string_view>
 #include <vector>
 
+#include "agent/NuvaserverConnection.h"
+
 namespace agent {
 
 class CAppParameters;
@@ -47,12 +49,8 @@ struct AdvertConfig {
                                // with "http://" or "https://" (port 443) before it
     std::string prefix;        // "ADVERTPREFIX": the banner's path before its name
     std::string folder = kBannerFolder;
-    bool useProxy = false;
-    std::string proxyHost;
-    int32_t proxyPort = 0;
-    std::string proxyUser, proxyPassword;
+    FetchSettings fetch;          // proxy, and certificates https trusts
     int32_t timeoutSeconds = 20;  // per request
-    std::string caFile;           // certificates https trusts besides the system's
 };
 
 // One advert of a set: the result record's document name and title, and the banner's

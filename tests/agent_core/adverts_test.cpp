@@ -100,13 +100,13 @@ TEST(AdvertBanner, HttpsDownloadHostIsVerified) {
     ASSERT_GT(front.port(), 0);
     AdvertConfig c = bannerConfig(server, dir);
     c.downloadHost = "https://127.0.0.1:" + std::to_string(front.port()) + "/";
-    c.caFile = certs.caFile();
+    c.fetch.caFile = certs.caFile();
     std::string picture;
     ASSERT_TRUE(fetchBanner(c, "sun.bmp", &picture));
     EXPECT_EQ(picture, kBitmap + "sun.bmp");
     EXPECT_EQ(server.lastRequest().rfind("GET /banners/sun.bmp HTTP/1.0\r\n", 0), 0u);
     // Without the authority the server is not trusted: no banner, no file.
-    c.caFile.clear();
+    c.fetch.caFile.clear();
     EXPECT_FALSE(fetchBanner(c, "moon.bmp", &picture));
     EXPECT_FALSE(fs::exists(c.folder + "/moon.bmp"));
 }

@@ -1,4 +1,5 @@
-// A retrieval server program run as a child process of a test, on loopback ports.
+// Programs run as child processes of a test: a retrieval server on loopback ports, or
+// any program with its output thrown away.
 #pragma once
 
 #include <sys/types.h>
@@ -6,8 +7,13 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace testing_support {
+
+// Starts args[0] (looked up on PATH) with args, its standard streams on /dev/null; its
+// process id, or -1 when it could not be started.
+pid_t spawnQuietly(const std::vector<std::string>& args);
 
 // Writes home/ixo/ixo.ini as "[SERVER]\n" + settings (with "INDEXAUTH=OFF" first unless
 // settings name INDEXAUTH or INDEXUSER, and "QUERYAUTH=OFF" unless they name QUERYAUTH or

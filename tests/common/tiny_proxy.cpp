@@ -1,10 +1,8 @@
 #include "tests/common/tiny_proxy.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,7 +10,7 @@
 #include <chrono>
 #include <thread>
 
-extern char** environ;
+#include "tests/common/server_child.h"
 
 namespace testing_support {
 
@@ -51,14 +49,7 @@ TinyProxy::TinyProxy(bool withAuth, int upstreamPort) {
     if (withAuth) conf += "BasicAuth user pass\n";
     const std::string confPath = dir_.file("proxy.conf");
     writeWholeFile(confPath, conf);
-    const char* argv[] = {kProgram, "-d", "-c", confPath.c_str(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid_, kProgram, &actions, nullptr, const_cast<char**>(argv), environ) != 0)
-        pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = spawnQuietly({kProgram, "-d", "-c", confPath});
     for (int i = 0; pid_ > 0 && i < 100 && !up_; ++i) {
         int fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr = loopback(port_);

@@ -1,8 +1,6 @@
 #include "tests/common/tls_peer.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,29 +9,13 @@
 #include <sstream>
 #include <thread>
 
-extern char** environ;
+#include "tests/common/server_child.h"
 
 namespace testing_support {
 namespace {
 
-// Starts program (found on PATH) with args, its output thrown away; -1 on failure.
-pid_t spawn(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
 bool runToEnd(const std::vector<std::string>& args) {
-    const pid_t pid = spawn(args);
+    const pid_t pid = spawnQuietly(args);
     int status = 0;
     return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
            WEXITSTATUS(status) == 0;
@@ -90,7 +72,7 @@ void TlsRelay::start(const std::vector<std::string>& args) {
     std::vector<std::string> all = {
         "python3", std::string(SAPIOLUX_SOURCE_DIR) + "/tests/common/tls_relay.py"};
     all.insert(all.end(), args.begin(), args.end());
-    pid_ = spawn(all);
+    pid_ = spawnQuietly(all);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (pid_ > 0 && std::chrono::steady_clock::now() < until) {
         if (std::filesystem::exists(dir_.path() / "port")) {

@@ -272,22 +272,17 @@ HttpFetch fetchSecure(const FetchSettings& settings, const HttpTarget& target, i
         return out;
     }
     std::unique_ptr<char, void (*)(char*)> owned(response, [](char* p) { memFree(p); });
-    // The response comes as a socket would have received it: the body follows the
-    // first blank line.
-    const std::string_view whole(response, static_cast<size_t>(length));
-    size_t at = whole.find("\r\n\r\n");
-    size_t skip = 4;
-    if (at == std::string_view::npos) {
-        at = whole.find("\n\n");
-        skip = 2;
-    }
-    if (at == std::string_view::npos) {
-        out.error = "a reply without headers";
+    // The response comes as a socket would have received it: split as the plain road does.
+    char* body = nullptr;
+    int32_t bodyLength = 0, ignored = 0;
+    if (httpSplitResponse(response, length, &ignored, nullptr, &body, &bodyLength) != 0) {
+        out.error = "out of memory";
         return out;
     }
     out.sent = true;
     out.status = status;
-    out.body.assign(whole.substr(at + skip));
+    out.body.assign(body, static_cast<size_t>(bodyLength));
+    memFree(body);
     return out;
 }
 

@@ -12,7 +12,6 @@
 // for the server (the PATH, query and suggestion words, document references, fields,
 // databases and dates) are converted from UTF-8 once as they are read, and the texts
 // of replies once as they are printed. File names pass unchanged.
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,10 +19,12 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ixo.h"
 #include "support/cp1252.h"
+#include "support/textcase.h"
 #include "tools/ixocredentials.h"
 #include "tools/reflist.h"
 
@@ -179,10 +180,8 @@ std::string credentialParameters(const Options& options, bool indexPair) {
 // server takes with the index pair; queries ("/qmethod=...") take the query pair.
 bool namesIndexCommand(const std::string& path) {
     const size_t start = path.find_first_not_of("/ ");
-    return start != std::string::npos && path.size() >= start + 3 &&
-           std::toupper(static_cast<unsigned char>(path[start])) == 'I' &&
-           std::toupper(static_cast<unsigned char>(path[start + 1])) == 'X' &&
-           std::toupper(static_cast<unsigned char>(path[start + 2])) == 'O';
+    return start != std::string::npos &&
+           startsWithCaseBlind(std::string_view(path).substr(start), "IXO");
 }
 
 // Prints Windows-1252 text in the locale's character set.

@@ -226,39 +226,52 @@ bool loadServerConfig(const std::string& home, ServerConfig& config, std::string
         if (i >= 1000) break;
     }
     cfg.reset();
-    // Missing pairs are generated and written in one replacement of the file.
-    const bool needIndexPair =
-        config.indexAuth && config.indexUser.empty() && config.indexPassword.empty();
-    const bool needQueryPair =
-        config.queryAuth && config.queryUser.empty() && config.queryPassword.empty();
-    if (needIndexPair || needQueryPair) {
+    // Missing pairs are generated and written in one replacement of the file; they are
+    // taken only once the file holds them.
+    struct Pair {
+        bool needed;
+        const char *userKey, *passwordKey;
+        std::string *user, *password;
+        bool* generated;
+        std::string madeUser, madePassword;
+    };
+    Pair pairs[] = {
+        {config.indexAuth && config.indexUser.empty() && config.indexPassword.empty(),
+         "INDEXUSER",
+         "INDEXPASSWORD",
+         &config.indexUser,
+         &config.indexPassword,
+         &config.credentialsGenerated,
+         {},
+         {}},
+        {config.queryAuth && config.queryUser.empty() && config.queryPassword.empty(),
+         "QUERYUSER",
+         "QUERYPASSWORD",
+         &config.queryUser,
+         &config.queryPassword,
+         &config.queryCredentialsGenerated,
+         {},
+         {}},
+    };
+    if (pairs[0].needed || pairs[1].needed) {
         std::ifstream in(path, std::ios::binary);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         bool ok = !in.bad();
-        std::string indexUser, indexPassword, queryUser, queryPassword;
-        if (ok && needIndexPair) {
-            ok = generateCredentials(indexUser, indexPassword);
-            text = setIniServerValue(setIniServerValue(text, "INDEXUSER", indexUser),
-                                     "INDEXPASSWORD", indexPassword);
-        }
-        if (ok && needQueryPair) {
-            ok = generateCredentials(queryUser, queryPassword);
-            text = setIniServerValue(setIniServerValue(text, "QUERYUSER", queryUser),
-                                     "QUERYPASSWORD", queryPassword);
+        for (Pair& p : pairs) {
+            if (!ok || !p.needed) continue;
+            ok = generateCredentials(p.madeUser, p.madePassword);
+            text = setIniServerValue(setIniServerValue(text, p.userKey, p.madeUser), p.passwordKey,
+                                     p.madePassword);
         }
         if (!ok || !replaceFilePrivately(path, text)) {
             error = "cannot store the generated credentials in " + path;
             return false;
         }
-        if (needIndexPair) {
-            config.indexUser = indexUser;
-            config.indexPassword = indexPassword;
-            config.credentialsGenerated = true;
-        }
-        if (needQueryPair) {
-            config.queryUser = queryUser;
-            config.queryPassword = queryPassword;
-            config.queryCredentialsGenerated = true;
+        for (Pair& p : pairs) {
+            if (!p.needed) continue;
+            *p.user = std::move(p.madeUser);
+            *p.password = std::move(p.madePassword);
+            *p.generated = true;
         }
     }
     // A folder written with Windows separators still works here.

@@ -596,6 +596,11 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
     std::vector<int> missing;
     const std::function<void(Xapian::Database&)> answer = [&](Xapian::Database& db) {
         out.clear();  // a retry after the index changed under the reader starts afresh
+        // A hit's matching terms ("links="), joined by '+'.
+        auto addLink = [](std::string& links, const std::string& term) {
+            if (!links.empty()) links += '+';
+            links += displayForm(term);
+        };
         // One hit's block: the document's stored data and fields, its matching terms.
         auto writeHit = [&](const Xapian::Document& d, Xapian::docid id, int percent,
                             const std::string& links) {
@@ -652,10 +657,7 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
                     std::sort(matched.begin(), matched.end(),
                               [](const auto* a, const auto* b) { return *a < *b; });
                     std::string links;
-                    for (const auto* t : matched) {
-                        if (!links.empty()) links += '+';
-                        links += displayForm(*t);
-                    }
+                    for (const auto* t : matched) addLink(links, *t);
                     writeHit(db.get_document(h.id), h.id, h.percent, links);
                 }
                 return;
@@ -785,8 +787,7 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
             if (linksFromText && storedWordTerms(d, docWords)) {
                 for (const auto& term : wordTerms) {
                     if (!std::binary_search(docWords.begin(), docWords.end(), term)) continue;
-                    if (!links.empty()) links += '+';
-                    links += displayForm(term);
+                    addLink(links, term);
                 }
                 writeHit(d, *it, percentOf(it), links);
                 continue;
@@ -800,8 +801,7 @@ std::string Dispatcher::search(const RequestPath& path, char method) {
                     term.erase(0, 1);
                 }
                 if (!seen.insert(term).second) continue;
-                if (!links.empty()) links += '+';
-                links += displayForm(term);
+                addLink(links, term);
             }
             writeHit(d, *it, percentOf(it), links);
         }

@@ -292,6 +292,11 @@ HttpFetch fetchTarget(const FetchSettings& settings, const HttpTarget& target, i
     return fetchHttp(settings, target, timeout, maxBytes);
 }
 
+void CNuvaserverConnection::SetUpdateRequest() {
+    SetRequest("update", m_params.GetUsername(), m_params.GetPassword(),
+               m_params.GetEmailAddress());
+}
+
 std::string CNuvaserverConnection::BuildRequestPath() const {
     std::string path;
     const std::string first = m_params.GetInternetPath();
@@ -455,10 +460,7 @@ std::function<int()> logoJob(const CAppParameters& params) {
 
 bool updateAccount(CAppParameters& params, platform::MessageBoxes* messages) {
     CNuvaserverConnection connection(params);
-    connection.SetMethod("update");
-    connection.SetUsername(params.GetUsername());
-    connection.SetPassword(params.GetPassword());
-    connection.SetEmailAddress(params.GetEmailAddress());
+    connection.SetUpdateRequest();
     if (!finishUpdate(params, messages, connection, connection.Send())) return false;
     fetchLogos(params);
     return true;
@@ -547,10 +549,7 @@ RegistrationResult classifyRegistration(bool sent, const std::string& reply,
 RegistrationResult registerAccount(CAppParameters& params, const std::string& username,
                                    const std::string& password, const std::string& email) {
     CNuvaserverConnection connection(params);
-    connection.SetMethod("register");
-    connection.SetUsername(username);
-    connection.SetPassword(password);
-    connection.SetEmailAddress(email);
+    connection.SetRequest("register", username, password, email);
     const bool sent = connection.Send();
     return finishRegistration(params, connection, sent, username, password, email);
 }

@@ -95,6 +95,12 @@ class CNuvaserverConnection {
     void SetUsername(const std::string& name) { m_username = name; }
     void SetPassword(const std::string& password) { m_password = password; }
     void SetEmailAddress(const std::string& email) { m_email = email; }
+    // The method and the account it names at once; an update names the stored account.
+    void SetRequest(const std::string& method, const std::string& username,
+                    const std::string& password, const std::string& email) {
+        m_method = method, m_username = username, m_password = password, m_email = email;
+    }
+    void SetUpdateRequest();
 
     // "/Path/ExecutableName?METHOD=..&username=..&password=..&emailaddress=..
     // &clientversion=1.1.14" with every value percent-encoded; an empty Path leaves its

@@ -162,10 +162,7 @@ void CRegistrationDlg::accept() {
     {
         WaitCursor wait;
         agent::CNuvaserverConnection connection(m_params);
-        connection.SetMethod("register");
-        connection.SetUsername(username);
-        connection.SetPassword(password);
-        connection.SetEmailAddress(email);
+        connection.SetRequest("register", username, password, email);
         // The entries stay as they are until the server has answered.
         m_busy = true;
         setEnabled(false);
@@ -242,10 +239,7 @@ CAccountFlow::CheckResult CAccountFlow::Check(QWidget* parent) {
     }
     WaitCursor wait;
     agent::CNuvaserverConnection connection(m_params);
-    connection.SetMethod("update");
-    connection.SetUsername(m_params.GetUsername());
-    connection.SetPassword(m_params.GetPassword());
-    connection.SetEmailAddress(m_params.GetEmailAddress());
+    connection.SetUpdateRequest();
     m_busy = true;
     const std::optional<bool> sent = exchange(connection);
     bool applied = sent && agent::finishUpdate(m_params, m_messages, connection, *sent);

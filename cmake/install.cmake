@@ -42,12 +42,10 @@ target_compile_definitions(ixosupport PRIVATE
 # /usr prefix, PREFIX/etc otherwise), an absolute folder the programs are built with;
 # SAPIOLUX_MACHINE_HIVE_DIR still overrides it at run time.
 set(SAPIOLUX_MACHINE_HIVE_INSTALL_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/sapiolux)
-foreach(target ixoplatform sapiolux)
-  if(TARGET ${target})
-    target_compile_definitions(${target} PRIVATE
-      SAPIOLUX_MACHINE_HIVE_DEFAULT="${SAPIOLUX_MACHINE_HIVE_INSTALL_DIR}")
-  endif()
-endforeach()
+if(TARGET ixoplatform)
+  target_compile_definitions(ixoplatform PRIVATE
+    SAPIOLUX_MACHINE_HIVE_DEFAULT="${SAPIOLUX_MACHINE_HIVE_INSTALL_DIR}")
+endif()
 
 # --- the shared libraries -------------------------------------------------------------
 set(SAPIOLUX_INSTALL_LIBS)

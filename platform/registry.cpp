@@ -42,7 +42,7 @@ std::string hiveDir(RegHive hive) {
     const char* env = std::getenv(hive == RegHive::Machine ? "SAPIOLUX_MACHINE_HIVE_DIR"
                                                            : "SAPIOLUX_USER_HIVE_DIR");
     if (env && *env) return env;
-    if (hive == RegHive::Machine) return SAPIOLUX_MACHINE_HIVE_DEFAULT;
+    if (hive == RegHive::Machine) return regDefaultMachineHiveDir();
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
         return std::string(xdg) + "/sapiolux";
     const char* home = std::getenv("HOME");
@@ -185,6 +185,10 @@ std::optional<std::string> readWhole(const std::string& path) {
 }
 
 }  // namespace
+
+const char* regDefaultMachineHiveDir() {
+    return SAPIOLUX_MACHINE_HIVE_DEFAULT;
+}
 
 std::string regHiveFile(RegHive hive) {
     switch (hive) {

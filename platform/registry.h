@@ -51,6 +51,9 @@ enum class RegHive { User, Machine, MachineOverlay };
 
 // The file that holds a hive.
 std::string regHiveFile(RegHive hive);
+// The folder of the machine hive when SAPIOLUX_MACHINE_HIVE_DIR does not name one: the
+// installation's configuration folder.
+const char* regDefaultMachineHiveDir();
 
 // One value as written: a number (dword) or a text.
 using RegValue = std::variant<uint32_t, std::string>;

@@ -11,13 +11,10 @@
 #include <string>
 
 #include "agent/ui/SapioluxApp.h"
+#include "platform/registry.h"
 #include "support/userdirs.h"
 
 namespace {
-
-#ifndef SAPIOLUX_MACHINE_HIVE_DEFAULT
-#define SAPIOLUX_MACHINE_HIVE_DEFAULT "/etc/sapiolux"
-#endif
 
 const char kHelp[] =
     "usage: sapiolux [--help]\n"
@@ -28,8 +25,8 @@ const char kHelp[] =
     "per user: starting another does nothing.\n"
     "\n"
     "Settings come from the settings hives (SAPIOLUX_USER_HIVE_DIR, default\n"
-    "$XDG_CONFIG_HOME/sapiolux; SAPIOLUX_MACHINE_HIVE_DIR, default\n" SAPIOLUX_MACHINE_HIVE_DEFAULT
-    "). Your own values of machine-wide settings are kept\n"
+    "$XDG_CONFIG_HOME/sapiolux; SAPIOLUX_MACHINE_HIVE_DIR, default\n%s). Your own values of "
+    "machine-wide settings are kept\n"
     "in machine-overlay.reg beside the user hive and read first. The agent keeps its files\n"
     "(Extended.cfg, profile.dat, the query log) in SAPIOLUX_DATA_DIR, default\n"
     "$XDG_DATA_HOME/sapiolux (~/.local/share/sapiolux). SAPIOLUX_LOG names a diagnostic log.\n"
@@ -60,7 +57,7 @@ std::string shippedDataDir() {
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kHelp, stdout);
+            std::printf(kHelp, platform::regDefaultMachineHiveDir());
             return 0;
         }
     }

@@ -336,7 +336,7 @@ RequestParams requestParamsForSource(CAppParameters& settings, int32_t sourceKin
             const std::string home = settings.GetPersonalIxoPath();
             ixocredentials::ServerCredentials credentials;
             if (!home.empty() && ixocredentials::readServerCredentials(home, credentials) &&
-                (!credentials.queryUser.empty() || !credentials.queryPassword.empty())) {
+                credentials.hasQueryPair()) {
                 p.userName = credentials.queryUser;
                 p.password = credentials.queryPassword;
             }

@@ -73,7 +73,7 @@ bool CPersonalServer::Stop() {
             ixocredentials::ServerCredentials credentials;
             std::string request = "/IXOSHUTDOWN";
             if (ixocredentials::readServerCredentials(path, credentials) &&
-                (!credentials.indexUser.empty() || !credentials.indexPassword.empty()))
+                credentials.hasIndexPair())
                 request += "?" + ixocredentials::credentialParameters(credentials.indexUser,
                                                                       credentials.indexPassword);
             char* reply = nullptr;
@@ -96,7 +96,7 @@ bool CPersonalServer::WaitReady(int timeoutMs, int* documents) const {
             // Read on every try: a server started just now writes its pair at start-up.
             ixocredentials::ServerCredentials credentials;
             if (!home.empty() && ixocredentials::readServerCredentials(home, credentials) &&
-                (!credentials.queryUser.empty() || !credentials.queryPassword.empty()))
+                credentials.hasQueryPair())
                 ixoSetUserParameters(&ixo, credentials.queryUser.c_str(),
                                      credentials.queryPassword.c_str(), nullptr, nullptr);
             IxoServerInfo* info = nullptr;

@@ -170,9 +170,9 @@ struct Command {
 std::string credentialParameters(const Options& options, bool indexPair) {
     if (options.home.empty()) return "";
     const auto& c = options.credentials;
+    if (!(indexPair ? c.hasIndexPair() : c.hasQueryPair())) return "";
     const std::string& user = indexPair ? c.indexUser : c.queryUser;
     const std::string& password = indexPair ? c.indexPassword : c.queryPassword;
-    if (user.empty() && password.empty()) return "";
     return "&" + ixocredentials::credentialParameters(user, password);
 }
 

@@ -24,6 +24,10 @@ struct ServerCredentials {
     std::string indexUser, indexPassword;  // needed by index commands and /IXOSHUTDOWN
     std::string queryUser, queryPassword;  // needed by queries (none made if QUERYAUTH=OFF)
     int queryPort = 0, indexPort = 0;      // the bound ports, else those of the ini file
+
+    // Whether the server keeps that pair (an empty one is not sent).
+    bool hasIndexPair() const { return !indexUser.empty() || !indexPassword.empty(); }
+    bool hasQueryPair() const { return !queryUser.empty() || !queryPassword.empty(); }
 };
 
 // Reads the credentials and ports of the server whose home is `home`. False when

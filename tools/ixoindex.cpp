@@ -605,7 +605,7 @@ int main(int argc, char** argv) {
             o.host = "127.0.0.1";
             o.port = c.indexPort;
         }
-        if (!c.indexUser.empty() || !c.indexPassword.empty())
+        if (c.hasIndexPair())
             credentials = "&" + ixocredentials::credentialParameters(c.indexUser, c.indexPassword);
         if (o.folders.empty() && o.mail.empty() && !useContentList(o)) return 2;
     }

@@ -58,7 +58,7 @@ ServerState probeServer(const std::string& home) {
         ixoCreateIxo(&ixo, "127.0.0.1", "127.0.0.1", c.queryPort, c.indexPort) != IXO_OK)
         return state;
     ixoSetHTTPTimeOut(&ixo, 1, 1000);
-    if (!c.queryUser.empty() || !c.queryPassword.empty())
+    if (c.hasQueryPair())
         ixoSetUserParameters(&ixo, c.queryUser.c_str(), c.queryPassword.c_str(), nullptr, nullptr);
     IxoServerInfo* info = nullptr;
     if (ixoGetInfoToStructure(&ixo, &info) == IXO_OK && info) {
@@ -78,7 +78,7 @@ bool stopServer(const std::string& home) {
         if (ixoCreateIxo(&ixo, "127.0.0.1", "127.0.0.1", c.queryPort, c.indexPort) == IXO_OK) {
             ixoSetHTTPTimeOut(&ixo, 2, 1000);
             std::string request = "/IXOSHUTDOWN";
-            if (!c.indexUser.empty() || !c.indexPassword.empty())
+            if (c.hasIndexPair())
                 request += "?" + ixocredentials::credentialParameters(c.indexUser, c.indexPassword);
             char* reply = nullptr;
             asked = ixoRequestToDynBuffer2(&ixo, IXO_QUERY_PORT_SELECTOR, request.c_str(), nullptr,

@@ -117,6 +117,18 @@ class X11WindowTest : public WindowTest {
         return QRect(x, y, static_cast<int>(width), static_cast<int>(height));
     }
 
+    // Whether the window manager has put the window into a frame of its own (asked of the
+    // X server: Qt's frame geometry is worked out once and can miss a late reparenting).
+    bool framed(const QWidget& w) {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(display_, static_cast<Window>(w.winId()), &root, &parent, &children,
+                        &count))
+            return false;
+        if (children) XFree(children);
+        return parent != 0 && parent != root;
+    }
+
     // Whether the X server shows the window (a window the window manager iconified is
     // unmapped).
     bool viewable(const QWidget& w) {
@@ -208,7 +220,7 @@ TEST_F(X11WindowTest, DraggingDocksAndFloats) {
     ASSERT_NE(brand, nullptr);
     ASSERT_TRUE(waitFor([&] { return placeOf(dlg).isValid() && brand->isVisible(); }));
     // Framed by the window manager.
-    ASSERT_TRUE(waitFor([&] { return dlg.frameGeometry().top() < dlg.geometry().top(); }));
+    ASSERT_TRUE(waitFor([&] { return framed(dlg); }));
 
     // Dragged down to the bottom edge of the screen: docked there.
     QPoint grip = brand->mapToGlobal(brand->rect().center());
@@ -242,7 +254,9 @@ TEST_F(X11WindowTest, TrayHostShowsTheWindowOnAClickAndWithoutOneHidingMinimises
     // later, and would undo a pop-up that came before that.
     EXPECT_TRUE(waitFor([&] { return !viewable(dlg); }));
     dlg.PopUp(true);
-    ASSERT_TRUE(waitFor([&] { return dlg.isVisible() && !dlg.isMinimized() && viewable(dlg); }));
+    ASSERT_TRUE(waitFor([&] { return dlg.isVisible() && !dlg.isMinimized() && viewable(dlg); }))
+        << "visible " << dlg.isVisible() << ", minimised " << dlg.isMinimized() << ", viewable "
+        << viewable(dlg);
 
     // A tray host starts after the agent: the icon goes into it.
     QProcess trayer;
